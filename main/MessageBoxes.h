@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: MIT
+// Every message box and beep of the program passes through here, so that tests can answer
+// them without a modal loop and read what the user would have read.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace MessageBoxes {
+
+enum class Kind { Plain, Error, Beep };
+
+struct Shown
+{
+    Kind kind;
+    QString title;
+    QString text;
+};
+
+// With a hook set nothing is shown: the hook gets what would have been.
+using Hook = std::function<void(const Shown &)>;
+void setHook(Hook hook);
+
+// The caption of every box, as a user expects the program's name there.
+QString applicationTitle();
+
+// A plain box with an OK button.
+void message(QWidget *parent, const QString &text);
+
+// The box for an error that ends a handler: stop icon, the program's name as caption and the
+// text with a full stop appended where it has none.
+void errorBox(QWidget *parent, const QString &text);
+QString withFullStop(const QString &text);
+
+// The desktop's bell. It sounds before each port failure box; the window is not frozen to
+// imitate a long tone.
+void beep();
+
+} // namespace MessageBoxes

@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: MIT
+// The main window: menus, tool bar, status bar, the traffic display and the mode commands.
+#pragma once
+
+#include <QColor>
+#include <QMainWindow>
+
+#include <memory>
+
+namespace Ui {
+class TForm1;
+}
+class QAction;
+class QFontDialog;
+class QLabel;
+class QPlainTextEdit;
+
+class TForm1 : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit TForm1(QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    Ui::TForm1 *form() const { return ui.get(); }
+    QPlainTextEdit *memo1() const;
+
+    QString statusPanel(int index) const;
+    void setStatusPanel(int index, const QString &text);
+
+    // Opens and configures the port named by the settings; the outcome is ModeState::PortReady.
+    // Tells the user why when it fails, and then leaves every other state as it was.
+    void Initial_RS232_Register();
+    // Ends what Initial_RS232_Register began: the read notifier, then the descriptor.
+    void closePort();
+
+    // The colour Memo1 shows while no mode runs (the settings dialog may change it).
+    QColor memo1Colour() const;
+    void setMemo1Colour(const QColor &colour);
+
+    QFontDialog *FontDialog1 = nullptr;
+
+public slots:
+    void RS232ConfigMenuBarClick();
+    void Rs232ConfigButtonClick();
+    void ClearDataMenubarClick();
+    void ClearDataButtonClick();
+    void FontsMenubarClick();
+    void ASCIIModeMenuBarClick();
+    void HexModeMenuBarClick();
+    void DataModeButtonClick();
+    void BreakMenuBarClick();
+    void BreakButtonClick();
+    void MiscMenuBarClick();
+    void StartRecMenuBarClick();
+    void ReceiveButtonClick();
+    void Send_FileContentMenuBarClick();
+    void Send_FileContentButtonClick();
+    void Send_UserStringMenuBarClick();
+    void Send_UserStringButtonClick();
+    void EnableTRModeMenubarClick();
+    void EnableTRModeButtonClick();
+    void EnableR2KModeMenubarClick();
+    void R2KModeButtonClick();
+    void AboutMenubarClick();
+    void VersionMenubarClick();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void FormCreate();
+    void FormCloseQuery(bool &canClose);
+    void connectHandlers();
+    void portFailed(const QString &suffix, const QString &detail = {});
+
+    std::unique_ptr<Ui::TForm1> ui;
+    QLabel *panels[3] = {};
+};
+
+inline TForm1 *Form1 = nullptr;

@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+#include "PortSettings.h"
+
+#include "main/IntText.h"
+
+namespace PortSettings {
+
+void reset()
+{
+    PortNumberText = QStringLiteral("1");
+    PortNameText = QStringLiteral("COM1");
+    BaudRate = 9600;
+    Parity = 0;
+    DataBits = 8;
+    StopBits = 0;
+    BaudRateText = QStringLiteral("9600");
+    ParityText = QStringLiteral("N");
+    DataBitsText = QStringLiteral("8");
+    StopBitsText = QStringLiteral("1");
+    DevicePathText.clear();
+}
+
+QString summaryText()
+{
+    return QStringLiteral("%1 = %2 , %3 , %4 , %5")
+            .arg(PortNameText, BaudRateText, ParityText, DataBitsText, StopBitsText);
+}
+
+QString parityLetter(uint8_t code)
+{
+    static const char Letters[] = {'N', 'O', 'E', 'M', 'S'};
+    return code < sizeof Letters ? QString(QChar(Letters[code])) : QStringLiteral("?");
+}
+
+std::optional<QString> apply(const DialogValues &values)
+{
+    PortNumberText = values.portText;
+    DevicePathText = values.devicePath;
+    PortNameText =
+            DevicePathText.isEmpty() ? QStringLiteral("COM") + PortNumberText : DevicePathText;
+    const std::optional<int32_t> baud = IntText::toInt32(values.baudText);
+    if (!baud)
+        return IntText::notAnIntegerMessage(values.baudText);
+    BaudRate = *baud;
+    BaudRateText = values.baudText;
+    Parity = values.parity;
+    ParityText = parityLetter(values.parity);
+    DataBits = values.dataBits;
+    DataBitsText = QString::number(values.dataBits);
+    StopBits = values.stopBits;
+    StopBitsText = values.stopBits == 2 ? QStringLiteral("2") : QStringLiteral("1");
+    return std::nullopt;
+}
+
+} // namespace PortSettings

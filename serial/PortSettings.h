@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+// The line parameters every mode opens the port with. Program-wide, starting from the
+// defaults at every start: nothing is stored between runs.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace PortSettings {
+
+inline QString PortNumberText = QStringLiteral("1");
+inline QString PortNameText = QStringLiteral("COM1");
+inline int32_t BaudRate = 9600;
+inline uint8_t Parity = 0; // 0 none, 1 odd, 2 even, 3 mark, 4 space
+inline uint8_t DataBits = 8;
+inline uint8_t StopBits = 0; // 0 one, 2 two
+inline QString BaudRateText = QStringLiteral("9600");
+inline QString ParityText = QStringLiteral("N");
+inline QString DataBitsText = QStringLiteral("8");
+inline QString StopBitsText = QStringLiteral("1");
+// A device path typed in the port dialog; when set it names the port instead of the COM
+// number, so pseudo-terminals and udev links are reachable.
+inline QString DevicePathText;
+
+void reset();
+
+// Status panel 0: "COM1 = 9600 , N , 8 , 1".
+QString summaryText();
+
+// What the port dialog holds when it is confirmed.
+struct DialogValues
+{
+    QString portText;
+    QString devicePath;
+    QString baudText;
+    uint8_t parity = 0; // code of the checked parity button
+    uint8_t dataBits = 8;
+    uint8_t stopBits = 0;
+};
+
+// Takes the dialog's values over in the documented order. When the baud text is no whole
+// number the port texts are already taken, everything after them keeps its value, and the
+// message for the error box is returned.
+std::optional<QString> apply(const DialogValues &values);
+
+// Letters of the parity codes: N O E M S.
+QString parityLetter(uint8_t code);
+
+} // namespace PortSettings

@@ -1,0 +1,349 @@
+// SPDX-License-Identifier: MIT
+#include "SerialLine.h"
+#include "SerialSpeed2.h"
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace serial {
+
+namespace {
+
+struct SpeedCode
+{
+    int64_t speed;
+    speed_t code;
+};
+
+// The speeds the classic termios interface names. B134 is really 134.5 baud; the kernel
+// reports it as 134, so that is the number it answers to here as well.
+constexpr SpeedCode kStandardSpeeds[] = {
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},
+        {150, B150},         {200, B200},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+        {3500000, B3500000}, {4000000, B4000000},
+};
+
+bool standardCode(int64_t speed, speed_t &code)
+{
+    for (const SpeedCode &s : kStandardSpeeds) {
+        if (s.speed == speed) {
+            code = s.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+int64_t speedOfCode(speed_t code)
+{
+    for (const SpeedCode &s : kStandardSpeeds) {
+        if (s.code == code)
+            return s.speed;
+    }
+    return 0;
+}
+
+bool getAttr(int fd, termios &t)
+{
+    for (;;) {
+        if (tcgetattr(fd, &t) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+bool setAttr(int fd, const termios &t)
+{
+    for (;;) {
+        if (tcsetattr(fd, TCSANOW, &t) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+tcflag_t sizeFlag(uint8_t dataBits)
+{
+    switch (dataBits) {
+    case 5:
+        return CS5;
+    case 6:
+        return CS6;
+    case 7:
+        return CS7;
+    default:
+        return CS8;
+    }
+}
+
+tcflag_t parityFlags(uint8_t parity)
+{
+    switch (parity) {
+    case 1:
+        return PARENB | PARODD;
+    case 2:
+        return PARENB;
+    case 3:
+        return PARENB | CMSPAR | PARODD;
+    case 4:
+        return PARENB | CMSPAR;
+    default:
+        return 0;
+    }
+}
+
+// The line as a Windows port has it by nature: every byte passes unchanged both ways,
+// nothing is echoed, buffered into lines or turned into a signal.
+void makeRaw(termios &t)
+{
+    t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR
+                           | ICRNL | IUCLC | IXON | IXANY | IXOFF | IMAXBEL | IUTF8);
+    t.c_oflag &= ~tcflag_t(OPOST | OLCUC | ONLCR | OCRNL | ONOCR | ONLRET | OFILL | OFDEL);
+    t.c_lflag &= ~tcflag_t(ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOPRT | ECHOKE | ICANON
+                           | ISIG | IEXTEN | XCASE | TOSTOP);
+    t.c_cflag |= CREAD | CLOCAL;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+}
+
+} // namespace
+
+OpenResult openPort(const std::string &path)
+{
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return {-1, errno};
+
+    // The lock comes before any change to the line, so a port someone else holds is left
+    // exactly as they have it. flock binds root as well; TIOCEXCL below does not.
+    int rc = 0;
+    do {
+        rc = flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        const int error = (errno == EWOULDBLOCK) ? EBUSY : errno;
+        ::close(fd);
+        return {-1, error};
+    }
+
+    // Without CLOCAL a modem-control port would hold reads back until carrier appears.
+    // A node that is no terminal stays open; the configuration read tells that failure.
+    termios t {};
+    if (getAttr(fd, t) && !(t.c_cflag & CLOCAL)) {
+        t.c_cflag |= CLOCAL;
+        setAttr(fd, t);
+    }
+    ioctl(fd, TIOCEXCL);
+    return {fd, 0};
+}
+
+void closePort(int fd)
+{
+    if (fd < 0)
+        return;
+    // A pty slave's tty outlives this descriptor while the master is open, and with it the
+    // exclusive flag: the next unprivileged open would fail with EBUSY.
+    ioctl(fd, TIOCNXCL);
+    flock(fd, LOCK_UN);
+    ::close(fd);
+}
+
+bool readConfig(int fd, LineConfig &out)
+{
+    termios t {};
+    if (fd < 0 || !getAttr(fd, t))
+        return false;
+
+    LineConfig c;
+    if (!readSpeed(fd, c.speed))
+        c.speed = speedOfCode(cfgetospeed(&t));
+
+    switch (t.c_cflag & CSIZE) {
+    case CS5:
+        c.dataBits = 5;
+        break;
+    case CS6:
+        c.dataBits = 6;
+        break;
+    case CS7:
+        c.dataBits = 7;
+        break;
+    default:
+        c.dataBits = 8;
+        break;
+    }
+
+    if (!(t.c_cflag & PARENB))
+        c.parity = 0;
+    else if (t.c_cflag & CMSPAR)
+        c.parity = (t.c_cflag & PARODD) ? 3 : 4;
+    else
+        c.parity = (t.c_cflag & PARODD) ? 1 : 2;
+
+    c.stopBits = (t.c_cflag & CSTOPB) ? 2 : 0;
+    c.hardwareFlow = (t.c_cflag & CRTSCTS) != 0;
+    out = c;
+    return true;
+}
+
+bool writeConfig(int fd, const LineParams &params)
+{
+    // Speed 0 would hang the line up; the other checks keep unknown codes from being
+    // silently turned into something else.
+    if (fd < 0 || params.baudRate <= 0 || params.dataBits < 5 || params.dataBits > 8
+        || params.parity > 4)
+        return false;
+
+    termios t {};
+    if (!getAttr(fd, t))
+        return false;
+
+    makeRaw(t);
+    t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CIBAUD);
+    t.c_cflag |= sizeFlag(params.dataBits) | parityFlags(params.parity);
+    // termios has no one and a half: only code 2 asks for a second stop bit, anything else
+    // gets one. (A UART with five data bits turns CSTOPB into 1.5 by itself.)
+    if (params.stopBits == 2)
+        t.c_cflag |= CSTOPB;
+
+    speed_t code = 0;
+    const bool standard = standardCode(params.baudRate, code);
+    if (standard) {
+        cfsetispeed(&t, code);
+        cfsetospeed(&t, code);
+    }
+    // Debian's glibc reports EINVAL when a pty dropped the parity or size bits and nothing
+    // else changed, although the rest was applied. The read-back below decides instead.
+    if (!setAttr(fd, t) && errno != EINVAL)
+        return false;
+    if (!standard && !setCustomSpeed(fd, params.baudRate))
+        return false;
+
+    termios back {};
+    int64_t speed = 0;
+    if (!getAttr(fd, back) || !readSpeed(fd, speed))
+        return false;
+    if (speed != params.baudRate)
+        return false;
+    if (back.c_iflag != t.c_iflag || back.c_oflag != t.c_oflag || back.c_lflag != t.c_lflag
+        || back.c_cc[VMIN] != t.c_cc[VMIN] || back.c_cc[VTIME] != t.c_cc[VTIME])
+        return false;
+    // A pseudo-terminal always forces eight bits without parity; it keeps the rest.
+    tcflag_t checked = PARODD | CMSPAR | CSTOPB | CREAD | CLOCAL;
+    if (!isPseudoTerminal(fd))
+        checked |= CSIZE | PARENB;
+    return (back.c_cflag & checked) == (t.c_cflag & checked);
+}
+
+bool isPseudoTerminal(int fd)
+{
+    struct stat st
+    { };
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const unsigned m = major(st.st_rdev);
+    return (m >= 136 && m <= 143) || m == 3;
+}
+
+ReadStatus readBytes(int fd, uint8_t *buffer, size_t capacity, size_t &count)
+{
+    count = 0;
+    // read() of zero bytes returns 0, which would look like a hang-up.
+    if (capacity == 0 || !buffer)
+        return ReadStatus::NoData;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, capacity);
+        if (n > 0) {
+            count = size_t(n);
+            return ReadStatus::Byte;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return ReadStatus::NoData;
+        return ReadStatus::Gone;
+    }
+}
+
+bool writeByte(int fd, uint8_t byte, const WaitHook &hook, int sliceMs)
+{
+    if (sliceMs < 1)
+        sliceMs = 1;
+    bool pollSaidReady = false;
+    for (;;) {
+        const ssize_t n = ::write(fd, &byte, 1);
+        if (n == 1)
+            return true;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
+
+        // The driver refused although poll had just reported room: wait a slice anyway, so a
+        // driver that keeps doing that cannot turn this into a busy loop that never asks the hook.
+        if (pollSaidReady) {
+            if (hook && !hook())
+                return false;
+            poll(nullptr, 0, sliceMs);
+        }
+        pollSaidReady = false;
+        while (!pollSaidReady) {
+            pollfd p {fd, POLLOUT, 0};
+            const int r = poll(&p, 1, sliceMs);
+            if (r < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            if (r == 0) {
+                if (hook && !hook())
+                    return false;
+                continue;
+            }
+            if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
+                return false;
+            pollSaidReady = (p.revents & POLLOUT) != 0;
+        }
+    }
+}
+
+void drainOutput(int fd)
+{
+    if (fd < 0 || isPseudoTerminal(fd))
+        return;
+    while (tcdrain(fd) != 0 && errno == EINTR) { }
+}
+
+bool waitReadable(int fd, int timeoutMs)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+        const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd p {fd, POLLIN, 0};
+        const int r = poll(&p, 1, left.count() > 0 ? int(left.count()) : 0);
+        if (r < 0 && errno == EINTR)
+            continue;
+        return r > 0 && p.revents != 0;
+    }
+}
+
+} // namespace serial

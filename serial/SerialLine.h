@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: MIT
+// The thin POSIX layer through which every mode talks to a serial port.
+// One descriptor serves reading and writing; everything is non-blocking underneath so the
+// single user-interface thread never sleeps inside the kernel without a way back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace serial {
+
+// The four fields a mode start replaces, in the numeric codes of the settings
+// (parity 0 none, 1 odd, 2 even, 3 mark, 4 space; stop bits 0 one, 1 one and a half, 2 two).
+struct LineParams
+{
+    int32_t baudRate = 9600;
+    uint8_t parity = 0;
+    uint8_t dataBits = 8;
+    uint8_t stopBits = 0;
+};
+
+// What the driver holds after a configuration read.
+struct LineConfig
+{
+    int64_t speed = 0; // bits per second, as the driver reports it
+    uint8_t dataBits = 8; // 5..8
+    uint8_t parity = 0; // same codes as LineParams
+    uint8_t stopBits = 0; // 0 or 2
+    bool hardwareFlow = false; // CRTSCTS
+};
+
+struct OpenResult
+{
+    int fd = -1; // -1 on failure
+    int error = 0; // errno of the failing step
+};
+
+// open(O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC), CLOCAL, then the exclusive claim
+// (flock LOCK_EX|LOCK_NB and TIOCEXCL). A port that another process or another descriptor
+// of ours holds fails with EBUSY/EWOULDBLOCK. The descriptor stays non-blocking.
+OpenResult openPort(const std::string &path);
+
+// Releases the exclusive claim and closes. Safe with -1.
+void closePort(int fd);
+
+// tcgetattr plus the real speed (TCGETS2). False when the node is no terminal.
+bool readConfig(int fd, LineConfig &out);
+
+// Raw line discipline (no echo, no canonical input, no CR/LF translation, no signals,
+// no input XON/XOFF, CREAD|CLOCAL, VMIN 1, VTIME 0) plus exactly the four fields.
+// CRTSCTS keeps what the driver reported. The result is read back; a field the driver did not
+// take makes it false, except that a pseudo-terminal forcing 8 bits and no parity is accepted.
+// Speeds <= 0 are refused without touching the port.
+bool writeConfig(int fd, const LineParams &params);
+
+// True when fd is the slave side of a pseudo-terminal.
+bool isPseudoTerminal(int fd);
+
+enum class ReadStatus { Byte, NoData, Gone };
+
+// One non-blocking read of up to `capacity` bytes. `count` gets how many were read.
+// NoData: nothing has arrived yet. Gone: the other side hung up or the device vanished
+// (read 0, EIO, ENXIO, ENODEV). Interrupted reads are retried.
+ReadStatus readBytes(int fd, uint8_t *buffer, size_t capacity, size_t &count);
+
+// Called while a write waits for the driver to take a byte; return false to give up.
+using WaitHook = std::function<bool()>;
+
+// Writes exactly one byte: on EAGAIN waits for POLLOUT (calling `hook` every `sliceMs`
+// when given) and tries again, so no byte is ever dropped. False when the device is gone,
+// another error occurs, or the hook gave up.
+bool writeByte(int fd, uint8_t byte, const WaitHook &hook = {}, int sliceMs = 20);
+
+// tcdrain on a real port; a no-op on a pseudo-terminal, where it would wait for the reader.
+void drainOutput(int fd);
+
+// Blocks up to `timeoutMs` for readable data (or hang-up). True when poll reported the fd ready.
+bool waitReadable(int fd, int timeoutMs);
+
+} // namespace serial

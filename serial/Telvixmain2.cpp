@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: MIT
+#include "Telvixmain2.h"
+
+#include "ui_Telvixmain2.h"
+
+#include "main/Fonts.h"
+#include "serial/PortDirectory.h"
+
+#include <QShowEvent>
+
+namespace {
+std::vector<serial::PortInfo> lastScan;
+}
+
+TForm2::TForm2(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm2>())
+{
+    ui->setupUi(this);
+    setFont(Fonts::terminal(12));
+    setFixedSize(size());
+    connect(ui->BitBtn1, &QPushButton::clicked, this, [this] { done(ResultOk); });
+    connect(ui->BitBtn2, &QPushButton::clicked, this, [this] { done(ResultCancel); });
+    connect(ui->ComPortEdit, &QLineEdit::textChanged, this, &TForm2::updateMapping);
+    connect(ui->DevicePathEdit, &QLineEdit::textChanged, this, &TForm2::updateMapping);
+    connect(ui->PortListView, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem *item) {
+        ui->ComPortEdit->setText(item->text(0).mid(3));
+        ui->DevicePathEdit->clear();
+    });
+}
+
+TForm2::~TForm2() = default;
+
+void TForm2::reject() { done(ResultCancel); }
+
+void TForm2::showEvent(QShowEvent *event)
+{
+    refreshPorts();
+    QDialog::showEvent(event);
+}
+
+PortSettings::DialogValues TForm2::values() const
+{
+    PortSettings::DialogValues v;
+    v.portText = ui->ComPortEdit->text();
+    v.devicePath = ui->DevicePathEdit->text().trimmed();
+    v.baudText = ui->BaudRateEdit->text();
+    // Tested in the order None, Even, Odd, Mark, Space, as the buttons stand.
+    if (ui->RadioButton11->isChecked())
+        v.parity = 0;
+    else if (ui->RadioButton12->isChecked())
+        v.parity = 2;
+    else if (ui->RadioButton13->isChecked())
+        v.parity = 1;
+    else if (ui->RadioButton18->isChecked())
+        v.parity = 3;
+    else if (ui->RadioButton19->isChecked())
+        v.parity = 4;
+    v.dataBits = ui->RadioButton15->isChecked() ? 7 : 8;
+    v.stopBits = ui->RadioButton17->isChecked() ? 2 : 0;
+    return v;
+}
+
+void TForm2::refreshPorts()
+{
+    lastScan = serial::scanPorts(serial::CurrentScanRoots);
+    ui->PortListView->clear();
+    for (size_t i = 0; i < lastScan.size(); ++i) {
+        const serial::PortInfo &p = lastScan[i];
+        auto *item = new QTreeWidgetItem(ui->PortListView);
+        item->setText(0, QStringLiteral("COM%1").arg(i + 1));
+        item->setText(1, QString::fromStdString(p.devicePath));
+        item->setText(2, QString::fromStdString(p.description()));
+        if (!p.byIdName.empty())
+            item->setToolTip(2, QString::fromStdString(p.byIdName));
+    }
+    for (int c = 0; c < 3; ++c)
+        ui->PortListView->resizeColumnToContents(c);
+    updateMapping();
+}
+
+void TForm2::updateMapping()
+{
+    const QString path = ui->DevicePathEdit->text().trimmed();
+    QString text;
+    if (!path.isEmpty()) {
+        text = QStringLiteral("使用裝置路徑 %1 (不看 com 編號)").arg(path);
+    } else {
+        const QString com = ui->ComPortEdit->text();
+        const serial::PortInfo *p = serial::portForComText(lastScan, com.toStdString());
+        if (p)
+            text = QStringLiteral("COM%1 = %2  %3")
+                           .arg(com, QString::fromStdString(p->devicePath),
+                                QString::fromStdString(p->description()));
+        else if (lastScan.empty())
+            text = QStringLiteral("COM%1 : 本機沒有找到任何串列埠").arg(com);
+        else
+            text = QStringLiteral("COM%1 : 沒有這個埠 (本機有 COM1 ~ COM%2)")
+                           .arg(com)
+                           .arg(lastScan.size());
+    }
+    ui->PortMappingLabel->setText(text);
+}

@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: MIT
+// The one table of what each mode switches off, checked against the control lists each mode
+// is documented to switch, and the per-mode texts and flags.
+#include "main/ModeState.h"
+#include "main/ModeTable.h"
+
+#include <QTest>
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+class TestModeTable : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void columnsMatchEachModesOwnList_data();
+    void columnsMatchEachModesOwnList();
+    void everyControlAppearsOnce();
+    void columnFacts();
+    void resetClearsEverything();
+};
+
+using Names = std::set<std::string>;
+Q_DECLARE_METATYPE(Names)
+
+void TestModeTable::columnsMatchEachModesOwnList_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<Names>("expected");
+    // Each list is the one its mode gives at its own start, written out independently of the
+    // table so that a slip in either shows.
+    QTest::newRow("receive")
+            << int(Mode::Receive)
+            << Names {"R2KModeMenubar",        "R2KModeButton",          "EnableTRModeButton",
+                      "Rs232ConfigButton",     "RS232ConfigMenuBar",     "StartRecMenuBar",
+                      "SendModeMenubar",       "Send_FileContentButton", "Send_FileContentMenuBar",
+                      "Send_UserStringButton", "Send_UserStringMenuBar", "ReceiveButton",
+                      "TRModeMenubar"};
+    QTest::newRow("file send") << int(Mode::FileSend)
+                               << Names {"Rs232ConfigButton",       "RS232ConfigMenuBar",
+                                         "StartRecMenuBar",         "Send_FileContentButton",
+                                         "Send_FileContentMenuBar", "Send_UserStringButton",
+                                         "Send_UserStringMenuBar",  "ReceiveButton",
+                                         "EnableTRModeButton",      "EnableTRModeMenubar",
+                                         "R2KModeMenubar",          "R2KModeButton"};
+    QTest::newRow("terminal") << int(Mode::Terminal)
+                              << Names {"SendModeMenubar",        "ReceiveModeMenubar",
+                                        "ReceiveButton",          "Rs232ConfigButton",
+                                        "RS232ConfigMenuBar",     "StartRecMenuBar",
+                                        "Send_FileContentButton", "Send_FileContentMenuBar",
+                                        "Send_UserStringButton",  "Send_UserStringMenuBar",
+                                        "EnableTRModeMenubar",    "EnableTRModeButton",
+                                        "R2KModeMenubar",         "R2KModeButton"};
+    QTest::newRow("r2k") << int(Mode::R2K)
+                         << Names {"ClearDataButton",        "SettingsMenuBar",
+                                   "DataModeButton",         "DataModeMenubar",
+                                   "FontsMenubar",           "RS232ConfigMenuBar",
+                                   "Rs232ConfigButton",      "ReceiveModeMenubar",
+                                   "ReceiveButton",          "SendModeMenubar",
+                                   "StartRecMenuBar",        "Send_FileContentMenuBar",
+                                   "Send_FileContentButton", "Send_UserStringMenuBar",
+                                   "Send_UserStringButton",  "TRModeMenubar",
+                                   "EnableTRModeMenubar",    "EnableTRModeButton",
+                                   "EnableR2KModeMenubar",   "R2KModeButton"};
+}
+
+void TestModeTable::columnsMatchEachModesOwnList()
+{
+    QFETCH(int, mode);
+    QFETCH(Names, expected);
+    Names actual;
+    for (std::string_view n : ModeTable::controlsOff(Mode(mode)))
+        QVERIFY2(actual.insert(std::string(n)).second, "a control listed twice");
+    QCOMPARE(actual, expected);
+}
+
+void TestModeTable::everyControlAppearsOnce()
+{
+    Names seen;
+    for (const ModeControlRow &row : ModeTable::rows()) {
+        for (std::string_view n : row.controls) {
+            if (!n.empty())
+                QVERIFY2(seen.insert(std::string(n)).second, std::string(n).c_str());
+        }
+    }
+    for (std::string_view n : ModeTable::BreakControls)
+        QVERIFY(!seen.count(std::string(n)));
+}
+
+void TestModeTable::columnFacts()
+{
+    QCOMPARE(ModeTable::column(Mode::Receive).activeFlag, &ModeState::ReceiveModeActive);
+    QCOMPARE(ModeTable::column(Mode::FileSend).activeFlag, &ModeState::SendActive);
+    QCOMPARE(ModeTable::column(Mode::Terminal).activeFlag, &ModeState::TRModeActive);
+    QCOMPARE(ModeTable::column(Mode::R2K).activeFlag, &ModeState::R2KModeActive);
+    for (int m = 0; m < ModeCount; ++m)
+        QCOMPARE(int(ModeTable::column(Mode(m)).mode), m);
+    // Only R2K clears the display again at its end; the file send leaves the display alone.
+    QVERIFY(ModeTable::column(Mode::R2K).clearMemoAtEnd);
+    QVERIFY(!ModeTable::column(Mode::FileSend).clearMemoAtStart);
+    QVERIFY(!ModeTable::column(Mode::FileSend).readOnlyLook);
+    QVERIFY(ModeTable::column(Mode::Terminal).showTerminalPanels);
+    QCOMPARE(QString::fromUtf8(ModeTable::column(Mode::R2K).startText),
+             QStringLiteral("R2K模式(已啟動執行) ....."));
+}
+
+void TestModeTable::resetClearsEverything()
+{
+    ModeState::BreakRequested = ModeState::ReceiveModeActive = ModeState::HexDisplayMode = 1;
+    ModeState::PortReady = ModeState::SendActive = ModeState::TRModeActive = 1;
+    ModeState::R2KModeActive = ModeState::ReadRestartRequested = 1;
+    ModeState::RemotePrefixWritten = 1;
+    ModeState::PortHandle = 7;
+    ModeState::ReceivedByte = 0x41;
+    ModeState::reset();
+    for (uint8_t flag :
+         {ModeState::BreakRequested, ModeState::ReceiveModeActive, ModeState::HexDisplayMode,
+          ModeState::PortReady, ModeState::SendActive, ModeState::TRModeActive,
+          ModeState::R2KModeActive, ModeState::ReadRestartRequested, ModeState::RemotePrefixWritten,
+          ModeState::ReceivedByte})
+        QCOMPARE(flag, uint8_t(0));
+    QCOMPARE(ModeState::PortHandle, -1);
+}
+
+QTEST_APPLESS_MAIN(TestModeTable)
+#include "tst_modetable.moc"

@@ -1,0 +1,396 @@
+// SPDX-License-Identifier: MIT
+// The main window driven as a user would: start-up state, the small commands, the close query
+// and the frame every mode runs in, on a real pseudo-terminal.
+#include "GuiHelpers.h"
+#include "Pty.h"
+
+#include "main/ModeFrame.h"
+#include "main/ModeState.h"
+#include "main/ModeTable.h"
+#include "main/Telvixmain1.h"
+#include "serial/PortSettings.h"
+#include "ui_Telvixmain1.h"
+
+#include <QAction>
+#include <QFontDialog>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <set>
+
+using MessageBoxes::Kind;
+
+namespace {
+
+// A mode that does nothing but wait for Break inside the frame, the way every mode loop waits
+// for events. `duringMode` runs once the window has been switched over.
+bool runIdleMode(Mode mode, const std::function<void()> &duringMode)
+{
+    ModeFrame frame(*Form1, mode);
+    if (!frame.begin())
+        return false;
+    QTimer::singleShot(0, [&] {
+        duringMode();
+        ModeState::BreakRequested = 1; // also when a check inside returned early
+    });
+    while (ModeState::BreakRequested == 0)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    frame.end();
+    return true;
+}
+
+std::set<QString> allTableControls()
+{
+    std::set<QString> names;
+    for (const ModeControlRow &row : ModeTable::rows()) {
+        for (std::string_view n : row.controls) {
+            if (!n.empty())
+                names.insert(QString::fromUtf8(n.data(), qsizetype(n.size())));
+        }
+    }
+    return names;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { freshStart(); }
+    void cleanupTestCase() { tearDownForms(); }
+
+    void startUpState();
+    void toolButtons_data();
+    void toolButtons();
+    void menuItems_data();
+    void menuItems();
+    void displayModeCommands();
+    void clearCommand();
+    void fontCommand();
+    void modeFrameSwitchesItsColumn_data();
+    void modeFrameSwitchesItsColumn();
+    void modeEndRestoresColourOfItsStart();
+    void closeRefusedWhileModeRuns();
+    void failedOpenChangesNothing_data();
+    void failedOpenChangesNothing();
+};
+
+void TestMainWindow::startUpState()
+{
+    QCOMPARE(Form1->windowTitle(), QStringLiteral("TELVIX  V3.6"));
+    QCOMPARE(Form1->centralWidget()->size(), QSize(593, 412));
+    QCOMPARE(Form1->minimumSize(), Form1->maximumSize());
+    QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM1 = 9600 , N , 8 , 1"));
+    QCOMPARE(Form1->statusPanel(1), QStringLiteral("ASCII 模式"));
+    QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
+    Ui::TForm1 &ui = *Form1->form();
+    QVERIFY(ui.ASCIIModeMenuBar->isChecked());
+    QVERIFY(!ui.HexModeMenuBar->isChecked());
+    QVERIFY(!ui.BreakMenuBar->isEnabled());
+    QVERIFY(!ui.BreakButton->isEnabled());
+    QVERIFY(ui.Memo1->toPlainText().isEmpty());
+    QVERIFY(!ui.Memo1->isReadOnly());
+    QVERIFY(!ui.Panel8->isVisible());
+    QVERIFY(!ui.EchoDataPanel->isVisible());
+    // Tool bar above the status bar above the display.
+    QCOMPARE(ui.Panel1->height(), 65);
+    QCOMPARE(ui.StatusBar1->height(), 23);
+    QVERIFY(ui.Panel1->y() < ui.StatusBar1->y());
+    QVERIFY(ui.StatusBar1->y() < ui.Panel6->y());
+    QCOMPARE(ui.Panel6->geometry().bottom(), Form1->centralWidget()->height() - 1);
+    for (const QString &name : allTableControls())
+        QVERIFY2(controlEnabled(name), qPrintable(name));
+}
+
+void TestMainWindow::toolButtons_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("x");
+    QTest::addColumn<QString>("hint");
+    QTest::newRow("config") << "Rs232ConfigButton" << 8 << "設定 RS232 相關參數值";
+    QTest::newRow("clear") << "ClearDataButton" << 72 << "清下面顯示記錄";
+    QTest::newRow("mode") << "DataModeButton" << 136
+                          << "切換 RS232 資料顯示模式 ( 16進制/ 文字模式 )";
+    QTest::newRow("receive") << "ReceiveButton" << 200 << "接收 <== RS232  資料";
+    QTest::newRow("file") << "Send_FileContentButton" << 264 << "傳送(檔案)資料 ==> RS232 埠";
+    QTest::newRow("string") << "Send_UserStringButton" << 328 << "傳送(字串) 文字 ==> RS232 埠";
+    QTest::newRow("terminal") << "EnableTRModeButton" << 392 << "終端機雙向模式 ( 傳送與回應 )";
+    QTest::newRow("r2k") << "R2KModeButton" << 456 << "串列字碼 ==> 鍵盤事件";
+    QTest::newRow("break") << "BreakButton" << 520 << "中斷..目前模式中的連線";
+}
+
+void TestMainWindow::toolButtons()
+{
+    QFETCH(QString, name);
+    QFETCH(int, x);
+    QFETCH(QString, hint);
+    auto *button = Form1->findChild<QToolButton *>(name);
+    QVERIFY(button);
+    QCOMPARE(button->geometry(), QRect(x, 8, 57, 49));
+    QCOMPARE(button->toolTip(), hint);
+    QCOMPARE(button->accessibleDescription(), hint);
+    QVERIFY(button->text().isEmpty() || button->toolButtonStyle() == Qt::ToolButtonIconOnly);
+    QVERIFY(!button->icon().pixmap(40, 40).isNull());
+}
+
+void TestMainWindow::menuItems_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("parent");
+    const char *rows[][3] = {
+            {"RS232ConfigMenuBar", "串列埠參數", "SettingsMenuBar"},
+            {"MiscMenuBar", "程式功能設定", "SettingsMenuBar"},
+            {"ClearDataMenubar", "清除資料顯示區", "SettingsMenuBar"},
+            {"ASCIIModeMenuBar", "文字模式 ( ASCII )", "DataModeMenubar"},
+            {"HexModeMenuBar", "16進制模式 ( HEX )", "DataModeMenubar"},
+            {"FontsMenubar", "字型", "DataModeMenubar"},
+            {"SendModeMenubar", "傳送模式", "JobFunctionMenuBar"},
+            {"Send_FileContentMenuBar", "傳送→檔案內容", "SendModeMenubar"},
+            {"Send_UserStringMenuBar", "傳送→自定字串", "SendModeMenubar"},
+            {"ReceiveModeMenubar", "接收模式", "JobFunctionMenuBar"},
+            {"StartRecMenuBar", "啟動 ( 接收模式 )", "ReceiveModeMenubar"},
+            {"TRModeMenubar", "通訊模式", "JobFunctionMenuBar"},
+            {"EnableTRModeMenubar", "啟動 ( 通訊模式 )", "TRModeMenubar"},
+            {"R2KModeMenubar", "R to K 模式", "JobFunctionMenuBar"},
+            {"EnableR2KModeMenubar", "啟動 ( R2K 模式 )", "R2KModeMenubar"},
+            {"BreakMenuBar", "連線中斷(&B)", "JobFunctionMenuBar"},
+            {"AboutMenubar", "關於", "HeloMenuBar"},
+            {"VersionMenubar", "版本", "HeloMenuBar"},
+    };
+    for (auto &r : rows)
+        QTest::newRow(r[0]) << r[0] << QString::fromUtf8(r[1]) << r[2];
+}
+
+void TestMainWindow::menuItems()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(QString, parent);
+    QAction *action = nullptr;
+    if (QMenu *sub = Form1->findChild<QMenu *>(name))
+        action = sub->menuAction();
+    else
+        action = Form1->findChild<QAction *>(name);
+    QVERIFY(action);
+    QCOMPARE(action->text(), caption);
+    QVERIFY2(!action->icon().pixmap(16, 16).isNull(), "every item carries a glyph");
+    auto *menu = Form1->findChild<QMenu *>(parent);
+    QVERIFY(menu);
+    QVERIFY(menu->actions().contains(action));
+}
+
+void TestMainWindow::displayModeCommands()
+{
+    Ui::TForm1 &ui = *Form1->form();
+    int clears = 0;
+    connect(ui.Memo1, &QPlainTextEdit::textChanged, this, [&] {
+        if (ui.Memo1->document()->isEmpty())
+            ++clears;
+    });
+    for (int i = 0; i < 2; ++i) {
+        ui.Memo1->setPlainText(QStringLiteral("traffic"));
+        clears = 0;
+        ui.HexModeMenuBar->trigger();
+        QCOMPARE(clears, 1);
+        QCOMPARE(ModeState::HexDisplayMode, uint8_t(1));
+        QCOMPARE(Form1->statusPanel(1), QStringLiteral("HEX 模式"));
+        QVERIFY(ui.HexModeMenuBar->isChecked());
+        QVERIFY(!ui.ASCIIModeMenuBar->isChecked());
+    }
+    ui.Memo1->setPlainText(QStringLiteral("traffic"));
+    ui.DataModeButton->click();
+    QCOMPARE(ModeState::HexDisplayMode, uint8_t(0));
+    QCOMPARE(Form1->statusPanel(1), QStringLiteral("ASCII 模式"));
+    QVERIFY(ui.ASCIIModeMenuBar->isChecked());
+    QVERIFY(ui.Memo1->toPlainText().isEmpty());
+    ui.Memo1->setPlainText(QStringLiteral("traffic"));
+    ui.DataModeButton->click();
+    QCOMPARE(ModeState::HexDisplayMode, uint8_t(1));
+    QCOMPARE(Form1->statusPanel(1), QStringLiteral("HEX 模式"));
+    QVERIFY(ui.Memo1->toPlainText().isEmpty());
+}
+
+void TestMainWindow::clearCommand()
+{
+    Ui::TForm1 &ui = *Form1->form();
+    ui.Memo1->setPlainText(QStringLiteral("abc"));
+    ModeState::RemotePrefixWritten = 1;
+    ui.ClearDataButton->click();
+    QVERIFY(ui.Memo1->toPlainText().isEmpty());
+    QCOMPARE(ModeState::RemotePrefixWritten, uint8_t(1)); // idle: only the display
+
+    ModeState::TRModeActive = 1;
+    ui.Memo1->setPlainText(QStringLiteral("abc"));
+    ui.ClearDataMenubar->trigger();
+    QVERIFY(ui.Memo1->toPlainText().isEmpty());
+    QCOMPARE(ModeState::RemotePrefixWritten, uint8_t(0));
+    ModeState::TRModeActive = 0;
+}
+
+void TestMainWindow::fontCommand()
+{
+    Ui::TForm1 &ui = *Form1->form();
+    const QFont before = ui.Memo1->font();
+    answerNextModal([](QWidget *w) { static_cast<QDialog *>(w)->reject(); });
+    ui.FontsMenubar->trigger();
+    QCOMPARE(ui.Memo1->font(), before);
+
+    answerNextModal([](QWidget *w) {
+        auto *dialog = qobject_cast<QFontDialog *>(w);
+        dialog->setCurrentFont(QFont(QStringLiteral("DejaVu Sans"), 20));
+        dialog->accept();
+    });
+    ui.FontsMenubar->trigger();
+    QCOMPARE(ui.Memo1->font(), Form1->FontDialog1->selectedFont());
+    QCOMPARE(ui.Memo1->font().pointSize(), 20);
+    QVERIFY(ui.Memo1->font() != before);
+}
+
+void TestMainWindow::modeFrameSwitchesItsColumn_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("startText");
+    QTest::addColumn<bool>("readOnlyLook");
+    QTest::newRow("receive") << int(Mode::Receive) << "接收模式(已啟動執行)...." << true;
+    QTest::newRow("file send") << int(Mode::FileSend) << "傳送(檔案內容)" << false;
+    QTest::newRow("terminal") << int(Mode::Terminal) << "通訊模式(已啟動執行)...." << true;
+    QTest::newRow("r2k") << int(Mode::R2K) << "R2K模式(已啟動執行) ....." << true;
+}
+
+void TestMainWindow::modeFrameSwitchesItsColumn()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, startText);
+    QFETCH(bool, readOnlyLook);
+    const Mode m = Mode(mode);
+    Pty pty;
+    QVERIFY(pty.isOpen());
+    PortSettings::DevicePathText = pty.slavePath();
+    Ui::TForm1 &ui = *Form1->form();
+    const QColor colour = Form1->memo1Colour();
+    ui.Memo1->setPlainText(QStringLiteral("before"));
+
+    std::set<QString> off;
+    for (std::string_view n : ModeTable::controlsOff(m))
+        off.insert(QString::fromUtf8(n.data(), qsizetype(n.size())));
+    bool checked = false;
+    const bool ran = runIdleMode(m, [&] {
+        for (const QString &name : allTableControls())
+            QCOMPARE(controlEnabled(name), !off.count(name));
+        QVERIFY(ui.BreakMenuBar->isEnabled());
+        QVERIFY(ui.BreakButton->isEnabled());
+        QCOMPARE(Form1->statusPanel(2), startText);
+        QCOMPARE(*ModeTable::column(m).activeFlag, uint8_t(1));
+        QVERIFY(ModeState::PortHandle >= 0);
+        QCOMPARE(ui.Memo1->isReadOnly(), readOnlyLook);
+        QCOMPARE(ui.Memo1->toPlainText().isEmpty(), ModeTable::column(m).clearMemoAtStart);
+        if (readOnlyLook)
+            QCOMPARE(Form1->memo1Colour(), Form1->palette().color(QPalette::Button));
+        QCOMPARE(ui.Panel8->isVisible(), m == Mode::Terminal);
+        QCOMPARE(ui.EchoDataPanel->isVisible(), m == Mode::Terminal);
+        checked = true;
+        ui.BreakButton->click();
+    });
+    QVERIFY(ran);
+    QVERIFY(checked);
+    for (const QString &name : allTableControls())
+        QVERIFY2(controlEnabled(name), qPrintable(name));
+    QVERIFY(!ui.BreakMenuBar->isEnabled());
+    QVERIFY(!ui.BreakButton->isEnabled());
+    QVERIFY(!ui.Memo1->isReadOnly());
+    QCOMPARE(Form1->memo1Colour(), colour);
+    QVERIFY(!ui.Panel8->isVisible());
+    QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
+    QCOMPARE(ModeState::BreakRequested, uint8_t(0));
+    QCOMPARE(*ModeTable::column(m).activeFlag, uint8_t(0));
+    QCOMPARE(ModeState::PortHandle, -1);
+    QVERIFY(!ModeState::ReadDoneEvent);
+    // The port was given back: it opens again at once.
+    QVERIFY(runIdleMode(m, [&] { ui.BreakMenuBar->trigger(); }));
+}
+
+void TestMainWindow::modeEndRestoresColourOfItsStart()
+{
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    Form1->setMemo1Colour(Qt::yellow);
+    QVERIFY(runIdleMode(Mode::Receive, [] {
+        Form1->setMemo1Colour(Qt::cyan); // as the settings dialog may do meanwhile
+        Form1->form()->BreakButton->click();
+    }));
+    QCOMPARE(Form1->memo1Colour(), QColor(Qt::yellow));
+}
+
+void TestMainWindow::closeRefusedWhileModeRuns()
+{
+    MessageRecorder boxes;
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    bool stayedOpen = false;
+    QVERIFY(runIdleMode(Mode::Receive, [&] {
+        QVERIFY(!Form1->close());
+        stayedOpen = Form1->isVisible();
+        Form1->form()->BreakButton->click();
+    }));
+    QVERIFY(stayedOpen);
+    QCOMPARE(boxes.texts(Kind::Plain), QStringList {QStringLiteral("還在連線中唷...請先中斷連線")});
+    for (uint8_t *flag :
+         {&ModeState::SendActive, &ModeState::TRModeActive, &ModeState::R2KModeActive}) {
+        *flag = 1;
+        QVERIFY(!Form1->close());
+        *flag = 0;
+    }
+    boxes.clear();
+    QVERIFY(Form1->close());
+    QVERIFY(boxes.shown.isEmpty());
+}
+
+void TestMainWindow::failedOpenChangesNothing_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("missing") << "/dev/telvix-no-such-port"
+                             << " 埠,無法開啟";
+    QTest::newRow("not a tty") << "/dev/null"
+                               << " 埠,目前不供存取權";
+}
+
+void TestMainWindow::failedOpenChangesNothing()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, message);
+    MessageRecorder boxes;
+    PortSettings::DevicePathText = path;
+    PortSettings::PortNameText = path;
+    Ui::TForm1 &ui = *Form1->form();
+    ui.Memo1->setPlainText(QStringLiteral("kept"));
+    Form1->setMemo1Colour(Qt::green);
+    for (Mode m : {Mode::Receive, Mode::FileSend, Mode::Terminal, Mode::R2K}) {
+        boxes.clear();
+        QVERIFY(!runIdleMode(m, [] {}));
+        QCOMPARE(boxes.shown.size(), 2);
+        QCOMPARE(boxes.shown[0].kind, Kind::Beep); // the sound first, the box after it
+        QCOMPARE(boxes.shown[1].text, path + message);
+        QCOMPARE(*ModeTable::column(m).activeFlag, uint8_t(0));
+        QCOMPARE(ModeState::PortReady, uint8_t(0));
+        QCOMPARE(ModeState::PortHandle, -1);
+        QCOMPARE(ui.Memo1->toPlainText(), QStringLiteral("kept"));
+        QCOMPARE(Form1->memo1Colour(), QColor(Qt::green));
+        QVERIFY(!ui.Memo1->isReadOnly());
+        QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
+        QVERIFY(!ui.BreakButton->isEnabled());
+        for (const QString &name : allTableControls())
+            QVERIFY2(controlEnabled(name), qPrintable(name));
+    }
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

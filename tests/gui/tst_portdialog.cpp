@@ -1,0 +1,391 @@
+// SPDX-License-Identifier: MIT
+// The port settings dialog through its controls, and opening the port it names.
+#include "FakeSysfs.h"
+#include "GuiHelpers.h"
+#include "Pty.h"
+
+#include "main/ModeState.h"
+#include "main/Telvixmain1.h"
+#include "serial/PortDirectory.h"
+#include "serial/PortSettings.h"
+#include "serial/SerialLine.h"
+#include "serial/Telvixmain2.h"
+#include "ui_Telvixmain1.h"
+#include "ui_Telvixmain2.h"
+
+#include <QTest>
+#include <QTreeWidget>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using MessageBoxes::Kind;
+
+namespace {
+
+struct Edits
+{
+    QString port = QStringLiteral("1");
+    QString baud = QStringLiteral("9600");
+    QString parity = QStringLiteral("RadioButton11");
+    QString dataBits = QStringLiteral("RadioButton14");
+    QString stopBits = QStringLiteral("RadioButton16");
+    QString devicePath;
+};
+
+// Opens the dialog through the tool button, fills it in and leaves it by `button`.
+void runPortDialog(const Edits &e, const char *button = "BitBtn1")
+{
+    answerNextModal([e, button](QWidget *w) {
+        auto *dialog = qobject_cast<TForm2 *>(w);
+        QVERIFY(dialog);
+        Ui::TForm2 &ui = *dialog->form();
+        ui.ComPortEdit->setText(e.port);
+        ui.BaudRateEdit->setText(e.baud);
+        ui.DevicePathEdit->setText(e.devicePath);
+        for (const QString &name : {e.parity, e.dataBits, e.stopBits})
+            dialog->findChild<QRadioButton *>(name)->setChecked(true);
+        dialog->findChild<QPushButton *>(QLatin1String(button))->click();
+    });
+    Form1->form()->Rs232ConfigButton->click();
+}
+
+// Opens the port as a mode start would, and gives it back.
+bool openAndClose()
+{
+    Form1->Initial_RS232_Register();
+    const bool ok = ModeState::PortReady == 1;
+    Form1->closePort();
+    return ok;
+}
+
+} // namespace
+
+class TestPortDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { freshStart(); }
+    void cleanupTestCase() { tearDownForms(); }
+
+    void dialogLayout();
+    void okApplies_data();
+    void okApplies();
+    void cancelKeepsEditsInDialog();
+    void escapeIsCancel();
+    void baudTextThatIsNoNumber_data();
+    void baudTextThatIsNoNumber();
+    void comTextNamesPortInList_data();
+    void comTextNamesPortInList();
+    void portListShowsDescriptions();
+    void devicePathRowTakesPrecedence();
+    void configurationFailureReleasesPort();
+    void heldPortFailsToOpen();
+};
+
+void TestPortDialog::dialogLayout()
+{
+    QCOMPARE(Form2->windowTitle(), QStringLiteral("RS232 參數設定"));
+    Ui::TForm2 &ui = *Form2->form();
+    QCOMPARE(ui.ComPortEdit->maxLength(), 2);
+    QCOMPARE(ui.ComPortEdit->text(), QStringLiteral("1"));
+    QCOMPARE(ui.BaudRateEdit->text(), QStringLiteral("9600"));
+    QVERIFY(ui.RadioButton11->isChecked());
+    QVERIFY(ui.RadioButton14->isChecked());
+    QVERIFY(ui.RadioButton16->isChecked());
+    QVERIFY(ui.BitBtn1->isDefault());
+    QCOMPARE(ui.DevicePathLabel->text(), QStringLiteral("裝置路徑"));
+    QCOMPARE(ui.DevicePathLabel->buddy(), ui.DevicePathEdit);
+    // The documented controls keep their place in the first 290 x 197 pixels.
+    for (QWidget *w : {static_cast<QWidget *>(ui.GroupBox1), static_cast<QWidget *>(ui.GroupBox5),
+                       static_cast<QWidget *>(ui.BitBtn1), static_cast<QWidget *>(ui.BitBtn2)})
+        QVERIFY(QRect(0, 0, 290, 197).contains(w->geometry()));
+}
+
+void TestPortDialog::okApplies_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("baud");
+    QTest::addColumn<QString>("parity");
+    QTest::addColumn<QString>("dataBits");
+    QTest::addColumn<QString>("stopBits");
+    QTest::addColumn<QString>("panel");
+    QTest::addColumn<int>("baudRate");
+    QTest::addColumn<int>("parityCode");
+    QTest::addColumn<int>("dataBitsCode");
+    QTest::addColumn<int>("stopBitsCode");
+    QTest::newRow("defaults") << "1"
+                              << "9600"
+                              << "RadioButton11"
+                              << "RadioButton14"
+                              << "RadioButton16"
+                              << "COM1 = 9600 , N , 8 , 1" << 9600 << 0 << 8 << 0;
+    QTest::newRow("COM3 19200 E 7 2") << "3"
+                                      << "19200"
+                                      << "RadioButton12"
+                                      << "RadioButton15"
+                                      << "RadioButton17"
+                                      << "COM3 = 19200 , E , 7 , 2" << 19200 << 2 << 7 << 2;
+    QTest::newRow("leading zero") << "1"
+                                  << "09600"
+                                  << "RadioButton11"
+                                  << "RadioButton14"
+                                  << "RadioButton16"
+                                  << "COM1 = 09600 , N , 8 , 1" << 9600 << 0 << 8 << 0;
+    QTest::newRow("odd") << "2"
+                         << "4800"
+                         << "RadioButton13"
+                         << "RadioButton14"
+                         << "RadioButton16"
+                         << "COM2 = 4800 , O , 8 , 1" << 4800 << 1 << 8 << 0;
+    QTest::newRow("mark") << "12"
+                          << "1200"
+                          << "RadioButton18"
+                          << "RadioButton15"
+                          << "RadioButton16"
+                          << "COM12 = 1200 , M , 7 , 1" << 1200 << 3 << 7 << 0;
+    QTest::newRow("space") << "1"
+                           << "300"
+                           << "RadioButton19"
+                           << "RadioButton14"
+                           << "RadioButton17"
+                           << "COM1 = 300 , S , 8 , 2" << 300 << 4 << 8 << 2;
+}
+
+void TestPortDialog::okApplies()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, baud);
+    QFETCH(QString, parity);
+    QFETCH(QString, dataBits);
+    QFETCH(QString, stopBits);
+    QFETCH(QString, panel);
+    Edits e {port, baud, parity, dataBits, stopBits, {}};
+    runPortDialog(e);
+    QCOMPARE(Form1->statusPanel(0), panel);
+    QTEST(int(PortSettings::BaudRate), "baudRate");
+    QTEST(int(PortSettings::Parity), "parityCode");
+    QTEST(int(PortSettings::DataBits), "dataBitsCode");
+    QTEST(int(PortSettings::StopBits), "stopBitsCode");
+    QCOMPARE(PortSettings::PortNumberText, port);
+    QCOMPARE(PortSettings::PortNameText, QStringLiteral("COM") + port);
+    QCOMPARE(PortSettings::BaudRateText, baud);
+}
+
+void TestPortDialog::cancelKeepsEditsInDialog()
+{
+    runPortDialog({QStringLiteral("3"),
+                   QStringLiteral("19200"),
+                   QStringLiteral("RadioButton12"),
+                   QStringLiteral("RadioButton15"),
+                   QStringLiteral("RadioButton17"),
+                   {}},
+                  "BitBtn2");
+    QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM1 = 9600 , N , 8 , 1"));
+    QCOMPARE(PortSettings::PortNumberText, QStringLiteral("1"));
+    QCOMPARE(PortSettings::BaudRate, 9600);
+    QCOMPARE(PortSettings::Parity, uint8_t(0));
+
+    // The edits wait in the dialog; OK at its next showing applies them unchanged.
+    answerNextModal([](QWidget *w) {
+        Ui::TForm2 &ui = *qobject_cast<TForm2 *>(w)->form();
+        QCOMPARE(ui.ComPortEdit->text(), QStringLiteral("3"));
+        QCOMPARE(ui.BaudRateEdit->text(), QStringLiteral("19200"));
+        QVERIFY(ui.RadioButton12->isChecked());
+        QVERIFY(ui.RadioButton15->isChecked());
+        QVERIFY(ui.RadioButton17->isChecked());
+        ui.BitBtn1->click();
+    });
+    Form1->form()->RS232ConfigMenuBar->trigger();
+    QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM3 = 19200 , E , 7 , 2"));
+}
+
+void TestPortDialog::escapeIsCancel()
+{
+    int result = -1;
+    answerNextModal([](QWidget *w) { QTest::keyClick(w, Qt::Key_Escape); });
+    result = Form2->exec();
+    QCOMPARE(result, int(TForm2::ResultCancel));
+    answerNextModal([](QWidget *w) { w->close(); });
+    result = Form2->exec();
+    QCOMPARE(result, int(TForm2::ResultCancel));
+    answerNextModal([](QWidget *w) {
+        QTest::keyClick(qobject_cast<TForm2 *>(w)->form()->BaudRateEdit, Qt::Key_Return);
+    });
+    result = Form2->exec();
+    QCOMPARE(result, int(TForm2::ResultOk));
+}
+
+void TestPortDialog::baudTextThatIsNoNumber_data()
+{
+    QTest::addColumn<QString>("baud");
+    QTest::newRow("letters") << "abc";
+    QTest::newRow("empty") << "";
+    QTest::newRow("blank inside") << "96 00";
+    QTest::newRow("beyond 32 bits") << "99999999999";
+    QTest::newRow("wide digits") << "９６００";
+}
+
+void TestPortDialog::baudTextThatIsNoNumber()
+{
+    QFETCH(QString, baud);
+    MessageRecorder boxes;
+    runPortDialog({QStringLiteral("4"),
+                   baud,
+                   QStringLiteral("RadioButton12"),
+                   QStringLiteral("RadioButton15"),
+                   QStringLiteral("RadioButton17"),
+                   {}});
+    QCOMPARE(boxes.shown.size(), 1);
+    QCOMPARE(boxes.shown[0].kind, Kind::Error);
+    QCOMPARE(boxes.shown[0].title, QStringLiteral("TELVIX"));
+    QCOMPARE(boxes.shown[0].text, QStringLiteral("'%1' is not a valid integer value.").arg(baud));
+    // The port texts were taken before the conversion; nothing after it was.
+    QCOMPARE(PortSettings::PortNumberText, QStringLiteral("4"));
+    QCOMPARE(PortSettings::PortNameText, QStringLiteral("COM4"));
+    QCOMPARE(PortSettings::BaudRate, 9600);
+    QCOMPARE(PortSettings::BaudRateText, QStringLiteral("9600"));
+    QCOMPARE(PortSettings::Parity, uint8_t(0));
+    QCOMPARE(PortSettings::DataBits, uint8_t(8));
+    QCOMPARE(PortSettings::StopBits, uint8_t(0));
+    QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM1 = 9600 , N , 8 , 1"));
+}
+
+void TestPortDialog::comTextNamesPortInList_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("10 is the tenth port") << "10" << true << "";
+    QTest::newRow("1 is the first port") << "1" << true << "";
+    QTest::newRow("letters") << "ab" << false << "COMab 埠,無法開啟";
+    QTest::newRow("empty") << "" << false << "COM 埠,無法開啟";
+    QTest::newRow("beyond the list") << "11" << false << "COM11 埠,無法開啟";
+    QTest::newRow("leading zero") << "01" << false << "COM01 埠,無法開啟";
+}
+
+void TestPortDialog::comTextNamesPortInList()
+{
+    QFETCH(QString, port);
+    QFETCH(bool, opens);
+    QFETCH(QString, message);
+    // Ten onboard ports whose device nodes are pseudo-terminals, so any of them can open.
+    FakeSysfs sys;
+    Pty ptys[10];
+    for (int i = 0; i < 10; ++i) {
+        sys.addUart(i);
+        sys.linkDevice(QStringLiteral("ttyS%1").arg(i), ptys[i].slavePath());
+    }
+    sys.addUart(10, false); // no UART behind it: takes no number
+    serial::CurrentScanRoots = sys.roots();
+    MessageRecorder boxes;
+    runPortDialog({port,
+                   QStringLiteral("9600"),
+                   QStringLiteral("RadioButton11"),
+                   QStringLiteral("RadioButton14"),
+                   QStringLiteral("RadioButton16"),
+                   {}});
+    QCOMPARE(openAndClose(), opens);
+    if (opens) {
+        QVERIFY(boxes.shown.isEmpty());
+        // The port that opened is the one the number names: its master sees our bytes.
+        const int index = port.toInt() - 1;
+        PortSettings::DevicePathText.clear();
+        Form1->Initial_RS232_Register();
+        QVERIFY(serial::writeByte(ModeState::PortHandle, 0x5A));
+        QCOMPARE(ptys[index].read(1), QByteArray("Z"));
+        Form1->closePort();
+    } else {
+        QCOMPARE(boxes.texts(Kind::Plain), QStringList {message});
+        QCOMPARE(boxes.shown.first().kind, Kind::Beep);
+    }
+}
+
+void TestPortDialog::portListShowsDescriptions()
+{
+    FakeSysfs sys;
+    sys.addUart(0);
+    sys.addUart(1, false);
+    sys.addUsbSerial(QStringLiteral("ttyUSB0"), QStringLiteral("FTDI"),
+                     QStringLiteral("FT232R USB UART"), QStringLiteral("A50285BI"));
+    serial::CurrentScanRoots = sys.roots();
+    answerNextModal([](QWidget *w) {
+        Ui::TForm2 &ui = *qobject_cast<TForm2 *>(w)->form();
+        QCOMPARE(ui.PortListView->topLevelItemCount(), 2);
+        QCOMPARE(ui.PortListView->topLevelItem(0)->text(0), QStringLiteral("COM1"));
+        QVERIFY(ui.PortListView->topLevelItem(0)->text(1).endsWith(QStringLiteral("/ttyS0")));
+        QCOMPARE(ui.PortListView->topLevelItem(1)->text(0), QStringLiteral("COM2"));
+        const QString usb = ui.PortListView->topLevelItem(1)->text(2);
+        QVERIFY2(usb.contains(QStringLiteral("FTDI")) && usb.contains(QStringLiteral("A50285BI")),
+                 qPrintable(usb));
+        // The line under the list follows the typed number.
+        ui.ComPortEdit->setText(QStringLiteral("2"));
+        QVERIFY(ui.PortMappingLabel->text().contains(QStringLiteral("ttyUSB0")));
+        ui.ComPortEdit->setText(QStringLiteral("7"));
+        QVERIFY(ui.PortMappingLabel->text().contains(QStringLiteral("沒有這個埠")));
+        ui.DevicePathEdit->setText(QStringLiteral("/dev/pts/9"));
+        QVERIFY(ui.PortMappingLabel->text().contains(QStringLiteral("/dev/pts/9")));
+        ui.BitBtn2->click();
+    });
+    Form1->form()->Rs232ConfigButton->click();
+}
+
+void TestPortDialog::devicePathRowTakesPrecedence()
+{
+    Pty pty;
+    serial::CurrentScanRoots = FakeSysfs().roots(); // no port at all
+    MessageRecorder boxes;
+    runPortDialog({QStringLiteral("ab"), QStringLiteral("115200"), QStringLiteral("RadioButton11"),
+                   QStringLiteral("RadioButton14"), QStringLiteral("RadioButton16"),
+                   pty.slavePath()});
+    QCOMPARE(Form1->statusPanel(0), QStringLiteral("%1 = 115200 , N , 8 , 1").arg(pty.slavePath()));
+    QVERIFY(openAndClose());
+    QVERIFY(boxes.shown.isEmpty());
+
+    // The messages name the path too.
+    runPortDialog({QStringLiteral("1"), QStringLiteral("9600"), QStringLiteral("RadioButton11"),
+                   QStringLiteral("RadioButton14"), QStringLiteral("RadioButton16"),
+                   QStringLiteral("/dev/telvix-missing")});
+    QVERIFY(!openAndClose());
+    QCOMPARE(boxes.lastText(), QStringLiteral("/dev/telvix-missing 埠,無法開啟"));
+}
+
+void TestPortDialog::configurationFailureReleasesPort()
+{
+    Pty pty;
+    MessageRecorder boxes;
+    for (const char *baud : {"0", "-9600"}) {
+        runPortDialog({QStringLiteral("1"), QString::fromLatin1(baud),
+                       QStringLiteral("RadioButton11"), QStringLiteral("RadioButton14"),
+                       QStringLiteral("RadioButton16"), pty.slavePath()});
+        boxes.clear();
+        QVERIFY(!openAndClose());
+        QCOMPARE(boxes.shown.size(), 2);
+        QCOMPARE(boxes.shown[0].kind, Kind::Beep);
+        QCOMPARE(boxes.shown[1].text, pty.slavePath() + QStringLiteral(" 埠,無法寫入參數值"));
+        QCOMPARE(ModeState::PortHandle, -1);
+    }
+    // Nothing is held: with the baud rate corrected the port opens at once.
+    runPortDialog({QStringLiteral("1"), QStringLiteral("9600"), QStringLiteral("RadioButton11"),
+                   QStringLiteral("RadioButton14"), QStringLiteral("RadioButton16"),
+                   pty.slavePath()});
+    QVERIFY(openAndClose());
+}
+
+void TestPortDialog::heldPortFailsToOpen()
+{
+    Pty pty;
+    const serial::OpenResult other = serial::openPort(pty.slavePath().toStdString());
+    QVERIFY(other.fd >= 0);
+    PortSettings::DevicePathText = pty.slavePath();
+    PortSettings::PortNameText = pty.slavePath();
+    MessageRecorder boxes;
+    QVERIFY(!openAndClose());
+    QCOMPARE(boxes.lastText(), pty.slavePath() + QStringLiteral(" 埠,無法開啟"));
+    serial::closePort(other.fd);
+    QVERIFY(openAndClose());
+}
+
+QTEST_MAIN(TestPortDialog)
+#include "tst_portdialog.moc"

@@ -1,0 +1,575 @@
+// SPDX-License-Identifier: MIT
+// The serial layer against real pseudo-terminals: the test plays the device on the master.
+#include "Pty.h"
+#include "serial/SerialLine.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+using serial::LineConfig;
+using serial::LineParams;
+using serial::ReadStatus;
+
+namespace {
+
+// Closes the port however the test function leaves.
+struct Held
+{
+    explicit Held(int fd) : fd(fd) { }
+    ~Held() { serial::closePort(fd); }
+    Held(const Held &) = delete;
+    Held &operator=(const Held &) = delete;
+    int fd;
+};
+
+QByteArray allByteValues()
+{
+    QByteArray bytes;
+    for (int i = 0; i < 256; ++i)
+        bytes.append(char(i));
+    return bytes;
+}
+
+// What a terminal looks like before anybody made it raw: every translation that could
+// change, swallow or add a byte is switched on.
+void makeCooked(int fd, speed_t speed = B19200)
+{
+    termios t {};
+    QVERIFY(tcgetattr(fd, &t) == 0);
+    t.c_iflag |= ICRNL | INLCR | IXON | IXOFF | IXANY | ISTRIP | INPCK | PARMRK | BRKINT | IMAXBEL;
+    t.c_oflag |= OPOST | ONLCR | OCRNL;
+    t.c_lflag |= ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 5;
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+    QVERIFY(tcsetattr(fd, TCSANOW, &t) == 0);
+}
+
+// Collects what arrives on our side until `count` bytes are in or a second passes quietly.
+QByteArray readFromPort(int fd, int count)
+{
+    QByteArray got;
+    uint8_t buf[512];
+    while (got.size() < count && serial::waitReadable(fd, 1000)) {
+        size_t n = 0;
+        if (serial::readBytes(fd, buf, sizeof buf, n) != ReadStatus::Byte)
+            break;
+        got.append(reinterpret_cast<const char *>(buf), qsizetype(n));
+    }
+    return got;
+}
+
+bool sameTermios(const termios &a, const termios &b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag
+            && a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+// Runs this very binary as nobody to try an open the way an ordinary user's program would.
+// Returns the errno of the open (0 when it worked), or -1 when the child could not be run.
+int openAsNobody(const QString &path, QString &why)
+{
+    QProcess child;
+    child.start(QStringLiteral("setpriv"),
+                {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                 QCoreApplication::applicationFilePath(), "--probe-open", path});
+    if (!child.waitForFinished(20000)) {
+        child.kill();
+        child.waitForFinished();
+        why = QStringLiteral("child did not finish");
+        return -1;
+    }
+    const QByteArray out = child.readAllStandardOutput().trimmed();
+    if (!out.startsWith("probe-open errno=")) {
+        why = QString::fromLocal8Bit(child.readAllStandardError());
+        return -1;
+    }
+    return out.mid(int(strlen("probe-open errno="))).toInt();
+}
+
+// A plain open, as a program that knows nothing of our lock would do it: only the
+// kernel's exclusive flag can turn it away.
+int probeOpen(const char *path)
+{
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int error = fd >= 0 ? 0 : errno;
+    if (fd >= 0)
+        ::close(fd);
+    printf("probe-open errno=%d\n", error);
+    return 0;
+}
+
+} // namespace
+
+class SerialLineTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void bytesPassUnchanged_data();
+    void bytesPassUnchanged();
+    void configReadBack_data();
+    void configReadBack();
+    void sameConfigTwice_data();
+    void sameConfigTwice();
+    void refusedParams_data();
+    void refusedParams();
+    void hardwareFlowKept_data();
+    void hardwareFlowKept();
+    void exclusiveOpen_data();
+    void exclusiveOpen();
+    void hangUpToldApartFromSilence();
+    void fullBuffer_data();
+    void fullBuffer();
+    void badNodes_data();
+    void badNodes();
+    void pseudoTerminalRecognised();
+};
+
+void SerialLineTest::bytesPassUnchanged_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("outgoing"); // we write, the device reads
+
+    // ^C, XON, XOFF, LF, CR, DEL, 0xFF (PARMRK's escape), ^D (EOF), ^Z, ^\, ^U, NUL
+    const QByteArray controls = QByteArray::fromHex("0311130a0d7fff041a1c1500ff0a0d0a");
+    QTest::newRow("all 256 values out") << allByteValues() << true;
+    QTest::newRow("all 256 values in") << allByteValues() << false;
+    QTest::newRow("control bytes out") << controls << true;
+    QTest::newRow("control bytes in") << controls << false;
+    QTest::newRow("lone LF out") << QByteArray("\n") << true;
+    QTest::newRow("lone CR in") << QByteArray("\r") << false;
+}
+
+void SerialLineTest::bytesPassUnchanged()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, outgoing);
+
+    Pty pty;
+    QVERIFY(pty.isOpen());
+    const serial::OpenResult r = serial::openPort(pty.slavePath().toStdString());
+    QVERIFY2(r.fd >= 0, strerror(r.error));
+    Held port(r.fd);
+    makeCooked(port.fd);
+    QVERIFY(serial::writeConfig(port.fd, LineParams {115200, 0, 8, 0}));
+    termios t {};
+    QVERIFY(tcgetattr(port.fd, &t) == 0);
+    QCOMPARE(int(t.c_cc[VMIN]), 1);
+    QCOMPARE(int(t.c_cc[VTIME]), 0);
+
+    if (outgoing) {
+        for (char c : bytes)
+            QVERIFY(serial::writeByte(port.fd, uint8_t(c)));
+        QCOMPARE(pty.read(int(bytes.size())), bytes);
+        QCOMPARE(pty.read(1, 200), QByteArray()); // no CR added to an LF
+    } else {
+        QVERIFY(pty.write(bytes));
+        QCOMPARE(readFromPort(port.fd, int(bytes.size())), bytes);
+        QCOMPARE(pty.read(1, 200), QByteArray()); // nothing echoed back to the device
+        QVERIFY(!serial::waitReadable(port.fd, 100));
+    }
+}
+
+void SerialLineTest::configReadBack_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<int>("dataBits");
+    QTest::addColumn<int>("stopBits");
+    QTest::addColumn<int>("stopBitsBack");
+    QTest::addColumn<bool>("parOdd"); // what the pty keeps of the parity flags
+    QTest::addColumn<bool>("cmsPar");
+
+    QTest::newRow("9600 8N1") << 9600 << 0 << 8 << 0 << 0 << false << false;
+    QTest::newRow("115200 8N1") << 115200 << 0 << 8 << 0 << 0 << false << false;
+    QTest::newRow("50, lowest classic") << 50 << 0 << 8 << 0 << 0 << false << false;
+    QTest::newRow("134 (134.5)") << 134 << 0 << 8 << 0 << 0 << false << false;
+    QTest::newRow("4000000, highest classic") << 4000000 << 0 << 8 << 0 << 0 << false << false;
+    QTest::newRow("250000 via termios2") << 250000 << 0 << 8 << 0 << 0 << false << false;
+    QTest::newRow("12345 via termios2") << 12345 << 0 << 8 << 0 << 0 << false << false;
+    QTest::newRow("5000000 via termios2") << 5000000 << 0 << 8 << 0 << 0 << false << false;
+    QTest::newRow("two stop bits") << 9600 << 0 << 8 << 2 << 2 << false << false;
+    QTest::newRow("one and a half gets one") << 9600 << 0 << 8 << 1 << 0 << false << false;
+    QTest::newRow("odd") << 38400 << 1 << 8 << 0 << 0 << true << false;
+    QTest::newRow("even, 7 bits") << 19200 << 2 << 7 << 0 << 0 << false << false;
+    QTest::newRow("mark") << 9600 << 3 << 8 << 0 << 0 << true << true;
+    QTest::newRow("space, 7 bits, two stop") << 57600 << 4 << 7 << 2 << 2 << false << true;
+    QTest::newRow("5 data bits") << 1200 << 0 << 5 << 0 << 0 << false << false;
+}
+
+void SerialLineTest::configReadBack()
+{
+    QFETCH(int, baud);
+    QFETCH(int, parity);
+    QFETCH(int, dataBits);
+    QFETCH(int, stopBits);
+    QFETCH(int, stopBitsBack);
+    QFETCH(bool, parOdd);
+    QFETCH(bool, cmsPar);
+
+    Pty pty;
+    QVERIFY(pty.isOpen());
+    const serial::OpenResult r = serial::openPort(pty.slavePath().toStdString());
+    QVERIFY(r.fd >= 0);
+    Held port(r.fd);
+
+    // Start from the opposite of every field, so a field merged instead of replaced shows.
+    const int otherBaud = (baud == 9600) ? 250000 : 9600;
+    const LineParams before {otherBaud, uint8_t(parity == 0 ? 3 : 0), 8,
+                             uint8_t(stopBitsBack == 2 ? 0 : 2)};
+    QVERIFY(serial::writeConfig(port.fd, before));
+
+    QVERIFY(serial::writeConfig(
+            port.fd, LineParams {baud, uint8_t(parity), uint8_t(dataBits), uint8_t(stopBits)}));
+    LineConfig c;
+    QVERIFY(serial::readConfig(port.fd, c));
+    QCOMPARE(c.speed, qint64(baud));
+    QCOMPARE(int(c.stopBits), stopBitsBack);
+    // A pty slave forces CS8 and clears PARENB; the odd and stick flags stay as written.
+    QCOMPARE(int(c.dataBits), 8);
+    QCOMPARE(int(c.parity), 0);
+    termios t {};
+    QVERIFY(tcgetattr(port.fd, &t) == 0);
+    QCOMPARE(bool(t.c_cflag & PARODD), parOdd);
+    QCOMPARE(bool(t.c_cflag & CMSPAR), cmsPar);
+    QCOMPARE(bool(t.c_cflag & PARENB), false);
+    QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+    QCOMPARE(bool(t.c_cflag & CLOCAL), true);
+    QCOMPARE(bool(t.c_cflag & CREAD), true);
+    QCOMPARE(int(t.c_cc[VMIN]), 1);
+    QCOMPARE(int(t.c_cc[VTIME]), 0);
+}
+
+void SerialLineTest::sameConfigTwice_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<int>("dataBits");
+
+    // The second write changes nothing the pty keeps, which the C library reports as EINVAL
+    // when parity or 7 bits were asked for; a mode restart must still succeed.
+    QTest::newRow("8N1") << 9600 << 0 << 8;
+    QTest::newRow("7E1") << 9600 << 2 << 7;
+    QTest::newRow("mark via termios2") << 250000 << 3 << 8;
+}
+
+void SerialLineTest::sameConfigTwice()
+{
+    QFETCH(int, baud);
+    QFETCH(int, parity);
+    QFETCH(int, dataBits);
+
+    Pty pty;
+    const serial::OpenResult r = serial::openPort(pty.slavePath().toStdString());
+    QVERIFY(r.fd >= 0);
+    Held port(r.fd);
+    const LineParams params {baud, uint8_t(parity), uint8_t(dataBits), 0};
+    QVERIFY(serial::writeConfig(port.fd, params));
+    QVERIFY(serial::writeConfig(port.fd, params));
+    LineConfig c;
+    QVERIFY(serial::readConfig(port.fd, c));
+    QCOMPARE(c.speed, qint64(baud));
+}
+
+void SerialLineTest::refusedParams_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<int>("dataBits");
+
+    QTest::newRow("speed 0 (would hang up)") << 0 << 0 << 8;
+    QTest::newRow("speed -1") << -1 << 0 << 8;
+    QTest::newRow("speed INT_MIN") << INT_MIN << 0 << 8;
+    QTest::newRow("4 data bits") << 9600 << 0 << 4;
+    QTest::newRow("9 data bits") << 9600 << 0 << 9;
+    QTest::newRow("parity code 5") << 9600 << 5 << 8;
+    QTest::newRow("parity code 255") << 9600 << 255 << 8;
+}
+
+void SerialLineTest::refusedParams()
+{
+    QFETCH(int, baud);
+    QFETCH(int, parity);
+    QFETCH(int, dataBits);
+
+    Pty pty;
+    const serial::OpenResult r = serial::openPort(pty.slavePath().toStdString());
+    QVERIFY(r.fd >= 0);
+    Held port(r.fd);
+    makeCooked(port.fd);
+    termios before {};
+    QVERIFY(tcgetattr(port.fd, &before) == 0);
+
+    QVERIFY(!serial::writeConfig(port.fd,
+                                 LineParams {baud, uint8_t(parity), uint8_t(dataBits), 0}));
+    termios after {};
+    QVERIFY(tcgetattr(port.fd, &after) == 0);
+    QVERIFY(sameTermios(before, after));
+    LineConfig c;
+    QVERIFY(serial::readConfig(port.fd, c));
+    QCOMPARE(c.speed, qint64(19200));
+}
+
+void SerialLineTest::hardwareFlowKept_data()
+{
+    QTest::addColumn<bool>("rtsCts");
+    QTest::newRow("driver reports RTS/CTS") << true;
+    QTest::newRow("driver reports none") << false;
+}
+
+void SerialLineTest::hardwareFlowKept()
+{
+    QFETCH(bool, rtsCts);
+
+    Pty pty;
+    // Someone set the line up before we came: through a descriptor of its own.
+    {
+        const int other =
+                ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(other >= 0);
+        termios t {};
+        QVERIFY(tcgetattr(other, &t) == 0);
+        if (rtsCts)
+            t.c_cflag |= CRTSCTS;
+        else
+            t.c_cflag &= ~CRTSCTS;
+        QVERIFY(tcsetattr(other, TCSANOW, &t) == 0);
+        ::close(other);
+    }
+    const serial::OpenResult r = serial::openPort(pty.slavePath().toStdString());
+    QVERIFY(r.fd >= 0);
+    Held port(r.fd);
+    LineConfig c;
+    QVERIFY(serial::readConfig(port.fd, c));
+    QCOMPARE(c.hardwareFlow, rtsCts);
+    for (int baud : {9600, 250000}) {
+        QVERIFY(serial::writeConfig(port.fd, LineParams {baud, 2, 7, 2}));
+        QVERIFY(serial::readConfig(port.fd, c));
+        QCOMPARE(c.hardwareFlow, rtsCts);
+    }
+}
+
+void SerialLineTest::exclusiveOpen_data()
+{
+    QTest::addColumn<bool>("unprivileged");
+    QTest::newRow("root, held by flock") << false;
+    QTest::newRow("ordinary user, held by TIOCEXCL") << true;
+}
+
+void SerialLineTest::exclusiveOpen()
+{
+    QFETCH(bool, unprivileged);
+
+    if (unprivileged) {
+        if (geteuid() != 0)
+            QSKIP("switching to nobody needs root");
+        if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+            QSKIP("setpriv is not installed");
+    }
+
+    Pty pty;
+    const std::string path = pty.slavePath().toStdString();
+    QVERIFY(chmod(path.c_str(), 0666) == 0);
+
+    serial::OpenResult first = serial::openPort(path);
+    QVERIFY(first.fd >= 0);
+    Held holder(first.fd);
+    QVERIFY(serial::writeConfig(holder.fd, LineParams {9600, 0, 8, 0}));
+    // The holder's own setting of CLOCAL must survive a rejected second open.
+    termios t {};
+    QVERIFY(tcgetattr(holder.fd, &t) == 0);
+    t.c_cflag &= ~CLOCAL;
+    QVERIFY(tcsetattr(holder.fd, TCSANOW, &t) == 0);
+
+    if (unprivileged) {
+        QString why;
+        const int error = openAsNobody(pty.slavePath(), why);
+        if (error < 0)
+            QSKIP(qPrintable("the unprivileged child could not run: " + why));
+        QCOMPARE(error, EBUSY);
+    } else {
+        const serial::OpenResult second = serial::openPort(path);
+        serial::closePort(second.fd);
+        QCOMPARE(second.fd, -1);
+        QCOMPARE(second.error, EBUSY);
+    }
+
+    QVERIFY(tcgetattr(holder.fd, &t) == 0);
+    QVERIFY(!(t.c_cflag & CLOCAL));
+    QVERIFY(serial::writeByte(holder.fd, 'k'));
+    QCOMPARE(pty.read(1), QByteArray("k"));
+
+    serial::closePort(holder.fd);
+    holder.fd = -1;
+
+    // Released means released: for us and, since the tty outlives our descriptor while the
+    // master is open, also for an ordinary user.
+    if (unprivileged) {
+        QString why;
+        QCOMPARE(openAsNobody(pty.slavePath(), why), 0);
+    } else {
+        const serial::OpenResult again = serial::openPort(path);
+        serial::closePort(again.fd);
+        QVERIFY2(again.fd >= 0, strerror(again.error));
+    }
+}
+
+void SerialLineTest::hangUpToldApartFromSilence()
+{
+    Pty pty;
+    const serial::OpenResult r = serial::openPort(pty.slavePath().toStdString());
+    QVERIFY(r.fd >= 0);
+    Held port(r.fd);
+    QVERIFY(serial::writeConfig(port.fd, LineParams {9600, 0, 8, 0}));
+
+    uint8_t buf[16];
+    size_t n = 99;
+    QCOMPARE(serial::readBytes(port.fd, buf, sizeof buf, n), ReadStatus::NoData);
+    QCOMPARE(n, size_t(0));
+    QVERIFY(!serial::waitReadable(port.fd, 50));
+    QCOMPARE(serial::readBytes(port.fd, buf, 0, n), ReadStatus::NoData);
+
+    QVERIFY(pty.write("ab"));
+    QVERIFY(serial::waitReadable(port.fd, 1000));
+    QCOMPARE(serial::readBytes(port.fd, buf, sizeof buf, n), ReadStatus::Byte);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(buf), qsizetype(n)), QByteArray("ab"));
+    QCOMPARE(serial::readBytes(port.fd, buf, sizeof buf, n), ReadStatus::NoData);
+
+    pty.hangUp();
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(serial::waitReadable(port.fd, 5000));
+    QVERIFY(timer.elapsed() < 2000);
+    QCOMPARE(serial::readBytes(port.fd, buf, sizeof buf, n), ReadStatus::Gone);
+    QCOMPARE(serial::readBytes(port.fd, buf, sizeof buf, n), ReadStatus::Gone);
+    QVERIFY(!serial::writeByte(
+            port.fd, 'x', [] { return true; }, 5));
+}
+
+void SerialLineTest::fullBuffer_data()
+{
+    QTest::addColumn<bool>("hookDrains");
+    QTest::newRow("reader never reads, hook gives up") << false;
+    QTest::newRow("hook lets the reader catch up") << true;
+}
+
+void SerialLineTest::fullBuffer()
+{
+    QFETCH(bool, hookDrains);
+
+    Pty pty;
+    const serial::OpenResult r = serial::openPort(pty.slavePath().toStdString());
+    QVERIFY(r.fd >= 0);
+    Held port(r.fd);
+    QVERIFY(serial::writeConfig(port.fd, LineParams {115200, 0, 8, 0}));
+
+    int hookCalls = 0;
+    QByteArray drained;
+    const serial::WaitHook hook = [&] {
+        ++hookCalls;
+        if (hookDrains)
+            drained += pty.readAvailable();
+        return hookDrains || hookCalls < 3;
+    };
+
+    // Far more than any pty buffers, so the writer must wait at some point.
+    const int total = 300000;
+    int accepted = 0;
+    QElapsedTimer timer;
+    timer.start();
+    while (accepted < total && serial::writeByte(port.fd, uint8_t(accepted % 251), hook, 5))
+        ++accepted;
+    QVERIFY(timer.elapsed() < 30000);
+    QVERIFY(hookCalls > 0);
+
+    if (hookDrains) {
+        QCOMPARE(accepted, total);
+    } else {
+        QCOMPARE(hookCalls, 3);
+        QVERIFY(accepted < total);
+        // Stuck output must not stall a drain on a pty.
+        timer.restart();
+        serial::drainOutput(port.fd);
+        QVERIFY(timer.elapsed() < 1000);
+    }
+
+    drained += pty.read(accepted - int(drained.size()));
+    QCOMPARE(int(drained.size()), accepted);
+    for (int i = 0; i < accepted; ++i) {
+        if (uint8_t(drained[i]) != uint8_t(i % 251))
+            QFAIL(qPrintable(QStringLiteral("byte %1 lost or changed").arg(i)));
+    }
+}
+
+void SerialLineTest::badNodes_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("openError"); // 0: opens
+
+    QTest::newRow("/dev/null, no terminal") << "/dev/null" << 0;
+    QTest::newRow("missing node") << "/dev/ttyUSB-telvix-absent" << ENOENT;
+    QTest::newRow("missing folder") << "/nonexistent/ttyS0" << ENOENT;
+    QTest::newRow("empty path") << "" << ENOENT;
+    QTest::newRow("a directory") << "/" << EISDIR;
+}
+
+void SerialLineTest::badNodes()
+{
+    QFETCH(QString, path);
+    QFETCH(int, openError);
+
+    QElapsedTimer timer;
+    timer.start();
+    const serial::OpenResult r = serial::openPort(path.toStdString());
+    Held port(r.fd);
+    if (openError != 0) {
+        QCOMPARE(r.fd, -1);
+        QCOMPARE(r.error, openError);
+    } else if (r.fd >= 0) {
+        LineConfig c;
+        QVERIFY(!serial::readConfig(port.fd, c));
+        QVERIFY(!serial::writeConfig(port.fd, LineParams {}));
+        QVERIFY(!serial::isPseudoTerminal(port.fd));
+        serial::drainOutput(port.fd);
+    }
+    QVERIFY(timer.elapsed() < 2000);
+}
+
+void SerialLineTest::pseudoTerminalRecognised()
+{
+    Pty pty;
+    const serial::OpenResult r = serial::openPort(pty.slavePath().toStdString());
+    QVERIFY(r.fd >= 0);
+    Held port(r.fd);
+    QVERIFY(serial::isPseudoTerminal(port.fd));
+    QVERIFY(!serial::isPseudoTerminal(pty.masterFd()));
+    QVERIFY(!serial::isPseudoTerminal(-1));
+    serial::closePort(-1); // harmless
+    LineConfig c;
+    QVERIFY(!serial::readConfig(-1, c));
+    QVERIFY(!serial::writeConfig(-1, LineParams {}));
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], "--probe-open") == 0)
+        return probeOpen(argv[2]);
+    QCoreApplication app(argc, argv);
+    SerialLineTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_serialline.moc"
