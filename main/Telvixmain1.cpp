@@ -227,13 +227,9 @@ void TForm1::EnableTRModeButtonClick() { EnableTRModeMenubarClick(); }
 
 void TForm1::R2KModeButtonClick() { EnableR2KModeMenubarClick(); }
 
-// ---- commands whose modes and texts are still to come ----------------------------------
+// ---- commands still to come ------------------------------------------------------------
 
 void TForm1::MiscMenuBarClick() { }
-void TForm1::StartRecMenuBarClick() { }
-void TForm1::Send_FileContentMenuBarClick() { }
-void TForm1::Send_UserStringMenuBarClick() { }
 void TForm1::EnableTRModeMenubarClick() { }
-void TForm1::EnableR2KModeMenubarClick() { }
 void TForm1::AboutMenubarClick() { }
 void TForm1::VersionMenubarClick() { }

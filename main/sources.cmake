@@ -1,0 +1,17 @@
+list(APPEND TELVIX_CORE
+    main/ModeState.cpp main/ModeState.h
+    main/ModeTable.cpp main/ModeTable.h
+    main/IntText.cpp main/IntText.h
+    main/Cp950.cpp main/Cp950.h
+)
+list(APPEND TELVIX_FORMS
+    main/Telvixmain1.cpp main/Telvixmain1.h main/Telvixmain1.ui
+    main/ModeFrame.cpp main/ModeFrame.h
+    main/MessageBoxes.cpp main/MessageBoxes.h
+    main/Fonts.cpp main/Fonts.h
+    main/Forms.cpp main/Forms.h
+    main/PortOpening.cpp
+    main/ReadLoop.cpp main/ReadLoop.h
+    main/ReceiveMode.cpp
+    main/resources.qrc
+)

@@ -1,0 +1,3 @@
+list(APPEND TELVIX_FORMS
+    modes/R2KMode.cpp
+)

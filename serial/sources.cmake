@@ -1,0 +1,14 @@
+list(APPEND TELVIX_CORE
+    serial/PortSettings.cpp serial/PortSettings.h
+    serial/PortInfo.cpp serial/PortInfo.h
+    serial/PermissionHint.cpp serial/PermissionHint.h
+)
+list(APPEND TELVIX_PLATFORM
+    serial/SerialLine.cpp serial/SerialLine.h
+    serial/SerialSpeed2.cpp serial/SerialSpeed2.h
+    serial/PortScan.cpp serial/PortScan.h serial/PortDirectory.h
+    serial/UserGroups.cpp serial/UserGroups.h
+)
+list(APPEND TELVIX_FORMS
+    serial/Telvixmain2.cpp serial/Telvixmain2.h serial/Telvixmain2.ui
+)
