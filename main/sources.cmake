@@ -3,6 +3,7 @@ list(APPEND TELVIX_CORE
     main/ModeTable.cpp main/ModeTable.h
     main/IntText.cpp main/IntText.h
     main/Cp950.cpp main/Cp950.h
+    main/DisplayFormatter.cpp main/DisplayFormatter.h
 )
 list(APPEND TELVIX_FORMS
     main/Telvixmain1.cpp main/Telvixmain1.h main/Telvixmain1.ui

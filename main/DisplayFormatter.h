@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: MIT
+// Turns one byte of traffic into the text the display shows for it.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+enum class LineBreakRule { NoCR, LF, CR, UserDefineCRLF };
+enum class HexStyle { HEXOnly, HexAnsi, AnsiHex };
+
+struct DisplaySettings
+{
+    LineBreakRule lineBreakRule = LineBreakRule::CR;
+    // The first byte of the user's break character; none when the box is empty, and then no
+    // byte breaks a line under the user rule.
+    std::optional<uint8_t> userBreakByte;
+    HexStyle hexStyle = HexStyle::HEXOnly;
+};
+
+namespace DisplayFormatter {
+
+// A Big5 lead byte waits for its partner. One state for every caller: received bytes and the
+// echo of sent bytes pair with each other.
+inline uint8_t LeadBytePending = 0;
+inline QByteArray PendingLeadBytes;
+
+// The display's line separator.
+inline constexpr char16_t LineBreak = u'\n';
+
+// "<NULL>", "<SOH>" ... "<US>" for 00h-1Fh.
+QString ControlCodeNames(uint8_t code);
+
+// Whether byte b ends a line under the settings.
+bool breaksLine(uint8_t b, const DisplaySettings &settings);
+
+// Appends what byte b shows as to `out`, in the HEX form when `hex` is set, else the ASCII form.
+// A pair that is no valid Big5 shows as U+FFFD; DEL shows as the house glyph of the PC set.
+void appendByte(uint8_t b, bool hex, const DisplaySettings &settings, QString &out);
+
+void reset();
+
+} // namespace DisplayFormatter
