@@ -97,9 +97,9 @@ QString decode(const QByteArray &bytes)
     Converter c = openConverter(false);
     QString out(bytes.size(), Qt::Uninitialized);
     UErrorCode status = U_ZERO_ERROR;
-    const int32_t n = ucnv_toUChars(c.get(), reinterpret_cast<UChar *>(out.data()),
-                                    int32_t(out.size()), bytes.constData(),
-                                    int32_t(bytes.size()), &status);
+    const int32_t n =
+            ucnv_toUChars(c.get(), reinterpret_cast<UChar *>(out.data()), int32_t(out.size()),
+                          bytes.constData(), int32_t(bytes.size()), &status);
     if (U_FAILURE(status))
         return QString();
     out.truncate(n);

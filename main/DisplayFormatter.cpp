@@ -8,10 +8,10 @@ namespace DisplayFormatter {
 namespace {
 
 const char *const Names[32] = {
-    "<NULL>", "<SOH>", "<STX>", "<ETX>", "<EOT>", "<ENQ>", "<ACK>", "<BEL>",
-    "<BS>",   "<HT>",  "<LF>",  "<VT>",  "<FF>",  "<CR>",  "<SO>",  "<SI>",
-    "<DLE>",  "<DC1>", "<DC2>", "<DC3>", "<DC4>", "<NAK>", "<SYN>", "<ETB>",
-    "<CAN>",  "<EM>",  "<SUB>", "<ESC>", "<FS>",  "<GS>",  "<RS>",  "<US>",
+        "<NULL>", "<SOH>", "<STX>", "<ETX>", "<EOT>", "<ENQ>", "<ACK>", "<BEL>",
+        "<BS>",   "<HT>",  "<LF>",  "<VT>",  "<FF>",  "<CR>",  "<SO>",  "<SI>",
+        "<DLE>",  "<DC1>", "<DC2>", "<DC3>", "<DC4>", "<NAK>", "<SYN>", "<ETB>",
+        "<CAN>",  "<EM>",  "<SUB>", "<ESC>", "<FS>",  "<GS>",  "<RS>",  "<US>",
 };
 
 // DEL has no visible form of its own; the PC character set shows it as a house.
@@ -121,5 +121,13 @@ void reset()
     LeadBytePending = 0;
     PendingLeadBytes.clear();
 }
+
+namespace {
+SettingsSource settingsSource = nullptr;
+}
+
+void setSettingsSource(SettingsSource source) { settingsSource = source; }
+
+DisplaySettings currentSettings() { return settingsSource ? settingsSource() : DisplaySettings {}; }
 
 } // namespace DisplayFormatter

@@ -42,4 +42,10 @@ void appendByte(uint8_t b, bool hex, const DisplaySettings &settings, QString &o
 
 void reset();
 
+// The settings in force, read afresh for every run of bytes: the settings dialog installs its
+// controls as the source; until then the defaults apply (CR rule, empty break box, HEX only).
+using SettingsSource = DisplaySettings (*)();
+void setSettingsSource(SettingsSource source);
+DisplaySettings currentSettings();
+
 } // namespace DisplayFormatter

@@ -106,7 +106,7 @@ void TForm1::FormCreate()
     ui->Memo1->clear();
 }
 
-QPlainTextEdit *TForm1::memo1() const { return ui->Memo1; }
+TrafficView *TForm1::memo1() const { return ui->Memo1; }
 
 QString TForm1::statusPanel(int index) const { return panels[index]->text(); }
 

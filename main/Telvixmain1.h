@@ -5,6 +5,8 @@
 #include <QColor>
 #include <QMainWindow>
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 
 namespace Ui {
@@ -13,7 +15,7 @@ class TForm1;
 class QAction;
 class QFontDialog;
 class QLabel;
-class QPlainTextEdit;
+class TrafficView;
 
 class TForm1 : public QMainWindow
 {
@@ -24,7 +26,7 @@ public:
     ~TForm1() override;
 
     Ui::TForm1 *form() const { return ui.get(); }
-    QPlainTextEdit *memo1() const;
+    TrafficView *memo1() const;
 
     QString statusPanel(int index) const;
     void setStatusPanel(int index, const QString &text);
@@ -35,11 +37,17 @@ public:
     // Ends what Initial_RS232_Register began: the read notifier, then the descriptor.
     void closePort();
 
+    // Shows one byte of traffic in Memo1, at the caret, in the display form now chosen.
+    void ShowDataToMemo1(uint8_t byte);
+    // The same for a run of bytes, inserted as one piece: what a reading mode does per pass.
+    void showBytes(const uint8_t *bytes, size_t count);
+
     // The colour Memo1 shows while no mode runs (the settings dialog may change it).
     QColor memo1Colour() const;
     void setMemo1Colour(const QColor &colour);
 
     QFontDialog *FontDialog1 = nullptr;
+    class QFileDialog *OpenDialog1 = nullptr; // made by the file send when first needed
 
 public slots:
     void RS232ConfigMenuBarClick();

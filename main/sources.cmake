@@ -4,10 +4,12 @@ list(APPEND TELVIX_CORE
     main/IntText.cpp main/IntText.h
     main/Cp950.cpp main/Cp950.h
     main/DisplayFormatter.cpp main/DisplayFormatter.h
+    main/TrafficText.cpp main/TrafficText.h
 )
 list(APPEND TELVIX_FORMS
     main/Telvixmain1.cpp main/Telvixmain1.h main/Telvixmain1.ui
     main/ModeFrame.cpp main/ModeFrame.h
+    main/TrafficView.cpp main/TrafficView.h
     main/MessageBoxes.cpp main/MessageBoxes.h
     main/Fonts.cpp main/Fonts.h
     main/Forms.cpp main/Forms.h

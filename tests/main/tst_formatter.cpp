@@ -61,27 +61,28 @@ void TestFormatter::asciiForm_data()
     QTest::newRow("NoCR") << hi << LineBreakRule::NoCR << -1 << "Hi<CR><LF>!";
     QTest::newRow("user ;") << QByteArray("a;b") << LineBreakRule::UserDefineCRLF << 0x3B
                             << "a;" + Nl + "b";
-    QTest::newRow("user CR acts as CR") << hi << LineBreakRule::UserDefineCRLF << 0x0D
-                                        << "Hi<CR>" + Nl + "<LF>!";
+    QTest::newRow("user CR acts as CR")
+            << hi << LineBreakRule::UserDefineCRLF << 0x0D << "Hi<CR>" + Nl + "<LF>!";
     QTest::newRow("user empty breaks nothing")
             << QByteArray("a\r\nb\x00", 5) << LineBreakRule::UserDefineCRLF << -1
             << "a<CR><LF>b<NULL>";
     QTest::newRow("user high byte never breaks in ASCII")
-            << QByteArray("\xA4\x40" "A") << LineBreakRule::UserDefineCRLF << 0xA4
-            << QString(QChar(0x4E00)) + "A";
-    QTest::newRow("DEL is the house glyph") << QByteArray("\x7F") << LineBreakRule::CR << -1
-                                            << QString(QChar(0x2302));
+            << QByteArray("\xA4\x40"
+                          "A")
+            << LineBreakRule::UserDefineCRLF << 0xA4 << QString(QChar(0x4E00)) + "A";
+    QTest::newRow("DEL is the house glyph")
+            << QByteArray("\x7F") << LineBreakRule::CR << -1 << QString(QChar(0x2302));
     QTest::newRow("blank") << QByteArray(" ") << LineBreakRule::CR << -1 << " ";
     QTest::newRow("NUL") << QByteArray(1, '\0') << LineBreakRule::CR << -1 << "<NULL>";
     QTest::newRow("Big5 pair") << QByteArray("\xA4\x40") << LineBreakRule::CR << -1
                                << QString(QChar(0x4E00));
-    QTest::newRow("pair eats CR") << QByteArray("\xA4\x0D" "A") << LineBreakRule::CR << -1
-                                  << QString(QChar(0xFFFD)) + "A";
+    QTest::newRow("pair eats CR") << QByteArray("\xA4\x0D"
+                                                "A")
+                                  << LineBreakRule::CR << -1 << QString(QChar(0xFFFD)) + "A";
     QTest::newRow("FF FF is one pair") << QByteArray("\xFF\xFF\x0D") << LineBreakRule::CR << -1
                                        << QString(QChar(0xFFFD)) + "<CR>" + Nl;
-    QTest::newRow("names again after a pair")
-            << QByteArray("\xA4\x40\x0D") << LineBreakRule::CR << -1
-            << QString(QChar(0x4E00)) + "<CR>" + Nl;
+    QTest::newRow("names again after a pair") << QByteArray("\xA4\x40\x0D") << LineBreakRule::CR
+                                              << -1 << QString(QChar(0x4E00)) + "<CR>" + Nl;
 }
 
 void TestFormatter::asciiForm()
@@ -110,20 +111,20 @@ void TestFormatter::hexForm_data()
     QTest::newRow("user A") << QByteArray("A") << LineBreakRule::UserDefineCRLF << 0x41
                             << HexStyle::HEXOnly << "41 " + Nl;
     QTest::newRow("user high byte breaks in HEX")
-            << QByteArray("\xC4\x40") << LineBreakRule::UserDefineCRLF << 0xC4
-            << HexStyle::HEXOnly << "C4 " + Nl + "40 ";
+            << QByteArray("\xC4\x40") << LineBreakRule::UserDefineCRLF << 0xC4 << HexStyle::HEXOnly
+            << "C4 " + Nl + "40 ";
     QTest::newRow("00 and C4") << QByteArray("\x00\xC4", 2) << LineBreakRule::CR << -1
                                << HexStyle::HEXOnly << "00 C4 ";
-    QTest::newRow("HexAnsi printable") << QByteArray("@") << LineBreakRule::CR << -1
-                                       << HexStyle::HexAnsi << "40(@) ";
-    QTest::newRow("HexAnsi control") << QByteArray("\r") << LineBreakRule::CR << -1
-                                     << HexStyle::HexAnsi << "0D(<CR>) " + Nl;
+    QTest::newRow("HexAnsi printable")
+            << QByteArray("@") << LineBreakRule::CR << -1 << HexStyle::HexAnsi << "40(@) ";
+    QTest::newRow("HexAnsi control")
+            << QByteArray("\r") << LineBreakRule::CR << -1 << HexStyle::HexAnsi << "0D(<CR>) " + Nl;
     QTest::newRow("HexAnsi high") << QByteArray("\xA4") << LineBreakRule::CR << -1
                                   << HexStyle::HexAnsi << "A4(.) ";
-    QTest::newRow("AnsiHex printable") << QByteArray("A") << LineBreakRule::CR << -1
-                                       << HexStyle::AnsiHex << "A(41) ";
-    QTest::newRow("AnsiHex control") << QByteArray("\n") << LineBreakRule::LF << -1
-                                     << HexStyle::AnsiHex << "<LF>(0A) " + Nl;
+    QTest::newRow("AnsiHex printable")
+            << QByteArray("A") << LineBreakRule::CR << -1 << HexStyle::AnsiHex << "A(41) ";
+    QTest::newRow("AnsiHex control")
+            << QByteArray("\n") << LineBreakRule::LF << -1 << HexStyle::AnsiHex << "<LF>(0A) " + Nl;
     QTest::newRow("AnsiHex high") << QByteArray("\xFF") << LineBreakRule::CR << -1
                                   << HexStyle::AnsiHex << ".(FF) ";
 }

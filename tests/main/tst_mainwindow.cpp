@@ -11,11 +11,11 @@
 #include "serial/PortSettings.h"
 #include "ui_Telvixmain1.h"
 
+#include "main/TrafficView.h"
 #include <QAction>
 #include <QFontDialog>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -191,8 +191,8 @@ void TestMainWindow::displayModeCommands()
 {
     Ui::TForm1 &ui = *Form1->form();
     int clears = 0;
-    connect(ui.Memo1, &QPlainTextEdit::textChanged, this, [&] {
-        if (ui.Memo1->document()->isEmpty())
+    connect(ui.Memo1, &TrafficView::textChanged, this, [&] {
+        if (ui.Memo1->isEmpty())
             ++clears;
     });
     for (int i = 0; i < 2; ++i) {

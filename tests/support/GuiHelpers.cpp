@@ -103,3 +103,53 @@ bool controlEnabled(const QString &objectName)
         return widget->isEnabled();
     qFatal("no control %s", qPrintable(objectName));
 }
+
+ModeScript &ModeScript::then(std::function<void()> action)
+{
+    m_steps.append({std::move(action), {}, {}, 0});
+    return *this;
+}
+
+ModeScript &ModeScript::waitFor(std::function<bool()> condition, const QString &what, int timeoutMs)
+{
+    m_steps.append({{}, std::move(condition), what, timeoutMs});
+    return *this;
+}
+
+void ModeScript::start()
+{
+    m_next = 0;
+    m_stepStarted = -1;
+    m_failure.clear();
+    QTimer::singleShot(0, [this] { poll(); });
+}
+
+void ModeScript::poll()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    while (m_next < m_steps.size()) {
+        Step &step = m_steps[m_next];
+        if (step.action) {
+            step.action();
+            ++m_next;
+            continue;
+        }
+        if (m_stepStarted < 0)
+            m_stepStarted = clock.elapsed();
+        if (step.condition()) {
+            ++m_next;
+            m_stepStarted = -1;
+            continue;
+        }
+        if (clock.elapsed() - m_stepStarted > step.timeoutMs) {
+            m_failure = QStringLiteral("timed out waiting for ") + step.what;
+            m_next = m_steps.size();
+            ModeState::BreakRequested = 1;
+            return;
+        }
+        QTimer::singleShot(5, [this] { poll(); });
+        return;
+    }
+}

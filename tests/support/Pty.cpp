@@ -56,6 +56,12 @@ bool Pty::write(const QByteArray &bytes)
     return true;
 }
 
+qsizetype Pty::writeSome(const char *bytes, qsizetype count)
+{
+    const ssize_t n = ::write(m_master, bytes, size_t(count));
+    return n > 0 ? qsizetype(n) : 0;
+}
+
 QByteArray Pty::read(int count, int timeoutMs)
 {
     QByteArray out;

@@ -20,6 +20,8 @@ public:
 
     // Writes everything (retrying on EAGAIN); false on error.
     bool write(const QByteArray &bytes);
+    // Writes what the pty takes now, without waiting; returns how many bytes went in.
+    qsizetype writeSome(const char *bytes, qsizetype count);
     // Reads what arrives until `count` bytes are in or `timeoutMs` passes without a byte.
     QByteArray read(int count, int timeoutMs = 2000);
     // Whatever is readable now, without waiting.

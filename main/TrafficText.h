@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: MIT
+// The text of the traffic display, kept as lines so that a line growing by a megabyte costs
+// no more per byte than a short one: appending touches only the end of one line, and the width
+// of any prefix is found from marks every MarkStride characters instead of measuring again.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+struct TextPosition
+{
+    qsizetype line = 0;
+    qsizetype column = 0;
+    friend bool operator==(const TextPosition &, const TextPosition &) = default;
+    friend auto operator<=>(const TextPosition &, const TextPosition &) = default;
+};
+
+class TrafficText
+{
+public:
+    // Pixel advance of one UTF-16 unit in the display font.
+    using Advance = std::function<int(char16_t)>;
+    static constexpr qsizetype MarkStride = 1024;
+
+    TrafficText();
+
+    void setAdvance(Advance advance); // recomputes every width
+
+    qsizetype lineCount() const { return qsizetype(m_lines.size()); }
+    const QString &line(qsizetype i) const { return m_lines[size_t(i)].text; }
+    int lineWidth(qsizetype i) const { return m_lines[size_t(i)].width; }
+    int maxWidth() const;
+    bool isEmpty() const { return m_lines.size() == 1 && m_lines[0].text.isEmpty(); }
+
+    // Lines joined by '\n'.
+    QString text() const;
+    void setText(const QString &text); // caret at the end
+    void clear();
+
+    // The caret and the other end of the selection; equal when nothing is selected.
+    TextPosition caret() const { return m_caret; }
+    TextPosition anchor() const { return m_anchor; }
+    bool hasSelection() const { return m_caret != m_anchor; }
+    QString selectedText() const;
+    void setCaret(TextPosition caret, bool keepAnchor = false);
+    void selectAll();
+
+    // The display's one way in: the selected text stays, the piece follows it, the caret ends
+    // after the piece and nothing stays selected. '\n' in the piece breaks the line.
+    void insertAtCaret(QStringView piece);
+    // Typing: the piece replaces the selection.
+    void replaceSelection(QStringView piece);
+    void deleteBackward();
+    void deleteForward();
+    // Appends the line and a line break at the end; the caret goes to the empty line below.
+    void appendLine(QStringView text);
+
+    // Pixel position of a column, and the column nearest to a pixel position, in one line.
+    int xOfColumn(qsizetype line, qsizetype column) const;
+    qsizetype columnAtX(qsizetype line, int x) const;
+
+    // Clamps a position into the text.
+    TextPosition clamp(TextPosition p) const;
+
+    // Grows with every change; the view uses it to know when to repaint.
+    uint64_t revision() const { return m_revision; }
+
+private:
+    struct Line
+    {
+        QString text;
+        std::vector<int> marks; // marks[k]: width of text[0, k * MarkStride)
+        int width = 0;
+    };
+
+    int advanceOf(QStringView s) const;
+    // Rebuilds marks and width from column `from` on.
+    void remeasure(Line &line, qsizetype from) const;
+    void insertAt(TextPosition &at, QStringView piece);
+    void removeRange(TextPosition from, TextPosition to);
+    void widthsChanged();
+
+    std::vector<Line> m_lines;
+    TextPosition m_caret;
+    TextPosition m_anchor;
+    Advance m_advance;
+    mutable int m_maxWidth = 0;
+    mutable bool m_maxWidthStale = false;
+    uint64_t m_revision = 0;
+};

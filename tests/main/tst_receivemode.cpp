@@ -1,0 +1,265 @@
+// SPDX-License-Identifier: MIT
+// Receive mode end to end: a real pseudo-terminal plays the device, the test drives the window
+// through its menus and buttons while the mode runs.
+#include "GuiHelpers.h"
+#include "Pty.h"
+
+#include "main/DisplayFormatter.h"
+#include "main/ModeState.h"
+#include "main/Telvixmain1.h"
+#include "main/TrafficView.h"
+#include "serial/PortSettings.h"
+#include "ui_Telvixmain1.h"
+
+#include <QTest>
+
+#include <sys/resource.h>
+
+using MessageBoxes::Kind;
+
+namespace {
+
+const QString Nl(QChar(DisplayFormatter::LineBreak));
+
+QString memoText() { return Form1->memo1()->toPlainText(); }
+
+double cpuSeconds()
+{
+    rusage u {};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
+            + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+class TestReceiveMode : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        freshStart();
+        DisplayFormatter::reset();
+    }
+    void cleanupTestCase() { tearDownForms(); }
+
+    void showsBytesInBothForms();
+    void clearAndHexSwitchMidStream();
+    void everyByteValueInOrder();
+    void outputGoesToTheCaret();
+    void lookDuringModeAndRestore();
+    void missingPortChangesNothing();
+    void hangUpLeavesModeIdleUntilBreak();
+    void restartsAfterBreak();
+    void pairWaitsAcrossModes();
+};
+
+void TestReceiveMode::showsBytesInBothForms()
+{
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    ModeScript script;
+    script.then([&] { pty.write("Hi\r\n!"); })
+            .waitFor([] { return memoText() == "Hi<CR>" + Nl + "<LF>!"; }, "ASCII text")
+            .then([] { Form1->form()->HexModeMenuBar->trigger(); })
+            .then([&] { pty.write(QByteArray("A\r\x00", 3)); })
+            .waitFor([] { return memoText() == "41 0D " + Nl + "00 "; }, "HEX text")
+            .then([] { Form1->form()->BreakButton->click(); });
+    script.start();
+    Form1->form()->ReceiveButton->click();
+    QVERIFY2(script.finished() && script.failure().isEmpty(), qPrintable(script.failure()));
+    QCOMPARE(ModeState::ReceiveModeActive, uint8_t(0));
+    QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
+}
+
+void TestReceiveMode::clearAndHexSwitchMidStream()
+{
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    ModeScript script;
+    script.then([&] { pty.write("abc"); })
+            .waitFor([] { return memoText() == "abc"; }, "first bytes")
+            .then([] { Form1->form()->ClearDataButton->click(); })
+            .then([&] { pty.write("de"); })
+            .waitFor([] { return memoText() == "de"; }, "bytes after Clear")
+            .then([] { Form1->form()->DataModeButton->click(); })
+            .then([&] { QCOMPARE(memoText(), QString()); })
+            .then([&] { pty.write("f"); })
+            .waitFor([] { return memoText() == "66 "; }, "bytes after the switch")
+            .then([] { Form1->form()->BreakMenuBar->trigger(); });
+    script.start();
+    Form1->form()->StartRecMenuBar->trigger();
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+}
+
+void TestReceiveMode::everyByteValueInOrder()
+{
+    // 64 KiB of every byte value, far more than a tty buffers: nothing may be dropped.
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    QByteArray bytes;
+    for (int i = 0; i < 65536; ++i)
+        bytes.append(char((i * 7 + i / 256) & 0xFF));
+    QString expected;
+    for (char c : bytes)
+        DisplayFormatter::appendByte(uint8_t(c), true, DisplaySettings {}, expected);
+    qsizetype sent = 0;
+    ModeScript script;
+    script.then([] { Form1->form()->HexModeMenuBar->trigger(); })
+            .waitFor(
+                    [&] {
+                        sent += pty.writeSome(bytes.constData() + sent, bytes.size() - sent);
+                        return sent == bytes.size();
+                    },
+                    "the device to send everything", 20000)
+            .waitFor([&] { return memoText().size() >= expected.size(); }, "all bytes", 20000)
+            .then([] { Form1->form()->BreakButton->click(); });
+    script.start();
+    Form1->form()->ReceiveButton->click();
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    QCOMPARE(memoText(), expected);
+}
+
+void TestReceiveMode::outputGoesToTheCaret()
+{
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    TrafficView *memo = Form1->memo1();
+    ModeScript script;
+    script.then([&] { pty.write("one two"); })
+            .waitFor([] { return memoText() == "one two"; }, "first text")
+            // The user clicks between "one" and " two": output goes there.
+            .then([&] {
+                memo->setCaret({0, 3});
+            })
+            .then([&] { pty.write("X"); })
+            .waitFor([] { return memoText() == "oneX two"; }, "text at the caret")
+            // With "two" selected the selection stays and the byte follows it.
+            .then([&] {
+                memo->setCaret({0, 5});
+                memo->setCaret({0, 8}, true);
+            })
+            .then([&] { pty.write("Y"); })
+            .waitFor([] { return memoText() == "oneX twoY"; }, "text after the selection")
+            .then([&] { QCOMPARE(memo->selectedText(), QString()); })
+            .then([] { Form1->form()->BreakButton->click(); });
+    script.start();
+    Form1->form()->ReceiveButton->click();
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+}
+
+void TestReceiveMode::lookDuringModeAndRestore()
+{
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    Ui::TForm1 &ui = *Form1->form();
+    ui.Memo1->setPlainText(QStringLiteral("old"));
+    Form1->setMemo1Colour(Qt::white);
+    bool closeRefused = false;
+    ModeScript script;
+    script.then([&] {
+              QVERIFY(ui.Memo1->isReadOnly());
+              QVERIFY(ui.Memo1->isEmpty());
+              QCOMPARE(Form1->memo1Colour(), Form1->palette().color(QPalette::Button));
+              QCOMPARE(Form1->statusPanel(2), QStringLiteral("接收模式(已啟動執行)...."));
+              QVERIFY(!ui.ReceiveButton->isEnabled());
+              QVERIFY(!ui.StartRecMenuBar->isEnabled());
+              QVERIFY(ui.BreakButton->isEnabled());
+              MessageRecorder boxes;
+              closeRefused = !Form1->close();
+          }).then([] { Form1->form()->BreakButton->click(); });
+    script.start();
+    ui.ReceiveButton->click();
+    QVERIFY(closeRefused);
+    QVERIFY(!ui.Memo1->isReadOnly());
+    QCOMPARE(Form1->memo1Colour(), QColor(Qt::white));
+    QVERIFY(ui.ReceiveButton->isEnabled());
+    QVERIFY(!ui.BreakButton->isEnabled());
+}
+
+void TestReceiveMode::missingPortChangesNothing()
+{
+    MessageRecorder boxes;
+    PortSettings::DevicePathText = QStringLiteral("/dev/telvix-nothing");
+    PortSettings::PortNameText = PortSettings::DevicePathText;
+    Form1->memo1()->setPlainText(QStringLiteral("kept"));
+    Form1->form()->ReceiveButton->click();
+    QCOMPARE(boxes.texts(Kind::Plain), QStringList {"/dev/telvix-nothing 埠,無法開啟"});
+    QCOMPARE(ModeState::ReceiveModeActive, uint8_t(0));
+    QCOMPARE(memoText(), QStringLiteral("kept"));
+    QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
+    QVERIFY(!Form1->memo1()->isReadOnly());
+}
+
+void TestReceiveMode::hangUpLeavesModeIdleUntilBreak()
+{
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    double cpuBefore = 0;
+    double cpuIdle = 0;
+    ModeScript script;
+    script.then([&] { pty.write("bye"); })
+            .waitFor([] { return memoText() == "bye"; }, "bytes before the hang-up")
+            .then([&] { pty.hangUp(); })
+            .then([&] { cpuBefore = cpuSeconds(); })
+            .waitFor(
+                    [&] {
+                        static QElapsedTimer t;
+                        if (!t.isValid())
+                            t.start();
+                        return t.elapsed() > 500;
+                    },
+                    "half a second")
+            .then([&] { cpuIdle = cpuSeconds() - cpuBefore; })
+            .then([] { Form1->form()->BreakButton->click(); });
+    script.start();
+    Form1->form()->ReceiveButton->click();
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    // A hung-up tty is always "readable"; watching it would burn a core.
+    QVERIFY2(cpuIdle < 0.2, qPrintable(QString::number(cpuIdle)));
+    QCOMPARE(memoText(), QStringLiteral("bye"));
+    QCOMPARE(ModeState::PortHandle, -1);
+    QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
+}
+
+void TestReceiveMode::restartsAfterBreak()
+{
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    for (const char *text : {"first", "second"}) {
+        ModeScript script;
+        script.then([&] { pty.write(text); })
+                .waitFor([&] { return memoText() == QLatin1String(text); }, "text")
+                .then([] { Form1->form()->BreakButton->click(); });
+        script.start();
+        Form1->form()->ReceiveButton->click();
+        QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    }
+}
+
+void TestReceiveMode::pairWaitsAcrossModes()
+{
+    // A Big5 lead byte at the end of one run pairs with the first byte of the next.
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    ModeScript first;
+    first.then([&] { pty.write("a\xA4"); })
+            .waitFor([] { return memoText() == "a"; }, "lead byte")
+            .waitFor([] { return DisplayFormatter::LeadBytePending == 1; }, "pending pair")
+            .then([] { Form1->form()->BreakButton->click(); });
+    first.start();
+    Form1->form()->ReceiveButton->click();
+    QVERIFY2(first.failure().isEmpty(), qPrintable(first.failure()));
+    ModeScript second;
+    second.then([&] { pty.write("\x40"); })
+            .waitFor([] { return memoText() == QString(QChar(0x4E00)); }, "completed pair")
+            .then([] { Form1->form()->BreakButton->click(); });
+    second.start();
+    Form1->form()->ReceiveButton->click();
+    QVERIFY2(second.failure().isEmpty(), qPrintable(second.failure()));
+}
+
+QTEST_MAIN(TestReceiveMode)
+#include "tst_receivemode.moc"

@@ -1,0 +1,182 @@
+// SPDX-License-Identifier: MIT
+// The display's text store: insertion at the caret, selections, and the width marks that let
+// a very long line be measured without walking it.
+#include "main/TrafficText.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+namespace {
+
+// Wide for CJK-like units, as a real font would be, so wrong sums show.
+int advance(char16_t c) { return c >= 0x3000 ? 12 : (c % 3) + 5; }
+
+int bruteWidth(const QString &s, qsizetype column)
+{
+    int w = 0;
+    for (qsizetype i = 0; i < column; ++i)
+        w += advance(s[i].unicode());
+    return w;
+}
+
+} // namespace
+
+class TestTrafficText : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void insertAtCaretKeepsSelection();
+    void multiLinePieces();
+    void appendLineLeavesCaretBelow();
+    void editing_data();
+    void editing();
+    void widthsOfVeryLongLine();
+    void randomEditsKeepWidthsExact();
+};
+
+void TestTrafficText::insertAtCaretKeepsSelection()
+{
+    TrafficText t;
+    t.setText(QStringLiteral("one two"));
+    t.setCaret({0, 4});
+    t.setCaret({0, 7}, true);
+    QCOMPARE(t.selectedText(), QStringLiteral("two"));
+    t.insertAtCaret(u"!");
+    QCOMPARE(t.text(), QStringLiteral("one two!"));
+    QVERIFY(!t.hasSelection());
+    QCOMPARE(t.caret(), (TextPosition {0, 8}));
+    // A selection made backwards behaves the same: the piece follows the selected text.
+    t.setCaret({0, 3});
+    t.setCaret({0, 0}, true);
+    t.insertAtCaret(u"#");
+    QCOMPARE(t.text(), QStringLiteral("one# two!"));
+    QCOMPARE(t.caret(), (TextPosition {0, 4}));
+}
+
+void TestTrafficText::multiLinePieces()
+{
+    TrafficText t;
+    t.setText(QStringLiteral("headtail"));
+    t.setCaret({0, 4});
+    t.insertAtCaret(u"A\nB\n\nC");
+    QCOMPARE(t.text(), QStringLiteral("headA\nB\n\nCtail"));
+    QCOMPARE(t.lineCount(), 4);
+    QCOMPARE(t.caret(), (TextPosition {3, 1}));
+    t.insertAtCaret(u"\n");
+    QCOMPARE(t.line(4), QStringLiteral("tail"));
+    QCOMPARE(t.caret(), (TextPosition {4, 0}));
+}
+
+void TestTrafficText::appendLineLeavesCaretBelow()
+{
+    TrafficText t;
+    t.appendLine(u" ");
+    t.appendLine(u"程式 : TELVIX");
+    QCOMPARE(t.text(), QStringLiteral(" \n程式 : TELVIX\n"));
+    QCOMPARE(t.caret(), (TextPosition {2, 0}));
+    t.insertAtCaret(u"x");
+    QCOMPARE(t.line(2), QStringLiteral("x"));
+}
+
+void TestTrafficText::editing_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("backspace joins lines") << "ab\ncd" << 1 << 0 << "back"
+                                           << "abcd";
+    QTest::newRow("backspace at start") << "ab" << 0 << 0 << "back"
+                                        << "ab";
+    QTest::newRow("backspace surrogate pair")
+            << QString::fromUcs4(U"a\U0001F600") << 0 << 3 << "back"
+            << "a";
+    QTest::newRow("delete joins lines") << "ab\ncd" << 0 << 2 << "del"
+                                        << "abcd";
+    QTest::newRow("delete at end") << "ab" << 0 << 2 << "del"
+                                   << "ab";
+    QTest::newRow("typing") << "ab" << 0 << 1 << "type"
+                            << "aXb";
+}
+
+void TestTrafficText::editing()
+{
+    QFETCH(QString, start);
+    QFETCH(int, line);
+    QFETCH(int, column);
+    QFETCH(QString, op);
+    TrafficText t;
+    t.setText(start);
+    t.setCaret({line, column});
+    if (op == "back")
+        t.deleteBackward();
+    else if (op == "del")
+        t.deleteForward();
+    else
+        t.replaceSelection(u"X");
+    QTEST(t.text(), "result");
+}
+
+void TestTrafficText::widthsOfVeryLongLine()
+{
+    TrafficText t;
+    t.setAdvance(advance);
+    QString all;
+    // A megabyte arriving in passes, as receive mode inserts it.
+    for (int pass = 0; pass < 256; ++pass) {
+        QString piece;
+        for (int i = 0; i < 4096; ++i)
+            piece += QChar(char16_t(pass % 7 == 0 && i % 5 == 0 ? 0x4E00 : 0x21 + (i % 90)));
+        t.insertAtCaret(piece);
+        all += piece;
+    }
+    QCOMPARE(t.lineCount(), 1);
+    QCOMPARE(t.lineWidth(0), bruteWidth(all, all.size()));
+    QCOMPARE(t.maxWidth(), t.lineWidth(0));
+    for (qsizetype col : {qsizetype(0), qsizetype(1), qsizetype(1023), qsizetype(1024),
+                          qsizetype(1025), qsizetype(500000), all.size() - 1, all.size()}) {
+        const int x = t.xOfColumn(0, col);
+        QCOMPARE(x, bruteWidth(all, col));
+        // A point just inside a character's left half finds that character's column.
+        QCOMPARE(t.columnAtX(0, x + 1), col);
+    }
+}
+
+void TestTrafficText::randomEditsKeepWidthsExact()
+{
+    QRandomGenerator rng(42);
+    TrafficText t;
+    t.setAdvance(advance);
+    for (int step = 0; step < 2000; ++step) {
+        const int op = int(rng.bounded(10));
+        const qsizetype line = rng.bounded(int(t.lineCount()));
+        const qsizetype column = rng.bounded(int(t.line(line).size()) + 1);
+        t.setCaret({line, column});
+        if (op < 6) {
+            QString piece;
+            const int n = int(rng.bounded(3000));
+            for (int i = 0; i < n; ++i)
+                piece += rng.bounded(40) == 0 ? QChar(u'\n')
+                                              : QChar(char16_t(0x20 + rng.bounded(95)));
+            t.insertAtCaret(piece);
+        } else if (op < 8) {
+            t.setCaret({rng.bounded(int(t.lineCount())), 0}, true);
+            t.deleteBackward();
+        } else {
+            t.deleteForward();
+        }
+    }
+    int widest = 0;
+    for (qsizetype i = 0; i < t.lineCount(); ++i) {
+        QCOMPARE(t.lineWidth(i), bruteWidth(t.line(i), t.line(i).size()));
+        widest = std::max(widest, t.lineWidth(i));
+        const qsizetype probe = t.line(i).size() / 2;
+        QCOMPARE(t.xOfColumn(i, probe), bruteWidth(t.line(i), probe));
+    }
+    QCOMPARE(t.maxWidth(), widest);
+}
+
+QTEST_APPLESS_MAIN(TestTrafficText)
+#include "tst_traffictext.moc"
