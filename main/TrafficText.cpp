@@ -88,6 +88,7 @@ void TrafficText::clear()
     m_caret = m_anchor = {};
     m_maxWidth = 0;
     m_maxWidthStale = false;
+    m_characters = 0;
     ++m_revision;
 }
 
@@ -120,6 +121,17 @@ void TrafficText::selectAll()
     ++m_revision;
 }
 
+qsizetype TrafficText::selectedTextLength(TextPosition from, TextPosition to) const
+{
+    // Characters between the two positions, line breaks not counted.
+    if (from.line == to.line)
+        return to.column - from.column;
+    qsizetype n = line(from.line).size() - from.column + to.column;
+    for (qsizetype i = from.line + 1; i < to.line; ++i)
+        n += line(i).size();
+    return n;
+}
+
 QString TrafficText::selectedText() const
 {
     const TextPosition from = std::min(m_caret, m_anchor);
@@ -135,6 +147,7 @@ QString TrafficText::selectedText() const
 
 void TrafficText::insertAt(TextPosition &at, QStringView piece)
 {
+    m_characters += piece.size() - piece.count(u'\n');
     qsizetype start = 0;
     qsizetype nl = piece.indexOf(u'\n');
     Line *l = &m_lines[size_t(at.line)];
@@ -175,6 +188,7 @@ void TrafficText::removeRange(TextPosition from, TextPosition to)
 {
     if (from > to)
         std::swap(from, to);
+    m_characters -= qsizetype(selectedTextLength(from, to));
     Line &first = m_lines[size_t(from.line)];
     if (from.line == to.line) {
         first.text.remove(from.column, to.column - from.column);

@@ -34,6 +34,8 @@ public:
     int lineWidth(qsizetype i) const { return m_lines[size_t(i)].width; }
     int maxWidth() const;
     bool isEmpty() const { return m_lines.size() == 1 && m_lines[0].text.isEmpty(); }
+    // Characters of text() without building it: the lines and their separators.
+    qsizetype characterCount() const { return m_characters + lineCount() - 1; }
 
     // Lines joined by '\n'.
     QString text() const;
@@ -81,6 +83,7 @@ private:
     void remeasure(Line &line, qsizetype from) const;
     void insertAt(TextPosition &at, QStringView piece);
     void removeRange(TextPosition from, TextPosition to);
+    qsizetype selectedTextLength(TextPosition from, TextPosition to) const;
     void widthsChanged();
 
     std::vector<Line> m_lines;
@@ -90,4 +93,5 @@ private:
     mutable int m_maxWidth = 0;
     mutable bool m_maxWidthStale = false;
     uint64_t m_revision = 0;
+    qsizetype m_characters = 0; // in all lines, separators not counted
 };

@@ -31,10 +31,17 @@ void TrafficView::fontChanged()
     m_ascent = fm.ascent();
     m_advances.assign(65536, -1);
     // Widths are measured once per character and font: the display asks for them per byte.
-    m_text.setAdvance([this, fm](char16_t c) {
+    // Ideographs, Hangul and the private-use area (Big5's user-defined characters) share one
+    // width in every CJK font, so one measurement serves them all; asking the font for each
+    // of thousands of characters would load fallback glyphs for text that is never on screen.
+    const int16_t wide = int16_t(std::clamp(fm.horizontalAdvance(QChar(0x4E00)), 0, 32767));
+    m_text.setAdvance([this, fm, wide](char16_t c) {
         int16_t &a = m_advances[c];
-        if (a < 0)
-            a = int16_t(std::clamp(fm.horizontalAdvance(QChar(c)), 0, 32767));
+        if (a < 0) {
+            const bool ideograph = (c >= 0x3400 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7A3)
+                    || (c >= 0xE000 && c <= 0xFAFF);
+            a = ideograph ? wide : int16_t(std::clamp(fm.horizontalAdvance(QChar(c)), 0, 32767));
+        }
         return int(a);
     });
     horizontalScrollBar()->setSingleStep(fm.averageCharWidth() * 2);
@@ -100,7 +107,7 @@ void TrafficView::contentChanged(bool textEdited)
 {
     updateScrollBars();
     ensureCaretVisible();
-    viewport()->update();
+    scheduleRepaint();
     if (textEdited)
         emit textChanged();
 }
@@ -137,6 +144,18 @@ void TrafficView::ensureCaretVisible()
         h->setValue(x - width * 3 / 4);
 }
 
+void TrafficView::scheduleRepaint()
+{
+    // A stream changes the text every few milliseconds; painting more than once a frame would
+    // only slow the reading down, painting less would leave the screen behind.
+    constexpr qint64 FrameMs = 16;
+    const qint64 since = m_lastPaint.isValid() ? m_lastPaint.elapsed() : FrameMs;
+    if (since >= FrameMs)
+        viewport()->update();
+    else if (!m_repaint.isActive())
+        m_repaint.start(int(FrameMs - since), this);
+}
+
 void TrafficView::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
@@ -164,6 +183,8 @@ QRect TrafficView::caretRect() const
 
 void TrafficView::paintEvent(QPaintEvent *)
 {
+    m_lastPaint.start();
+    m_repaint.stop();
     QPainter p(viewport());
     p.fillRect(viewport()->rect(), palette().brush(QPalette::Base));
     p.setFont(font());
@@ -212,6 +233,11 @@ void TrafficView::restartBlink()
 
 void TrafficView::timerEvent(QTimerEvent *event)
 {
+    if (event->timerId() == m_repaint.timerId()) {
+        m_repaint.stop();
+        viewport()->update();
+        return;
+    }
     if (event->timerId() != m_blink.timerId()) {
         QAbstractScrollArea::timerEvent(event);
         return;

@@ -8,6 +8,7 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <QElapsedTimer>
 
 #include <vector>
 
@@ -67,11 +68,14 @@ private:
     void copy() const;
     void paste();
     void restartBlink();
+    void scheduleRepaint();
 
     TrafficText m_text;
     bool m_readOnly = false;
     bool m_caretShown = true;
     QBasicTimer m_blink;
+    QBasicTimer m_repaint; // a repaint held back until the next frame is due
+    QElapsedTimer m_lastPaint;
     int m_lineHeight = 1;
     int m_ascent = 1;
     std::vector<int16_t> m_advances; // per UTF-16 unit, -1 until measured

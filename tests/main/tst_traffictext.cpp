@@ -176,6 +176,7 @@ void TestTrafficText::randomEditsKeepWidthsExact()
         QCOMPARE(t.xOfColumn(i, probe), bruteWidth(t.line(i), probe));
     }
     QCOMPARE(t.maxWidth(), widest);
+    QCOMPARE(t.characterCount(), t.text().size());
 }
 
 QTEST_APPLESS_MAIN(TestTrafficText)
