@@ -4,14 +4,29 @@
 #include "ui_Telvixmain4.h"
 
 #include "main/Fonts.h"
+#include "send/CodeInsertion.h"
+#include "send/TextColours.h"
 
 TForm4::TForm4(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm4>())
 {
     ui->setupUi(this);
     setFont(Fonts::ming());
     setFixedSize(size());
+    ui->Edit1->setFont(Fonts::terminal(23));
+    TextColours::set(ui->Edit1, QPalette::Text, TextColours::Red);
+    TextColours::set(ui->DelayTimeEdit, QPalette::Text, TextColours::Teal);
+    CodeInsertion::keepSelection(ui->Edit1);
+    connect(ui->BitBtn1, &QPushButton::clicked, this, [this] { done(ResultSend); });
+    connect(ui->BitBtn2, &QPushButton::clicked, this, [this] { done(ResultLeave); });
+    connect(ui->BitBtn3, &QPushButton::clicked, this, &TForm4::BitBtn3Click);
 }
 
 TForm4::~TForm4() = default;
 
-void TForm4::reject() { done(2); }
+void TForm4::reject() { done(ResultLeave); }
+
+void TForm4::BitBtn3Click()
+{
+    if (CodeInsertion::pickAndInsert(ui->Edit1))
+        ui->Edit1->setFocus();
+}

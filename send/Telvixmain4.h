@@ -15,13 +15,16 @@ class TForm4 : public QDialog
     Q_OBJECT
 
 public:
+    enum Result { ResultSend = 1, ResultLeave = 2 };
+
     explicit TForm4(QWidget *parent = nullptr);
     ~TForm4() override;
 
     Ui::TForm4 *form() const { return ui.get(); }
 
 public slots:
-    void reject() override; // Esc and the close box give Cancel
+    void BitBtn3Click();
+    void reject() override; // Esc and the close box give Leave
 
 private:
     std::unique_ptr<Ui::TForm4> ui;

@@ -1,7 +1,19 @@
+list(APPEND TELVIX_CORE
+    send/ControlCodes.cpp send/ControlCodes.h
+    send/SendText.cpp send/SendText.h
+    send/SendPacing.cpp send/SendPacing.h
+    send/FileByteStream.cpp send/FileByteStream.h
+    send/SendTexts.cpp send/SendTexts.h
+)
+list(APPEND TELVIX_PLATFORM
+    send/ByteSender.cpp send/ByteSender.h
+)
 list(APPEND TELVIX_FORMS
     send/Telvixmain3.cpp send/Telvixmain3.h send/Telvixmain3.ui
     send/Telvixmain4.cpp send/Telvixmain4.h send/Telvixmain4.ui
     send/Telvixmain5.cpp send/Telvixmain5.h send/Telvixmain5.ui
+    send/TextColours.h
+    send/CodeInsertion.cpp send/CodeInsertion.h
     send/FileSend.cpp
     send/StringSend.cpp
 )
