@@ -8,10 +8,20 @@
 #include <QElapsedTimer>
 #include <QSocketNotifier>
 
+#include <memory>
+
 namespace ReadLoop {
 
 void run(const ByteSink &sink, const PassEnd &passEnd)
 {
+    // A port opened while a transmission held another one has no notifier yet; without one the
+    // loop would sleep through arriving bytes.
+    std::unique_ptr<QSocketNotifier> ownNotifier;
+    if (!ModeState::ReadDoneEvent) {
+        ownNotifier =
+                std::make_unique<QSocketNotifier>(ModeState::PortHandle, QSocketNotifier::Read);
+        ModeState::ReadDoneEvent = ownNotifier.get();
+    }
     uint8_t buffer[4096];
     bool gone = false;
     QElapsedTimer pass;
@@ -44,6 +54,8 @@ void run(const ByteSink &sink, const PassEnd &passEnd)
         QCoreApplication::processEvents(lineBusy ? QEventLoop::AllEvents
                                                  : QEventLoop::WaitForMoreEvents);
     }
+    if (ownNotifier)
+        ModeState::ReadDoneEvent = nullptr;
 }
 
 } // namespace ReadLoop

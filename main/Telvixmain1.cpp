@@ -61,6 +61,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
         move(frame.topLeft());
     }
     connectHandlers();
+    setUpTerminalPanels();
     FormCreate();
 }
 
@@ -228,8 +229,3 @@ void TForm1::EnableTRModeButtonClick() { EnableTRModeMenubarClick(); }
 void TForm1::R2KModeButtonClick() { EnableR2KModeMenubarClick(); }
 
 // ---- commands still to come ------------------------------------------------------------
-
-void TForm1::MiscMenuBarClick() { }
-void TForm1::EnableTRModeMenubarClick() { }
-void TForm1::AboutMenubarClick() { }
-void TForm1::VersionMenubarClick() { }

@@ -14,6 +14,7 @@ class TForm1;
 }
 class QAction;
 class QFontDialog;
+class QKeyEvent;
 class QLabel;
 class TrafficView;
 
@@ -71,17 +72,27 @@ public slots:
     void EnableTRModeButtonClick();
     void EnableR2KModeMenubarClick();
     void R2KModeButtonClick();
+    void SendEchoMessageButtonClick();
+    void EchoEditControlInsertButtonClick();
+    void MessageFontColorButtonClick();
     void AboutMenubarClick();
     void VersionMenubarClick();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void FormCreate();
     void FormCloseQuery(bool &canClose);
     void connectHandlers();
     void portFailed(const QString &suffix, const QString &detail = {});
+    void setUpTerminalPanels();
+    // Enter in the message box sends; the CR never reaches the box.
+    bool Memo2KeyPress(QKeyEvent *event);
+    QString terminalPrefix(const QString &name) const;
+
+    bool m_sending = false; // a terminal send is under way
 
     std::unique_ptr<Ui::TForm1> ui;
     QLabel *panels[3] = {};

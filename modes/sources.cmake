@@ -9,6 +9,7 @@ list(APPEND TELVIX_PLATFORM
 )
 list(APPEND TELVIX_FORMS
     modes/R2KMode.cpp
+    modes/TerminalMode.cpp
 )
 # The XTest injector needs Xlib and libXtst. The libraries are only defined after every folder
 # has listed its files, hence the deferred link.
