@@ -9,6 +9,8 @@ namespace serial {
 
 std::string PortInfo::description() const
 {
+    if (kind == PortKind::Virtual)
+        return "虛擬裝置 (" + (product.empty() ? std::string("telvix-sim") : product) + ")";
     std::string text = manufacturer;
     // Many adapters repeat the maker at the start of the product string ("FTDI" "FTDI USB...").
     if (!product.empty()) {

@@ -8,8 +8,9 @@
 namespace serial {
 
 // The order in which kinds of port take COM numbers: onboard UARTs first, then USB adapters,
-// then USB modems (CDC ACM), then everything else (ttyAMA, rfcomm, ...).
-enum class PortKind { Uart = 0, UsbSerial = 1, UsbAcm = 2, Other = 3 };
+// then USB modems (CDC ACM), then everything else (ttyAMA, rfcomm, ...), and last the ports
+// that telvix-sim publishes, so that a real device never loses its number to a simulator.
+enum class PortKind { Uart = 0, UsbSerial = 1, UsbAcm = 2, Other = 3, Virtual = 4 };
 
 struct PortInfo
 {

@@ -138,6 +138,8 @@ std::vector<PortInfo> scanPorts(const ScanRoots &roots)
 
         ports.push_back(std::move(port));
     }
+    for (PortInfo &port : scanVirtualPorts(roots.virtualDir))
+        ports.push_back(std::move(port));
     sortComOrder(ports);
     return ports;
 }

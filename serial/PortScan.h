@@ -3,6 +3,7 @@
 #pragma once
 
 #include "PortInfo.h"
+#include "VirtualPorts.h"
 
 #include <string>
 #include <vector>
@@ -14,9 +15,11 @@ struct ScanRoots
     std::string sysClassTty = "/sys/class/tty"; // entries with a `device` link are ports
     std::string devDir = "/dev"; // device nodes live here
     std::string byIdDir = "/dev/serial/by-id"; // udev's stable names, when present
+    std::string virtualDir = defaultVirtualPortDir(); // telvix-sim's ports; empty: none
 };
 
-// The ports present, in COM order (see PortInfo.h). Fresh on every call.
+// The ports present, in COM order (see PortInfo.h), the simulators' after the hardware.
+// Fresh on every call; it removes what simulators that have gone left in virtualDir.
 std::vector<PortInfo> scanPorts(const ScanRoots &roots = {});
 
 } // namespace serial

@@ -7,6 +7,7 @@ list(APPEND TELVIX_PLATFORM
     serial/SerialLine.cpp serial/SerialLine.h
     serial/SerialSpeed2.cpp serial/SerialSpeed2.h
     serial/PortScan.cpp serial/PortScan.h serial/PortDirectory.h
+    serial/VirtualPorts.cpp serial/VirtualPorts.h
     serial/UserGroups.cpp serial/UserGroups.h
 )
 list(APPEND TELVIX_FORMS

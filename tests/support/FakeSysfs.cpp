@@ -27,6 +27,8 @@ serial::ScanRoots FakeSysfs::roots() const
     r.sysClassTty = (m_dir.path() + QStringLiteral("/sys/class/tty")).toStdString();
     r.devDir = (m_dir.path() + QStringLiteral("/dev")).toStdString();
     r.byIdDir = (m_dir.path() + QStringLiteral("/dev/serial/by-id")).toStdString();
+    // Never the user's own runtime folder, where a running telvix-sim would add a port.
+    r.virtualDir = (m_dir.path() + QStringLiteral("/run/telvix")).toStdString();
     return r;
 }
 

@@ -1,0 +1,262 @@
+// SPDX-License-Identifier: MIT
+#include "Options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace sim {
+
+namespace {
+
+struct BehaviourName
+{
+    Behaviour behaviour;
+    const char *name;
+};
+
+constexpr BehaviourName kBehaviours[] = {
+        {Behaviour::Echo, "echo"},       {Behaviour::At, "at"},     {Behaviour::Stream, "stream"},
+        {Behaviour::Scanner, "scanner"}, {Behaviour::Sink, "sink"},
+};
+
+bool parseCount(const std::string &text, uint64_t max, uint64_t &out)
+{
+    if (text.empty() || text.size() > 19)
+        return false;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + uint64_t(c - '0');
+    }
+    if (value > max)
+        return false;
+    out = value;
+    return true;
+}
+
+bool parseSeconds(const std::string &text, double &out)
+{
+    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ')
+        return false;
+    errno = 0;
+    char *end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(value))
+        return false;
+    out = value;
+    return true;
+}
+
+// The options each take a value; which behaviour they belong to, when only one.
+struct ValueOption
+{
+    const char *name;
+    std::optional<Behaviour> only;
+};
+
+constexpr ValueOption kValueOptions[] = {
+        {"--name", std::nullopt},      {"--pattern", Behaviour::Stream},
+        {"--rate", Behaviour::Stream}, {"--count", Behaviour::Stream},
+        {"--seed", Behaviour::Stream}, {"--period", Behaviour::Scanner},
+};
+
+std::string applyValue(const std::string &option, const std::string &value, SimOptions &o)
+{
+    if (option == "--name") {
+        if (!validLinkName(value))
+            return "--name wants a file name of letters, digits, '.', '_' and '-' (not starting "
+                   "with '.', not ending in .pid, at most 64 characters), not '"
+                    + value + "'";
+        o.name = value;
+    } else if (option == "--pattern") {
+        const auto pattern = patternNamed(value);
+        if (!pattern)
+            return "--pattern wants text, nmea, counter or random, not '" + value + "'";
+        o.pattern = *pattern;
+    } else if (option == "--rate") {
+        if (!parseCount(value, 1000000000, o.rate))
+            return "--rate wants bytes per second from 0 (as fast as possible) to 1000000000, "
+                   "not '"
+                    + value + "'";
+    } else if (option == "--count") {
+        uint64_t count = 0;
+        if (!parseCount(value, UINT64_MAX / 2, count) || count == 0)
+            return "--count wants a number of bytes of at least 1, not '" + value + "'";
+        o.count = count;
+    } else if (option == "--seed") {
+        if (!parseCount(value, UINT64_MAX / 2, o.seed))
+            return "--seed wants a whole number, not '" + value + "'";
+    } else if (option == "--period") {
+        if (!parseSeconds(value, o.periodSeconds) || o.periodSeconds < 0.05
+            || o.periodSeconds > 86400)
+            return "--period wants seconds from 0.05 to 86400, not '" + value + "'";
+    }
+    return {};
+}
+
+} // namespace
+
+std::string behaviourName(Behaviour behaviour)
+{
+    for (const BehaviourName &b : kBehaviours) {
+        if (b.behaviour == behaviour)
+            return b.name;
+    }
+    return {};
+}
+
+bool validLinkName(const std::string &name)
+{
+    if (name.empty() || name.size() > 64 || name[0] == '.')
+        return false;
+    if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".pid") == 0)
+        return false;
+    for (char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+                || c == '.' || c == '_' || c == '-';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
+{
+    ParsedCommandLine result;
+    SimOptions &o = result.options;
+    std::optional<Behaviour> behaviour;
+    struct Given
+    {
+        std::string option;
+        std::optional<Behaviour> only;
+    };
+    std::vector<Given> given;
+
+    // Asking for help is never an error, whatever else the line holds.
+    for (const std::string &arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            result.query = Query::Help;
+            return result;
+        }
+    }
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (arg == "--hardware-ports") {
+            result.query = Query::HardwarePorts;
+            continue;
+        }
+        if (arg == "--ports") {
+            result.query = Query::Ports;
+            continue;
+        }
+        if (arg == "--quiet" || arg == "-q") {
+            o.quiet = true;
+            continue;
+        }
+        if (arg.rfind("-", 0) == 0) {
+            const size_t eq = arg.find('=');
+            const std::string option = arg.substr(0, eq);
+            const ValueOption *known = nullptr;
+            for (const ValueOption &v : kValueOptions) {
+                if (option == v.name)
+                    known = &v;
+            }
+            if (!known) {
+                result.error = "unknown option '" + arg + "'";
+                return result;
+            }
+            std::string value;
+            if (eq != std::string::npos) {
+                value = arg.substr(eq + 1);
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                result.error = option + " needs a value";
+                return result;
+            }
+            result.error = applyValue(option, value, o);
+            if (!result.error.empty())
+                return result;
+            given.push_back({option, known->only});
+            continue;
+        }
+        if (behaviour) {
+            result.error = "one behaviour at a time: '" + behaviourName(*behaviour) + "' and '"
+                    + arg + "'";
+            return result;
+        }
+        for (const BehaviourName &b : kBehaviours) {
+            if (arg == b.name)
+                behaviour = b.behaviour;
+        }
+        if (!behaviour) {
+            result.error = "unknown behaviour '" + arg + "' (echo, at, stream, scanner or sink)";
+            return result;
+        }
+    }
+
+    if (result.query != Query::None)
+        return result;
+    if (!behaviour) {
+        result.error = "which device should it play? Name a behaviour: echo, at, stream, "
+                       "scanner or sink";
+        return result;
+    }
+    o.behaviour = *behaviour;
+    for (const Given &g : given) {
+        if (g.only && *g.only != o.behaviour) {
+            result.error = g.option + " belongs to " + behaviourName(*g.only) + ", not to "
+                    + behaviourName(o.behaviour);
+            return result;
+        }
+    }
+    return result;
+}
+
+std::string helpText()
+{
+    return R"(Usage: telvix-sim BEHAVIOUR [options]
+       telvix-sim --hardware-ports | --ports | --help
+
+Plays a serial device on a pseudo-terminal and publishes it as a port that TELVIX lists after
+the hardware ports (as 虛擬裝置). It runs until Ctrl+C or SIGTERM, and then removes the port.
+Nothing is sent while no program has the port open.
+
+Behaviours:
+  echo      sends back every byte it receives.
+  at        answers lines ending in CR like a modem: AT -> OK, ATI -> an identification
+            line and OK, anything else -> ERROR. LF and empty lines are ignored.
+  stream    sends a pattern at a steady rate, for receive mode.
+              --pattern text|nmea|counter|random   what to send (default text):
+                  text     numbered lines of plain text ending in CR LF
+                  nmea     GPS sentences ($GPGGA, $GPRMC) with valid checksums
+                  counter  the bytes 00 01 ... FF over and over (spot a lost byte)
+                  random   pseudo-random bytes (--seed N picks the sequence)
+              --rate BYTES_PER_S   default 960 (a 9600-baud line); 0: as fast as the
+                                   pseudo-terminal takes them
+              --count N   stop after N bytes and exit once the port is closed;
+                          without it, send until stopped
+  scanner   every few seconds sends a barcode-like line (an EAN-13 number) ending in CR,
+            as a barcode scanner does, for R2K mode.
+              --period SECONDS   time between lines (default 3)
+  sink      reads and counts everything, for the send modes. On exit it prints the byte
+            count, the SHA-256 of what arrived and the gaps between bytes (count, median,
+            99th percentile, maximum, in ms; bytes read together count as gap 0).
+
+Options:
+  --name NAME        the port's file name in the folder (default sim-BEHAVIOUR, with -2,
+                     -3, ... when another simulator has it)
+  --quiet, -q        print only what is asked for (the port path and the sink's report)
+  --hardware-ports   list the hardware ports TELVIX sees, one a line, and exit
+  --ports            list every port TELVIX lists, with its COM number, and exit
+  --help, -h         this text
+
+The port is a symbolic link in $XDG_RUNTIME_DIR/telvix/ (or /tmp/telvix-UID/ when
+XDG_RUNTIME_DIR is unset), next to a NAME.pid file naming this process.
+Exit status: 0 after a clean stop, 1 when the port cannot be published, 2 for a bad command line.
+)";
+}
+
+} // namespace sim

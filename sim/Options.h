@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: MIT
+// The command line of telvix-sim.
+#pragma once
+
+#include "Patterns.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+enum class Behaviour { Echo, At, Stream, Scanner, Sink };
+
+std::string behaviourName(Behaviour behaviour);
+
+struct SimOptions
+{
+    Behaviour behaviour = Behaviour::Echo;
+    std::string name; // the published link's file name; empty: sim-<behaviour>
+    bool quiet = false;
+    // stream
+    Pattern pattern = Pattern::Text;
+    uint64_t rate = 960; // bytes per second, a 9600-baud line; 0: as fast as the pty takes
+    std::optional<uint64_t> count;
+    uint64_t seed = 1;
+    // scanner
+    double periodSeconds = 3.0;
+};
+
+// What to do instead of playing a device.
+enum class Query { None, Help, HardwarePorts, Ports };
+
+struct ParsedCommandLine
+{
+    std::string error; // empty when the line was understood
+    Query query = Query::None;
+    SimOptions options;
+};
+
+// `args` without the program name.
+ParsedCommandLine parseCommandLine(const std::vector<std::string> &args);
+
+std::string helpText();
+
+// A link name must stay inside the folder and not look like a record file.
+bool validLinkName(const std::string &name);
+
+} // namespace sim

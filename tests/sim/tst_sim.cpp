@@ -1,0 +1,600 @@
+// SPDX-License-Identifier: MIT
+// telvix-sim as a user runs it: the built program, publishing in a runtime folder of the
+// test's own, talked to through the published link exactly as TELVIX opens a port.
+#include "FakeSysfs.h"
+#include "serial/PortInfo.h"
+#include "serial/PortScan.h"
+#include "serial/SerialLine.h"
+#include "serial/VirtualPorts.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kSimPath = QStringLiteral(TELVIX_SIM_PATH);
+
+bool waitFor(const std::function<bool()> &condition, int timeoutMs = 3000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!condition()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+// One telvix-sim process publishing into `runtimeDir`/telvix.
+class Sim
+{
+public:
+    explicit Sim(const QString &runtimeDir) : m_folder(runtimeDir + QStringLiteral("/telvix"))
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
+        m_process.setProcessEnvironment(env);
+    }
+    ~Sim()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            ::kill(pid_t(m_process.processId()), SIGKILL);
+            m_process.waitForFinished(3000);
+        }
+    }
+
+    // Starts the program and waits until `name` is published.
+    bool start(const QStringList &args, const QString &name)
+    {
+        m_link = m_folder + u'/' + name;
+        m_process.start(kSimPath, args);
+        if (!m_process.waitForStarted(3000))
+            return false;
+        return waitFor([&] {
+                   return QFileInfo(m_link).isSymLink()
+                           || m_process.state() == QProcess::NotRunning;
+               })
+                && QFileInfo(m_link).isSymLink();
+    }
+    // Runs the program to its end, for command lines that must be refused.
+    int runToEnd(const QStringList &args)
+    {
+        m_process.start(kSimPath, args);
+        m_process.waitForFinished(5000);
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+    // Signals the program and waits for it; its exit code, -1 when it did not end normally.
+    int stop(int signal = SIGTERM)
+    {
+        ::kill(pid_t(m_process.processId()), signal);
+        if (!m_process.waitForFinished(5000))
+            return -2;
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+    bool waitForExit(int timeoutMs) { return m_process.waitForFinished(timeoutMs); }
+    int exitCode() const { return m_process.exitCode(); }
+
+    QString link() const { return m_link; }
+    QString folder() const { return m_folder; }
+    QByteArray output() { return m_process.readAllStandardOutput(); }
+    QByteArray errors() { return m_process.readAllStandardError(); }
+    qint64 pid() const { return m_process.processId(); }
+
+private:
+    QString m_folder;
+    QString m_link;
+    QProcess m_process;
+};
+
+// The port opened as TELVIX opens it: exclusive, raw, non-blocking.
+class Line
+{
+public:
+    explicit Line(const QString &path) : m_fd(serial::openPort(path.toStdString()).fd)
+    {
+        if (m_fd >= 0 && !serial::writeConfig(m_fd, serial::LineParams {115200, 0, 8, 0})) {
+            serial::closePort(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~Line() { serial::closePort(m_fd); }
+    bool isOpen() const { return m_fd >= 0; }
+
+    bool write(const QByteArray &bytes)
+    {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n > 0)
+                done += n;
+            else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+                pollfd p {m_fd, POLLOUT, 0};
+                poll(&p, 1, 100);
+            } else
+                return false;
+        }
+        return true;
+    }
+    // Reads until `count` bytes are in or nothing arrives for `quietMs`.
+    QByteArray read(qsizetype count, int quietMs = 2000)
+    {
+        QByteArray out;
+        uint8_t buf[4096];
+        while (out.size() < count && serial::waitReadable(m_fd, quietMs)) {
+            size_t n = 0;
+            if (serial::readBytes(m_fd, buf,
+                                  std::min<size_t>(sizeof buf, size_t(count - out.size())), n)
+                == serial::ReadStatus::Gone)
+                break;
+            out.append(reinterpret_cast<const char *>(buf), qsizetype(n));
+        }
+        return out;
+    }
+    // Writes and reads at the same time, for more than the pseudo-terminal buffers at once.
+    QByteArray exchange(const QByteArray &bytes)
+    {
+        QByteArray in;
+        qsizetype sent = 0;
+        QElapsedTimer quiet;
+        quiet.start();
+        uint8_t buf[4096];
+        while (in.size() < bytes.size() && quiet.elapsed() < 2000) {
+            if (sent < bytes.size()) {
+                const ssize_t n = ::write(m_fd, bytes.constData() + sent,
+                                          std::min<size_t>(1024, size_t(bytes.size() - sent)));
+                if (n > 0)
+                    sent += n;
+            }
+            pollfd p {m_fd, POLLIN, 0};
+            if (poll(&p, 1, sent < bytes.size() ? 0 : 50) > 0) {
+                size_t n = 0;
+                if (serial::readBytes(m_fd, buf, sizeof buf, n) == serial::ReadStatus::Gone)
+                    break;
+                if (n > 0) {
+                    in.append(reinterpret_cast<const char *>(buf), qsizetype(n));
+                    quiet.restart();
+                }
+            }
+        }
+        return in;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+QByteArray allByteValues()
+{
+    QByteArray bytes;
+    for (int i = 0; i < 256; ++i)
+        bytes += char(i);
+    return bytes;
+}
+
+// "key=value" out of the sink's report line.
+QByteArray reportField(const QByteArray &output, const QByteArray &key)
+{
+    for (const QByteArray &line : output.split('\n')) {
+        if (!line.startsWith("sink:"))
+            continue;
+        for (const QByteArray &field : line.split(' ')) {
+            if (field.startsWith(key + '='))
+                return field.mid(key.size() + 1);
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+class SimTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void echoIsByteExact_data();
+    void echoIsByteExact();
+    void echoSurvivesReopening();
+    void sinkIsByteExact_data();
+    void sinkIsByteExact();
+    void atAnswers();
+    void streamSendsCountOnlyWhileOpen();
+    void streamPatterns_data();
+    void streamPatterns();
+    void scannerSendsBarcodes();
+
+    void stopRemovesThePort_data();
+    void stopRemovesThePort();
+    void killedSimulatorIsIgnoredAndRemoved();
+    void namesInUse();
+    void listedAfterHardware_data();
+    void listedAfterHardware();
+    void hardwarePortsLeaveSimulatorsOut();
+    void badCommandLinesPublishNothing_data();
+    void badCommandLinesPublishNothing();
+    void untrustedFolderRefused();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_runtime;
+};
+
+void SimTest::init()
+{
+    QVERIFY2(QFileInfo(kSimPath).isExecutable(), qPrintable(kSimPath));
+    m_runtime = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_runtime->isValid());
+}
+
+void SimTest::echoIsByteExact_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("piece"); // bytes per write; 0: all at once while reading
+
+    QTest::newRow("all values in one write") << allByteValues() << 256;
+    QTest::newRow("all values one at a time") << allByteValues() << 1;
+    QTest::newRow("256 KiB, more than the line buffers") << allByteValues().repeated(1024) << 0;
+}
+
+void SimTest::echoIsByteExact()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, piece);
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"echo", "--quiet"}, "sim-echo"));
+    Line line(sim.link());
+    QVERIFY(line.isOpen());
+    QByteArray back;
+    if (piece == 0) {
+        back = line.exchange(bytes);
+    } else {
+        for (qsizetype i = 0; i < bytes.size(); i += piece) {
+            QVERIFY(line.write(bytes.mid(i, piece)));
+            back += line.read(std::min<qsizetype>(piece, bytes.size() - i));
+        }
+    }
+    QCOMPARE(back.size(), bytes.size());
+    QCOMPARE(back, bytes);
+    QCOMPARE(sim.stop(), 0);
+}
+
+// TELVIX opens the port for each mode and closes it after; the device must stay usable.
+void SimTest::echoSurvivesReopening()
+{
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"echo"}, "sim-echo"));
+    for (int round = 0; round < 5; ++round) {
+        Line line(sim.link());
+        QVERIFY(line.isOpen());
+        const QByteArray probe = "round " + QByteArray::number(round) + "\r\n";
+        QVERIFY(line.write(probe));
+        QCOMPARE(line.read(probe.size()), probe);
+        if (round % 2)
+            QTest::qWait(60); // long enough for the simulator to see the port closed
+    }
+    QCOMPARE(sim.stop(), 0);
+    const QByteArray log = sim.output();
+    QVERIFY2(log.contains("port opened") && log.contains("port closed"), log.constData());
+}
+
+void SimTest::sinkIsByteExact_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("connections");
+
+    QByteArray random;
+    quint32 x = 12345;
+    for (int i = 0; i < 100000; ++i) {
+        x = x * 1103515245u + 12345u;
+        random += char(x >> 24);
+    }
+    QTest::newRow("all values") << allByteValues() << 1;
+    QTest::newRow("all values over three openings") << allByteValues().repeated(3) << 3;
+    QTest::newRow("100 kB") << random << 1;
+}
+
+void SimTest::sinkIsByteExact()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, connections);
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"sink", "--quiet"}, "sim-sink"));
+    const qsizetype part = bytes.size() / connections;
+    for (int c = 0; c < connections; ++c) {
+        {
+            Line line(sim.link());
+            QVERIFY(line.isOpen());
+            QVERIFY(line.write(bytes.mid(c * part, c + 1 == connections ? -1 : part)));
+        }
+        QTest::qWait(60); // long enough for the simulator to see the port closed
+    }
+    QCOMPARE(sim.stop(), 0);
+    const QByteArray out = sim.output();
+    QCOMPARE(reportField(out, "bytes"), QByteArray::number(bytes.size()));
+    QCOMPARE(reportField(out, "sha256"),
+             QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    // Gaps are counted within each opening only.
+    QCOMPARE(reportField(out, "gap_count"), QByteArray::number(bytes.size() - connections));
+    for (const char *key : {"gap_median_ms", "gap_p99_ms", "gap_max_ms"}) {
+        bool ok = false;
+        reportField(out, key).toDouble(&ok);
+        QVERIFY2(ok, key);
+    }
+}
+
+void SimTest::atAnswers()
+{
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"at"}, "sim-at"));
+    Line line(sim.link());
+    QVERIFY(line.isOpen());
+    struct Case
+    {
+        QByteArray command, answer;
+    };
+    const Case cases[] = {
+            {"AT\r", "\r\nOK\r\n"},
+            {"ATI\r", "\r\ntelvix-sim virtual modem\r\n\r\nOK\r\n"},
+            {"ATD123\r", "\r\nERROR\r\n"},
+            {"AT\r\n", "\r\nOK\r\n"},
+            {QByteArray("\xff\x00\r", 3), "\r\nERROR\r\n"},
+    };
+    for (const Case &c : cases) {
+        QVERIFY(line.write(c.command));
+        QCOMPARE(line.read(c.answer.size()), c.answer);
+    }
+    QVERIFY(line.write("AT"));
+    QCOMPARE(line.read(1, 150), QByteArray()); // no CR, no answer
+    QVERIFY(line.write("\r"));
+    QCOMPARE(line.read(6), QByteArray("\r\nOK\r\n"));
+    QCOMPARE(sim.stop(), 0);
+}
+
+void SimTest::streamSendsCountOnlyWhileOpen()
+{
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"stream", "--pattern", "counter", "--rate", "0", "--count", "3000"},
+                      "sim-stream"));
+    QTest::qWait(150); // nobody listens yet: nothing may pile up for later
+    {
+        Line line(sim.link());
+        QVERIFY(line.isOpen());
+        const QByteArray got = line.read(3001, 300);
+        QCOMPARE(got.size(), 3000);
+        for (int i = 0; i < got.size(); ++i)
+            QCOMPARE(uint8_t(got[i]), uint8_t(i));
+        QVERIFY(sim.pid() > 0);
+        QVERIFY(!sim.waitForExit(100)); // the count is sent, but the port is still open
+    }
+    QVERIFY(sim.waitForExit(3000));
+    QCOMPARE(sim.exitCode(), 0);
+    QVERIFY(!QFileInfo::exists(sim.link()) && !QFileInfo(sim.link()).isSymLink());
+}
+
+void SimTest::streamPatterns_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::newRow("text") << "text";
+    QTest::newRow("nmea") << "nmea";
+}
+
+void SimTest::streamPatterns()
+{
+    QFETCH(QString, pattern);
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"stream", "--pattern", pattern, "--rate", "20000"}, "sim-stream"));
+    Line line(sim.link());
+    QVERIFY(line.isOpen());
+    const QByteArray got = line.read(2000);
+    QCOMPARE(got.size(), 2000);
+    const QList<QByteArray> lines = got.split('\n');
+    QVERIFY(lines.size() > 5);
+    for (qsizetype i = 1; i + 1 < lines.size(); ++i) { // the first and last may be cut
+        QVERIFY2(lines[i].endsWith('\r'), lines[i].constData());
+        if (pattern == "nmea") {
+            QVERIFY2(lines[i].startsWith("$GP"), lines[i].constData());
+            const qsizetype star = lines[i].lastIndexOf('*');
+            uint8_t sum = 0;
+            for (char c : lines[i].mid(1, star - 1))
+                sum ^= uint8_t(c);
+            QCOMPARE(lines[i].mid(star + 1, 2).toUInt(nullptr, 16), uint(sum));
+        }
+    }
+    QCOMPARE(sim.stop(), 0);
+}
+
+void SimTest::scannerSendsBarcodes()
+{
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"scanner", "--period", "0.1"}, "sim-scanner"));
+    Line line(sim.link());
+    QVERIFY(line.isOpen());
+    const QByteArray got = line.read(28, 1000);
+    QCOMPARE(got.size(), 28);
+    const QList<QByteArray> codes = got.split('\r');
+    QCOMPARE(codes.size(), 3); // two lines and nothing after the last CR
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(codes[i].size(), 13);
+        int sum = 0;
+        for (int d = 0; d < 12; ++d)
+            sum += (codes[i][d] - '0') * (d % 2 ? 3 : 1);
+        QCOMPARE(codes[i][12] - '0', (10 - sum % 10) % 10);
+    }
+    QVERIFY(codes[0] != codes[1]);
+    QCOMPARE(sim.stop(), 0);
+}
+
+void SimTest::stopRemovesThePort_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("portOpen");
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::newRow("Ctrl+C") << int(SIGINT) << false;
+    QTest::newRow("Ctrl+C while TELVIX has the port") << int(SIGINT) << true;
+    QTest::newRow("terminal closed (SIGHUP)") << int(SIGHUP) << false;
+}
+
+void SimTest::stopRemovesThePort()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, portOpen);
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"echo"}, "sim-echo"));
+    const QString record = sim.link() + ".pid";
+    QVERIFY(QFileInfo::exists(record));
+    std::unique_ptr<Line> line;
+    if (portOpen) {
+        line = std::make_unique<Line>(sim.link());
+        QVERIFY(line->isOpen());
+        QVERIFY(line->write("x"));
+        QCOMPARE(line->read(1), QByteArray("x"));
+    }
+    QCOMPARE(sim.stop(signal), 0);
+    QVERIFY(!QFileInfo(sim.link()).isSymLink());
+    QVERIFY(!QFileInfo::exists(record));
+    if (line) // the line is gone with the simulator, as an unplugged adapter is
+        QCOMPARE(line->read(1, 100), QByteArray());
+}
+
+void SimTest::killedSimulatorIsIgnoredAndRemoved()
+{
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"echo"}, "sim-echo"));
+    FakeSysfs sys;
+    serial::ScanRoots roots = sys.roots();
+    roots.virtualDir = sim.folder().toStdString();
+    QCOMPARE(serial::scanPorts(roots).size(), size_t(1));
+
+    QCOMPARE(sim.stop(SIGKILL), -1);
+    QVERIFY(QFileInfo(sim.link()).isSymLink()); // a killed process cleans nothing up
+    QVERIFY(serial::scanPorts(roots).empty());
+    QVERIFY(!QFileInfo(sim.link()).isSymLink());
+    QVERIFY(!QFileInfo::exists(sim.link() + ".pid"));
+
+    // The name is free again for the next simulator.
+    Sim next(m_runtime->path());
+    QVERIFY(next.start({"at"}, "sim-at"));
+    QCOMPARE(next.stop(), 0);
+}
+
+void SimTest::namesInUse()
+{
+    Sim first(m_runtime->path());
+    QVERIFY(first.start({"echo"}, "sim-echo"));
+    Sim second(m_runtime->path());
+    QVERIFY(second.start({"echo"}, "sim-echo-2"));
+
+    Sim clash(m_runtime->path());
+    QCOMPARE(clash.runToEnd({"at", "--name", "sim-echo"}), 1);
+    QVERIFY2(clash.errors().contains("in use by telvix-sim"), "no reason given");
+    QVERIFY(QFileInfo(first.link()).isSymLink()); // the clash took nothing away
+
+    Line line(first.link());
+    QVERIFY(line.isOpen());
+    QVERIFY(line.write("still here"));
+    QCOMPARE(line.read(10), QByteArray("still here"));
+    QCOMPARE(first.stop(), 0);
+    QCOMPARE(second.stop(), 0);
+}
+
+void SimTest::listedAfterHardware_data()
+{
+    QTest::addColumn<int>("uarts");
+    QTest::addColumn<int>("usbAdapters");
+    QTest::newRow("no hardware: the simulator is COM1") << 0 << 0;
+    QTest::newRow("an onboard port") << 1 << 0;
+    QTest::newRow("onboard and USB ports") << 2 << 1;
+}
+
+void SimTest::listedAfterHardware()
+{
+    QFETCH(int, uarts);
+    QFETCH(int, usbAdapters);
+    FakeSysfs sys;
+    for (int i = 0; i < uarts; ++i)
+        sys.addUart(i);
+    sys.addUart(uarts, false); // a placeholder the kernel creates: never a port
+    for (int i = 0; i < usbAdapters; ++i)
+        sys.addUsbSerial(QStringLiteral("ttyUSB%1").arg(i), "FTDI", "FT232R USB UART", "A1");
+    serial::ScanRoots roots = sys.roots();
+
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"echo"}, "sim-echo"));
+    roots.virtualDir = sim.folder().toStdString();
+    const auto ports = serial::scanPorts(roots);
+    const int hardware = uarts + usbAdapters;
+    QCOMPARE(int(ports.size()), hardware + 1);
+    const serial::PortInfo *com = serial::portForComText(ports, std::to_string(hardware + 1));
+    QVERIFY(com);
+    QCOMPARE(com->kind, serial::PortKind::Virtual);
+    QCOMPARE(QString::fromStdString(com->devicePath), sim.link());
+    QCOMPARE(QString::fromStdString(com->description()), "虛擬裝置 (telvix-sim echo)");
+
+    // What the scan names is a port TELVIX can open and use.
+    Line line(QString::fromStdString(com->devicePath));
+    QVERIFY(line.isOpen());
+    QVERIFY(line.write("ok"));
+    QCOMPARE(line.read(2), QByteArray("ok"));
+    QCOMPARE(sim.stop(), 0);
+}
+
+void SimTest::hardwarePortsLeaveSimulatorsOut()
+{
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"echo"}, "sim-echo"));
+    Sim hardware(m_runtime->path());
+    QCOMPARE(hardware.runToEnd({"--hardware-ports"}), 0);
+    QVERIFY(!hardware.output().contains(sim.link().toUtf8()));
+    Sim all(m_runtime->path());
+    QCOMPARE(all.runToEnd({"--ports"}), 0);
+    const QByteArray listed = all.output();
+    QVERIFY2(listed.contains(sim.link().toUtf8() + "\t虛擬裝置 (telvix-sim echo)"),
+             listed.constData());
+    QCOMPARE(sim.stop(), 0);
+}
+
+void SimTest::badCommandLinesPublishNothing_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown option") << QStringList {"echo", "--speed", "9600"} << "--speed";
+    QTest::newRow("no behaviour") << QStringList {} << "behaviour";
+    QTest::newRow("bad rate") << QStringList {"stream", "--rate", "fast"} << "'fast'";
+    QTest::newRow("option of another behaviour")
+            << QStringList {"sink", "--pattern", "text"} << "belongs to stream";
+}
+
+void SimTest::badCommandLinesPublishNothing()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    Sim sim(m_runtime->path());
+    QCOMPARE(sim.runToEnd(args), 2);
+    const QString errors = QString::fromUtf8(sim.errors());
+    QVERIFY2(errors.contains(message) && errors.contains("--help"), qPrintable(errors));
+    QVERIFY(!QFileInfo::exists(sim.folder()));
+}
+
+void SimTest::untrustedFolderRefused()
+{
+    const QString folder = m_runtime->path() + "/telvix";
+    QVERIFY(QDir().mkdir(folder));
+    QVERIFY(QFile::setPermissions(folder, QFileDevice::Permissions(0x7777)));
+    Sim sim(m_runtime->path());
+    QCOMPARE(sim.runToEnd({"echo"}), 1);
+    QVERIFY(sim.errors().contains("written by other users"));
+    QVERIFY(QDir(folder).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(SimTest)
+#include "tst_sim.moc"
