@@ -1,0 +1,503 @@
+// SPDX-License-Identifier: MIT
+// The program settings dialog through the main window's menu, and the help menu's texts.
+#include "SettingsTestSupport.h"
+
+#include "main/DisplayFormatter.h"
+#include "main/ModeState.h"
+#include "main/TrafficView.h"
+#include "send/ControlCodes.h"
+#include "send/Telvixmain5.h"
+#include "ui_Telvixmain5.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSizeGrip>
+#include <QStatusBar>
+
+using namespace SettingsTest;
+
+Q_DECLARE_METATYPE(SettingsTest::Leave)
+
+namespace {
+
+const QString Nl(QChar(DisplayFormatter::LineBreak));
+const QColor Gray(0x80, 0x80, 0x80);
+
+QColor windowColour() { return QApplication::palette().color(QPalette::Active, QPalette::Base); }
+
+QString memoText() { return Form1->memo1()->toPlainText(); }
+
+// Everything Cancel must put back, as one comparable list.
+QVariantList dialogState()
+{
+    const Ui::TForm6 &ui = *Form6->form();
+    return {ui.NoCR_Radio->isChecked(),
+            ui.LF_Radio->isChecked(),
+            ui.CR_Radio->isChecked(),
+            ui.UserDefineCRLF_Radio->isChecked(),
+            ui.Edit1->text(),
+            ui.Edit1->isEnabled(),
+            ui.Edit1->palette().color(QPalette::Base),
+            ui.Label2->isEnabled(),
+            ui.Button1->isEnabled(),
+            ui.HEXOnly_Radio->isChecked(),
+            ui.HexAnsi_Radio->isChecked(),
+            ui.AnsiHex_Radio->isChecked(),
+            ui.FormSizable_CheckBox->isChecked(),
+            ui.ShowQuicklyPanel_CheckBox->isChecked(),
+            panelColour(ui.ShowArea_ColorPanel)};
+}
+
+// What the main window shows of the settings.
+QVariantList windowState()
+{
+    const Ui::TForm1 &ui = *Form1->form();
+    return {ui.Panel1->isVisibleTo(Form1),
+            Form1->size(),
+            Form1->minimumSize(),
+            Form1->maximumSize(),
+            ui.StatusBar1->isSizeGripEnabled(),
+            Form1->memo1Colour()};
+}
+
+void answerPicker(int radioButton)
+{
+    answerNextModal([radioButton](QWidget *w) {
+        auto *picker = qobject_cast<TForm5 *>(w);
+        QVERIFY(picker);
+        picker->radioButton(radioButton)->click();
+        picker->form()->BitBtn1->click();
+    });
+}
+
+QString glyph(uint8_t code) { return QString(*ControlCodes::glyphFor(code)); }
+
+// Shows `bytes` through the main window's formatter entry, as a mode would.
+QString shown(const QByteArray &bytes)
+{
+    Form1->memo1()->clear();
+    for (char c : bytes)
+        Form1->ShowDataToMemo1(uint8_t(c));
+    return memoText();
+}
+
+} // namespace
+
+class TestSettingsDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        freshStart();
+        DisplayFormatter::reset();
+    }
+    void cleanupTestCase() { tearDownForms(); }
+
+    void layoutAndDefaults();
+    void resultsOfLeaving_data();
+    void resultsOfLeaving();
+    void cancelRestoresSnapshot_data();
+    void cancelRestoresSnapshot();
+    void okAppliesWindowOptions_data();
+    void okAppliesWindowOptions();
+    void toolBarHiddenMovesStatusBarUp();
+    void enteringRuleButtons();
+    void pickerIntoEdit1_data();
+    void pickerIntoEdit1();
+    void typedBreakCharacter_data();
+    void typedBreakCharacter();
+    void hexStylesThroughWindow_data();
+    void hexStylesThroughWindow();
+    void colourPreviewAndOk();
+    void aboutReplacesTraffic();
+    void versionTwice();
+};
+
+void TestSettingsDialog::layoutAndDefaults()
+{
+    Ui::TForm6 &ui = *Form6->form();
+    QCOMPARE(Form6->windowTitle(), QStringLiteral("TELVIX 功能設定"));
+    QCOMPARE(Form6->frameGeometry().size(), QSize(475, 322));
+    QCOMPARE(Form6->minimumSize(), Form6->maximumSize());
+    QCOMPARE(ui.GroupBox1->size(), QSize(309, 173));
+    QCOMPARE(ui.GroupBox2->size(), QSize(309, 95));
+    QCOMPARE(ui.ShowArea_ColorPanel->size(), QSize(127, 55));
+    QCOMPARE(ui.Label1->text(), QStringLiteral("sample data"));
+    QVERIFY(!ui.tmpPanel->isVisibleTo(Form6));
+    QCOMPARE(Form6->ColorDialog->parent(), Form6);
+    QCOMPARE(ui.ShowQuicklyPanel_CheckBox->text(), QStringLiteral("顯示[ 快速工具列 ] "));
+    QCOMPARE(ui.HexAnsi_Radio->text(),
+             QStringLiteral("先顯示HEX值後,再括弧顯示ANSI字元,例如 : 40(A)"));
+    QCOMPARE(ui.Edit1->maxLength(), 1);
+    QVERIFY(ui.BitBtn1->isDefault());
+
+    // The defaults agree with the main window at start.
+    QVERIFY(ui.CR_Radio->isChecked());
+    QVERIFY(!ui.NoCR_Radio->isChecked() && !ui.LF_Radio->isChecked());
+    QVERIFY(!ui.UserDefineCRLF_Radio->isChecked());
+    QVERIFY(!ui.Edit1->isEnabled() && ui.Edit1->text().isEmpty());
+    QCOMPARE(ui.Edit1->palette().color(QPalette::Base), Gray);
+    QVERIFY(!ui.Button1->isEnabled() && !ui.Label2->isEnabled());
+    QVERIFY(ui.HEXOnly_Radio->isChecked());
+    QVERIFY(!ui.FormSizable_CheckBox->isChecked());
+    QVERIFY(ui.ShowQuicklyPanel_CheckBox->isChecked());
+    QCOMPARE(panelColour(ui.ShowArea_ColorPanel), windowColour());
+    QCOMPARE(Form1->memo1Colour(), windowColour());
+    QVERIFY(Form1->form()->Panel1->isVisible());
+
+    const DisplaySettings s = DisplayFormatter::currentSettings();
+    QCOMPARE(s.lineBreakRule, LineBreakRule::CR);
+    QVERIFY(!s.userBreakByte);
+    QCOMPARE(s.hexStyle, HexStyle::HEXOnly);
+}
+
+void TestSettingsDialog::resultsOfLeaving_data()
+{
+    QTest::addColumn<Leave>("how");
+    QTest::addColumn<int>("result");
+    QTest::newRow("OK") << Leave::Ok << 1;
+    QTest::newRow("Cancel") << Leave::Cancel << 2;
+    QTest::newRow("Esc") << Leave::Escape << 2;
+    QTest::newRow("close box") << Leave::CloseBox << 2;
+}
+
+void TestSettingsDialog::resultsOfLeaving()
+{
+    QFETCH(Leave, how);
+    QFETCH(int, result);
+    QCOMPARE(runSettings([](Ui::TForm6 &) {}, how), result);
+    QCOMPARE(Form1->focusWidget(), Form1->form()->Memo1);
+}
+
+void TestSettingsDialog::cancelRestoresSnapshot_data()
+{
+    QTest::addColumn<std::function<void(Ui::TForm6 &)>>("change");
+    QTest::addColumn<Leave>("how");
+    using Change = std::function<void(Ui::TForm6 &)>;
+    const Change everything = [](Ui::TForm6 &ui) {
+        clickOn(ui.UserDefineCRLF_Radio);
+        QTest::keyClicks(ui.Edit1, QStringLiteral(";"));
+        clickOn(ui.AnsiHex_Radio);
+        clickOn(ui.FormSizable_CheckBox);
+        clickOn(ui.ShowQuicklyPanel_CheckBox);
+        pickColour(ui, Qt::yellow);
+    };
+    QTest::newRow("LF over the user rule")
+            << Change([](Ui::TForm6 &ui) { clickOn(ui.LF_Radio); }) << Leave::Cancel;
+    QTest::newRow("user rule and Edit1") << Change([](Ui::TForm6 &ui) {
+        clickOn(ui.UserDefineCRLF_Radio);
+        QTest::keyClicks(ui.Edit1, QStringLiteral("x"));
+    }) << Leave::Cancel;
+    QTest::newRow("HEX style") << Change([](Ui::TForm6 &ui) { clickOn(ui.HEXOnly_Radio); })
+                               << Leave::Cancel;
+    QTest::newRow("colour") << Change([](Ui::TForm6 &ui) { pickColour(ui, Qt::cyan); })
+                            << Leave::Cancel;
+    QTest::newRow("check boxes") << Change([](Ui::TForm6 &ui) {
+        clickOn(ui.FormSizable_CheckBox);
+        clickOn(ui.ShowQuicklyPanel_CheckBox);
+    }) << Leave::Cancel;
+    QTest::newRow("everything, Esc") << everything << Leave::Escape;
+    QTest::newRow("everything, close box") << everything << Leave::CloseBox;
+}
+
+void TestSettingsDialog::cancelRestoresSnapshot()
+{
+    QFETCH(std::function<void(Ui::TForm6 &)>, change);
+    QFETCH(Leave, how);
+    // Start from a state of the user's own, not the defaults: user rule with ';', HexAnsi.
+    runSettings(
+            [](Ui::TForm6 &ui) {
+                clickOn(ui.UserDefineCRLF_Radio);
+                QTest::keyClicks(ui.Edit1, QStringLiteral("!"));
+                clickOn(ui.HexAnsi_Radio);
+            },
+            Leave::Ok);
+    const QVariantList dialogBefore = dialogState();
+    const QVariantList windowBefore = windowState();
+    const DisplaySettings settingsBefore = DisplayFormatter::currentSettings();
+    QCOMPARE(settingsBefore.lineBreakRule, LineBreakRule::UserDefineCRLF);
+
+    QVariantList dialogChanged;
+    runSettings(
+            [&](Ui::TForm6 &ui) {
+                change(ui);
+                dialogChanged = dialogState();
+            },
+            how);
+    QVERIFY(dialogChanged != dialogBefore); // the change did reach the controls
+    QCOMPARE(dialogState(), dialogBefore);
+    QCOMPARE(windowState(), windowBefore);
+    const DisplaySettings after = DisplayFormatter::currentSettings();
+    QCOMPARE(after.lineBreakRule, settingsBefore.lineBreakRule);
+    QCOMPARE(after.userBreakByte, settingsBefore.userBreakByte);
+    QCOMPARE(after.hexStyle, settingsBefore.hexStyle);
+
+    // Reopened, the dialog shows the former state.
+    QVariantList reopened;
+    runSettings([&](Ui::TForm6 &) { reopened = dialogState(); }, Leave::Cancel);
+    QCOMPARE(reopened, dialogBefore);
+}
+
+void TestSettingsDialog::okAppliesWindowOptions_data()
+{
+    QTest::addColumn<QList<bool>>("sizableAtEachOk");
+    QTest::newRow("unchanged") << QList<bool> {false};
+    QTest::newRow("sizable") << QList<bool> {true};
+    QTest::newRow("sizable, then not") << QList<bool> {true, false};
+}
+
+void TestSettingsDialog::okAppliesWindowOptions()
+{
+    QFETCH(QList<bool>, sizableAtEachOk);
+    const Ui::TForm1 &main = *Form1->form();
+    for (bool sizable : sizableAtEachOk) {
+        const QSize sizeBefore = Form1->size();
+        runSettings([sizable](Ui::TForm6 &ui) { ui.FormSizable_CheckBox->setChecked(sizable); },
+                    Leave::Ok);
+        if (sizable) {
+            QCOMPARE(Form1->size(), sizeBefore);
+            QVERIFY(Form1->minimumSize() != Form1->maximumSize());
+            QVERIFY(main.StatusBar1->isSizeGripEnabled());
+            QVERIFY(main.StatusBar1->findChild<QSizeGrip *>());
+            Form1->resize(700, 500);
+            QTRY_COMPARE(Form1->size(), QSize(700, 500));
+        } else {
+            QCOMPARE(Form1->frameGeometry().size(), QSize(600, 428));
+            QCOMPARE(Form1->minimumSize(), Form1->maximumSize());
+            QVERIFY(!main.StatusBar1->isSizeGripEnabled());
+        }
+    }
+}
+
+void TestSettingsDialog::toolBarHiddenMovesStatusBarUp()
+{
+    const Ui::TForm1 &main = *Form1->form();
+    QVERIFY(main.StatusBar1->y() > 0);
+    runSettings([](Ui::TForm6 &ui) { clickOn(ui.ShowQuicklyPanel_CheckBox); }, Leave::Ok);
+    QVERIFY(!main.Panel1->isVisible());
+    QTRY_COMPARE(main.StatusBar1->y(), 0);
+    QCOMPARE(Form1->frameGeometry().size(), QSize(600, 428));
+    runSettings([](Ui::TForm6 &ui) { clickOn(ui.ShowQuicklyPanel_CheckBox); }, Leave::Ok);
+    QVERIFY(main.Panel1->isVisible());
+    QTRY_COMPARE(main.StatusBar1->y(), main.Panel1->height());
+}
+
+void TestSettingsDialog::enteringRuleButtons()
+{
+    runSettings(
+            [](Ui::TForm6 &ui) {
+                QTest::keyClicks(ui.Edit1, QStringLiteral("z")); // disabled: takes nothing
+                QCOMPARE(ui.Edit1->text(), QString());
+                clickOn(ui.UserDefineCRLF_Radio);
+                QVERIFY(ui.UserDefineCRLF_Radio->isChecked());
+                QVERIFY(ui.Edit1->isEnabled() && ui.Button1->isEnabled() && ui.Label2->isEnabled());
+                QCOMPARE(ui.Edit1->palette().color(QPalette::Base), windowColour());
+                QVERIFY(ui.Edit1->hasFocus());
+                QTest::keyClicks(ui.Edit1, QStringLiteral("a"));
+                // Entering again selects the character, so the next key replaces it.
+                clickOn(ui.CR_Radio);
+                QVERIFY(!ui.Edit1->isEnabled() && !ui.Button1->isEnabled());
+                QVERIFY(!ui.Label2->isEnabled());
+                QCOMPARE(ui.Edit1->palette().color(QPalette::Base), Gray);
+                clickOn(ui.UserDefineCRLF_Radio);
+                QCOMPARE(ui.Edit1->selectedText(), QStringLiteral("a"));
+                QTest::keyClicks(ui.Edit1, QStringLiteral("b"));
+                QCOMPARE(ui.Edit1->text(), QStringLiteral("b"));
+                // By keyboard: back from Edit1 to its rule, which lets the focus stay, then up
+                // to LF with the arrow keys.
+                QTest::keyClick(ui.Edit1, Qt::Key_Backtab);
+                QVERIFY(ui.UserDefineCRLF_Radio->hasFocus());
+                QVERIFY(ui.Edit1->isEnabled());
+                QTest::keyClick(ui.UserDefineCRLF_Radio, Qt::Key_Up);
+                QVERIFY(ui.CR_Radio->isChecked());
+                QVERIFY(!ui.Edit1->isEnabled());
+                QTest::keyClick(ui.CR_Radio, Qt::Key_Up);
+                QVERIFY(ui.LF_Radio->hasFocus());
+                QVERIFY(ui.LF_Radio->isChecked());
+                QVERIFY(!ui.Edit1->isEnabled());
+            },
+            Leave::Ok);
+    QCOMPARE(DisplayFormatter::currentSettings().lineBreakRule, LineBreakRule::LF);
+    QCOMPARE(DisplayFormatter::currentSettings().userBreakByte, std::optional<uint8_t>('b'));
+}
+
+void TestSettingsDialog::pickerIntoEdit1_data()
+{
+    QTest::addColumn<int>("radioButton");
+    QTest::addColumn<QString>("edit1");
+    QTest::addColumn<QString>("shown"); // "A\rB;" under the user rule
+    QTest::newRow("00h - NULL") << 1 << QStringLiteral(";") << "A<CR>B;" + Nl;
+    QTest::newRow("0Dh - CR") << 14 << glyph(0x0D) << "A<CR>" + Nl + "B;";
+    QTest::newRow("1Fh - US") << 32 << glyph(0x1F) << QStringLiteral("A<CR>B;");
+}
+
+void TestSettingsDialog::pickerIntoEdit1()
+{
+    QFETCH(int, radioButton);
+    QFETCH(QString, edit1);
+    QFETCH(QString, shown);
+    runSettings(
+            [radioButton](Ui::TForm6 &ui) {
+                clickOn(ui.UserDefineCRLF_Radio);
+                QTest::keyClicks(ui.Edit1, QStringLiteral(";"));
+                // Cancelling the picker leaves the box alone.
+                answerNextModal([](QWidget *w) { static_cast<QDialog *>(w)->reject(); });
+                ui.Button1->click();
+                QCOMPARE(ui.Edit1->text(), QStringLiteral(";"));
+                answerPicker(radioButton);
+                ui.Button1->click();
+                QCOMPARE(Form6->focusWidget(), ui.Edit1);
+            },
+            Leave::Ok);
+    QCOMPARE(Form6->form()->Edit1->text(), edit1);
+    QCOMPARE(::shown("A\rB;"), shown);
+}
+
+void TestSettingsDialog::typedBreakCharacter_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    // An empty box under the user rule: no byte breaks a line.
+    QTest::newRow("empty, ASCII") << QString() << false << QByteArray("a\r\n;", 4)
+                                  << QStringLiteral("a<CR><LF>;");
+    QTest::newRow("empty, HEX") << QString() << true << QByteArray("\x00\r", 2)
+                                << QStringLiteral("00 0D ");
+    QTest::newRow("semicolon") << QStringLiteral(";") << false << QByteArray("a;b")
+                               << "a;" + Nl + "b";
+    // A Chinese character breaks at its first byte, which only the HEX form tests.
+    QTest::newRow("Big5 lead byte, HEX")
+            << QStringLiteral("中") << true << QByteArray("\xA4\xA4") << "A4 " + Nl + "A4 " + Nl;
+    QTest::newRow("Big5 lead byte, ASCII")
+            << QStringLiteral("中") << false << QByteArray("\xA4\xA4") << QStringLiteral("中");
+}
+
+void TestSettingsDialog::typedBreakCharacter()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, hex);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    runSettings(
+            [typed](Ui::TForm6 &ui) {
+                clickOn(ui.UserDefineCRLF_Radio);
+                ui.Edit1->insert(typed);
+            },
+            Leave::Ok);
+    if (hex)
+        Form1->form()->HexModeMenuBar->trigger();
+    QCOMPARE(::shown(bytes), shown);
+}
+
+void TestSettingsDialog::hexStylesThroughWindow_data()
+{
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    const QByteArray bytes("@\r\xC4", 3);
+    QTest::newRow("HEX only") << "HEXOnly_Radio" << bytes << "40 0D " + Nl + "C4 ";
+    QTest::newRow("HEX(ANSI)") << "HexAnsi_Radio" << bytes << "40(@) 0D(<CR>) " + Nl + "C4(.) ";
+    QTest::newRow("ANSI(HEX)") << "AnsiHex_Radio" << bytes << "@(40) <CR>(0D) " + Nl + ".(C4) ";
+}
+
+void TestSettingsDialog::hexStylesThroughWindow()
+{
+    QFETCH(QString, style);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    runSettings(
+            [style](Ui::TForm6 &ui) {
+                clickOn(ui.AnsiHex_Radio); // away from the default first
+                clickOn(Form6->findChild<QRadioButton *>(style));
+            },
+            Leave::Ok);
+    Form1->form()->HexModeMenuBar->trigger();
+    QCOMPARE(::shown(bytes), shown);
+    // The ASCII form ignores the style.
+    Form1->form()->ASCIIModeMenuBar->trigger();
+    QCOMPARE(::shown("@"), QStringLiteral("@"));
+}
+
+void TestSettingsDialog::colourPreviewAndOk()
+{
+    const QColor before = Form1->memo1Colour();
+    QColor opened;
+    runSettings(
+            [&](Ui::TForm6 &ui) {
+                pickColour(ui, Qt::red);
+                QCOMPARE(panelColour(ui.ShowArea_ColorPanel), QColor(Qt::red));
+                QCOMPARE(Form1->memo1Colour(), before);
+                // Dropped in the colour dialog: neither the preview nor the dialog keep it.
+                pickColour(ui, QColor(), &opened);
+                QCOMPARE(opened, QColor(Qt::red));
+                QCOMPARE(panelColour(ui.ShowArea_ColorPanel), QColor(Qt::red));
+            },
+            Leave::Ok);
+    QCOMPARE(Form1->memo1Colour(), QColor(Qt::red));
+
+    // The colour dialog opens with what was last confirmed in it, not with the preview.
+    Form1->setMemo1Colour(Qt::green);
+    runSettings(
+            [&](Ui::TForm6 &ui) {
+                QCOMPARE(panelColour(ui.ShowArea_ColorPanel), QColor(Qt::green));
+                pickColour(ui, Qt::blue, &opened);
+                QCOMPARE(opened, QColor(Qt::red));
+            },
+            Leave::Cancel);
+    QCOMPARE(Form1->memo1Colour(), QColor(Qt::green));
+    runSettings([&](Ui::TForm6 &ui) { pickColour(ui, QColor(), &opened); }, Leave::Cancel);
+    QCOMPARE(opened, QColor(Qt::blue));
+}
+
+void TestSettingsDialog::aboutReplacesTraffic()
+{
+    TrafficView *memo = Form1->memo1();
+    Form1->ShowDataToMemo1('x');
+    Form1->ShowDataToMemo1('\r');
+    Form1->ShowDataToMemo1('y');
+    const uint8_t hex = ModeState::HexDisplayMode;
+    Form1->form()->AboutMenubar->trigger();
+    const QStringList lines = memoText().split(Nl);
+    QCOMPARE(lines.size(), 18);
+    QCOMPARE(lines.last(), QString());
+    QCOMPARE(lines[0], QStringLiteral(" "));
+    QCOMPARE(lines[1], QStringLiteral("程式 : TELVIX"));
+    QVERIFY(lines[2].startsWith(QStringLiteral("作者 : ")) && lines[2].size() > 5);
+    QVERIFY(lines[3].startsWith(QStringLiteral("連絡 : ")) && lines[3].contains(u'@'));
+    QCOMPARE(lines[4], QStringLiteral("TELVIX 是一個RS232資料傳送/接收測試程式"));
+    QCOMPARE(lines[8], QString(50, u'='));
+    QCOMPARE(lines[10], QStringLiteral("有更多軟體上的建議的話,請來信指教"));
+    QCOMPARE(lines[11], QString(31, u'-'));
+    for (int i = 12; i < 17; ++i)
+        QVERIFY2(!lines[i].trimmed().isEmpty(), qPrintable(QString::number(i)));
+    QCOMPARE(memo->caret(), (TextPosition {17, 0}));
+    QCOMPARE(ModeState::HexDisplayMode, hex);
+    // What is shown next continues on the empty line.
+    Form1->ShowDataToMemo1('z');
+    QVERIFY(memoText().endsWith(QString(31, u'-') + Nl + lines[12] + Nl + lines[13] + Nl + lines[14]
+                                + Nl + lines[15] + Nl + lines[16] + Nl + "z"));
+}
+
+void TestSettingsDialog::versionTwice()
+{
+    Form1->ShowDataToMemo1('x');
+    Form1->form()->VersionMenubar->trigger();
+    Form1->form()->VersionMenubar->trigger();
+    const QStringList lines = memoText().split(Nl);
+    QCOMPARE(lines.size(), 7);
+    QCOMPARE(lines[0], QStringLiteral(" "));
+    QCOMPARE(lines[1], QStringLiteral("軟體 : TELVIX"));
+    QCOMPARE(lines[2], QStringLiteral("版本 : 3.6"));
+    QVERIFY(lines[3].startsWith(QStringLiteral("作者 : ")));
+    QCOMPARE(lines[4], QStringLiteral("日期 : 2004,9/06"));
+    QVERIFY(lines[5].startsWith(QStringLiteral("連繫 : ")) && lines[5].contains(u'@'));
+    QCOMPARE(lines[6], QString());
+    QCOMPARE(Form1->memo1()->caret(), (TextPosition {6, 0}));
+}
+
+QTEST_MAIN(TestSettingsDialog)
+#include "tst_settingsdialog.moc"
