@@ -2,6 +2,7 @@
 #include "DisplayFormatter.h"
 
 #include "main/Cp950.h"
+#include "main/ModeState.h"
 
 namespace DisplayFormatter {
 
@@ -129,5 +130,13 @@ SettingsSource settingsSource = nullptr;
 void setSettingsSource(SettingsSource source) { settingsSource = source; }
 
 DisplaySettings currentSettings() { return settingsSource ? settingsSource() : DisplaySettings {}; }
+
+void appendShown(const uint8_t *bytes, size_t count, QString &out)
+{
+    const DisplaySettings settings = currentSettings();
+    const bool hex = ModeState::HexDisplayMode == 1;
+    for (size_t i = 0; i < count; ++i)
+        appendByte(bytes[i], hex, settings, out);
+}
 
 } // namespace DisplayFormatter

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -39,6 +40,9 @@ bool breaksLine(uint8_t b, const DisplaySettings &settings);
 // Appends what byte b shows as to `out`, in the HEX form when `hex` is set, else the ASCII form.
 // A pair that is no valid Big5 shows as U+FFFD; DEL shows as the house glyph of the PC set.
 void appendByte(uint8_t b, bool hex, const DisplaySettings &settings, QString &out);
+
+// Appends what a run of bytes shows as, in the display form and with the settings now in force.
+void appendShown(const uint8_t *bytes, size_t count, QString &out);
 
 void reset();
 

@@ -13,10 +13,8 @@ void TForm1::ShowDataToMemo1(uint8_t byte) { showBytes(&byte, 1); }
 
 void TForm1::showBytes(const uint8_t *bytes, size_t count)
 {
-    const DisplaySettings settings = DisplayFormatter::currentSettings();
     QString shown;
-    for (size_t i = 0; i < count; ++i)
-        DisplayFormatter::appendByte(bytes[i], ModeState::HexDisplayMode == 1, settings, shown);
+    DisplayFormatter::appendShown(bytes, count, shown);
     ui->Memo1->insertAtCaret(shown);
 }
 
@@ -30,16 +28,11 @@ void TForm1::StartRecMenuBarClick()
     // The bytes of one pass become one insertion: the same text at the same place as one
     // insertion per piece, without paying for the display once per byte.
     QString shown;
-    ReadLoop::run(
-            [&shown](const uint8_t *bytes, size_t count) {
-                const DisplaySettings settings = DisplayFormatter::currentSettings();
-                const bool hex = ModeState::HexDisplayMode == 1;
-                for (size_t i = 0; i < count; ++i)
-                    DisplayFormatter::appendByte(bytes[i], hex, settings, shown);
-            },
-            [this, &shown] {
-                ui->Memo1->insertAtCaret(shown);
-                shown.clear();
-            });
+    ReadLoop::run([&shown](const uint8_t *bytes,
+                           size_t count) { DisplayFormatter::appendShown(bytes, count, shown); },
+                  [this, &shown] {
+                      ui->Memo1->insertAtCaret(shown);
+                      shown.clear();
+                  });
     frame.end();
 }

@@ -62,10 +62,7 @@ void TForm1::EnableTRModeMenubarClick()
                     ModeState::RemotePrefixWritten = 1;
                     shown += terminalPrefix(ui->RemoteNameEdit->text());
                 }
-                const DisplaySettings settings = DisplayFormatter::currentSettings();
-                const bool hex = ModeState::HexDisplayMode == 1;
-                for (size_t i = 0; i < count; ++i)
-                    DisplayFormatter::appendByte(bytes[i], hex, settings, shown);
+                DisplayFormatter::appendShown(bytes, count, shown);
             },
             [this, &shown] {
                 ui->Memo1->insertAtCaret(shown);
