@@ -119,6 +119,14 @@ RunResult runDevice(Device &device, int master, const sigset_t &waitMask,
             // pause; its bytes still make a visit of their own.
             if (readInput(device, master, out, true, markConnected) == ReadOutcome::Failed)
                 return {1, std::string("read: ") + std::strerror(errno)};
+            // The hang-up may be that of a program that has already opened the port again and
+            // written: then what was just read, and the answers to it, belong to the new visit.
+            pollfd again {master, 0, 0};
+            const timespec now {};
+            if (ppoll(&again, 1, &now, &waitMask) >= 0 && !(again.revents & POLLHUP)) {
+                markConnected();
+                continue;
+            }
             if (connected) {
                 connected = false;
                 out.clear();
