@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: MIT
+// Draws the pictures of the README and the AppStream file: the real forms, made as the program
+// makes them, in the fonts it uses. The program itself takes no options, so the pictures come
+// from this separate one; tools/screenshot.sh runs it under Xvfb.
+//
+//   telvix_screenshot <folder>   writes telvix-main.png, telvix-port-dialog.png,
+//   telvix-settings.png
+#include "main/Cp950.h"
+#include "main/Fonts.h"
+#include "main/Forms.h"
+#include "main/Telvixmain1.h"
+#include "serial/Telvixmain2.h"
+#include "settings/Telvixmain6.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPixmap>
+
+#include <cstdio>
+
+namespace {
+
+// What a receive session with a GPS receiver and a device greeting in Big5 leaves on the
+// display: the real formatter turns the bytes into the text, control codes named.
+QByteArray sampleTraffic()
+{
+    QByteArray bytes = Cp950::encode(QStringLiteral("溫度記錄器 就緒")).value_or(QByteArray());
+    bytes += "\r\n";
+    bytes += "$GPGGA,092750.000,2503.0345,N,12133.8342,E,1,8,1.03,61.7,M,15.2,M,,*6E\r\n";
+    bytes += "$GPRMC,092750.000,A,2503.0345,N,12133.8342,E,0.02,31.66,060904,,,A*58\r\n";
+    bytes += "T=23.5";
+    bytes += '\t';
+    bytes += "RH=61";
+    bytes += '\x06';
+    bytes += "\r\n";
+    return bytes;
+}
+
+// Lets the windows be mapped, laid out and painted before they are grabbed.
+void settle(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+bool save(QWidget *w, const QDir &dir, const char *name)
+{
+    w->show();
+    w->raise();
+    w->activateWindow();
+    settle(400);
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    if (!w->grab().save(path, "PNG")) {
+        std::fprintf(stderr, "telvix_screenshot: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s %dx%d\n", qPrintable(path), w->width(), w->height());
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: telvix_screenshot <folder>\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("TELVIX"));
+    Fonts::installSubstitutions();
+    QApplication::setFont(Fonts::ming());
+    const QDir dir(QString::fromLocal8Bit(argv[1]));
+
+    Forms::createAll();
+    const QByteArray traffic = sampleTraffic();
+    Form1->showBytes(reinterpret_cast<const uint8_t *>(traffic.constData()),
+                     size_t(traffic.size()));
+    bool ok = save(Form1, dir, "telvix-main.png");
+    ok = save(Form2, dir, "telvix-port-dialog.png") && ok;
+    Form2->hide();
+    ok = save(Form6, dir, "telvix-settings.png") && ok;
+    Form6->hide();
+    Forms::destroyAll();
+    return ok ? 0 : 1;
+}
