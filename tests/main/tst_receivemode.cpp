@@ -38,11 +38,7 @@ class TestReceiveMode : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        freshStart();
-        DisplayFormatter::reset();
-    }
+    void init() { freshStart(); }
     void cleanupTestCase() { tearDownForms(); }
 
     void showsBytesInBothForms();

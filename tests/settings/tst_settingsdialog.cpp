@@ -89,11 +89,7 @@ class TestSettingsDialog : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        freshStart();
-        DisplayFormatter::reset();
-    }
+    void init() { freshStart(); }
     void cleanupTestCase() { tearDownForms(); }
 
     void layoutAndDefaults();

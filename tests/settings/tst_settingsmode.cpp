@@ -28,11 +28,7 @@ class TestSettingsMode : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        freshStart();
-        DisplayFormatter::reset();
-    }
+    void init() { freshStart(); }
     void cleanupTestCase() { tearDownForms(); }
 
     void ruleAppliesFromNextByte_data();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "GuiHelpers.h"
 
+#include "main/DisplayFormatter.h"
 #include "main/Forms.h"
 #include "main/ModeState.h"
 #include "main/Telvixmain1.h"
@@ -45,6 +46,7 @@ void freshStart()
     tearDownForms();
     ModeState::reset();
     PortSettings::reset();
+    DisplayFormatter::reset();
     serial::CurrentScanRoots = serial::ScanRoots {};
     Forms::createAll();
     Form1->show();

@@ -23,7 +23,7 @@ public:
     void clear() { shown.clear(); }
 };
 
-// Every form, mode flag and port setting back to what a fresh start has.
+// Every form, mode flag, port setting and the formatter back to what a fresh start has.
 void freshStart();
 void tearDownForms();
 
