@@ -169,6 +169,14 @@ void ByteToKeyEvents(uint8_t byte, KeyInjector &injector)
     }
 }
 
+void typeBytes(const uint8_t *bytes, size_t count, KeyInjector &injector)
+{
+    for (size_t i = 0; i < count; ++i) {
+        ByteToKeyEvents(bytes[i], injector);
+        injector.flush();
+    }
+}
+
 namespace UsLayout {
 
 uint8_t virtualKeyForScanCode(uint8_t scanCode)

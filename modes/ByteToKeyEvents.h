@@ -5,11 +5,16 @@
 
 #include "modes/KeyEvent.h"
 
+#include <cstddef>
 #include <cstdint>
 
 // Hands each event to `injector` the moment it is formed. The events are the logical ones of
 // the tables: a character's own key is pressed and never released here (see KeyState).
 void ByteToKeyEvents(uint8_t byte, KeyInjector &injector);
+
+// A run of received bytes as R2K mode types it: each byte's events are sent off (flushed)
+// before the next byte's are formed, so the desktop sees them in arrival order at once.
+void typeBytes(const uint8_t *bytes, size_t count, KeyInjector &injector);
 
 namespace UsLayout {
 

@@ -45,12 +45,7 @@ void TForm1::EnableR2KModeMenubarClick()
         MessageBoxes::message(this, injection.notice);
 
     KeyState keys(*injection.injector);
-    ReadLoop::run([&keys](const uint8_t *bytes, size_t count) {
-        for (size_t i = 0; i < count; ++i) {
-            ByteToKeyEvents(bytes[i], keys);
-            keys.flush();
-        }
-    });
+    ReadLoop::run([&keys](const uint8_t *bytes, size_t count) { typeBytes(bytes, count, keys); });
     keys.releaseAll();
     frame.end();
 }

@@ -229,10 +229,7 @@ void TestKeyTables::keyState()
     RecordingInjector recorder(log);
     {
         KeyState keys(recorder);
-        for (char c : bytes) {
-            ByteToKeyEvents(uint8_t(c), keys);
-            keys.flush();
-        }
+        typeBytes(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()), keys);
         if (modeEnds)
             keys.releaseAll();
         else

@@ -67,10 +67,7 @@ KeyLog expectedLog(const QByteArray &bytes, bool modeEnds)
 {
     RecordingInjector recorder;
     KeyState keys(recorder);
-    for (char c : bytes) {
-        ByteToKeyEvents(uint8_t(c), keys);
-        keys.flush();
-    }
+    typeBytes(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()), keys);
     if (modeEnds)
         keys.releaseAll();
     return recorder.log(); // before the key state lets go of what it holds
