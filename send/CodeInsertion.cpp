@@ -40,8 +40,9 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        // Runs before the box's own focus-out handling, which drops the selection.
-        if (watched == m_box && event->type() == QEvent::FocusOut) {
+        // Runs before the box's own focus-out handling, which drops the selection. A box being
+        // destroyed loses the focus too, when it is no longer a line edit: the cast says so.
+        if (event->type() == QEvent::FocusOut && qobject_cast<QLineEdit *>(watched) == m_box) {
             m_textAtFocusOut = m_box->text();
             m_selectionStart = m_box->selectionStart();
             m_selectionLength = m_box->selectionLength();

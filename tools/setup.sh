@@ -11,6 +11,7 @@ packages=(
     xvfb xauth
     fonts-arphic-uming fonts-noto-cjk fonts-dejavu-core
     desktop-file-utils appstream
+    clang libclang-rt-14-dev llvm valgrind python3
 )
 
 missing=()

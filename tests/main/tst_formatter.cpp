@@ -27,7 +27,7 @@ QString render(const QByteArray &bytes, bool hex, const DisplaySettings &s)
     return out;
 }
 
-const QString Nl(QChar(DisplayFormatter::LineBreak));
+const QString Nl {QChar(DisplayFormatter::LineBreak)};
 
 } // namespace
 

@@ -20,7 +20,7 @@ using MessageBoxes::Kind;
 
 namespace {
 
-const QString Nl(QChar(DisplayFormatter::LineBreak));
+const QString Nl {QChar(DisplayFormatter::LineBreak)};
 
 QString memoText() { return Form1->memo1()->toPlainText(); }
 

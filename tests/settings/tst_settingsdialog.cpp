@@ -21,7 +21,7 @@ Q_DECLARE_METATYPE(SettingsTest::Leave)
 
 namespace {
 
-const QString Nl(QChar(DisplayFormatter::LineBreak));
+const QString Nl {QChar(DisplayFormatter::LineBreak)};
 const QColor Gray(0x80, 0x80, 0x80);
 
 QColor windowColour() { return QApplication::palette().color(QPalette::Active, QPalette::Base); }

@@ -17,7 +17,7 @@ Q_DECLARE_METATYPE(SettingsTest::Leave)
 
 namespace {
 
-const QString Nl(QChar(DisplayFormatter::LineBreak));
+const QString Nl {QChar(DisplayFormatter::LineBreak)};
 
 QString memoText() { return Form1->memo1()->toPlainText(); }
 
