@@ -19,6 +19,7 @@
 #include "send/CodeInsertion.h"
 #include "send/SendPacing.h"
 #include "send/SendText.h"
+#include "send/SendTexts.h"
 #include "serial/SerialLine.h"
 
 #include <QCoreApplication>
@@ -92,9 +93,10 @@ void TForm1::SendEchoMessageButtonClick()
     ModeState::RemotePrefixWritten = 0;
     ui->Memo1->insertAtCaret(terminalPrefix(ui->LocalNameEdit->text()));
     const int fd = ModeState::PortHandle;
+    const QByteArray &bytes = *converted.bytes;
     bool completed = true;
-    for (char c : *converted.bytes) {
-        const uint8_t byte = uint8_t(c);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const uint8_t byte = uint8_t(bytes[i]);
         // Events wait until the message is out, as the user expects of a send; only a line
         // that holds a byte back lets them through, so the window never hangs on it.
         const bool written = serial::writeByte(fd, byte, [] {
@@ -104,6 +106,10 @@ void TForm1::SendEchoMessageButtonClick()
         const auto sentAt = SendPacing::Clock::now();
         if (!written) {
             completed = false;
+            // Break is the user's own stop; a line that no longer takes bytes (the device is
+            // gone) would otherwise end the message without a word.
+            if (ModeState::BreakRequested == 0)
+                MessageBoxes::message(this, SendTexts::lineLost(i, bytes.size()));
             break;
         }
         const QString delayText = ui->TRMode_Char_DelayTime_Edit->text();

@@ -24,6 +24,8 @@ int openForReading(const QString &path)
 
 } // namespace
 
+FileByteStream::ReadCall FileByteStream::readCall = ::read;
+
 FileByteStream::FileByteStream() : m_buffer(std::make_unique<uint8_t[]>(BufferSize)) { }
 
 FileByteStream::~FileByteStream() { close(); }
@@ -31,6 +33,7 @@ FileByteStream::~FileByteStream() { close(); }
 bool FileByteStream::open(const QString &path)
 {
     close();
+    m_error = 0;
     m_fd = openForReading(path);
     return m_fd >= 0;
 }
@@ -45,19 +48,26 @@ void FileByteStream::close()
 
 bool FileByteStream::refill()
 {
-    if (m_fd < 0)
+    // After a failed read nothing more is taken, even should the medium answer again: the
+    // bytes after the gap would go out as if they followed the ones before it.
+    if (m_fd < 0 || m_error != 0)
         return false;
     for (;;) {
-        const ssize_t n = ::read(m_fd, m_buffer.get(), BufferSize);
+        const ssize_t n = readCall(m_fd, m_buffer.get(), BufferSize);
         if (n > 0) {
             m_pos = 0;
             m_end = size_t(n);
             return true;
         }
-        if (n < 0 && errno == EINTR)
+        if (n == 0)
+            return false;
+        if (errno == EINTR)
             continue;
-        // End of file, a read error, or a pipe with nothing in it: the file phase ends here
-        // and the count tells how far it got.
+        // A pipe with nothing in it ends the file phase as the end of a file does; the count
+        // tells how far it got.
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return false;
+        m_error = errno != 0 ? errno : EIO;
         return false;
     }
 }

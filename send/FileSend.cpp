@@ -142,9 +142,13 @@ void TForm1::Send_FileContentMenuBarClick()
     showProgress();
     sender.setBeforeDispatch({});
 
-    sendString(*end);
+    // A file that could not be read to its end was not sent whole: its end string would tell
+    // the device otherwise, and the summary must not say complete.
+    const bool readFailed = file.failed();
+    if (!readFailed)
+        sendString(*end);
 
-    const bool interrupted = ModeState::BreakRequested != 0 || lineLost;
+    const bool interrupted = ModeState::BreakRequested != 0 || lineLost || readFailed;
     MessageBoxes::message(this, SendTexts::fileSummary(path, size, sent, interrupted));
     file.close();
     frame.end();

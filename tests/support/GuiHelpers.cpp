@@ -17,7 +17,11 @@
 
 MessageRecorder::MessageRecorder()
 {
-    MessageBoxes::setHook([this](const MessageBoxes::Shown &s) { shown.append(s); });
+    MessageBoxes::setHook([this](const MessageBoxes::Shown &s) {
+        shown.append(s);
+        if (onShown)
+            onShown(s);
+    });
 }
 
 MessageRecorder::~MessageRecorder() { MessageBoxes::setHook({}); }

@@ -21,6 +21,8 @@ public:
     QStringList texts(MessageBoxes::Kind kind) const;
     QString lastText() const;
     void clear() { shown.clear(); }
+    // Runs as each box is recorded, while the command that showed it still waits for it.
+    std::function<void(const MessageBoxes::Shown &)> onShown;
 };
 
 // Every form, mode flag, port setting and the formatter back to what a fresh start has.
