@@ -79,6 +79,19 @@ public:
 
     bool finished() const override { return m_count && m_sent == *m_count; }
 
+    // What the port took, not what was made: bytes thrown away at a close are not counted, so
+    // a receiver can check that it got exactly these.
+    void sent(const uint8_t *data, size_t size) override
+    {
+        m_delivered += size;
+        m_hash.update(data, size);
+    }
+
+    std::string report() const override
+    {
+        return "stream: bytes=" + std::to_string(m_delivered) + " sha256=" + m_hash.hexDigest();
+    }
+
 private:
     void emit(std::string &out, uint64_t n)
     {
@@ -99,6 +112,8 @@ private:
     uint64_t m_sent = 0; // over every connection, for --count
     uint64_t m_paced = 0; // since m_start
     Clock::time_point m_start;
+    uint64_t m_delivered = 0;
+    Sha256 m_hash;
 };
 
 class ScannerDevice : public Device

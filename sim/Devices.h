@@ -33,6 +33,8 @@ public:
     {
         return std::nullopt;
     }
+    // The pseudo-terminal has taken these bytes from the front of `out`.
+    virtual void sent(const uint8_t *, size_t) { }
     // Nothing more will be sent; the simulator ends once the port is closed.
     virtual bool finished() const { return false; }
     // Printed when the simulator stops, even with --quiet. Empty: nothing to say.

@@ -147,8 +147,10 @@ RunResult runDevice(Device &device, int master, const sigset_t &waitMask,
         }
         if ((p.revents & POLLOUT) && !out.empty()) {
             const ssize_t n = write(master, out.data(), out.size());
-            if (n > 0)
+            if (n > 0) {
+                device.sent(reinterpret_cast<const uint8_t *>(out.data()), size_t(n));
                 out.erase(0, size_t(n));
+            }
             else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)
                 return {1, std::string("write: ") + std::strerror(errno)};
         }

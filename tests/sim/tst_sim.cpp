@@ -180,11 +180,12 @@ QByteArray allByteValues()
     return bytes;
 }
 
-// "key=value" out of the sink's report line.
-QByteArray reportField(const QByteArray &output, const QByteArray &key)
+// "key=value" out of the report line of the sink (or of another device).
+QByteArray reportField(const QByteArray &output, const QByteArray &key,
+                       const QByteArray &device = "sink:")
 {
     for (const QByteArray &line : output.split('\n')) {
-        if (!line.startsWith("sink:"))
+        if (!line.startsWith(device))
             continue;
         for (const QByteArray &field : line.split(' ')) {
             if (field.startsWith(key + '='))
@@ -379,6 +380,14 @@ void SimTest::streamSendsCountOnlyWhileOpen()
     QVERIFY(sim.waitForExit(3000));
     QCOMPARE(sim.exitCode(), 0);
     QVERIFY(!QFileInfo::exists(sim.link()) && !QFileInfo(sim.link()).isSymLink());
+    // The report names exactly what the port took, for a receiver to check against.
+    QByteArray counter;
+    for (int i = 0; i < 3000; ++i)
+        counter += char(i);
+    const QByteArray out = sim.output();
+    QCOMPARE(reportField(out, "bytes", "stream:"), QByteArray("3000"));
+    QCOMPARE(reportField(out, "sha256", "stream:"),
+             QCryptographicHash::hash(counter, QCryptographicHash::Sha256).toHex());
 }
 
 void SimTest::streamPatterns_data()
