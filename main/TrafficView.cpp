@@ -10,6 +10,10 @@
 #include <QPainter>
 #include <QScrollBar>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 constexpr int Margin = 3;
 }
@@ -74,6 +78,11 @@ void TrafficView::clear()
     m_text.clear();
     horizontalScrollBar()->setValue(0);
     contentChanged(true);
+#ifdef __GLIBC__
+    // A display cleared after an hour on a fast line has just freed tens of megabytes in
+    // small lines; glibc keeps such pages for the process unless asked to give them back.
+    malloc_trim(0);
+#endif
 }
 
 void TrafficView::setPlainText(const QString &text)
