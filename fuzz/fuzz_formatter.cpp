@@ -57,8 +57,10 @@ QString characterOf(uint8_t b)
 // formatter's table: the character when the two bytes make exactly one, U+FFFD otherwise.
 QChar characterOfPair(uint8_t lead, uint8_t trail)
 {
-    const QString s = Cp950::decode(QByteArray {reinterpret_cast<const char *>(&lead), 1}
-                                    + char(trail));
+    QByteArray pair;
+    pair += char(lead);
+    pair += char(trail);
+    const QString s = Cp950::decode(pair);
     if (s.size() == 1 && s[0] != QChar(0x1A) && s[0] != QChar(0xFFFD))
         return s[0];
     return QChar(0xFFFD);

@@ -33,22 +33,24 @@ if [ ! -x "$build/fuzz/fuzz_${targets[0]}" ]; then
 fi
 source "$top/tools/sanitizer-env.sh"
 
+# A smoke run starts from the seeds alone with a fixed seed, so it makes the same runs every
+# time; what it learns is thrown away.
+corpora=$build/fuzz/corpus
+options=()
+if [ "$smoke" = 1 ]; then
+    corpora=$(mktemp -d)
+    trap 'rm -rf "$corpora"' EXIT
+    options=(-seed=1)
+fi
+artifacts=$build/fuzz/artifacts
+mkdir -p "$artifacts"
+
 failed=0
 for target in "${targets[@]}"; do
     program=$build/fuzz/fuzz_$target
     seeds=$top/fuzz/corpus/$target
-    artifacts=$build/fuzz/artifacts
-    mkdir -p "$artifacts"
-    if [ "$smoke" = 1 ]; then
-        # A fresh corpus and a fixed seed: the same runs every time.
-        corpus=$(mktemp -d)
-        trap 'rm -rf "$corpus"' EXIT
-        options=(-seed=1)
-    else
-        corpus=$build/fuzz/corpus/$target
-        mkdir -p "$corpus"
-        options=()
-    fi
+    corpus=$corpora/$target
+    mkdir -p "$corpus"
     log=$build/fuzz/$target.log
     if "$program" "${limit[@]}" "${options[@]}" -max_len=4096 -timeout=20 -print_final_stats=1 \
         -artifact_prefix="$artifacts/$target-" "$corpus" "$seeds" >"$log" 2>&1; then
@@ -59,10 +61,6 @@ for target in "${targets[@]}"; do
         echo "fuzz: $target FAILED; the log follows (also in $log)"
         tail -n 60 "$log"
         failed=1
-    fi
-    if [ "$smoke" = 1 ]; then
-        rm -rf "$corpus"
-        trap - EXIT
     fi
 done
 exit $failed
