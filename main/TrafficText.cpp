@@ -15,7 +15,7 @@ void TrafficText::setAdvance(Advance advance)
     widthsChanged();
 }
 
-int TrafficText::maxWidth() const
+int64_t TrafficText::maxWidth() const
 {
     if (m_maxWidthStale) {
         m_maxWidth = 0;
@@ -32,9 +32,9 @@ void TrafficText::widthsChanged()
     ++m_revision;
 }
 
-int TrafficText::advanceOf(QStringView s) const
+int64_t TrafficText::advanceOf(QStringView s) const
 {
-    int w = 0;
+    int64_t w = 0;
     for (QChar c : s)
         w += m_advance(c.unicode());
     return w;
@@ -49,7 +49,7 @@ void TrafficText::remeasure(Line &line, qsizetype from) const
     if (line.marks.empty())
         line.marks.push_back(0);
     qsizetype i = qsizetype(line.marks.size() - 1) * MarkStride;
-    int w = line.marks.back();
+    int64_t w = line.marks.back();
     const qsizetype n = line.text.size();
     const char16_t *data = reinterpret_cast<const char16_t *>(line.text.constData());
     while (i < n) {
@@ -89,6 +89,8 @@ void TrafficText::clear()
     m_maxWidth = 0;
     m_maxWidthStale = false;
     m_characters = 0;
+    m_lineStarts = {};
+    m_lineStartsValid = 0;
     ++m_revision;
 }
 
@@ -132,21 +134,31 @@ qsizetype TrafficText::selectedTextLength(TextPosition from, TextPosition to) co
     return n;
 }
 
-QString TrafficText::selectedText() const
+QString TrafficText::textBetween(TextPosition from, TextPosition to) const
 {
-    const TextPosition from = std::min(m_caret, m_anchor);
-    const TextPosition to = std::max(m_caret, m_anchor);
+    from = clamp(from);
+    to = clamp(to);
+    if (to < from)
+        std::swap(from, to);
     if (from.line == to.line)
         return line(from.line).mid(from.column, to.column - from.column);
-    QString out = line(from.line).mid(from.column);
-    for (qsizetype i = from.line + 1; i < to.line; ++i)
-        out += u'\n' + line(i);
-    out += u'\n' + line(to.line).left(to.column);
+    QString out;
+    out.reserve(selectedTextLength(from, to) + (to.line - from.line));
+    out += QStringView(line(from.line)).mid(from.column);
+    for (qsizetype i = from.line + 1; i < to.line; ++i) {
+        out += u'\n';
+        out += line(i);
+    }
+    out += u'\n';
+    out += QStringView(line(to.line)).left(to.column);
     return out;
 }
 
+QString TrafficText::selectedText() const { return textBetween(m_caret, m_anchor); }
+
 void TrafficText::insertAt(TextPosition &at, QStringView piece)
 {
+    linesMovedAfter(at.line);
     m_characters += piece.size() - piece.count(u'\n');
     qsizetype start = 0;
     qsizetype nl = piece.indexOf(u'\n');
@@ -188,6 +200,7 @@ void TrafficText::removeRange(TextPosition from, TextPosition to)
 {
     if (from > to)
         std::swap(from, to);
+    linesMovedAfter(from.line);
     m_characters -= qsizetype(selectedTextLength(from, to));
     Line &first = m_lines[size_t(from.line)];
     if (from.line == to.line) {
@@ -210,51 +223,95 @@ void TrafficText::insertAtCaret(QStringView piece)
     m_caret = m_anchor = at;
 }
 
-void TrafficText::replaceSelection(QStringView piece)
+void TrafficText::replaceSelection(QStringView piece) { replaceRange(m_caret, m_anchor, piece); }
+
+void TrafficText::replaceRange(TextPosition from, TextPosition to, QStringView piece)
 {
-    if (hasSelection())
-        removeRange(m_caret, m_anchor);
-    insertAt(m_caret, piece);
-    m_anchor = m_caret;
+    from = clamp(from);
+    to = clamp(to);
+    if (to < from)
+        std::swap(from, to);
+    if (from != to)
+        removeRange(from, to);
+    insertAt(from, piece);
+    m_caret = m_anchor = from;
+}
+
+TextPosition TrafficText::previousPosition(TextPosition p) const
+{
+    p = clamp(p);
+    if (p.column == 0)
+        return p.line > 0 ? TextPosition {p.line - 1, line(p.line - 1).size()} : p;
+    const QString &t = line(p.line);
+    --p.column;
+    if (p.column > 0 && t[p.column].isLowSurrogate() && t[p.column - 1].isHighSurrogate())
+        --p.column;
+    return p;
+}
+
+TextPosition TrafficText::nextPosition(TextPosition p) const
+{
+    p = clamp(p);
+    const QString &t = line(p.line);
+    if (p.column == t.size())
+        return p.line + 1 < lineCount() ? TextPosition {p.line + 1, 0} : p;
+    p.column += t[p.column].isHighSurrogate() && p.column + 1 < t.size()
+                    && t[p.column + 1].isLowSurrogate()
+            ? 2
+            : 1;
+    return p;
 }
 
 void TrafficText::deleteBackward()
 {
-    if (hasSelection()) {
+    if (hasSelection())
         removeRange(m_caret, m_anchor);
-        return;
-    }
-    TextPosition from = m_caret;
-    if (from.column > 0) {
-        from.column -= 1;
-        const QString &t = line(from.line);
-        if (from.column > 0 && t[from.column].isLowSurrogate()
-            && t[from.column - 1].isHighSurrogate())
-            from.column -= 1;
-    } else if (from.line > 0) {
-        from = {from.line - 1, line(from.line - 1).size()};
-    } else {
-        return;
-    }
-    removeRange(from, m_caret);
+    else
+        removeRange(previousPosition(m_caret), m_caret);
 }
 
 void TrafficText::deleteForward()
 {
-    if (hasSelection()) {
+    if (hasSelection())
         removeRange(m_caret, m_anchor);
+    else
+        removeRange(m_caret, nextPosition(m_caret));
+}
+
+void TrafficText::linesMovedAfter(qsizetype lineIndex) const
+{
+    m_lineStartsValid = std::min(m_lineStartsValid, size_t(lineIndex) + 1);
+}
+
+void TrafficText::updateLineStarts() const
+{
+    const size_t n = m_lines.size();
+    if (m_lineStartsValid >= n && m_lineStarts.size() == n)
         return;
+    m_lineStarts.resize(n);
+    if (m_lineStartsValid == 0) {
+        m_lineStarts[0] = 0;
+        m_lineStartsValid = 1;
     }
-    TextPosition to = m_caret;
-    const QString &t = line(to.line);
-    if (to.column < t.size()) {
-        to.column += t[to.column].isHighSurrogate() && to.column + 1 < t.size() ? 2 : 1;
-    } else if (to.line + 1 < lineCount()) {
-        to = {to.line + 1, 0};
-    } else {
-        return;
-    }
-    removeRange(m_caret, to);
+    for (size_t i = m_lineStartsValid; i < n; ++i)
+        m_lineStarts[i] = m_lineStarts[i - 1] + m_lines[i - 1].text.size() + 1;
+    m_lineStartsValid = n;
+}
+
+qsizetype TrafficText::offsetOf(TextPosition p) const
+{
+    p = clamp(p);
+    updateLineStarts();
+    return m_lineStarts[size_t(p.line)] + p.column;
+}
+
+TextPosition TrafficText::positionOf(qsizetype offset) const
+{
+    offset = std::clamp<qsizetype>(offset, 0, characterCount());
+    updateLineStarts();
+    const auto it = std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), offset);
+    const qsizetype lineIndex = qsizetype(it - m_lineStarts.begin()) - 1;
+    return {lineIndex, std::min(offset - m_lineStarts[size_t(lineIndex)], line(lineIndex).size())};
 }
 
 void TrafficText::appendLine(QStringView text)
@@ -265,7 +322,7 @@ void TrafficText::appendLine(QStringView text)
     m_caret = m_anchor = end;
 }
 
-int TrafficText::xOfColumn(qsizetype lineIndex, qsizetype column) const
+int64_t TrafficText::xOfColumn(qsizetype lineIndex, qsizetype column) const
 {
     const Line &l = m_lines[size_t(lineIndex)];
     column = std::clamp<qsizetype>(column, 0, l.text.size());
@@ -275,14 +332,14 @@ int TrafficText::xOfColumn(qsizetype lineIndex, qsizetype column) const
                                                 column - qsizetype(k) * MarkStride));
 }
 
-qsizetype TrafficText::columnAtX(qsizetype lineIndex, int x) const
+qsizetype TrafficText::columnAtX(qsizetype lineIndex, int64_t x) const
 {
     const Line &l = m_lines[size_t(lineIndex)];
     if (x <= 0)
         return 0;
     const auto it = std::upper_bound(l.marks.begin(), l.marks.end(), x);
     const size_t k = size_t(std::max<std::ptrdiff_t>(0, (it - l.marks.begin()) - 1));
-    int w = l.marks[k];
+    int64_t w = l.marks[k];
     for (qsizetype i = qsizetype(k) * MarkStride; i < l.text.size(); ++i) {
         const int a = m_advance(l.text[i].unicode());
         if (w + a / 2 >= x)

@@ -2,6 +2,7 @@
 // The text of the traffic display, kept as lines so that a line growing by a megabyte costs
 // no more per byte than a short one: appending touches only the end of one line, and the width
 // of any prefix is found from marks every MarkStride characters instead of measuring again.
+// Widths are 64-bit: three hours of one unbroken HEX line at a large font are past 2^31 pixels.
 #pragma once
 
 #include <QString>
@@ -31,8 +32,8 @@ public:
 
     qsizetype lineCount() const { return qsizetype(m_lines.size()); }
     const QString &line(qsizetype i) const { return m_lines[size_t(i)].text; }
-    int lineWidth(qsizetype i) const { return m_lines[size_t(i)].width; }
-    int maxWidth() const;
+    int64_t lineWidth(qsizetype i) const { return m_lines[size_t(i)].width; }
+    int64_t maxWidth() const;
     bool isEmpty() const { return m_lines.size() == 1 && m_lines[0].text.isEmpty(); }
     // Characters of text() without building it: the lines and their separators.
     qsizetype characterCount() const { return m_characters + lineCount() - 1; }
@@ -55,14 +56,32 @@ public:
     void insertAtCaret(QStringView piece);
     // Typing: the piece replaces the selection.
     void replaceSelection(QStringView piece);
+    // The text between two positions (in either order) becomes the piece; the caret ends after
+    // it and nothing stays selected.
+    void replaceRange(TextPosition from, TextPosition to, QStringView piece);
     void deleteBackward();
     void deleteForward();
     // Appends the line and a line break at the end; the caret goes to the empty line below.
     void appendLine(QStringView text);
 
+    // The positions one character before and after `p`, a surrogate pair counting as one and a
+    // line break as one; `p` itself at the start or the end of the text.
+    TextPosition previousPosition(TextPosition p) const;
+    TextPosition nextPosition(TextPosition p) const;
+    TextPosition endPosition() const { return {lineCount() - 1, line(lineCount() - 1).size()}; }
+
+    // The text between two positions, lines joined by '\n'.
+    QString textBetween(TextPosition from, TextPosition to) const;
+
+    // Positions as offsets into text(), as assistive technology counts them. Both are found
+    // from an index of line starts that is only built when asked for and only brought up to
+    // date from the first line that changed, so the receive path pays nothing for it.
+    qsizetype offsetOf(TextPosition p) const;
+    TextPosition positionOf(qsizetype offset) const; // clamped into the text
+
     // Pixel position of a column, and the column nearest to a pixel position, in one line.
-    int xOfColumn(qsizetype line, qsizetype column) const;
-    qsizetype columnAtX(qsizetype line, int x) const;
+    int64_t xOfColumn(qsizetype line, qsizetype column) const;
+    qsizetype columnAtX(qsizetype line, int64_t x) const;
 
     // Clamps a position into the text.
     TextPosition clamp(TextPosition p) const;
@@ -74,24 +93,29 @@ private:
     struct Line
     {
         QString text;
-        std::vector<int> marks; // marks[k]: width of text[0, k * MarkStride)
-        int width = 0;
+        std::vector<int64_t> marks; // marks[k]: width of text[0, k * MarkStride)
+        int64_t width = 0;
     };
 
-    int advanceOf(QStringView s) const;
+    int64_t advanceOf(QStringView s) const;
     // Rebuilds marks and width from column `from` on.
     void remeasure(Line &line, qsizetype from) const;
     void insertAt(TextPosition &at, QStringView piece);
     void removeRange(TextPosition from, TextPosition to);
     qsizetype selectedTextLength(TextPosition from, TextPosition to) const;
     void widthsChanged();
+    // Every line after `line` may have moved.
+    void linesMovedAfter(qsizetype line) const;
+    void updateLineStarts() const;
 
     std::vector<Line> m_lines;
     TextPosition m_caret;
     TextPosition m_anchor;
     Advance m_advance;
-    mutable int m_maxWidth = 0;
+    mutable int64_t m_maxWidth = 0;
     mutable bool m_maxWidthStale = false;
     uint64_t m_revision = 0;
     qsizetype m_characters = 0; // in all lines, separators not counted
+    mutable std::vector<qsizetype> m_lineStarts; // offset of each line's first character
+    mutable size_t m_lineStartsValid = 0; // entries before this one are right
 };

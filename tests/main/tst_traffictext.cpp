@@ -6,14 +6,16 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <climits>
+
 namespace {
 
 // Wide for CJK-like units, as a real font would be, so wrong sums show.
 int advance(char16_t c) { return c >= 0x3000 ? 12 : (c % 3) + 5; }
 
-int bruteWidth(const QString &s, qsizetype column)
+int64_t bruteWidth(const QString &s, qsizetype column)
 {
-    int w = 0;
+    int64_t w = 0;
     for (qsizetype i = 0; i < column; ++i)
         w += advance(s[i].unicode());
     return w;
@@ -32,7 +34,10 @@ private slots:
     void editing_data();
     void editing();
     void widthsOfVeryLongLine();
+    void widthsPastTwoGigapixels();
     void randomEditsKeepWidthsExact();
+    void offsetsFollowEveryEdit();
+    void replaceRangeAndNeighbours();
 };
 
 void TestTrafficText::insertAtCaretKeepsSelection()
@@ -137,7 +142,7 @@ void TestTrafficText::widthsOfVeryLongLine()
     QCOMPARE(t.maxWidth(), t.lineWidth(0));
     for (qsizetype col : {qsizetype(0), qsizetype(1), qsizetype(1023), qsizetype(1024),
                           qsizetype(1025), qsizetype(500000), all.size() - 1, all.size()}) {
-        const int x = t.xOfColumn(0, col);
+        const int64_t x = t.xOfColumn(0, col);
         QCOMPARE(x, bruteWidth(all, col));
         // A point just inside a character's left half finds that character's column.
         QCOMPARE(t.columnAtX(0, x + 1), col);
@@ -168,7 +173,7 @@ void TestTrafficText::randomEditsKeepWidthsExact()
             t.deleteForward();
         }
     }
-    int widest = 0;
+    int64_t widest = 0;
     for (qsizetype i = 0; i < t.lineCount(); ++i) {
         QCOMPARE(t.lineWidth(i), bruteWidth(t.line(i), t.line(i).size()));
         widest = std::max(widest, t.lineWidth(i));
@@ -177,6 +182,94 @@ void TestTrafficText::randomEditsKeepWidthsExact()
     }
     QCOMPARE(t.maxWidth(), widest);
     QCOMPARE(t.characterCount(), t.text().size());
+}
+
+void TestTrafficText::widthsPastTwoGigapixels()
+{
+    // Three hours of one unbroken HEX line at a large font: far past what int holds. A wide
+    // advance stands in for the characters, so a few hundred thousand make the width.
+    TrafficText t;
+    t.setAdvance([](char16_t c) { return c == u'W' ? 30000 : 7; });
+    const QString chunk(4096, u'W');
+    for (int i = 0; i < 20; ++i)
+        t.insertAtCaret(chunk);
+    const int64_t expected = int64_t(20) * 4096 * 30000;
+    QVERIFY(expected > INT_MAX);
+    QCOMPARE(t.lineWidth(0), expected);
+    QCOMPARE(t.maxWidth(), expected);
+    QCOMPARE(t.xOfColumn(0, t.line(0).size()), expected);
+    const qsizetype column = 75000;
+    const int64_t x = t.xOfColumn(0, column);
+    QCOMPARE(x, int64_t(column) * 30000);
+    QCOMPARE(t.columnAtX(0, x + 1), column);
+    QCOMPARE(t.columnAtX(0, expected + 100), t.line(0).size());
+    // A short line after it is measured as ever.
+    t.insertAtCaret(u"\nab");
+    QCOMPARE(t.lineWidth(1), int64_t(14));
+    QCOMPARE(t.maxWidth(), expected);
+}
+
+void TestTrafficText::offsetsFollowEveryEdit()
+{
+    // The offsets assistive technology counts in agree with the text after any edit, the
+    // index of line starts being brought up to date only where lines moved.
+    QRandomGenerator rng(11);
+    TrafficText t;
+    for (int step = 0; step < 600; ++step) {
+        const qsizetype line = rng.bounded(int(t.lineCount()));
+        t.setCaret({line, rng.bounded(int(t.line(line).size()) + 1)});
+        switch (rng.bounded(4)) {
+        case 0:
+        case 1: {
+            QString piece;
+            const int n = int(rng.bounded(40));
+            for (int i = 0; i < n; ++i)
+                piece += rng.bounded(6) == 0 ? QChar(u'\n') : QChar(char16_t(u'a' + rng.bounded(26)));
+            t.insertAtCaret(piece);
+            break;
+        }
+        case 2:
+            t.deleteBackward();
+            break;
+        default:
+            t.replaceRange(t.caret(), t.positionOf(t.offsetOf(t.caret()) + rng.bounded(30)), u"Z");
+            break;
+        }
+        if (step % 7 != 0)
+            continue;
+        const QString whole = t.text();
+        QCOMPARE(t.characterCount(), whole.size());
+        for (int k = 0; k < 20; ++k) {
+            const qsizetype offset = rng.bounded(int(whole.size()) + 1);
+            const TextPosition p = t.positionOf(offset);
+            QCOMPARE(t.offsetOf(p), offset);
+            // The position names the same place in the lines as the offset does in the text.
+            QCOMPARE(t.textBetween({0, 0}, p), whole.left(offset));
+        }
+    }
+    QCOMPARE(t.positionOf(-5), (TextPosition {0, 0}));
+    QCOMPARE(t.positionOf(t.characterCount() + 5), t.endPosition());
+    t.clear();
+    QCOMPARE(t.offsetOf({3, 3}), 0);
+}
+
+void TestTrafficText::replaceRangeAndNeighbours()
+{
+    TrafficText t;
+    t.setText(QString::fromUcs4(U"ab\U0001F600c\nde"));
+    // A surrogate pair is one character to step over, a line break one more.
+    QCOMPARE(t.nextPosition({0, 2}), (TextPosition {0, 4}));
+    QCOMPARE(t.previousPosition({0, 4}), (TextPosition {0, 2}));
+    QCOMPARE(t.nextPosition({0, 5}), (TextPosition {1, 0}));
+    QCOMPARE(t.previousPosition({1, 0}), (TextPosition {0, 5}));
+    QCOMPARE(t.previousPosition({0, 0}), (TextPosition {0, 0}));
+    QCOMPARE(t.nextPosition(t.endPosition()), t.endPosition());
+    // Either order names the same range; the caret ends behind the new text.
+    t.replaceRange({1, 1}, {0, 1}, u"X\nY");
+    QCOMPARE(t.text(), QStringLiteral("aX\nYe"));
+    QCOMPARE(t.caret(), (TextPosition {1, 1}));
+    QVERIFY(!t.hasSelection());
+    QCOMPARE(t.textBetween({1, 1}, {0, 1}), QStringLiteral("X\nY"));
 }
 
 QTEST_APPLESS_MAIN(TestTrafficText)
