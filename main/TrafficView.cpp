@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "TrafficView.h"
 
+#include "main/TrafficViewAccessible.h"
+
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -10,16 +13,26 @@
 #include <QPainter>
 #include <QScrollBar>
 
+#include <climits>
+
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
 
 namespace {
 constexpr int Margin = 3;
-}
+
+// Assistive technology counts in int.
+int clampOffset(qsizetype offset) { return int(std::min<qsizetype>(offset, INT_MAX)); }
+} // namespace
 
 TrafficView::TrafficView(QWidget *parent) : QAbstractScrollArea(parent)
 {
+    static const bool accessible = [] {
+        QAccessible::installFactory(&TrafficViewAccessible::factory);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     setAttribute(Qt::WA_InputMethodEnabled);
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -48,8 +61,9 @@ void TrafficView::fontChanged()
         }
         return int(a);
     });
-    horizontalScrollBar()->setSingleStep(fm.averageCharWidth() * 2);
-    contentChanged(false);
+    updateScrollBars();
+    followCaret();
+    viewport()->update();
 }
 
 void TrafficView::changeEvent(QEvent *event)
@@ -59,25 +73,71 @@ void TrafficView::changeEvent(QEvent *event)
     QAbstractScrollArea::changeEvent(event);
 }
 
+// Scroll-bar moves made by the view itself are not the user scrolling away.
+class TrafficView::OwnScroll
+{
+public:
+    explicit OwnScroll(TrafficView *view) : m_view(view) { ++m_view->m_ownScroll; }
+    ~OwnScroll() { --m_view->m_ownScroll; }
+    OwnScroll(const OwnScroll &) = delete;
+    OwnScroll &operator=(const OwnScroll &) = delete;
+
+private:
+    TrafficView *m_view;
+};
+
 void TrafficView::insertAtCaret(QStringView piece)
 {
     if (piece.isEmpty())
         return;
+    const bool a11y = QAccessible::isActive();
+    const bool hadSelection = m_text.hasSelection();
+    const qsizetype at = a11y ? m_text.offsetOf(std::max(m_text.caret(), m_text.anchor())) : 0;
     m_text.insertAtCaret(piece);
-    contentChanged(true);
+    outputChanged();
+    if (a11y) {
+        QAccessibleTextInsertEvent inserted(this, clampOffset(at), piece.toString());
+        QAccessible::updateAccessibility(&inserted);
+        if (hadSelection) {
+            const int caret = clampOffset(m_text.offsetOf(m_text.caret()));
+            QAccessibleTextSelectionEvent selection(this, caret, caret);
+            QAccessible::updateAccessibility(&selection);
+        }
+        notifyCaret();
+    }
 }
 
-void TrafficView::appendLine(QStringView text)
+void TrafficView::appendLine(QStringView line)
 {
-    m_text.appendLine(text);
-    contentChanged(true);
+    const bool a11y = QAccessible::isActive();
+    const qsizetype at = a11y ? m_text.characterCount() : 0;
+    m_text.appendLine(line);
+    outputChanged();
+    if (a11y) {
+        QAccessibleTextInsertEvent inserted(this, clampOffset(at), line.toString() + u'\n');
+        QAccessible::updateAccessibility(&inserted);
+        notifyCaret();
+    }
 }
 
 void TrafficView::clear()
 {
+    // The removed text is only built for a listener: after an hour on a fast line it is large.
+    const bool a11y = QAccessible::isActive() && !m_text.isEmpty();
+    const QString removed = a11y ? m_text.text() : QString();
     m_text.clear();
-    horizontalScrollBar()->setValue(0);
-    contentChanged(true);
+    m_following = true;
+    m_followedLine = -1;
+    {
+        OwnScroll own(this);
+        horizontalScrollBar()->setValue(0);
+    }
+    outputChanged();
+    if (a11y) {
+        QAccessibleTextRemoveEvent gone(this, 0, removed);
+        QAccessible::updateAccessibility(&gone);
+        notifyCaret();
+    }
 #ifdef __GLIBC__
     // A display cleared after an hour on a fast line has just freed tens of megabytes in
     // small lines; glibc keeps such pages for the process unless asked to give them back.
@@ -87,38 +147,128 @@ void TrafficView::clear()
 
 void TrafficView::setPlainText(const QString &text)
 {
+    const bool a11y = QAccessible::isActive();
+    const QString old = a11y ? m_text.text() : QString();
     m_text.setText(text);
-    contentChanged(true);
+    m_following = true;
+    outputChanged();
+    if (a11y) {
+        QAccessibleTextUpdateEvent updated(this, 0, old, text);
+        QAccessible::updateAccessibility(&updated);
+        notifyCaret();
+    }
 }
 
 void TrafficView::setReadOnly(bool readOnly)
 {
+    if (readOnly == m_readOnly)
+        return;
     m_readOnly = readOnly;
     viewport()->setCursor(readOnly ? Qt::ArrowCursor : Qt::IBeamCursor);
     setAttribute(Qt::WA_InputMethodEnabled, !readOnly);
+    if (QAccessible::isActive()) {
+        QAccessible::State changed;
+        changed.readOnly = true;
+        changed.editable = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void TrafficView::setCaret(TextPosition caret, bool keepAnchor)
 {
+    const bool hadSelection = m_text.hasSelection();
     m_text.setCaret(caret, keepAnchor);
     restartBlink();
-    ensureCaretVisible();
-    viewport()->update();
+    userChanged();
+    if (QAccessible::isActive()) {
+        if (hadSelection || m_text.hasSelection()) {
+            const TextPosition from = std::min(m_text.caret(), m_text.anchor());
+            const TextPosition to = std::max(m_text.caret(), m_text.anchor());
+            QAccessibleTextSelectionEvent selection(this, clampOffset(m_text.offsetOf(from)),
+                                                    clampOffset(m_text.offsetOf(to)));
+            QAccessible::updateAccessibility(&selection);
+        }
+        notifyCaret();
+    }
 }
 
-void TrafficView::selectAll()
+void TrafficView::setSelection(TextPosition anchor, TextPosition caret)
 {
-    m_text.selectAll();
+    m_text.setCaret(anchor);
+    m_text.setCaret(caret, true);
+    restartBlink();
     viewport()->update();
+    if (QAccessible::isActive()) {
+        const TextPosition from = std::min(m_text.caret(), m_text.anchor());
+        const TextPosition to = std::max(m_text.caret(), m_text.anchor());
+        QAccessibleTextSelectionEvent selection(this, clampOffset(m_text.offsetOf(from)),
+                                                clampOffset(m_text.offsetOf(to)));
+        QAccessible::updateAccessibility(&selection);
+        notifyCaret();
+    }
 }
 
-void TrafficView::contentChanged(bool textEdited)
+void TrafficView::selectAll() { setSelection({}, m_text.endPosition()); }
+
+void TrafficView::notifyCaret() const
+{
+    QAccessibleTextCursorEvent moved(const_cast<TrafficView *>(this),
+                                     clampOffset(m_text.offsetOf(m_text.caret())));
+    QAccessible::updateAccessibility(&moved);
+}
+
+bool TrafficView::replaceRange(TextPosition from, TextPosition to, QStringView piece)
+{
+    if (m_readOnly)
+        return false;
+    edit(from, to, piece);
+    return true;
+}
+
+void TrafficView::edit(TextPosition from, TextPosition to, QStringView piece)
+{
+    from = m_text.clamp(from);
+    to = m_text.clamp(to);
+    if (to < from)
+        std::swap(from, to);
+    const bool a11y = QAccessible::isActive();
+    const qsizetype at = a11y ? m_text.offsetOf(from) : 0;
+    const QString removed = a11y ? m_text.textBetween(from, to) : QString();
+    m_text.replaceRange(from, to, piece);
+    userChanged();
+    restartBlink();
+    emit textChanged();
+    if (!a11y)
+        return;
+    if (removed.isEmpty()) {
+        QAccessibleTextInsertEvent inserted(this, clampOffset(at), piece.toString());
+        QAccessible::updateAccessibility(&inserted);
+    } else if (piece.isEmpty()) {
+        QAccessibleTextRemoveEvent gone(this, clampOffset(at), removed);
+        QAccessible::updateAccessibility(&gone);
+    } else {
+        QAccessibleTextUpdateEvent updated(this, clampOffset(at), removed, piece.toString());
+        QAccessible::updateAccessibility(&updated);
+    }
+    notifyCaret();
+}
+
+void TrafficView::outputChanged()
 {
     updateScrollBars();
-    ensureCaretVisible();
+    if (m_following)
+        followCaret();
     scheduleRepaint();
-    if (textEdited)
-        emit textChanged();
+    emit textChanged();
+}
+
+void TrafficView::userChanged()
+{
+    updateScrollBars();
+    m_following = true;
+    followCaret();
+    viewport()->update();
 }
 
 int TrafficView::visibleLines() const
@@ -126,31 +276,111 @@ int TrafficView::visibleLines() const
     return std::max(1, (viewport()->height() - 2 * Margin) / m_lineHeight);
 }
 
-void TrafficView::updateScrollBars()
+int TrafficView::textAreaWidth() const { return std::max(1, viewport()->width() - 2 * Margin - 2); }
+
+int64_t TrafficView::horizontalOffset() const
 {
-    QScrollBar *v = verticalScrollBar();
-    v->setPageStep(visibleLines());
-    v->setRange(0, int(std::max<qsizetype>(0, m_text.lineCount() - visibleLines())));
-    QScrollBar *h = horizontalScrollBar();
-    h->setPageStep(viewport()->width());
-    h->setRange(0, std::max(0, m_text.maxWidth() + 2 * Margin + 2 - viewport()->width()));
+    return int64_t(horizontalScrollBar()->value()) * m_hUnit;
 }
 
-void TrafficView::ensureCaretVisible()
+int TrafficView::viewX(int64_t contentX) const
 {
+    // Far outside the viewport only the side matters; QRect and QPainter take int.
+    constexpr int64_t Far = 1 << 24;
+    return int(std::clamp<int64_t>(Margin + contentX - horizontalOffset(), -Far, Far));
+}
+
+void TrafficView::setHorizontalOffset(int64_t x)
+{
+    OwnScroll own(this);
+    horizontalScrollBar()->setValue(int(std::clamp<int64_t>(x / m_hUnit, 0, INT_MAX)));
+}
+
+void TrafficView::updateScrollBars()
+{
+    OwnScroll own(this);
+    QScrollBar *v = verticalScrollBar();
+    v->setPageStep(visibleLines());
+    v->setRange(0, int(std::clamp<qsizetype>(m_text.lineCount() - visibleLines(), 0, INT_MAX)));
+
+    // A scroll bar counts in int; past 2^30 pixels one of its steps stands for several pixels.
+    constexpr int64_t MaxBarRange = int64_t(1) << 30;
+    QScrollBar *h = horizontalScrollBar();
+    const int64_t range =
+            std::max<int64_t>(0, m_text.maxWidth() + 2 * Margin + 2 - viewport()->width());
+    const int64_t unit = std::max<int64_t>(1, (range + MaxBarRange - 1) / MaxBarRange);
+    const int64_t offset = horizontalOffset();
+    if (unit != m_hUnit) {
+        m_hUnit = unit;
+        h->setRange(0, int(range / unit));
+        h->setValue(int(std::min(offset, range) / unit));
+    } else {
+        h->setRange(0, int(range / unit));
+    }
+    h->setPageStep(std::max(1, int(viewport()->width() / unit)));
+    h->setSingleStep(std::max(1, int(fontMetrics().averageCharWidth() * 2 / unit)));
+}
+
+bool TrafficView::caretInView() const
+{
+    const TextPosition c = m_text.caret();
+    const QScrollBar *v = verticalScrollBar();
+    if (c.line < v->value() || c.line >= v->value() + visibleLines())
+        return false;
+    const int64_t x = m_text.xOfColumn(c.line, c.column);
+    const int64_t offset = horizontalOffset();
+    return x >= offset && x <= offset + textAreaWidth();
+}
+
+void TrafficView::followCaret()
+{
+    OwnScroll own(this);
     const TextPosition c = m_text.caret();
     QScrollBar *v = verticalScrollBar();
     if (c.line < v->value())
-        v->setValue(int(c.line));
+        v->setValue(int(std::min<qsizetype>(c.line, INT_MAX)));
     else if (c.line >= v->value() + visibleLines())
-        v->setValue(int(c.line - visibleLines() + 1));
-    QScrollBar *h = horizontalScrollBar();
-    const int x = m_text.xOfColumn(c.line, c.column);
-    const int width = viewport()->width() - 2 * Margin - 2;
-    if (x < h->value())
-        h->setValue(std::max(0, x - width / 4));
-    else if (x > h->value() + width)
-        h->setValue(x - width * 3 / 4);
+        v->setValue(int(std::min<qsizetype>(c.line - visibleLines() + 1, INT_MAX)));
+
+    const int64_t width = textAreaWidth();
+    const int64_t x = m_text.xOfColumn(c.line, c.column);
+    const int64_t offset = horizontalOffset();
+    const bool newLine = c.line != m_followedLine;
+    m_followedLine = c.line;
+    if (x <= width && (newLine || x < offset))
+        setHorizontalOffset(0); // the line's start can be seen with the caret: show it
+    else if (x < offset)
+        setHorizontalOffset(std::max<int64_t>(0, x - width * 2 / 3));
+    else if (x > offset + width)
+        setHorizontalOffset(x - width / 3); // two thirds of the width to go before the next jump
+}
+
+void TrafficView::scrollToPosition(TextPosition p)
+{
+    p = m_text.clamp(p);
+    OwnScroll own(this);
+    QScrollBar *v = verticalScrollBar();
+    if (p.line < v->value() || p.line >= v->value() + visibleLines())
+        v->setValue(int(std::min<qsizetype>(std::max<qsizetype>(0, p.line - visibleLines() / 2),
+                                            INT_MAX)));
+    const int64_t x = m_text.xOfColumn(p.line, p.column);
+    const int64_t offset = horizontalOffset();
+    if (x < offset || x > offset + textAreaWidth())
+        setHorizontalOffset(x <= textAreaWidth() ? 0 : x - textAreaWidth() / 3);
+    m_following = caretInView();
+    viewport()->update();
+}
+
+void TrafficView::userScrolled(bool horizontal, bool vertical)
+{
+    // Scrolled away from the caret, the user reads something else; back at the caret or at the
+    // end, they want to see what comes.
+    if (vertical) {
+        const QScrollBar *v = verticalScrollBar();
+        m_following = caretInView() || v->value() == v->maximum();
+    } else if (horizontal) {
+        m_following = caretInView();
+    }
 }
 
 void TrafficView::scheduleRepaint()
@@ -171,23 +401,39 @@ void TrafficView::resizeEvent(QResizeEvent *event)
     updateScrollBars();
 }
 
-void TrafficView::scrollContentsBy(int, int) { viewport()->update(); }
+void TrafficView::scrollContentsBy(int dx, int dy)
+{
+    viewport()->update();
+    if (m_ownScroll == 0)
+        userScrolled(dx != 0, dy != 0);
+}
 
 TextPosition TrafficView::positionAt(const QPoint &pos) const
 {
     TextPosition p;
     p.line = verticalScrollBar()->value() + std::max(0, pos.y() - Margin) / m_lineHeight;
     p.line = std::min(p.line, m_text.lineCount() - 1);
-    p.column = m_text.columnAtX(p.line, pos.x() - Margin + horizontalScrollBar()->value());
+    p.column = m_text.columnAtX(p.line, int64_t(pos.x()) - Margin + horizontalOffset());
     return p;
+}
+
+QRect TrafficView::characterRect(TextPosition p) const
+{
+    p = m_text.clamp(p);
+    const int64_t x = m_text.xOfColumn(p.line, p.column);
+    const TextPosition next = {p.line, std::min(p.column + 1, m_text.line(p.line).size())};
+    const int64_t width = std::max<int64_t>(1, m_text.xOfColumn(next.line, next.column) - x);
+    const int y = Margin + int(std::clamp<qsizetype>(p.line - verticalScrollBar()->value(),
+                                                     -(1 << 20), 1 << 20))
+                    * m_lineHeight;
+    return QRect(viewX(x), y, int(std::min<int64_t>(width, 1 << 20)), m_lineHeight);
 }
 
 QRect TrafficView::caretRect() const
 {
     const TextPosition c = m_text.caret();
-    const int x = Margin + m_text.xOfColumn(c.line, c.column) - horizontalScrollBar()->value();
-    const int y = Margin + int(c.line - verticalScrollBar()->value()) * m_lineHeight;
-    return QRect(x, y, 1, m_lineHeight);
+    const QRect box = characterRect(c);
+    return QRect(box.x(), box.y(), 1, m_lineHeight);
 }
 
 void TrafficView::paintEvent(QPaintEvent *)
@@ -197,10 +443,10 @@ void TrafficView::paintEvent(QPaintEvent *)
     QPainter p(viewport());
     p.fillRect(viewport()->rect(), palette().brush(QPalette::Base));
     p.setFont(font());
-    const int hx = horizontalScrollBar()->value();
+    const int64_t hx = horizontalOffset();
     const int first = verticalScrollBar()->value();
     const qsizetype last = std::min<qsizetype>(m_text.lineCount(), first + visibleLines() + 1);
-    const int right = hx + viewport()->width();
+    const int64_t right = hx + viewport()->width();
     const TextPosition selFrom = std::min(m_text.caret(), m_text.anchor());
     const TextPosition selTo = std::max(m_text.caret(), m_text.anchor());
     const bool selecting = selFrom != selTo;
@@ -210,12 +456,12 @@ void TrafficView::paintEvent(QPaintEvent *)
         // Only the part of the line inside the viewport is shaped and drawn.
         const qsizetype from = std::max<qsizetype>(0, m_text.columnAtX(i, hx) - 1);
         const qsizetype to = std::min(m_text.line(i).size(), m_text.columnAtX(i, right) + 1);
-        const int x0 = Margin + m_text.xOfColumn(i, from) - hx;
+        const int x0 = viewX(m_text.xOfColumn(i, from));
         if (selecting && i >= selFrom.line && i <= selTo.line) {
             const qsizetype a = i == selFrom.line ? selFrom.column : 0;
             const qsizetype b = i == selTo.line ? selTo.column : m_text.line(i).size();
-            const int xa = Margin + m_text.xOfColumn(i, a) - hx;
-            int xb = Margin + m_text.xOfColumn(i, b) - hx;
+            const int xa = viewX(m_text.xOfColumn(i, a));
+            int xb = viewX(m_text.xOfColumn(i, b));
             if (i != selTo.line)
                 xb += m_lineHeight / 3; // shows that the line break is selected too
             p.fillRect(QRect(xa, top, xb - xa, m_lineHeight),
@@ -297,8 +543,7 @@ void TrafficView::mouseDoubleClickEvent(QMouseEvent *event)
         --a;
     while (b < t.size() && !t[b].isSpace())
         ++b;
-    m_text.setCaret({at.line, a});
-    setCaret({at.line, b}, true);
+    setSelection({at.line, a}, {at.line, b});
 }
 
 void TrafficView::keyPressEvent(QKeyEvent *event)
@@ -334,7 +579,7 @@ void TrafficView::keyPressEvent(QKeyEvent *event)
     case Qt::Key_Down:
     case Qt::Key_PageUp:
     case Qt::Key_PageDown: {
-        const int x = m_text.xOfColumn(c.line, c.column);
+        const int64_t x = m_text.xOfColumn(c.line, c.column);
         const int page = visibleLines();
         const int step = event->key() == Qt::Key_Up ? -1
                 : event->key() == Qt::Key_Down      ? 1
@@ -362,37 +607,30 @@ void TrafficView::keyPressEvent(QKeyEvent *event)
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
+    const TextPosition caret = m_text.caret();
+    const TextPosition anchor = m_text.anchor();
     if (event == QKeySequence::Paste) {
         paste();
     } else if (event == QKeySequence::Cut) {
         copy();
-        m_text.replaceSelection(u"");
-        contentChanged(true);
+        edit(caret, anchor, u"");
     } else if (event->key() == Qt::Key_Backspace) {
-        m_text.deleteBackward();
-        contentChanged(true);
+        edit(m_text.hasSelection() ? anchor : m_text.previousPosition(caret), caret, u"");
     } else if (event->key() == Qt::Key_Delete) {
-        m_text.deleteForward();
-        contentChanged(true);
+        edit(caret, m_text.hasSelection() ? anchor : m_text.nextPosition(caret), u"");
     } else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        m_text.replaceSelection(u"\n");
-        contentChanged(true);
+        edit(caret, anchor, u"\n");
     } else if (!event->text().isEmpty() && event->text()[0].isPrint()) {
-        m_text.replaceSelection(event->text());
-        contentChanged(true);
+        edit(caret, anchor, event->text());
     } else {
         QAbstractScrollArea::keyPressEvent(event);
-        return;
     }
-    restartBlink();
 }
 
 void TrafficView::inputMethodEvent(QInputMethodEvent *event)
 {
-    if (!m_readOnly && !event->commitString().isEmpty()) {
-        m_text.replaceSelection(event->commitString());
-        contentChanged(true);
-    }
+    if (!m_readOnly && !event->commitString().isEmpty())
+        edit(m_text.caret(), m_text.anchor(), event->commitString());
     event->accept();
 }
 
@@ -416,8 +654,7 @@ void TrafficView::paste()
     QString t = QGuiApplication::clipboard()->text();
     t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     t.replace(u'\r', u'\n');
-    m_text.replaceSelection(t);
-    contentChanged(true);
+    edit(m_text.caret(), m_text.anchor(), t);
 }
 
 void TrafficView::contextMenuEvent(QContextMenuEvent *event)

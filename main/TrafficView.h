@@ -2,6 +2,14 @@
 // The traffic display. A plain text box that stays fast however much arrives: it keeps its
 // text as lines (TrafficText), lays out nothing but what is on screen, and repaints at most once
 // per event dispatch, so a megabyte on one line costs what a megabyte of short lines does.
+//
+// While output arrives the view follows the caret calmly: sideways only when the caret would
+// leave the visible area, then by enough not to move again at once, and back to the left edge
+// when a new line starts that fits. A user who scrolls away is left where they are until they
+// scroll back to the caret or to the end, as in a terminal.
+//
+// Screen readers see it as an editable multi-line text box (TrafficViewAccessible); the events
+// they need are built only while an assistive technology listens.
 #pragma once
 
 #include "main/TrafficText.h"
@@ -35,8 +43,24 @@ public:
 
     TextPosition caret() const { return m_text.caret(); }
     void setCaret(TextPosition caret, bool keepAnchor = false);
+    // Selects from `anchor` to `caret` in one step, without moving the view.
+    void setSelection(TextPosition anchor, TextPosition caret);
     void selectAll();
     const TrafficText &text() const { return m_text; }
+
+    // An edit as the user makes it (refused while read-only): the range becomes `piece`.
+    bool replaceRange(TextPosition from, TextPosition to, QStringView piece);
+
+    // Pixels the content is scrolled to the left; 64-bit, as lines can be wider than int.
+    int64_t horizontalOffset() const;
+    // Whether arriving output keeps the caret in view.
+    bool isFollowing() const { return m_following; }
+    // The box of the character at `p` in viewport coordinates (a caret-wide box at a line end).
+    QRect characterRect(TextPosition p) const;
+    // The position nearest to a point of the viewport.
+    TextPosition positionAt(const QPoint &viewportPos) const;
+    // Scrolls so that `p` is in view, without moving the caret.
+    void scrollToPosition(TextPosition p);
 
 signals:
     void textChanged();
@@ -58,21 +82,37 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
+    class OwnScroll;
+
     void fontChanged();
-    void contentChanged(bool textEdited);
+    // After output: the caret is followed only while the user has not scrolled away.
+    void outputChanged();
+    // After the user's own edit or caret move: the caret comes into view.
+    void userChanged();
     void updateScrollBars();
-    void ensureCaretVisible();
-    TextPosition positionAt(const QPoint &viewportPos) const;
+    void followCaret();
+    void setHorizontalOffset(int64_t x);
+    void userScrolled(bool horizontal, bool vertical);
+    bool caretInView() const;
     QRect caretRect() const;
     int visibleLines() const;
+    int textAreaWidth() const;
+    int viewX(int64_t contentX) const;
     void copy() const;
     void paste();
     void restartBlink();
     void scheduleRepaint();
+    // Edits through here tell assistive technology what changed.
+    void edit(TextPosition from, TextPosition to, QStringView piece);
+    void notifyCaret() const;
 
     TrafficText m_text;
     bool m_readOnly = false;
     bool m_caretShown = true;
+    bool m_following = true;
+    int m_ownScroll = 0; // > 0 while this class moves the scroll bars itself
+    qsizetype m_followedLine = -1; // the caret's line when the view last followed it
+    int64_t m_hUnit = 1; // pixels per step of the horizontal bar, > 1 only past 2^30 pixels
     QBasicTimer m_blink;
     QBasicTimer m_repaint; // a repaint held back until the next frame is due
     QElapsedTimer m_lastPaint;

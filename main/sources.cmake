@@ -10,6 +10,7 @@ list(APPEND TELVIX_FORMS
     main/Telvixmain1.cpp main/Telvixmain1.h main/Telvixmain1.ui
     main/ModeFrame.cpp main/ModeFrame.h
     main/TrafficView.cpp main/TrafficView.h
+    main/TrafficViewAccessible.cpp main/TrafficViewAccessible.h
     main/UpDown.cpp main/UpDown.h
     main/MessageBoxes.cpp main/MessageBoxes.h
     main/Fonts.cpp main/Fonts.h

@@ -1,0 +1,171 @@
+// SPDX-License-Identifier: MIT
+// The traffic display as output streams in: it follows the caret calmly, shows each line's
+// start when it can, leaves a user who scrolled away where they are, and keeps following on a
+// line wider than 2^31 pixels.
+#include "GuiHelpers.h"
+
+#include "main/Telvixmain1.h"
+#include "main/TrafficView.h"
+
+#include <QScrollBar>
+#include <QTest>
+
+#include <climits>
+
+namespace {
+
+TrafficView *display() { return Form1->memo1(); }
+
+// The pixels of text the viewport shows side by side.
+int64_t shownWidth() { return display()->viewport()->width() - 8; }
+
+int64_t caretX()
+{
+    const TextPosition c = display()->caret();
+    return display()->text().xOfColumn(c.line, c.column);
+}
+
+bool caretInView()
+{
+    const int64_t x = caretX();
+    const int64_t offset = display()->horizontalOffset();
+    const QScrollBar *v = display()->verticalScrollBar();
+    const qsizetype line = display()->caret().line;
+    return x >= offset && x <= offset + display()->viewport()->width()
+            && line >= v->value() && line < v->value() + v->pageStep();
+}
+
+// One HEX line of `bytes` values and the CR rule's break, as the formatter writes it.
+QString hexLine(int bytes)
+{
+    QString line;
+    for (int i = 0; i < bytes - 1; ++i)
+        line += QStringLiteral("%1 ").arg((i * 37) & 0xFF, 2, 16, QChar(u'0')).toUpper();
+    return line + QStringLiteral("0D \n0A ");
+}
+
+} // namespace
+
+class TestTrafficView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { freshStart(); }
+    void cleanupTestCase() { tearDownForms(); }
+
+    void hexStreamScrollsCalmly();
+    void userWhoScrolledAwayStays();
+    void followsPastTwoGigapixels();
+};
+
+void TestTrafficView::hexStreamScrollsCalmly()
+{
+    TrafficView *memo = display();
+    const QString line = hexLine(100); // several viewport widths wide
+    const int lines = 12;
+    int jumps = 0;
+    int64_t lastOffset = memo->horizontalOffset();
+    qsizetype lastLine = 0;
+    int64_t widest = 0;
+    for (int n = 0; n < lines; ++n) {
+        // Passes of a few bytes to a few dozen, as a line arrives at various rates; some of
+        // them carry a line's end and the next line's start together.
+        static const int PassSizes[] = {9, 47, 131, 23};
+        int pass = 0;
+        for (qsizetype i = 0; i < line.size(); i += PassSizes[pass++ % 4]) {
+            memo->insertAtCaret(QStringView(line).mid(i, PassSizes[pass % 4]));
+            QVERIFY2(caretInView(), "the caret left the view");
+            const int64_t offset = memo->horizontalOffset();
+            // While the caret can be seen together with its line's start, the start is shown.
+            if (caretX() <= shownWidth())
+                QCOMPARE(offset, int64_t(0));
+            if (offset != lastOffset)
+                ++jumps;
+            lastOffset = offset;
+            if (memo->caret().line != lastLine) {
+                widest = std::max(widest, memo->text().lineWidth(lastLine));
+                lastLine = memo->caret().line;
+            }
+        }
+    }
+    // Each line scrolls back once and forward by big steps: two thirds of the view at a time.
+    const int64_t width = shownWidth();
+    const int64_t perLine = 1 + (widest - width + width / 2 - 1) / (width / 2);
+    QVERIFY2(jumps <= lines * (perLine + 1),
+             qPrintable(QStringLiteral("%1 sideways jumps for %2 lines").arg(jumps).arg(lines)));
+    // The stream ends on a line that has just begun: its start is in view, not the middle of
+    // the line before.
+    QCOMPARE(memo->horizontalOffset(), int64_t(0));
+    QVERIFY(memo->isFollowing());
+}
+
+void TestTrafficView::userWhoScrolledAwayStays()
+{
+    TrafficView *memo = display();
+    for (int i = 0; i < 200; ++i)
+        memo->insertAtCaret(QStringLiteral("line %1<CR>\n<LF>").arg(i));
+    QScrollBar *v = memo->verticalScrollBar();
+    QCOMPARE(v->value(), v->maximum());
+
+    // The user pages up to read: arriving lines do not pull the view back down.
+    v->triggerAction(QAbstractSlider::SliderPageStepSub);
+    v->triggerAction(QAbstractSlider::SliderPageStepSub);
+    const int reading = v->value();
+    QVERIFY(reading < v->maximum());
+    QVERIFY(!memo->isFollowing());
+    for (int i = 0; i < 50; ++i)
+        memo->insertAtCaret(QStringLiteral("more %1<CR>\n<LF>").arg(i));
+    QCOMPARE(v->value(), reading);
+
+    // Back at the end, the view follows again.
+    v->triggerAction(QAbstractSlider::SliderToMaximum);
+    QVERIFY(memo->isFollowing());
+    for (int i = 0; i < 50; ++i)
+        memo->insertAtCaret(QStringLiteral("again %1<CR>\n<LF>").arg(i));
+    QCOMPARE(v->value(), v->maximum());
+    QVERIFY(caretInView());
+
+    // Sideways too: a user who scrolls back to a long line's start keeps it while it grows.
+    memo->insertAtCaret(QString(3000, u'x'));
+    QScrollBar *h = memo->horizontalScrollBar();
+    QVERIFY(h->value() > 0);
+    h->triggerAction(QAbstractSlider::SliderToMinimum);
+    QVERIFY(!memo->isFollowing());
+    memo->insertAtCaret(QString(500, u'y'));
+    QCOMPARE(h->value(), 0);
+    // A click or a key moves the caret: that is following again.
+    QTest::keyClick(memo, Qt::Key_End);
+    QVERIFY(memo->isFollowing());
+    QVERIFY(caretInView());
+}
+
+void TestTrafficView::followsPastTwoGigapixels()
+{
+    // One unbroken line wider than int can count in pixels: a large font makes it from a
+    // million characters instead of the hundreds of millions a day of NoCR HEX would take.
+    TrafficView *memo = display();
+    QFont huge(QStringLiteral("DejaVu Sans Mono"));
+    huge.setPixelSize(2400);
+    memo->setFont(huge);
+    const QString chunk(65536, u'W');
+    const int64_t target = int64_t(INT_MAX) + int64_t(INT_MAX) / 4;
+    while (memo->text().lineWidth(0) < target)
+        memo->insertAtCaret(chunk);
+    QVERIFY(memo->text().maxWidth() > INT_MAX);
+    QVERIFY(memo->horizontalScrollBar()->maximum() > 0);
+    QVERIFY(caretInView());
+    QVERIFY(memo->horizontalOffset() > INT_MAX);
+    // The bar's end is the line's end.
+    memo->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+    QCOMPARE(memo->horizontalOffset(), int64_t(0));
+    memo->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+    QVERIFY(caretInView());
+    // At this size one character is wider than the view: a new line starts at the left edge.
+    memo->insertAtCaret(u"\n");
+    QCOMPARE(memo->horizontalOffset(), int64_t(0));
+    QVERIFY(caretInView());
+}
+
+QTEST_MAIN(TestTrafficView)
+#include "tst_trafficview.moc"
