@@ -2,7 +2,11 @@
 #include "MessageBoxes.h"
 
 #include <QApplication>
+#include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QSpacerItem>
 
 namespace MessageBoxes {
 
@@ -12,6 +16,22 @@ Hook &hook()
     static Hook h;
     return h;
 }
+
+// The forms' Chinese font sets its lines with no leading, so that the glyphs of two lines touch;
+// the message is set as rich text with room between its lines instead.
+QString spacedLines(const QString &text)
+{
+    QString html = QStringLiteral("<p style=\"line-height:150%; white-space:pre-wrap\">");
+    html += text.toHtmlEscaped().replace(u'\n', QStringLiteral("<br>"));
+    html += QStringLiteral("</p>");
+    return html;
+}
+
+int showBox(Kind kind, QWidget *parent, const QString &text)
+{
+    const std::unique_ptr<QMessageBox> box = build(kind, parent, text);
+    return box->exec();
+}
 } // namespace
 
 void setHook(Hook h) { hook() = std::move(h); }
@@ -20,14 +40,30 @@ QString applicationTitle() { return QStringLiteral("TELVIX"); }
 
 QString withFullStop(const QString &text) { return text.endsWith(u'.') ? text : text + u'.'; }
 
+std::unique_ptr<QMessageBox> build(Kind kind, QWidget *parent, const QString &text)
+{
+    const QMessageBox::Icon icon = kind == Kind::Error ? QMessageBox::Critical : QMessageBox::NoIcon;
+    auto box = std::make_unique<QMessageBox>(icon, applicationTitle(), QString(), QMessageBox::Ok,
+                                             parent);
+    box->setTextFormat(Qt::RichText);
+    box->setText(spacedLines(text));
+    box->button(QMessageBox::Ok)->setText(QStringLiteral("確定"));
+    // Wide enough that a window manager can show the title whole above a one-word message.
+    const int minimumWidth =
+            std::max(260, box->fontMetrics().horizontalAdvance(applicationTitle()) + 160);
+    if (auto *grid = qobject_cast<QGridLayout *>(box->layout()))
+        grid->addItem(new QSpacerItem(minimumWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    return box;
+}
+
 void message(QWidget *parent, const QString &text)
 {
     if (hook()) {
         hook()({Kind::Plain, applicationTitle(), text});
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok, parent);
-    box.exec();
+    showBox(Kind::Plain, parent, text);
 }
 
 void errorBox(QWidget *parent, const QString &text)
@@ -37,8 +73,7 @@ void errorBox(QWidget *parent, const QString &text)
         hook()({Kind::Error, applicationTitle(), shown});
         return;
     }
-    QMessageBox box(QMessageBox::Critical, applicationTitle(), shown, QMessageBox::Ok, parent);
-    box.exec();
+    showBox(Kind::Error, parent, shown);
 }
 
 void beep()

@@ -6,7 +6,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
+class QMessageBox;
 class QWidget;
 
 namespace MessageBoxes {
@@ -34,6 +36,10 @@ void message(QWidget *parent, const QString &text);
 // text with a full stop appended where it has none.
 void errorBox(QWidget *parent, const QString &text);
 QString withFullStop(const QString &text);
+
+// The box message() or errorBox() shows, built but not shown: the pictures of the manual are
+// drawn from it.
+std::unique_ptr<QMessageBox> build(Kind kind, QWidget *parent, const QString &text);
 
 // The desktop's bell. It sounds before each port failure box; the window is not frozen to
 // imitate a long tone.

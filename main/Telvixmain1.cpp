@@ -3,6 +3,7 @@
 
 #include "ui_Telvixmain1.h"
 
+#include "main/FontChoice.h"
 #include "main/Fonts.h"
 #include "main/MessageBoxes.h"
 #include "main/ModeState.h"
@@ -42,10 +43,15 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
         panels[i] = new QLabel(QString::fromUtf8(PanelTexts[i]), ui->StatusBar1);
         panels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
         panels[i]->setAlignment(Qt::AlignCenter);
-        panels[i]->setFixedWidth(PanelWidths[i]);
         panels[i]->setFrameShape(QFrame::Panel);
         panels[i]->setFrameShadow(QFrame::Sunken);
-        ui->StatusBar1->addWidget(panels[i]);
+        // The last panel takes what is left of the bar's width, so that it ends at the window's
+        // edge instead of running past it.
+        if (i < 2)
+            panels[i]->setFixedWidth(PanelWidths[i]);
+        else
+            panels[i]->setMinimumWidth(PanelWidths[i] / 2);
+        ui->StatusBar1->addWidget(panels[i], i < 2 ? 0 : 1);
     }
     panels[0]->setText(PortSettings::summaryText());
 
@@ -145,9 +151,10 @@ void TForm1::ClearDataButtonClick() { ClearDataMenubarClick(); }
 
 void TForm1::FontsMenubarClick()
 {
-    FontDialog1->setCurrentFont(ui->Memo1->font());
-    if (FontDialog1->exec() == QDialog::Accepted) {
-        ui->Memo1->setFont(FontDialog1->selectedFont());
+    const FontChoice::Choice choice = FontChoice::choose(FontDialog1, ui->Memo1->font());
+    if (choice.accepted) {
+        if (choice.font)
+            ui->Memo1->setFont(*choice.font);
         ui->Memo1->setFocus();
     }
 }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "main/Fonts.h"
+#include "main/Translations.h"
 #include "main/Forms.h"
 #include "main/MessageBoxes.h"
 #include "main/Telvixmain1.h"
@@ -80,6 +81,7 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("telvix"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/telvix.svg")));
     Fonts::installSubstitutions();
+    Translations::install();
     QApplication::setFont(Fonts::ming());
     int code = 0;
     try {

@@ -14,6 +14,8 @@ list(APPEND TELVIX_FORMS
     main/UpDown.cpp main/UpDown.h
     main/MessageBoxes.cpp main/MessageBoxes.h
     main/Fonts.cpp main/Fonts.h
+    main/FontChoice.cpp main/FontChoice.h
+    main/Translations.cpp main/Translations.h
     main/Forms.cpp main/Forms.h
     main/PortOpening.cpp
     main/ReadLoop.cpp main/ReadLoop.h

@@ -10,6 +10,7 @@
 #include "ui_Telvixmain1.h"
 
 #include "main/DisplayFormatter.h"
+#include "main/FontChoice.h"
 #include "main/Fonts.h"
 #include "main/IntText.h"
 #include "main/MessageBoxes.h"
@@ -161,9 +162,10 @@ void TForm1::EchoEditControlInsertButtonClick()
 
 void TForm1::MessageFontColorButtonClick()
 {
-    FontDialog1->setCurrentFont(ui->Memo2->font());
-    if (FontDialog1->exec() == QDialog::Accepted) {
-        ui->Memo2->setFont(FontDialog1->selectedFont());
+    const FontChoice::Choice choice = FontChoice::choose(FontDialog1, ui->Memo2->font());
+    if (choice.accepted) {
+        if (choice.font)
+            ui->Memo2->setFont(*choice.font);
         ui->Memo2->setFocus();
     }
 }

@@ -65,8 +65,9 @@ string(REGEX MATCH "^[0-9]+" icu_major "${ICU_VERSION}")
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libqt6core6, libqt6gui6, \
 libqt6widgets6, qt6-qpa-plugins, libqt6svg6, libicu${icu_major}, libx11-6, libxtst6, \
 fonts-arphic-uming, fonts-dejavu-core")
-# The traffic display's mono face; without it the forms' Ming font stands in.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
+# The traffic display's mono face (without it the forms' Ming font stands in), Qt's own dialogs
+# in Chinese (English without), and the bus that screen readers reach the program through.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-translations-l10n, at-spi2-core")
 include(CPack)
 
 # ---- screenshots -------------------------------------------------------------------------

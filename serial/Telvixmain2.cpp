@@ -6,6 +6,7 @@
 #include "main/Fonts.h"
 #include "serial/PortDirectory.h"
 
+#include <QHeaderView>
 #include <QShowEvent>
 
 namespace {
@@ -21,10 +22,24 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
     connect(ui->BitBtn2, &QPushButton::clicked, this, [this] { done(ResultCancel); });
     connect(ui->ComPortEdit, &QLineEdit::textChanged, this, &TForm2::updateMapping);
     connect(ui->DevicePathEdit, &QLineEdit::textChanged, this, &TForm2::updateMapping);
-    connect(ui->PortListView, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem *item) {
-        ui->ComPortEdit->setText(item->text(0).mid(3));
-        ui->DevicePathEdit->clear();
+    // One click (or Enter, or a platform that activates on one click) takes the port's number;
+    // a double click takes it and confirms, as choosing from a list does elsewhere.
+    connect(ui->PortListView, &QTreeWidget::itemClicked, this, &TForm2::takePort);
+    connect(ui->PortListView, &QTreeWidget::itemActivated, this, &TForm2::takePort);
+    connect(ui->PortListView, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *item) {
+        takePort(item);
+        done(ResultOk);
     });
+    // The list is wider than its box once a description is long: nothing is cut, it scrolls.
+    ui->PortListView->header()->setStretchLastSection(false);
+}
+
+void TForm2::takePort(QTreeWidgetItem *item)
+{
+    if (!item)
+        return;
+    ui->ComPortEdit->setText(item->text(0).mid(3));
+    ui->DevicePathEdit->clear();
 }
 
 TForm2::~TForm2() = default;
@@ -35,6 +50,9 @@ void TForm2::showEvent(QShowEvent *event)
 {
     refreshPorts();
     QDialog::showEvent(event);
+    // The number is what most users come to change.
+    ui->ComPortEdit->setFocus(Qt::OtherFocusReason);
+    ui->ComPortEdit->selectAll();
 }
 
 PortSettings::DialogValues TForm2::values() const
@@ -69,8 +87,13 @@ void TForm2::refreshPorts()
         item->setText(0, QStringLiteral("COM%1").arg(i + 1));
         item->setText(1, QString::fromStdString(p.devicePath));
         item->setText(2, QString::fromStdString(p.description()));
+        // Each cell shows itself whole on hover, the description with the udev name beside.
+        item->setToolTip(0, item->text(1));
+        item->setToolTip(1, item->text(1));
+        QString description = item->text(2);
         if (!p.byIdName.empty())
-            item->setToolTip(2, QString::fromStdString(p.byIdName));
+            description += u'\n' + QString::fromStdString(p.byIdName);
+        item->setToolTip(2, description);
     }
     for (int c = 0; c < 3; ++c)
         ui->PortListView->resizeColumnToContents(c);

@@ -37,6 +37,7 @@ protected:
 
 private:
     void updateMapping();
+    void takePort(class QTreeWidgetItem *item);
 
     std::unique_ptr<Ui::TForm2> ui;
 };

@@ -4,17 +4,21 @@
 // from this separate one; tools/screenshot.sh runs it under Xvfb.
 //
 //   telvix_screenshot <folder>   writes telvix-main.png, telvix-port-dialog.png,
-//   telvix-settings.png
+//   telvix-settings.png, telvix-message.png
 #include "main/Cp950.h"
 #include "main/Fonts.h"
+#include "main/Translations.h"
 #include "main/Forms.h"
+#include "main/MessageBoxes.h"
 #include "main/Telvixmain1.h"
+#include "send/SendTexts.h"
 #include "serial/Telvixmain2.h"
 #include "settings/Telvixmain6.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QPixmap>
 
 #include <cstdio>
@@ -72,6 +76,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("TELVIX"));
     Fonts::installSubstitutions();
+    Translations::install();
     QApplication::setFont(Fonts::ming());
     const QDir dir(QString::fromLocal8Bit(argv[1]));
 
@@ -84,6 +89,14 @@ int main(int argc, char *argv[])
     Form2->hide();
     ok = save(Form6, dir, "telvix-settings.png") && ok;
     Form6->hide();
+    {
+        // The summary at the end of a file send: the longest box the program shows.
+        const std::unique_ptr<QMessageBox> box = MessageBoxes::build(
+                MessageBoxes::Kind::Plain, Form1,
+                SendTexts::fileSummary(QStringLiteral("/home/tech/韌體/update-v2.bin"), 48213,
+                                       48213, false));
+        ok = save(box.get(), dir, "telvix-message.png") && ok;
+    }
     Forms::destroyAll();
     return ok ? 0 : 1;
 }

@@ -11,8 +11,18 @@
 #include "serial/PortSettings.h"
 #include "ui_Telvixmain1.h"
 
+#include "main/Translations.h"
 #include "main/TrafficView.h"
+
+#include <QAccessible>
 #include <QAction>
+#include <QFile>
+#include <QFontInfo>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTextDocument>
 #include <QFontDialog>
 #include <QMenu>
 #include <QMenuBar>
@@ -73,7 +83,10 @@ private slots:
     void menuItems();
     void displayModeCommands();
     void clearCommand();
+    void fontCommand_data();
     void fontCommand();
+    void messageBoxLooks();
+    void qtDialogsSpeakChinese();
     void modeFrameSwitchesItsColumn_data();
     void modeFrameSwitchesItsColumn();
     void modeEndRestoresColourOfItsStart();
@@ -105,6 +118,12 @@ void TestMainWindow::startUpState()
     QVERIFY(ui.Panel1->y() < ui.StatusBar1->y());
     QVERIFY(ui.StatusBar1->y() < ui.Panel6->y());
     QCOMPARE(ui.Panel6->geometry().bottom(), Form1->centralWidget()->height() - 1);
+    // The status panels end inside the window.
+    auto *lastPanel = ui.StatusBar1->findChild<QLabel *>(QStringLiteral("StatusPanel2"));
+    QVERIFY(lastPanel);
+    QVERIFY(lastPanel->geometry().right() < ui.StatusBar1->width());
+    QCOMPARE(ui.StatusBar1->findChild<QLabel *>(QStringLiteral("StatusPanel0"))->width(), 200);
+    QCOMPARE(ui.StatusBar1->findChild<QLabel *>(QStringLiteral("StatusPanel1"))->width(), 150);
     for (const QString &name : allTableControls())
         QVERIFY2(controlEnabled(name), qPrintable(name));
 }
@@ -235,23 +254,94 @@ void TestMainWindow::clearCommand()
     ModeState::TRModeActive = 0;
 }
 
+void TestMainWindow::fontCommand_data()
+{
+    QTest::addColumn<bool>("terminalBox");
+    QTest::newRow("display (字型)") << false;
+    QTest::newRow("message box (下方訊息字型)") << true;
+}
+
 void TestMainWindow::fontCommand()
 {
+    QFETCH(bool, terminalBox);
     Ui::TForm1 &ui = *Form1->form();
-    const QFont before = ui.Memo1->font();
+    QWidget *box = terminalBox ? static_cast<QWidget *>(ui.Memo2) : ui.Memo1;
+    const auto openDialog = [&] {
+        if (terminalBox)
+            ui.MessageFontColorButton->click();
+        else
+            ui.FontsMenubar->trigger();
+    };
+    const QFont before = box->font();
     answerNextModal([](QWidget *w) { static_cast<QDialog *>(w)->reject(); });
-    ui.FontsMenubar->trigger();
-    QCOMPARE(ui.Memo1->font(), before);
+    openDialog();
+    QCOMPARE(box->font(), before);
+
+    // OK without a change keeps the font exactly: its family is a substitution the dialog does
+    // not list, so the dialog is shown what really draws it.
+    QString offeredFamily;
+    answerNextModal([&offeredFamily](QWidget *w) {
+        auto *dialog = qobject_cast<QFontDialog *>(w);
+        offeredFamily = dialog->currentFont().family();
+        dialog->accept();
+    });
+    openDialog();
+    QCOMPARE(offeredFamily, QFontInfo(before).family());
+    QCOMPARE(box->font(), before);
+    QCOMPARE(box->font().family(), before.family());
+    QCOMPARE(box->font().pixelSize(), before.pixelSize());
 
     answerNextModal([](QWidget *w) {
         auto *dialog = qobject_cast<QFontDialog *>(w);
         dialog->setCurrentFont(QFont(QStringLiteral("DejaVu Sans"), 20));
         dialog->accept();
     });
-    ui.FontsMenubar->trigger();
-    QCOMPARE(ui.Memo1->font(), Form1->FontDialog1->selectedFont());
-    QCOMPARE(ui.Memo1->font().pointSize(), 20);
-    QVERIFY(ui.Memo1->font() != before);
+    openDialog();
+    QCOMPARE(box->font(), Form1->FontDialog1->selectedFont());
+    QCOMPARE(box->font().pointSize(), 20);
+    QVERIFY(box->font() != before);
+}
+
+void TestMainWindow::messageBoxLooks()
+{
+    const QString text = QStringLiteral("檔案名稱 : /tmp/a.bin\n檔案大小 : 3\n總共傳送 : 3\n傳送完畢!");
+    for (const MessageBoxes::Kind kind : {Kind::Plain, Kind::Error}) {
+        const std::unique_ptr<QMessageBox> box = MessageBoxes::build(kind, Form1, text);
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+        QCOMPARE(box->windowTitle(), QStringLiteral("TELVIX"));
+        QCOMPARE(box->icon(), kind == Kind::Error ? QMessageBox::Critical : QMessageBox::NoIcon);
+        QCOMPARE(box->button(QMessageBox::Ok)->text(), QStringLiteral("確定"));
+        // Room for a window manager's title bar to show the title whole.
+        QVERIFY(box->width() >= box->fontMetrics().horizontalAdvance(box->windowTitle()) + 150);
+        // The lines stand apart, and read as the text they were given.
+        auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+        QVERIFY(label);
+        QVERIFY(label->text().contains(QStringLiteral("line-height")));
+        QTextDocument doc;
+        doc.setHtml(label->text());
+        QCOMPARE(doc.toPlainText().replace(QChar::LineSeparator, u'\n'), text);
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(label);
+        QCOMPARE(iface->text(QAccessible::Name).replace(QChar::LineSeparator, u'\n'), text);
+        box->hide();
+    }
+    // Text that looks like markup stays text.
+    const std::unique_ptr<QMessageBox> box =
+            MessageBoxes::build(Kind::Plain, Form1, QStringLiteral("<b>1 < 2 & 3</b>"));
+    QTextDocument doc;
+    doc.setHtml(box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))->text());
+    QCOMPARE(doc.toPlainText(), QStringLiteral("<b>1 < 2 & 3</b>"));
+}
+
+void TestMainWindow::qtDialogsSpeakChinese()
+{
+    if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath)
+                       + QStringLiteral("/qtbase_zh_TW.qm")))
+        QSKIP("Qt's translations (qt6-translations-l10n) are not installed");
+    QVERIFY(Translations::install());
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+    QCOMPARE(QCoreApplication::translate("QFontDialog", "Select Font"),
+             QStringLiteral("選擇字型"));
 }
 
 void TestMainWindow::modeFrameSwitchesItsColumn_data()

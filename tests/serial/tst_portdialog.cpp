@@ -13,6 +13,7 @@
 #include "ui_Telvixmain1.h"
 #include "ui_Telvixmain2.h"
 
+#include <QApplication>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -50,6 +51,13 @@ void runPortDialog(const Edits &e, const char *button = "BitBtn1")
     Form1->form()->Rs232ConfigButton->click();
 }
 
+// Where a user clicks a row of the port list: on its COM number.
+QPoint rowStart(QTreeWidget *list, QTreeWidgetItem *item)
+{
+    const QRect row = list->visualItemRect(item);
+    return {row.left() + 8, row.center().y()};
+}
+
 // Opens the port as a mode start would, and gives it back.
 bool openAndClose()
 {
@@ -70,6 +78,7 @@ private slots:
     void cleanupTestCase() { tearDownForms(); }
 
     void dialogLayout();
+    void choosingFromTheList();
     void okApplies_data();
     void okApplies();
     void cancelKeepsEditsInDialog();
@@ -385,6 +394,55 @@ void TestPortDialog::heldPortFailsToOpen()
     QCOMPARE(boxes.lastText(), pty.slavePath() + QStringLiteral(" 埠,無法開啟"));
     serial::closePort(other.fd);
     QVERIFY(openAndClose());
+}
+
+void TestPortDialog::choosingFromTheList()
+{
+    FakeSysfs sys;
+    sys.addUart(0);
+    sys.addUsbSerial(QStringLiteral("ttyUSB0"), QStringLiteral("Prolific Technology Inc."),
+                     QStringLiteral("USB-Serial Controller with a long product name"),
+                     QStringLiteral("0123456789ABCDEF"));
+    serial::CurrentScanRoots = sys.roots();
+    answerNextModal([](QWidget *w) {
+        auto *dialog = qobject_cast<TForm2 *>(w);
+        Ui::TForm2 &ui = *dialog->form();
+        // The number is where typing goes at once.
+        QCOMPARE(QApplication::focusWidget(), ui.ComPortEdit);
+        QTreeWidget *list = ui.PortListView;
+        // Every description is shown whole: the list scrolls rather than cut it.
+        for (int row = 0; row < list->topLevelItemCount(); ++row) {
+            QTreeWidgetItem *item = list->topLevelItem(row);
+            for (int column = 0; column < 3; ++column) {
+                const int needed = list->fontMetrics().horizontalAdvance(item->text(column));
+                QVERIFY2(list->columnWidth(column) >= needed, qPrintable(item->text(column)));
+                QVERIFY(item->toolTip(column).contains(column == 0 ? item->text(1)
+                                                                  : item->text(column)));
+            }
+        }
+        // One click takes the port's number; the dialog stays for the rest.
+        QTreeWidgetItem *usb = list->topLevelItem(1);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowStart(list, usb));
+        QCOMPARE(ui.ComPortEdit->text(), QStringLiteral("2"));
+        QVERIFY(dialog->isVisible());
+        // A double click takes it and confirms.
+        QTreeWidgetItem *onboard = list->topLevelItem(0);
+        const QPoint at = rowStart(list, onboard);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    });
+    Form1->form()->Rs232ConfigButton->click();
+    QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM1 = 9600 , N , 8 , 1"));
+
+    // Confirmed by double click from COM1 to COM2.
+    answerNextModal([](QWidget *w) {
+        QTreeWidget *list = qobject_cast<TForm2 *>(w)->form()->PortListView;
+        const QPoint at = rowStart(list, list->topLevelItem(1));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    });
+    Form1->form()->Rs232ConfigButton->click();
+    QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM2 = 9600 , N , 8 , 1"));
 }
 
 QTEST_MAIN(TestPortDialog)
