@@ -29,13 +29,7 @@ std::string devicePathForSettings()
 
 QString permissionAdvice(const std::string &path)
 {
-    const serial::GroupFacts facts = serial::groupFactsFor(path);
-    if (facts.deviceGroup.empty())
-        return {};
-    const PermissionHint::Kind kind =
-            PermissionHint::classify(facts.processInGroup, facts.listedInGroupFile);
-    return PermissionHint::text(kind, QString::fromStdString(facts.deviceGroup),
-                                QString::fromStdString(facts.userName));
+    return PermissionHint::text(serial::hintFacts(serial::groupFactsFor(path)));
 }
 
 } // namespace

@@ -26,7 +26,7 @@ std::vector<std::string_view> splitFields(std::string_view line, char separator)
     }
 }
 
-bool parseGid(std::string_view text, long long &gid)
+bool parseId(std::string_view text, long long &gid)
 {
     if (text.empty() || text.size() > 10)
         return false;
@@ -40,20 +40,20 @@ bool parseGid(std::string_view text, long long &gid)
     return true;
 }
 
-bool processHasGroup(gid_t gid)
+// The name a colon-separated database file (group or passwd format) gives to an id.
+std::string nameInFile(const std::string &file, long long id)
 {
-    if (getegid() == gid)
-        return true;
-    const int count = getgroups(0, nullptr);
-    if (count <= 0)
-        return false;
-    std::vector<gid_t> groups(size_t(count) + 1);
-    const int got = getgroups(int(groups.size()), groups.data());
-    for (int i = 0; i < got; ++i) {
-        if (groups[size_t(i)] == gid)
-            return true;
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const auto fields = splitFields(line, ':');
+        long long fileId = -1;
+        if (fields.size() >= 3 && !fields[0].empty() && parseId(fields[2], fileId) && fileId == id)
+            return std::string(fields[0]);
     }
-    return false;
+    return {};
 }
 
 } // namespace
@@ -73,7 +73,7 @@ bool groupFileListsUser(const std::string &groupFile, const std::string &groupNa
         if (fields.size() < 4 || fields[0] != groupName)
             continue;
         long long gid = -1;
-        if (primaryGid >= 0 && parseGid(fields[2], gid) && gid == primaryGid)
+        if (primaryGid >= 0 && parseId(fields[2], gid) && gid == primaryGid)
             return true;
         if (userName.empty())
             continue;
@@ -89,28 +89,71 @@ bool groupFileListsUser(const std::string &groupFile, const std::string &groupNa
     return false;
 }
 
-GroupFacts groupFactsFor(const std::string &devicePath, const std::string &groupFile)
+Identity currentIdentity()
+{
+    Identity who;
+    if (const passwd *pw = getpwuid(geteuid())) {
+        who.userName = pw->pw_name ? pw->pw_name : "";
+        who.primaryGroupId = pw->pw_gid;
+    }
+    who.groupIds.push_back(getegid());
+    const int count = getgroups(0, nullptr);
+    if (count > 0) {
+        std::vector<gid_t> groups(size_t(count) + 1);
+        const int got = getgroups(int(groups.size()), groups.data());
+        for (int i = 0; i < got; ++i)
+            who.groupIds.push_back(groups[size_t(i)]);
+    }
+    return who;
+}
+
+GroupFacts groupFactsOf(const struct stat &node, const Identity &who, const std::string &groupFile,
+                        const std::string &passwdFile)
 {
     GroupFacts facts;
-    long long primaryGid = -1;
-    if (const passwd *pw = getpwuid(geteuid())) {
-        facts.userName = pw->pw_name ? pw->pw_name : "";
-        primaryGid = pw->pw_gid;
+    facts.userName = who.userName;
+    facts.deviceGroupId = node.st_gid;
+    facts.mode = unsigned(node.st_mode) & 07777u;
+    facts.deviceGroup = nameInFile(groupFile, node.st_gid);
+    if (facts.deviceGroup.empty()) {
+        const group *gr = getgrgid(node.st_gid);
+        facts.deviceGroup = gr && gr->gr_name ? gr->gr_name : std::to_string(node.st_gid);
     }
-
-    struct stat st
-    { };
-    if (stat(devicePath.c_str(), &st) != 0)
-        return facts;
-    if (const group *gr = getgrgid(st.st_gid); gr && gr->gr_name)
-        facts.deviceGroup = gr->gr_name;
-    else
-        facts.deviceGroup = std::to_string(st.st_gid);
-
-    facts.processInGroup = processHasGroup(st.st_gid);
-    facts.listedInGroupFile = (primaryGid >= 0 && primaryGid == (long long)st.st_gid)
+    facts.deviceOwner = nameInFile(passwdFile, node.st_uid);
+    if (facts.deviceOwner.empty()) {
+        const passwd *pw = getpwuid(node.st_uid);
+        facts.deviceOwner = pw && pw->pw_name ? pw->pw_name : std::to_string(node.st_uid);
+    }
+    for (long long id : who.groupIds)
+        facts.processInGroup = facts.processInGroup || id == (long long)node.st_gid;
+    facts.listedInGroupFile = who.primaryGroupId == (long long)node.st_gid
             || groupFileListsUser(groupFile, facts.deviceGroup, facts.userName);
     return facts;
+}
+
+PermissionHint::Facts hintFacts(const GroupFacts &facts)
+{
+    PermissionHint::Facts hint;
+    hint.owner = QString::fromStdString(facts.deviceOwner);
+    hint.group = QString::fromStdString(facts.deviceGroup);
+    hint.groupId = facts.deviceGroupId;
+    hint.mode = facts.mode;
+    hint.processInGroup = facts.processInGroup;
+    hint.listedInGroupFile = facts.listedInGroupFile;
+    hint.user = QString::fromStdString(facts.userName);
+    return hint;
+}
+
+GroupFacts groupFactsFor(const std::string &devicePath, const std::string &groupFile)
+{
+    struct stat st
+    { };
+    if (stat(devicePath.c_str(), &st) != 0) {
+        GroupFacts facts;
+        facts.userName = currentIdentity().userName;
+        return facts;
+    }
+    return groupFactsOf(st, currentIdentity(), groupFile);
 }
 
 } // namespace serial

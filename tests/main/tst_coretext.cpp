@@ -15,6 +15,7 @@ private slots:
     void toInt32();
     void settingsTakeoverStopsAtBadBaud();
     void summaryUsesDevicePath();
+    void permissionAdvice_data();
     void permissionAdvice();
 };
 
@@ -83,22 +84,80 @@ void TestCoreText::summaryUsesDevicePath()
     PortSettings::reset();
 }
 
+void TestCoreText::permissionAdvice_data()
+{
+    QTest::addColumn<QString>("owner");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<int>("groupId");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("inGroup");
+    QTest::addColumn<bool>("listed");
+    QTest::addColumn<int>("kind");
+    using K = PermissionHint::Kind;
+    QTest::newRow("dialout, not a member") << "root" << "dialout" << 20 << 0660 << false << false
+                                           << int(K::NotInGroup);
+    QTest::newRow("dialout, added since login")
+            << "root" << "dialout" << 20 << 0660 << false << true << int(K::LoginOlder);
+    QTest::newRow("dialout, member already") << "root" << "dialout" << 20 << 0660 << true << true
+                                             << int(K::None);
+    QTest::newRow("uucp gives rw too") << "root" << "uucp" << 10 << 0660 << false << false
+                                       << int(K::NotInGroup);
+    QTest::newRow("root-only device") << "root" << "root" << 0 << 0600 << false << false
+                                      << int(K::AskAdministrator);
+    QTest::newRow("group may only read") << "root" << "dialout" << 20 << 0640 << false << false
+                                         << int(K::AskAdministrator);
+    QTest::newRow("group without rights") << "root" << "dialout" << 20 << 0600 << true << true
+                                          << int(K::AskAdministrator);
+    QTest::newRow("disk group") << "root" << "disk" << 6 << 0660 << false << false
+                                << int(K::AskAdministrator);
+    QTest::newRow("sudo group") << "root" << "sudo" << 27 << 0660 << false << true
+                                << int(K::AskAdministrator);
+    QTest::newRow("a renamed group 0") << "root" << "system" << 0 << 0660 << false << false
+                                       << int(K::AskAdministrator);
+    QTest::newRow("owner is a user") << "ann" << "ann" << 1000 << 0600 << false << false
+                                     << int(K::AskAdministrator);
+    QTest::newRow("node not examined") << "" << "" << -1 << 0 << false << false << int(K::None);
+}
+
 void TestCoreText::permissionAdvice()
 {
-    using PermissionHint::Kind;
-    QCOMPARE(PermissionHint::classify(true, true), Kind::None);
-    QCOMPARE(PermissionHint::classify(true, false), Kind::None);
-    QCOMPARE(PermissionHint::classify(false, false), Kind::NotInGroup);
-    QCOMPARE(PermissionHint::classify(false, true), Kind::LoginOlder);
-    const QString join = PermissionHint::text(Kind::NotInGroup, QStringLiteral("dialout"),
-                                              QStringLiteral("ann"));
-    QVERIFY(join.contains(QStringLiteral("sudo adduser ann dialout")));
-    const QString relogin = PermissionHint::text(Kind::LoginOlder, QStringLiteral("dialout"),
-                                                 QStringLiteral("ann"));
-    QVERIFY(relogin.contains(QStringLiteral("登出")));
-    QVERIFY(!relogin.contains(QStringLiteral("adduser")));
-    QVERIFY(PermissionHint::text(Kind::None, QStringLiteral("dialout"), QStringLiteral("ann"))
-                    .isEmpty());
+    QFETCH(QString, owner);
+    QFETCH(QString, group);
+    QFETCH(int, groupId);
+    QFETCH(int, mode);
+    QFETCH(bool, inGroup);
+    QFETCH(bool, listed);
+    QFETCH(int, kind);
+    PermissionHint::Facts facts;
+    facts.owner = owner;
+    facts.group = group;
+    facts.groupId = groupId;
+    facts.mode = unsigned(mode);
+    facts.processInGroup = inGroup;
+    facts.listedInGroupFile = listed;
+    facts.user = QStringLiteral("ann");
+    QCOMPARE(int(PermissionHint::classify(facts)), kind);
+
+    const QString advice = PermissionHint::text(facts);
+    switch (PermissionHint::Kind(kind)) {
+    case PermissionHint::Kind::NotInGroup:
+        QVERIFY(advice.contains(QStringLiteral("sudo adduser ann ") + group));
+        break;
+    case PermissionHint::Kind::LoginOlder:
+        QVERIFY(advice.contains(QStringLiteral("登出")));
+        QVERIFY(!advice.contains(QStringLiteral("adduser")));
+        break;
+    case PermissionHint::Kind::AskAdministrator:
+        // Never advice that hands out more than the device, nor advice that cannot help.
+        QVERIFY(!advice.contains(QStringLiteral("adduser")));
+        QVERIFY(advice.contains(owner + u':' + group));
+        QVERIFY(advice.contains(QString::asprintf("%04o", mode)));
+        QVERIFY(advice.contains(QStringLiteral("udev")));
+        break;
+    case PermissionHint::Kind::None:
+        QVERIFY(advice.isEmpty());
+        break;
+    }
 }
 
 QTEST_APPLESS_MAIN(TestCoreText)

@@ -71,6 +71,8 @@ private slots:
 
     void groupFile_data();
     void groupFile();
+    void groupFactsOfFakeNode_data();
+    void groupFactsOfFakeNode();
     void groupFactsOfNode_data();
     void groupFactsOfNode();
 
@@ -579,6 +581,73 @@ void PortScanTest::groupFactsOfNode()
     QVERIFY(missing.deviceGroup.empty());
     QVERIFY(!missing.processInGroup);
     QVERIFY(!missing.listedInGroupFile);
+}
+
+void PortScanTest::groupFactsOfFakeNode_data()
+{
+    QTest::addColumn<int>("uid");
+    QTest::addColumn<int>("gid");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QList<int>>("processGroups");
+    QTest::addColumn<QString>("owner");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<bool>("inGroup");
+    QTest::addColumn<bool>("listed");
+    QTest::addColumn<int>("kind");
+    using K = PermissionHint::Kind;
+    QTest::newRow("root:root 0600") << 0 << 0 << 0600 << QList<int> {1000} << "root"
+                                    << "root" << false << false << int(K::AskAdministrator);
+    QTest::newRow("root:dialout 0660, listed") << 0 << 20 << 0660 << QList<int> {1000} << "root"
+                                               << "dialout" << false << true << int(K::LoginOlder);
+    QTest::newRow("root:dialout 0660, in group") << 0 << 20 << 0660 << QList<int> {1000, 20}
+                                                 << "root"
+                                                 << "dialout" << true << true << int(K::None);
+    QTest::newRow("root:plugdev 0660") << 0 << 46 << 0660 << QList<int> {1000} << "root"
+                                       << "plugdev" << false << false << int(K::NotInGroup);
+    QTest::newRow("tech:disk 0660") << 1001 << 6 << 0660 << QList<int> {1000} << "tech"
+                                    << "disk" << false << false << int(K::AskAdministrator);
+    QTest::newRow("unnamed ids") << 4242 << 4343 << 0660 << QList<int> {1000} << "4242"
+                                 << "4343" << false << false << int(K::NotInGroup);
+}
+
+void PortScanTest::groupFactsOfFakeNode()
+{
+    QFETCH(int, uid);
+    QFETCH(int, gid);
+    QFETCH(int, mode);
+    QFETCH(QList<int>, processGroups);
+
+    const QString groupFile = m_dir.filePath("fake-group");
+    const QString passwdFile = m_dir.filePath("fake-passwd");
+    QFile g(groupFile);
+    QVERIFY(g.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    g.write("root:x:0:\ndisk:x:6:\ndialout:x:20:ann\nplugdev:x:46:bob\nann:x:1000:\n");
+    g.close();
+    QFile p(passwdFile);
+    QVERIFY(p.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    p.write("root:x:0:0:root:/root:/bin/sh\nann:x:1000:1000::/home/ann:/bin/sh\n"
+            "tech:x:1001:1001::/home/tech:/bin/sh\n");
+    p.close();
+
+    struct stat node
+    { };
+    node.st_uid = uid_t(uid);
+    node.st_gid = gid_t(gid);
+    node.st_mode = S_IFCHR | mode_t(mode);
+    serial::Identity ann;
+    ann.userName = "ann";
+    ann.primaryGroupId = 1000;
+    for (int id : processGroups)
+        ann.groupIds.push_back(id);
+    const serial::GroupFacts facts = serial::groupFactsOf(node, ann, groupFile.toStdString(),
+                                                          passwdFile.toStdString());
+    QTEST(QString::fromStdString(facts.deviceOwner), "owner");
+    QTEST(QString::fromStdString(facts.deviceGroup), "group");
+    QTEST(facts.processInGroup, "inGroup");
+    QTEST(facts.listedInGroupFile, "listed");
+    QCOMPARE(facts.mode, unsigned(mode));
+
+    QTEST(int(PermissionHint::classify(serial::hintFacts(facts))), "kind");
 }
 
 QTEST_GUILESS_MAIN(PortScanTest)
