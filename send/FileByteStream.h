@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 // A file read as a stream of bytes for sending: through a small buffer, never held whole, with
 // 64-bit sizes and positions. A file that shrinks or is replaced meanwhile simply ends sooner.
+// A named pipe or a device has no end until its writer says so: while it has nothing yet, the
+// stream waits for its next byte (in short slices, through the wait hook) instead of ending.
 #pragma once
 
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <sys/types.h>
 
@@ -21,8 +24,8 @@ public:
     bool isOpen() const { return m_fd >= 0; }
     void close();
 
-    // The next byte 0..255, or -1 at the end of the file or once it can no longer be read;
-    // failed() tells the two apart.
+    // The next byte 0..255, or -1 at the end of the file, once it can no longer be read, or
+    // when the wait hook gave up; failed() and stopped() tell these apart.
     int next()
     {
         if (m_pos == m_end && !refill())
@@ -38,6 +41,14 @@ public:
     bool failed() const { return m_error != 0; }
     // The errno of that read; 0 while none failed.
     int error() const { return m_error; }
+    // True once the wait hook gave up waiting for a byte. Cleared by open().
+    bool stopped() const { return m_stopped; }
+
+    // Runs about every WaitSliceMs while a pipe or device has nothing yet (events get their
+    // turn there); returning false gives up: next() then returns -1.
+    using WaitHook = std::function<bool()>;
+    void setWaitHook(WaitHook hook) { m_wait = std::move(hook); }
+    static constexpr int WaitSliceMs = 20;
 
     static constexpr size_t BufferSize = 64 * 1024;
 
@@ -49,9 +60,14 @@ public:
 
 private:
     bool refill();
+    bool writerGone() const;
+    bool waitForMore(bool &pollSaidReady);
 
     int m_fd = -1;
     int m_error = 0;
+    bool m_stopped = false;
+    bool m_fifo = false;
+    WaitHook m_wait;
     std::unique_ptr<uint8_t[]> m_buffer;
     size_t m_pos = 0;
     size_t m_end = 0;

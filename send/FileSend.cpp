@@ -118,6 +118,12 @@ void TForm1::Send_FileContentMenuBarClick()
         }
     };
 
+    // A pipe or device with nothing yet waits for its next byte; Break still ends it.
+    file.setWaitHook([&sender] {
+        sender.dispatchEvents();
+        return ModeState::BreakRequested == 0;
+    });
+
     sendString(*head);
 
     int64_t sent = 0;

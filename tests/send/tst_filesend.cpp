@@ -12,6 +12,7 @@
 #include "ui_Telvixmain1.h"
 #include "ui_Telvixmain3.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QTemporaryDir>
@@ -19,6 +20,12 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using MessageBoxes::Kind;
@@ -167,6 +174,8 @@ private slots:
     void breakInFile_data();
     void breakInFile();
     void fileOverTwoGiBShowsTrueSize();
+    void namedPipeWaitsForItsWriter_data();
+    void namedPipeWaitsForItsWriter();
     void fileChangesDuringSend_data();
     void fileChangesDuringSend();
     void badDelayOrString_data();
@@ -307,6 +316,76 @@ void TestFileSend::breakInFile()
     QVERIFY(got.mid(1) == content.left(sent));
     QCOMPARE(watch.seen.text, summary(path, fileSize, sent, true));
     QCOMPARE(watch.seen.panel, QStringLiteral("傳送(檔案內容)..%1/%2").arg(sent - 1).arg(fileSize));
+    verifyIdleAgain(pty);
+}
+
+void TestFileSend::namedPipeWaitsForItsWriter_data()
+{
+    QTest::addColumn<bool>("breakWhileQuiet");
+    QTest::newRow("a slow writer, to its end") << false;
+    QTest::newRow("Break while the writer is quiet") << true;
+}
+
+void TestFileSend::namedPipeWaitsForItsWriter()
+{
+    // A pipe that has nothing at the moment has not ended: its writer comes with more, and only
+    // closing it is the end. Break ends the wait at once.
+    QFETCH(bool, breakWhileQuiet);
+    signal(SIGPIPE, SIG_IGN); // a writer left over by a failure must not end the test program
+    Pty pty;
+    LineCollector line(pty.masterFd());
+    usePort(pty.slavePath());
+    const QString fifo = m_dir.filePath(QStringLiteral("pipe"));
+    QFile::remove(fifo);
+    QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    QByteArray content;
+    for (int i = 0; i < 5000; ++i)
+        content += char((i * 13 + 5) & 0xFF);
+    const int quietAfter = breakWhileQuiet ? 1000 : int(content.size());
+
+    std::atomic<bool> release {false};
+    std::thread writer([&] {
+        // Waits for the send to open the pipe (without blocking, so a failing send cannot
+        // leave this thread stuck), then writes 100 bytes every 10 ms.
+        int fd = -1;
+        for (int tries = 0; fd < 0 && tries < 1000; ++tries) {
+            fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (fd < 0)
+            return;
+        fcntl(fd, F_SETFL, 0);
+        for (int at = 0; at < quietAfter; at += 100) {
+            if (::write(fd, content.constData() + at, 100) != 100)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        while (breakWhileQuiet && !release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ::close(fd);
+    });
+    SummaryWatch watch;
+    QElapsedTimer sinceQuiet;
+    if (breakWhileQuiet)
+        breakWhen([&] {
+            if (line.count() < 1 + quietAfter)
+                return false;
+            sinceQuiet.start();
+            return true;
+        });
+    runFileSend(fifo, Confirm {QStringLiteral("H"), QStringLiteral("E")});
+    const qint64 breakTook = breakWhileQuiet ? sinceQuiet.elapsed() : 0;
+    release = true;
+    writer.join();
+    line.settle(50);
+
+    const QByteArray sent = content.left(quietAfter);
+    QCOMPARE(line.bytes(), 'H' + sent + (breakWhileQuiet ? "" : "E"));
+    // A pipe's size is what the file system says of it: nothing.
+    QCOMPARE(watch.seen.text, summary(fifo, 0, sent.size(), breakWhileQuiet));
+    if (breakWhileQuiet)
+        QVERIFY2(breakTook < 1000, qPrintable(QString::number(breakTook)));
     verifyIdleAgain(pty);
 }
 
