@@ -2,8 +2,11 @@
 #include "SerialLine.h"
 #include "SerialSpeed2.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <mutex>
+#include <vector>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -120,6 +123,34 @@ void makeRaw(termios &t)
     t.c_cc[VTIME] = 0;
 }
 
+// The descriptors whose exclusive flag this program set. Only that flag is cleared again: a
+// port another program holds with TIOCEXCL (which root passes) keeps its claim when we close.
+std::mutex exclusiveMutex;
+std::vector<int> exclusiveOurs;
+
+void claimExclusive(int fd)
+{
+    int already = 0;
+    if (ioctl(fd, TIOCGEXCL, &already) == 0 && already != 0)
+        return;
+    if (ioctl(fd, TIOCEXCL) != 0)
+        return;
+    const std::lock_guard lock(exclusiveMutex);
+    exclusiveOurs.push_back(fd);
+}
+
+void releaseExclusive(int fd)
+{
+    {
+        const std::lock_guard lock(exclusiveMutex);
+        const auto it = std::find(exclusiveOurs.begin(), exclusiveOurs.end(), fd);
+        if (it == exclusiveOurs.end())
+            return;
+        exclusiveOurs.erase(it);
+    }
+    ioctl(fd, TIOCNXCL);
+}
+
 } // namespace
 
 OpenResult openPort(const std::string &path)
@@ -150,7 +181,7 @@ OpenResult openPort(const std::string &path)
         t.c_cflag |= CLOCAL;
         setAttr(fd, t);
     }
-    ioctl(fd, TIOCEXCL);
+    claimExclusive(fd);
     return {fd, 0};
 }
 
@@ -160,7 +191,7 @@ void closePort(int fd)
         return;
     // A pty slave's tty outlives this descriptor while the master is open, and with it the
     // exclusive flag: the next unprivileged open would fail with EBUSY.
-    ioctl(fd, TIOCNXCL);
+    releaseExclusive(fd);
     flock(fd, LOCK_UN);
     ::close(fd);
 }

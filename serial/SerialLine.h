@@ -38,11 +38,13 @@ struct OpenResult
 };
 
 // open(O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC), CLOCAL, then the exclusive claim
-// (flock LOCK_EX|LOCK_NB and TIOCEXCL). A port that another process or another descriptor
-// of ours holds fails with EBUSY/EWOULDBLOCK. The descriptor stays non-blocking.
+// (flock LOCK_EX|LOCK_NB and TIOCEXCL, unless the tty has that flag already). A port that
+// another process or another descriptor of ours holds fails with EBUSY/EWOULDBLOCK. The
+// descriptor stays non-blocking.
 OpenResult openPort(const std::string &path);
 
-// Releases the exclusive claim and closes. Safe with -1.
+// Releases the exclusive claim (the TIOCEXCL flag only where openPort set it) and closes.
+// Safe with -1.
 void closePort(int fd);
 
 // tcgetattr plus the real speed (TCGETS2). False when the node is no terminal.

@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -129,6 +130,7 @@ private slots:
     void hardwareFlowKept();
     void exclusiveOpen_data();
     void exclusiveOpen();
+    void othersExclusiveFlagKept();
     void hangUpToldApartFromSilence();
     void fullBuffer_data();
     void fullBuffer();
@@ -424,6 +426,40 @@ void SerialLineTest::exclusiveOpen()
         serial::closePort(again.fd);
         QVERIFY2(again.fd >= 0, strerror(again.error));
     }
+}
+
+void SerialLineTest::othersExclusiveFlagKept()
+{
+    // Another program holds the port with TIOCEXCL alone, as some do. Root passes that flag;
+    // closing the port again must leave the other program's claim in place.
+    if (geteuid() != 0)
+        QSKIP("only root can open a port that another program holds with TIOCEXCL");
+    Pty pty;
+    const std::string path = pty.slavePath().toStdString();
+    const int other = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(other >= 0);
+    QVERIFY(ioctl(other, TIOCEXCL) == 0);
+
+    const serial::OpenResult ours = serial::openPort(path);
+    QVERIFY2(ours.fd >= 0, strerror(ours.error));
+    serial::closePort(ours.fd);
+    int exclusive = 0;
+    QVERIFY(ioctl(other, TIOCGEXCL, &exclusive) == 0);
+    QCOMPARE(exclusive, 1);
+    ioctl(other, TIOCNXCL); // the other program lets go as it leaves
+    ::close(other);
+
+    // Where the flag was ours, it goes again with our descriptor.
+    const serial::OpenResult mine = serial::openPort(path);
+    QVERIFY(mine.fd >= 0);
+    QVERIFY(ioctl(mine.fd, TIOCGEXCL, &exclusive) == 0);
+    QCOMPARE(exclusive, 1);
+    const int probe = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    serial::closePort(mine.fd);
+    QVERIFY(probe >= 0);
+    QVERIFY(ioctl(probe, TIOCGEXCL, &exclusive) == 0);
+    QCOMPARE(exclusive, 0);
+    ::close(probe);
 }
 
 void SerialLineTest::hangUpToldApartFromSilence()
