@@ -53,6 +53,8 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
             panels[i]->setMinimumWidth(PanelWidths[i] / 2);
         ui->StatusBar1->addWidget(panels[i], i < 2 ? 0 : 1);
     }
+    // As much room right of the last panel as left of the first, so that its border shows.
+    ui->StatusBar1->setContentsMargins(0, 0, 2, 0);
     panels[0]->setText(PortSettings::summaryText());
 
     FontDialog1 = new QFontDialog(this);

@@ -61,6 +61,7 @@ void TrafficView::fontChanged()
         }
         return int(a);
     });
+    m_charStep = fm.averageCharWidth() * 2;
     updateScrollBars();
     followCaret();
     viewport()->update();
@@ -318,7 +319,7 @@ void TrafficView::updateScrollBars()
         h->setRange(0, int(range / unit));
     }
     h->setPageStep(std::max(1, int(viewport()->width() / unit)));
-    h->setSingleStep(std::max(1, int(fontMetrics().averageCharWidth() * 2 / unit)));
+    h->setSingleStep(std::max(1, int(m_charStep / unit)));
 }
 
 bool TrafficView::caretInView() const

@@ -118,5 +118,6 @@ private:
     QElapsedTimer m_lastPaint;
     int m_lineHeight = 1;
     int m_ascent = 1;
+    int m_charStep = 1; // one click of the horizontal bar's arrows
     std::vector<int16_t> m_advances; // per UTF-16 unit, -1 until measured
 };
