@@ -22,6 +22,7 @@ public:
 
     void *interface_cast(QAccessible::InterfaceType type) override;
     QAccessible::State state() const override;
+    using QAccessibleWidget::text; // the name and description; text(int, int) is the content
 
     // QAccessibleTextInterface
     void selection(int selectionIndex, int *startOffset, int *endOffset) const override;
