@@ -99,11 +99,8 @@ void TrafficView::insertAtCaret(QStringView piece)
     if (a11y) {
         QAccessibleTextInsertEvent inserted(this, clampOffset(at), piece.toString());
         QAccessible::updateAccessibility(&inserted);
-        if (hadSelection) {
-            const int caret = clampOffset(m_text.offsetOf(m_text.caret()));
-            QAccessibleTextSelectionEvent selection(this, caret, caret);
-            QAccessible::updateAccessibility(&selection);
-        }
+        if (hadSelection)
+            notifySelection(); // output drops the selection
         notifyCaret();
     }
 }
@@ -183,13 +180,8 @@ void TrafficView::setCaret(TextPosition caret, bool keepAnchor)
     restartBlink();
     userChanged();
     if (QAccessible::isActive()) {
-        if (hadSelection || m_text.hasSelection()) {
-            const TextPosition from = std::min(m_text.caret(), m_text.anchor());
-            const TextPosition to = std::max(m_text.caret(), m_text.anchor());
-            QAccessibleTextSelectionEvent selection(this, clampOffset(m_text.offsetOf(from)),
-                                                    clampOffset(m_text.offsetOf(to)));
-            QAccessible::updateAccessibility(&selection);
-        }
+        if (hadSelection || m_text.hasSelection())
+            notifySelection();
         notifyCaret();
     }
 }
@@ -201,16 +193,22 @@ void TrafficView::setSelection(TextPosition anchor, TextPosition caret)
     restartBlink();
     viewport()->update();
     if (QAccessible::isActive()) {
-        const TextPosition from = std::min(m_text.caret(), m_text.anchor());
-        const TextPosition to = std::max(m_text.caret(), m_text.anchor());
-        QAccessibleTextSelectionEvent selection(this, clampOffset(m_text.offsetOf(from)),
-                                                clampOffset(m_text.offsetOf(to)));
-        QAccessible::updateAccessibility(&selection);
+        notifySelection();
         notifyCaret();
     }
 }
 
 void TrafficView::selectAll() { setSelection({}, m_text.endPosition()); }
+
+void TrafficView::notifySelection() const
+{
+    const TextPosition from = std::min(m_text.caret(), m_text.anchor());
+    const TextPosition to = std::max(m_text.caret(), m_text.anchor());
+    QAccessibleTextSelectionEvent selection(const_cast<TrafficView *>(this),
+                                            clampOffset(m_text.offsetOf(from)),
+                                            clampOffset(m_text.offsetOf(to)));
+    QAccessible::updateAccessibility(&selection);
+}
 
 void TrafficView::notifyCaret() const
 {

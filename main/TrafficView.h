@@ -104,6 +104,7 @@ private:
     void scheduleRepaint();
     // Edits through here tell assistive technology what changed.
     void edit(TextPosition from, TextPosition to, QStringView piece);
+    void notifySelection() const;
     void notifyCaret() const;
 
     TrafficText m_text;

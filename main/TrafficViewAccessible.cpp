@@ -178,65 +178,50 @@ QString TrafficViewAccessible::windowBoundary(Side side, int offset,
     return window.mid(bounds[item], bounds[item + 1] - bounds[item]);
 }
 
-QString TrafficViewAccessible::textBeforeOffset(int offset,
-                                                QAccessible::TextBoundaryType boundaryType,
-                                                int *startOffset, int *endOffset) const
+QString TrafficViewAccessible::item(Side side, int offset,
+                                    QAccessible::TextBoundaryType boundaryType, int *startOffset,
+                                    int *endOffset) const
 {
     *startOffset = *endOffset = -1;
+    const int count = characterCount();
     if (offset == -1)
-        offset = characterCount();
-    if (offset < 0 || offset > characterCount() || characterCount() == 0)
+        offset = count;
+    if (offset < 0 || offset > count || count == 0)
         return {};
     switch (boundaryType) {
     case QAccessible::LineBoundary:
     case QAccessible::ParagraphBoundary:
-        return lineBoundary(Side::Before, offset, startOffset, endOffset);
+        return lineBoundary(side, offset, startOffset, endOffset);
     case QAccessible::NoBoundary:
-        return {};
+        // The whole text is the one item: nothing stands before or after it.
+        if (side != Side::At)
+            return {};
+        *startOffset = 0;
+        *endOffset = count;
+        return text(0, count);
     default:
-        return windowBoundary(Side::Before, offset, boundaryType, startOffset, endOffset);
+        return windowBoundary(side, offset, boundaryType, startOffset, endOffset);
     }
+}
+
+QString TrafficViewAccessible::textBeforeOffset(int offset,
+                                                QAccessible::TextBoundaryType boundaryType,
+                                                int *startOffset, int *endOffset) const
+{
+    return item(Side::Before, offset, boundaryType, startOffset, endOffset);
 }
 
 QString TrafficViewAccessible::textAfterOffset(int offset,
                                                QAccessible::TextBoundaryType boundaryType,
                                                int *startOffset, int *endOffset) const
 {
-    *startOffset = *endOffset = -1;
-    if (offset == -1)
-        offset = characterCount();
-    if (offset < 0 || offset > characterCount() || characterCount() == 0)
-        return {};
-    switch (boundaryType) {
-    case QAccessible::LineBoundary:
-    case QAccessible::ParagraphBoundary:
-        return lineBoundary(Side::After, offset, startOffset, endOffset);
-    case QAccessible::NoBoundary:
-        return {};
-    default:
-        return windowBoundary(Side::After, offset, boundaryType, startOffset, endOffset);
-    }
+    return item(Side::After, offset, boundaryType, startOffset, endOffset);
 }
 
 QString TrafficViewAccessible::textAtOffset(int offset, QAccessible::TextBoundaryType boundaryType,
                                             int *startOffset, int *endOffset) const
 {
-    *startOffset = *endOffset = -1;
-    if (offset == -1)
-        offset = characterCount();
-    if (offset < 0 || offset > characterCount() || characterCount() == 0)
-        return {};
-    switch (boundaryType) {
-    case QAccessible::LineBoundary:
-    case QAccessible::ParagraphBoundary:
-        return lineBoundary(Side::At, offset, startOffset, endOffset);
-    case QAccessible::NoBoundary:
-        *startOffset = 0;
-        *endOffset = characterCount();
-        return text(0, *endOffset);
-    default:
-        return windowBoundary(Side::At, offset, boundaryType, startOffset, endOffset);
-    }
+    return item(Side::At, offset, boundaryType, startOffset, endOffset);
 }
 
 QRect TrafficViewAccessible::characterRect(int offset) const

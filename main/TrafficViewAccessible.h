@@ -57,6 +57,8 @@ private:
     enum class Side { Before, At, After };
     TrafficView *view() const;
     TextPosition position(int offset) const;
+    QString item(Side side, int offset, QAccessible::TextBoundaryType boundaryType,
+                 int *startOffset, int *endOffset) const;
     QString lineBoundary(Side side, int offset, int *startOffset, int *endOffset) const;
     QString windowBoundary(Side side, int offset, QAccessible::TextBoundaryType type,
                            int *startOffset, int *endOffset) const;

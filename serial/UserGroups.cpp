@@ -40,20 +40,34 @@ bool parseId(std::string_view text, long long &gid)
     return true;
 }
 
-// The name a colon-separated database file (group or passwd format) gives to an id.
-std::string nameInFile(const std::string &file, long long id)
+// Calls `take` with the fields of each record of a colon-separated database file (group or
+// passwd format) until it returns true; true when one did.
+template<typename Take>
+bool findRecord(const std::string &file, Take take)
 {
     std::ifstream in(file);
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        const auto fields = splitFields(line, ':');
-        long long fileId = -1;
-        if (fields.size() >= 3 && !fields[0].empty() && parseId(fields[2], fileId) && fileId == id)
-            return std::string(fields[0]);
+        if (take(splitFields(line, ':')))
+            return true;
     }
-    return {};
+    return false;
+}
+
+// The name such a file gives to an id.
+std::string nameInFile(const std::string &file, long long id)
+{
+    std::string name;
+    findRecord(file, [&](const std::vector<std::string_view> &fields) {
+        long long fileId = -1;
+        if (fields.size() < 3 || fields[0].empty() || !parseId(fields[2], fileId) || fileId != id)
+            return false;
+        name = fields[0];
+        return true;
+    });
+    return name;
 }
 
 } // namespace
@@ -63,20 +77,15 @@ bool groupFileListsUser(const std::string &groupFile, const std::string &groupNa
 {
     if (groupName.empty())
         return false;
-    std::ifstream in(groupFile);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        // name:password:gid:member,member
-        const auto fields = splitFields(line, ':');
+    // name:password:gid:member,member
+    return findRecord(groupFile, [&](const std::vector<std::string_view> &fields) {
         if (fields.size() < 4 || fields[0] != groupName)
-            continue;
+            return false;
         long long gid = -1;
         if (primaryGid >= 0 && parseId(fields[2], gid) && gid == primaryGid)
             return true;
         if (userName.empty())
-            continue;
+            return false;
         for (std::string_view member : splitFields(fields[3], ',')) {
             while (!member.empty() && (member.front() == ' ' || member.front() == '\t'))
                 member.remove_prefix(1);
@@ -85,8 +94,8 @@ bool groupFileListsUser(const std::string &groupFile, const std::string &groupNa
             if (member == userName)
                 return true;
         }
-    }
-    return false;
+        return false;
+    });
 }
 
 Identity currentIdentity()
