@@ -77,11 +77,10 @@ QByteArray makeData(const Workload &w)
 
 QString expectedText(const QByteArray &data, bool hex)
 {
-    DisplayFormatter::reset();
+    DisplayFormatter formatter;
+    formatter.setHexForm(hex);
     QString out;
-    for (char c : data)
-        DisplayFormatter::appendByte(uint8_t(c), hex, DisplaySettings {}, out);
-    DisplayFormatter::reset();
+    formatter.append(data, out);
     return out;
 }
 
@@ -139,17 +138,17 @@ int runWorkload(const Workload &w)
     const QByteArray data = makeData(w);
     qsizetype expectedCount = 0;
     {
-        DisplayFormatter::reset();
+        DisplayFormatter formatter;
+        formatter.setHexForm(w.hex);
         QString chunk;
         for (char c : data) {
-            DisplayFormatter::appendByte(uint8_t(c), w.hex, DisplaySettings {}, chunk);
+            formatter.appendByte(uint8_t(c), chunk);
             if (chunk.size() > 65536) {
                 expectedCount += chunk.size();
                 chunk.clear();
             }
         }
         expectedCount += chunk.size();
-        DisplayFormatter::reset();
     }
     Line line;
     PortSettings::DevicePathText = line.slave;

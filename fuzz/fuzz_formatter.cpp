@@ -12,15 +12,12 @@
 
 #include "main/Cp950.h"
 #include "main/DisplayFormatter.h"
-#include "main/ModeState.h"
 
 #include <QString>
 
 namespace {
 
 DisplaySettings fuzzedSettings;
-
-DisplaySettings currentFuzzedSettings() { return fuzzedSettings; }
 
 bool expectBreak(uint8_t b, bool hex)
 {
@@ -120,22 +117,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t cutSeed = in.take();
     const uint8_t formMask = in.take();
 
-    DisplayFormatter::setSettingsSource(currentFuzzedSettings);
-    DisplayFormatter::reset();
+    DisplayFormatter formatter;
+    formatter.setSettings(fuzzedSettings);
     uint8_t pending = 0;
     size_t hexBytes = 0, hexBreaks = 0, hexLength = 0;
     const uint8_t *payload = in.rest();
     fuzz::forEachPiece(in.restSize(), cutSeed, [&](size_t offset, size_t length, unsigned index) {
         const bool hex = (formMask >> (index % 8)) & 1;
-        ModeState::HexDisplayMode = hex ? 1 : 0;
+        formatter.setHexForm(hex);
         QString text;
-        DisplayFormatter::appendShown(payload + offset, length, text);
+        formatter.append(payload + offset, length, text);
         walk(payload + offset, length, hex, text, pending);
         // The form of a read never disturbs a pair that waits across it.
-        FUZZ_CHECK(DisplayFormatter::LeadBytePending == (pending != 0 ? 1 : 0));
-        FUZZ_CHECK(DisplayFormatter::PendingLeadBytes.size() == (pending != 0 ? 1 : 0));
+        FUZZ_CHECK(formatter.leadBytePending() == (pending != 0));
+        FUZZ_CHECK(formatter.pendingLeadBytes().size() == (pending != 0 ? 1 : 0));
         if (pending != 0)
-            FUZZ_CHECK(uint8_t(DisplayFormatter::PendingLeadBytes[0]) == pending);
+            FUZZ_CHECK(uint8_t(formatter.pendingLeadBytes()[0]) == pending);
         if (hex) {
             hexBytes += length;
             hexLength += size_t(text.size());
@@ -144,8 +141,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     });
     if (fuzzedSettings.hexStyle == HexStyle::HEXOnly)
         FUZZ_CHECK(hexLength == 3 * hexBytes + hexBreaks);
-
-    ModeState::HexDisplayMode = 0;
-    DisplayFormatter::setSettingsSource(nullptr);
     return 0;
 }

@@ -2,18 +2,24 @@
 #include "DisplayFormatter.h"
 
 #include "main/Cp950.h"
-#include "main/ModeState.h"
+#include "send/ControlCodes.h"
 
-namespace DisplayFormatter {
+#include <array>
 
 namespace {
 
-const char *const Names[32] = {
-        "<NULL>", "<SOH>", "<STX>", "<ETX>", "<EOT>", "<ENQ>", "<ACK>", "<BEL>",
-        "<BS>",   "<HT>",  "<LF>",  "<VT>",  "<FF>",  "<CR>",  "<SO>",  "<SI>",
-        "<DLE>",  "<DC1>", "<DC2>", "<DC3>", "<DC4>", "<NAK>", "<SYN>", "<ETB>",
-        "<CAN>",  "<EM>",  "<SUB>", "<ESC>", "<FS>",  "<GS>",  "<RS>",  "<US>",
-};
+// The names of the control-code table, as the display writes them; made once, since the
+// display asks for them per byte.
+const std::array<QString, ControlCodes::Count> &names()
+{
+    static const std::array<QString, ControlCodes::Count> table = [] {
+        std::array<QString, ControlCodes::Count> t;
+        for (int code = 0; code < ControlCodes::Count; ++code)
+            t[size_t(code)] = u'<' + QLatin1String(ControlCodes::entry(uint8_t(code)).name) + u'>';
+        return t;
+    }();
+    return table;
+}
 
 // DEL has no visible form of its own; the PC character set shows it as a house.
 constexpr char16_t DelGlyph = 0x2302;
@@ -32,7 +38,7 @@ void appendHex(uint8_t b, QString &out)
 void appendCharacterOf(uint8_t b, QString &out)
 {
     if (b < 0x20)
-        out += QLatin1String(Names[b]);
+        out += names()[b];
     else if (b == 0x7F)
         out += QChar(DelGlyph);
     else if (b >= 0x80)
@@ -41,8 +47,11 @@ void appendCharacterOf(uint8_t b, QString &out)
         out += QChar(char16_t(b));
 }
 
-void appendHexForm(uint8_t b, const DisplaySettings &s, QString &out)
+} // namespace
+
+void DisplayFormatter::appendHexForm(uint8_t b, QString &out) const
 {
+    const DisplaySettings &s = m_settings;
     switch (s.hexStyle) {
     case HexStyle::HEXOnly:
         appendHex(b, out);
@@ -65,14 +74,12 @@ void appendHexForm(uint8_t b, const DisplaySettings &s, QString &out)
         out += QChar(LineBreak);
 }
 
-} // namespace
-
-QString ControlCodeNames(uint8_t code)
+QString DisplayFormatter::ControlCodeNames(uint8_t code)
 {
-    return code < 32 ? QString::fromLatin1(Names[code]) : QString();
+    return code < ControlCodes::Count ? names()[code] : QString();
 }
 
-bool breaksLine(uint8_t b, const DisplaySettings &s)
+bool DisplayFormatter::breaksLine(uint8_t b, const DisplaySettings &s)
 {
     switch (s.lineBreakRule) {
     case LineBreakRule::LF:
@@ -87,56 +94,42 @@ bool breaksLine(uint8_t b, const DisplaySettings &s)
     return false;
 }
 
-void appendByte(uint8_t b, bool hex, const DisplaySettings &s, QString &out)
+void DisplayFormatter::appendByte(uint8_t b, QString &out)
 {
-    if (hex) {
-        appendHexForm(b, s, out);
+    if (m_hex) {
+        appendHexForm(b, out);
         return;
     }
-    if (LeadBytePending == 0 && b < 0x20) {
-        out += QLatin1String(Names[b]);
-        if (breaksLine(b, s))
+    const bool pending = leadBytePending();
+    if (!pending && b < 0x20) {
+        out += names()[b];
+        if (breaksLine(b, m_settings))
             out += QChar(LineBreak);
         return;
     }
-    if (LeadBytePending == 0 && b < 0x80) {
+    if (!pending && b < 0x80) {
         out += b == 0x7F ? QChar(DelGlyph) : QChar(char16_t(b));
         // Only the user rule can name a printable byte; LF and CR are no printable bytes.
-        if (s.lineBreakRule == LineBreakRule::UserDefineCRLF && breaksLine(b, s))
+        if (m_settings.lineBreakRule == LineBreakRule::UserDefineCRLF && breaksLine(b, m_settings))
             out += QChar(LineBreak);
         return;
     }
     // A byte of 80h or above opens a pair; whatever comes next closes it, uninspected.
-    PendingLeadBytes.append(char(b));
-    if (LeadBytePending == 0) {
-        LeadBytePending = 1;
+    if (!pending) {
+        m_pendingLead.append(char(b));
         return;
     }
-    LeadBytePending = 0;
-    out += Cp950::decodePair(uint8_t(PendingLeadBytes[0]), uint8_t(PendingLeadBytes[1]));
-    PendingLeadBytes.clear();
+    out += Cp950::decodePair(uint8_t(m_pendingLead[0]), b);
+    m_pendingLead.clear();
 }
 
-void reset()
+void DisplayFormatter::append(const uint8_t *bytes, size_t count, QString &out)
 {
-    LeadBytePending = 0;
-    PendingLeadBytes.clear();
-}
-
-namespace {
-SettingsSource settingsSource = nullptr;
-}
-
-void setSettingsSource(SettingsSource source) { settingsSource = source; }
-
-DisplaySettings currentSettings() { return settingsSource ? settingsSource() : DisplaySettings {}; }
-
-void appendShown(const uint8_t *bytes, size_t count, QString &out)
-{
-    const DisplaySettings settings = currentSettings();
-    const bool hex = ModeState::HexDisplayMode == 1;
     for (size_t i = 0; i < count; ++i)
-        appendByte(bytes[i], hex, settings, out);
+        appendByte(bytes[i], out);
 }
 
-} // namespace DisplayFormatter
+void DisplayFormatter::append(const QByteArray &bytes, QString &out)
+{
+    append(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()), out);
+}

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Turns one byte of traffic into the text the display shows for it.
+// Turns the bytes of the traffic into the text the display shows for them. One formatter serves
+// every caller of the window: received bytes and the echo of sent bytes share its pair state.
 #pragma once
 
 #include <QByteArray>
@@ -19,37 +20,46 @@ struct DisplaySettings
     // byte breaks a line under the user rule.
     std::optional<uint8_t> userBreakByte;
     HexStyle hexStyle = HexStyle::HEXOnly;
+    friend bool operator==(const DisplaySettings &, const DisplaySettings &) = default;
 };
 
-namespace DisplayFormatter {
+class DisplayFormatter
+{
+public:
+    // The display's line separator.
+    static constexpr char16_t LineBreak = u'\n';
 
-// A Big5 lead byte waits for its partner. One state for every caller: received bytes and the
-// echo of sent bytes pair with each other.
-inline uint8_t LeadBytePending = 0;
-inline QByteArray PendingLeadBytes;
+    // "<NULL>", "<SOH>" ... "<US>" for 00h-1Fh: the names of the control-code table.
+    static QString ControlCodeNames(uint8_t code);
 
-// The display's line separator.
-inline constexpr char16_t LineBreak = u'\n';
+    // Whether byte b ends a line under the settings.
+    static bool breaksLine(uint8_t b, const DisplaySettings &settings);
 
-// "<NULL>", "<SOH>" ... "<US>" for 00h-1Fh.
-QString ControlCodeNames(uint8_t code);
+    // The settings in force from the next byte on: the settings dialog hands them over when it
+    // is confirmed. Until then the defaults apply (CR rule, empty break box, HEX only).
+    void setSettings(const DisplaySettings &settings) { m_settings = settings; }
+    const DisplaySettings &settings() const { return m_settings; }
 
-// Whether byte b ends a line under the settings.
-bool breaksLine(uint8_t b, const DisplaySettings &settings);
+    // The HEX form, or else the ASCII form.
+    void setHexForm(bool hex) { m_hex = hex; }
+    bool hexForm() const { return m_hex; }
 
-// Appends what byte b shows as to `out`, in the HEX form when `hex` is set, else the ASCII form.
-// A pair that is no valid Big5 shows as U+FFFD; DEL shows as the house glyph of the PC set.
-void appendByte(uint8_t b, bool hex, const DisplaySettings &settings, QString &out);
+    // Appends what byte b shows as to `out`, in the form and with the settings in force.
+    // A pair that is no valid Big5 shows as U+FFFD; DEL shows as the house glyph of the PC set.
+    void appendByte(uint8_t b, QString &out);
+    void append(const uint8_t *bytes, size_t count, QString &out);
+    void append(const QByteArray &bytes, QString &out);
 
-// Appends what a run of bytes shows as, in the display form and with the settings now in force.
-void appendShown(const uint8_t *bytes, size_t count, QString &out);
+    // A Big5 lead byte waits for its partner. Nothing but the ASCII form's next byte, and
+    // reset(), ends the wait: not the end of a mode, Clear or the form switch.
+    bool leadBytePending() const { return !m_pendingLead.isEmpty(); }
+    const QByteArray &pendingLeadBytes() const { return m_pendingLead; }
+    void reset() { m_pendingLead.clear(); }
 
-void reset();
+private:
+    void appendHexForm(uint8_t b, QString &out) const;
 
-// The settings in force, read afresh for every run of bytes: the settings dialog installs its
-// controls as the source; until then the defaults apply (CR rule, empty break box, HEX only).
-using SettingsSource = DisplaySettings (*)();
-void setSettingsSource(SettingsSource source);
-DisplaySettings currentSettings();
-
-} // namespace DisplayFormatter
+    DisplaySettings m_settings;
+    bool m_hex = false;
+    QByteArray m_pendingLead;
+};

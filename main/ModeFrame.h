@@ -1,33 +1,39 @@
 // SPDX-License-Identifier: MIT
-// How a mode takes the main window over while it runs and hands it back when it ends.
+// How a mode takes the window over while it runs and hands it back when it ends: its flag, its
+// port and its column of the enable/disable table, begun and ended in the one order every mode
+// follows.
 #pragma once
 
+#include "main/ModeState.h"
 #include "main/ModeTable.h"
 
-#include <QColor>
+#include <memory>
+#include <optional>
 
-class TForm1;
-class QObject;
+class ModeHost;
+class SerialPort;
 
 class ModeFrame
 {
 public:
-    ModeFrame(TForm1 &form, Mode mode);
+    ModeFrame(ModeHost &host, Mode mode);
+    ~ModeFrame(); // ends the frame if it is still running
+    ModeFrame(const ModeFrame &) = delete;
+    ModeFrame &operator=(const ModeFrame &) = delete;
 
     // Sets the mode's flag and opens the port. When the port fails the flag is cleared again
-    // and false returned; nothing else has changed. Otherwise the window is switched over:
-    // the mode's controls off, Break on, Memo1's look, the panels and the status text.
-    bool begin();
+    // and nothing returned; nothing else has changed. Otherwise the window is switched over
+    // and the open port returned: the frame holds it until end().
+    SerialPort *begin();
 
     // Clears Break and the flag, closes the port and gives every control of the column back.
     void end();
 
-    // Enables or disables every control the column names.
-    static void setColumnEnabled(TForm1 &form, Mode mode, bool enabled);
-    static void setBreakEnabled(TForm1 &form, bool enabled);
+    SerialPort *port() const { return m_port.get(); }
 
 private:
-    TForm1 &m_form;
-    const ModeColumn &m_column;
-    QColor m_savedColour;
+    ModeHost &m_host;
+    Mode m_mode;
+    std::optional<ModeState::Hold> m_flag;
+    std::unique_ptr<SerialPort> m_port;
 };

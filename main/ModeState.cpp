@@ -1,7 +1,47 @@
 // SPDX-License-Identifier: MIT
 #include "ModeState.h"
 
+#include <utility>
+#include <vector>
+
 namespace ModeState {
+
+namespace {
+
+// How many holds each flag has.
+std::vector<std::pair<uint8_t *, int>> &holds()
+{
+    static std::vector<std::pair<uint8_t *, int>> h;
+    return h;
+}
+
+int &holdsOn(uint8_t *flag)
+{
+    for (auto &entry : holds()) {
+        if (entry.first == flag)
+            return entry.second;
+    }
+    return holds().emplace_back(flag, 0).second;
+}
+
+} // namespace
+
+Hold::Hold(uint8_t &flag) : m_flag(&flag)
+{
+    ++holdsOn(m_flag);
+    *m_flag = 1;
+}
+
+void Hold::release()
+{
+    if (!m_flag)
+        return;
+    int &count = holdsOn(m_flag);
+    if (count > 0)
+        --count;
+    *m_flag = count > 0 ? 1 : 0;
+    m_flag = nullptr;
+}
 
 void reset()
 {
@@ -14,11 +54,7 @@ void reset()
     R2KModeActive = 0;
     ReadRestartRequested = 0;
     RemotePrefixWritten = 0;
-    PortHandle = -1;
-    ReadDoneEvent = nullptr;
-    ReadRequest = pollfd {-1, 0, 0};
-    ReceivedByte = 0;
-    BytesTransferred = 0;
+    holds().clear();
 }
 
 } // namespace ModeState

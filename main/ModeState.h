@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Program-wide state shared by every mode. Plain variables on purpose: the mode loops and the
-// handlers that run nested inside their event dispatch talk to each other only through these
-// flags, all on the one user-interface thread, so they need neither an owner nor locks.
+// Program-wide state that the window, its close query and the running mode share. Plain flags
+// on purpose: the mode loops and the handlers that run nested inside their event dispatch talk
+// to each other only through these, all on the one user-interface thread, so they need
+// neither an owner nor locks. The open line itself is no part of it: a mode holds its port.
 #pragma once
 
 #include <cstdint>
-#include <poll.h>
-#include <sys/types.h>
-
-class QSocketNotifier;
 
 namespace ModeState {
 
@@ -23,17 +20,21 @@ inline uint8_t R2KModeActive = 0;
 inline uint8_t ReadRestartRequested = 0;
 inline uint8_t RemotePrefixWritten = 0;
 
-// The open port's descriptor; -1 while no mode holds a port (0 would be standard input).
-inline int PortHandle = -1;
-// Wakes the mode loop's event wait when the port has bytes (or has hung up): the Linux
-// counterpart of a read-completion event. Only read modes have one; null otherwise.
-inline QSocketNotifier *ReadDoneEvent = nullptr;
-// The record the loop polls with time-out 0 to ask whether a byte is waiting, as the
-// overlapped request record was polled for its completion.
-inline pollfd ReadRequest {-1, 0, 0};
-// The last byte taken from the line and how many bytes the last read delivered.
-inline uint8_t ReceivedByte = 0;
-inline ssize_t BytesTransferred = 0;
+// Sets a mode's flag for as long as it lives. Transmissions can nest (a file send started from
+// inside a string send): the flag goes back to 0 only when the last hold on it ends.
+class Hold
+{
+public:
+    explicit Hold(uint8_t &flag);
+    ~Hold() { release(); }
+    Hold(const Hold &) = delete;
+    Hold &operator=(const Hold &) = delete;
+    // Ends the hold before the end of its scope.
+    void release();
+
+private:
+    uint8_t *m_flag;
+};
 
 // Everything back to its start value, as at program start. Tests call this between cases.
 void reset();

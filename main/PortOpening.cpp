@@ -7,10 +7,8 @@
 #include "serial/PermissionHint.h"
 #include "serial/PortDirectory.h"
 #include "serial/PortSettings.h"
-#include "serial/SerialLine.h"
+#include "serial/SerialPort.h"
 #include "serial/UserGroups.h"
-
-#include <QSocketNotifier>
 
 #include <cerrno>
 
@@ -44,46 +42,30 @@ void TForm1::portFailed(const QString &suffix, const QString &detail)
     ModeState::PortReady = 0;
 }
 
-void TForm1::Initial_RS232_Register()
+std::unique_ptr<SerialPort> TForm1::Initial_RS232_Register()
 {
-    // PortHandle is only written once the port is ours: a mode that fails to open must not
-    // disturb a typed-string send that holds another port meanwhile.
     const std::string path = devicePathForSettings();
-    const serial::OpenResult opened =
-            path.empty() ? serial::OpenResult {-1, ENOENT} : serial::openPort(path);
-    if (opened.fd < 0) {
-        portFailed(QStringLiteral(" 埠,無法開啟"),
-                   opened.error == EACCES ? permissionAdvice(path) : QString());
-        return;
-    }
-    serial::LineConfig current;
-    if (!serial::readConfig(opened.fd, current)) {
-        portFailed(QStringLiteral(" 埠,目前不供存取權"));
-        serial::closePort(opened.fd);
-        return;
-    }
     const serial::LineParams params {PortSettings::BaudRate, PortSettings::Parity,
                                      PortSettings::DataBits, PortSettings::StopBits};
-    if (!serial::writeConfig(opened.fd, params)) {
+    SerialPort::Opened opened = path.empty()
+            ? SerialPort::Opened {nullptr, SerialPort::Failure::Open, ENOENT}
+            : SerialPort::open(path, params);
+    switch (opened.failure) {
+    case SerialPort::Failure::None:
+        ModeState::PortReady = 1;
+        return std::move(opened.port);
+    case SerialPort::Failure::Open:
+        portFailed(QStringLiteral(" 埠,無法開啟"),
+                   opened.error == EACCES ? permissionAdvice(path) : QString());
+        break;
+    case SerialPort::Failure::ReadConfig:
+        portFailed(QStringLiteral(" 埠,目前不供存取權"));
+        break;
+    case SerialPort::Failure::WriteConfig:
         portFailed(QStringLiteral(" 埠,無法寫入參數值"));
-        serial::closePort(opened.fd);
-        return;
+        break;
     }
-    ModeState::PortHandle = opened.fd;
-    ModeState::ReadRequest = pollfd {opened.fd, POLLIN, 0};
-    if (ModeState::SendActive == 0) {
-        // Read modes wait in the event loop; a byte arriving is one of the events that ends
-        // the wait. The notifier does nothing itself: the loop reads after each dispatch.
-        ModeState::ReadDoneEvent = new QSocketNotifier(opened.fd, QSocketNotifier::Read, this);
-    }
-    ModeState::PortReady = 1;
+    return nullptr;
 }
 
-void TForm1::closePort()
-{
-    delete ModeState::ReadDoneEvent;
-    ModeState::ReadDoneEvent = nullptr;
-    serial::closePort(ModeState::PortHandle);
-    ModeState::PortHandle = -1;
-    ModeState::ReadRequest = pollfd {-1, 0, 0};
-}
+std::unique_ptr<SerialPort> TForm1::openPort() { return Initial_RS232_Register(); }

@@ -2,60 +2,47 @@
 #include "ReadLoop.h"
 
 #include "main/ModeState.h"
-#include "serial/SerialLine.h"
+#include "main/Traffic.h"
+#include "serial/SerialPort.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSocketNotifier>
 
-#include <memory>
+#include <deque>
 
 namespace ReadLoop {
 
-void run(const ByteSink &sink, const PassEnd &passEnd)
+void run(SerialPort &port, TrafficStream &traffic, const std::function<void()> &afterPass)
 {
-    // A port opened while a transmission held another one has no notifier yet; without one the
-    // loop would sleep through arriving bytes.
-    std::unique_ptr<QSocketNotifier> ownNotifier;
-    if (!ModeState::ReadDoneEvent) {
-        ownNotifier =
-                std::make_unique<QSocketNotifier>(ModeState::PortHandle, QSocketNotifier::Read);
-        ModeState::ReadDoneEvent = ownNotifier.get();
-    }
-    uint8_t buffer[4096];
-    bool gone = false;
+    port.startReading();
+    // Wakes the wait below when the reader has bytes. Inside a modal dialog's own event loop it
+    // fires too; there it only takes the signal back, so that it does not fire again and again
+    // while nothing may be shown.
+    QSocketNotifier wake(port.wakeDescriptor(), QSocketNotifier::Read);
+    QObject::connect(&wake, &QSocketNotifier::activated, [&port] { port.clearWake(); });
+
+    std::deque<TrafficRecord> backlog;
+    const auto takeArrived = [&] {
+        for (TrafficRecord &r : port.take())
+            backlog.push_back(std::move(r));
+    };
     QElapsedTimer pass;
     while (ModeState::BreakRequested == 0) {
-        bool lineBusy = false;
+        takeArrived();
         pass.start();
-        while (!gone) {
-            size_t count = 0;
-            const serial::ReadStatus status =
-                    serial::readBytes(ModeState::PortHandle, buffer, sizeof buffer, count);
-            if (status == serial::ReadStatus::NoData)
-                break;
-            if (status == serial::ReadStatus::Gone) {
-                // A hung-up tty polls readable forever; watching it would spin.
-                gone = true;
-                if (ModeState::ReadDoneEvent)
-                    ModeState::ReadDoneEvent->setEnabled(false);
-                break;
-            }
-            ModeState::ReceivedByte = buffer[count - 1];
-            ModeState::BytesTransferred = ssize_t(count);
-            sink(buffer, count);
-            if (pass.elapsed() >= PassBudgetMs) {
-                lineBusy = true;
-                break;
-            }
+        while (!backlog.empty() && pass.elapsed() < PassBudgetMs) {
+            traffic.publish(backlog.front());
+            backlog.pop_front();
+            if (backlog.empty())
+                takeArrived();
         }
-        if (passEnd)
-            passEnd();
-        QCoreApplication::processEvents(lineBusy ? QEventLoop::AllEvents
-                                                 : QEventLoop::WaitForMoreEvents);
+        traffic.passEnd();
+        if (afterPass)
+            afterPass();
+        QCoreApplication::processEvents(backlog.empty() ? QEventLoop::WaitForMoreEvents
+                                                        : QEventLoop::AllEvents);
     }
-    if (ownNotifier)
-        ModeState::ReadDoneEvent = nullptr;
 }
 
 } // namespace ReadLoop

@@ -8,14 +8,59 @@
 #include "main/MessageBoxes.h"
 #include "main/ModeState.h"
 #include "main/ModeTable.h"
+#include "main/ReceiveSession.h"
+#include "main/TrafficView.h"
+#include "modes/R2KSession.h"
+#include "modes/TerminalSession.h"
+#include "send/CodeInsertion.h"
+#include "send/FileByteStream.h"
+#include "send/FileSendJob.h"
+#include "send/StringSendJob.h"
+#include "send/Telvixmain3.h"
+#include "send/Telvixmain4.h"
 #include "serial/PortSettings.h"
+#include "serial/SerialPort.h"
 #include "serial/Telvixmain2.h"
+#include "settings/AboutTexts.h"
+#include "settings/OuterSize.h"
+#include "settings/Telvixmain6.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QFontDialog>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QScreen>
 #include <QStatusBar>
+
+namespace {
+
+// The window's size while it is not sizable, frame included.
+const QSize FixedOuterSize {600, 428};
+
+// What terminal mode reads from the panels under the display.
+class TerminalControls : public TerminalPanel
+{
+public:
+    explicit TerminalControls(Ui::TForm1 &ui) : m_ui(ui) { }
+    QString localName() const override { return m_ui.LocalNameEdit->text(); }
+    QString remoteName() const override { return m_ui.RemoteNameEdit->text(); }
+    QString delayText() const override { return m_ui.TRMode_Char_DelayTime_Edit->text(); }
+    QString messageText() const override { return m_ui.Memo2->toPlainText(); }
+    void clearMessage() override
+    {
+        m_ui.Memo2->clear();
+        m_ui.Memo2->setFocus();
+    }
+    void focusMessage() override { m_ui.Memo2->setFocus(); }
+
+private:
+    Ui::TForm1 &m_ui;
+};
+
+} // namespace
 
 static void loadResources()
 {
@@ -73,7 +118,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
     FormCreate();
 }
 
-TForm1::~TForm1() { closePort(); }
+TForm1::~TForm1() = default;
 
 void TForm1::connectHandlers()
 {
@@ -167,6 +212,7 @@ void TForm1::ASCIIModeMenuBarClick()
     ui->HexModeMenuBar->setChecked(false);
     setStatusPanel(1, QStringLiteral("ASCII 模式"));
     ModeState::HexDisplayMode = 0;
+    m_formatter.setHexForm(false);
     ui->Memo1->setFocus();
     ui->Memo1->clear();
 }
@@ -177,6 +223,7 @@ void TForm1::HexModeMenuBarClick()
     ui->HexModeMenuBar->setChecked(true);
     setStatusPanel(1, QStringLiteral("HEX 模式"));
     ModeState::HexDisplayMode = 1;
+    m_formatter.setHexForm(true);
     ui->Memo1->setFocus();
     ui->Memo1->clear();
 }
@@ -209,6 +256,21 @@ void TForm1::closeEvent(QCloseEvent *event)
         event->ignore();
 }
 
+void TForm1::message(const QString &text) { MessageBoxes::message(this, text); }
+
+void TForm1::errorBox(const QString &text) { MessageBoxes::errorBox(this, text); }
+
+DisplaySink &TForm1::display() { return *ui->Memo1; }
+
+void TForm1::ShowDataToMemo1(uint8_t byte) { showBytes(&byte, 1); }
+
+void TForm1::showBytes(const uint8_t *bytes, size_t count)
+{
+    QString shown;
+    m_formatter.append(bytes, count, shown);
+    ui->Memo1->insertAtCaret(shown);
+}
+
 // ---- port settings ---------------------------------------------------------------------
 
 void TForm1::RS232ConfigMenuBarClick()
@@ -225,7 +287,98 @@ void TForm1::RS232ConfigMenuBarClick()
 
 void TForm1::Rs232ConfigButtonClick() { RS232ConfigMenuBarClick(); }
 
-// ---- tool buttons that only forward to their menu command ------------------------------
+// ---- the program settings and the help menu --------------------------------------------
+
+void TForm1::MiscMenuBarClick()
+{
+    const TForm6::Snapshot snapshot = Form6->snapshot();
+    // During a mode this is the read-only colour: what the display shows now.
+    Form6->showColourAtOpening(memo1Colour());
+    if (Form6->exec() == TForm6::ResultOk) {
+        // The rule and the break character hold from the next byte on.
+        m_formatter.setSettings(Form6->displaySettings());
+        const TForm6::WindowOptions options = Form6->windowOptions();
+        // The status bar sits under the tool bar in the layout and moves up by itself.
+        ui->Panel1->setVisible(options.showToolBar);
+        if (!options.sizable) {
+            OuterSize::setFixed(this, FixedOuterSize);
+            ui->StatusBar1->setSizeGripEnabled(false);
+        } else {
+            // The status bar's panels want more than the fixed width gives them: a minimum
+            // left to the layout would widen the window at once.
+            setMinimumSize(minimumSizeHint().boundedTo(size()));
+            setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+            ui->StatusBar1->setSizeGripEnabled(true);
+        }
+        setMemo1Colour(options.displayColour);
+    } else {
+        Form6->restore(snapshot);
+    }
+    ui->Memo1->setFocus();
+}
+
+void TForm1::showLines(const QStringList &lines)
+{
+    ui->Memo1->clear();
+    for (const QString &line : lines)
+        ui->Memo1->appendLine(line);
+}
+
+void TForm1::AboutMenubarClick() { showLines(AboutTexts::aboutLines()); }
+
+void TForm1::VersionMenubarClick() { showLines(AboutTexts::versionLines()); }
+
+// ---- the modes -------------------------------------------------------------------------
+
+void TForm1::StartRecMenuBarClick()
+{
+    ui->Memo1->setFocus();
+    ReceiveSession(*this).run();
+}
+
+void TForm1::Send_FileContentMenuBarClick()
+{
+    if (!OpenDialog1) {
+        OpenDialog1 = new QFileDialog(this);
+        OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+        // Qt's own dialog on every desktop: the same look everywhere, every control reachable
+        // by accessibility tools, and a dialog that tests can fill in.
+        OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
+        OpenDialog1->setOption(QFileDialog::HideNameFilterDetails);
+        OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+        OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+        OpenDialog1->setWindowTitle(QStringLiteral("選擇欲傳送之 TELVIX  ( 檔案名稱)"));
+    }
+    // "*.*" names every file where it was first written; here it would hide the files without
+    // an extension, so the pattern is "*" and the name box starts empty.
+    OpenDialog1->setNameFilter(QStringLiteral("所有檔案(*.*) (*)"));
+    OpenDialog1->selectFile(QString());
+    if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty())
+        return;
+    const QString path = OpenDialog1->selectedFiles().constFirst();
+    Form3->showFile(path, FileByteStream::querySize(path));
+    if (Form3->exec() != TForm3::ResultSend)
+        return;
+    FileSendJob(*this, Form3->request()).run();
+}
+
+void TForm1::Send_UserStringMenuBarClick()
+{
+    StringSendJob(*this, [] {
+        return Form4->exec() == TForm4::ResultSend ? std::optional(Form4->request())
+                                                   : std::nullopt;
+    }).run();
+}
+
+void TForm1::EnableTRModeMenubarClick()
+{
+    TerminalSession session(*this, *m_terminalPanel);
+    m_terminal = &session;
+    session.run();
+    m_terminal = nullptr;
+}
+
+void TForm1::EnableR2KModeMenubarClick() { R2KSession(*this).run(); }
 
 void TForm1::ReceiveButtonClick() { StartRecMenuBarClick(); }
 
@@ -237,4 +390,123 @@ void TForm1::EnableTRModeButtonClick() { EnableTRModeMenubarClick(); }
 
 void TForm1::R2KModeButtonClick() { EnableR2KModeMenubarClick(); }
 
-// ---- commands still to come ------------------------------------------------------------
+// ---- how a mode takes the window over ----------------------------------------------------
+
+void TForm1::setColumnEnabled(Mode mode, bool enabled)
+{
+    for (std::string_view name : ModeTable::controlsOff(mode)) {
+        const QString objectName = QString::fromUtf8(name.data(), qsizetype(name.size()));
+        // A whole menu or submenu is switched through the action that opens it.
+        if (QMenu *menu = findChild<QMenu *>(objectName))
+            menu->menuAction()->setEnabled(enabled);
+        else if (QAction *action = findChild<QAction *>(objectName))
+            action->setEnabled(enabled);
+        else if (QWidget *widget = findChild<QWidget *>(objectName))
+            widget->setEnabled(enabled);
+        else
+            qFatal("mode table names a control the main window lacks: %s",
+                   qPrintable(objectName));
+    }
+}
+
+void TForm1::setBreakEnabled(bool enabled)
+{
+    ui->BreakMenuBar->setEnabled(enabled);
+    ui->BreakButton->setEnabled(enabled);
+}
+
+void TForm1::enterMode(Mode mode)
+{
+    const ModeColumn &column = ModeTable::column(mode);
+    if (column.clearMemoAtStart)
+        ui->Memo1->clear();
+    if (column.readOnlyLook) {
+        m_savedColour = memo1Colour();
+        setMemo1Colour(palette().color(QPalette::Button));
+        ui->Memo1->setReadOnly(true);
+    }
+    setColumnEnabled(mode, false);
+    setBreakEnabled(true);
+    if (column.showTerminalPanels) {
+        ui->EchoDataPanel->setVisible(true);
+        ui->Panel8->setVisible(true);
+    }
+    setStatusPanel(2, QString::fromUtf8(column.startText));
+}
+
+void TForm1::leaveMode(Mode mode)
+{
+    const ModeColumn &column = ModeTable::column(mode);
+    // Unconditionally on again: whatever state a control had before the mode, it is usable now.
+    setColumnEnabled(mode, true);
+    setBreakEnabled(false);
+    if (column.readOnlyLook) {
+        ui->Memo1->setReadOnly(false);
+        setMemo1Colour(m_savedColour);
+    }
+    if (column.clearMemoAtEnd)
+        ui->Memo1->clear();
+    if (column.showTerminalPanels) {
+        ui->EchoDataPanel->setVisible(false);
+        ui->Panel8->setVisible(false);
+    }
+    setStatusPanel(2, QString::fromUtf8(ModeTable::IdleText));
+}
+
+// ---- the terminal panels ---------------------------------------------------------------
+
+void TForm1::setUpTerminalPanels()
+{
+    m_terminalPanel = std::make_unique<TerminalControls>(*ui);
+    QPalette p = ui->Memo2->palette();
+    p.setColor(QPalette::Text, Qt::darkGreen);
+    ui->Memo2->setPalette(p);
+    ui->Memo2->installEventFilter(this);
+    ui->UpDown1->setAssociate(ui->TRMode_Char_DelayTime_Edit);
+    ui->UpDown1->setRange(1, 10000);
+    ui->UpDown1->setPosition(1);
+    connect(ui->SendEchoMessageButton, &QPushButton::clicked, this,
+            &TForm1::SendEchoMessageButtonClick);
+    connect(ui->EchoEditControlInsertButton, &QPushButton::clicked, this,
+            &TForm1::EchoEditControlInsertButtonClick);
+    connect(ui->MessageFontColorButton, &QPushButton::clicked, this,
+            &TForm1::MessageFontColorButtonClick);
+}
+
+void TForm1::SendEchoMessageButtonClick()
+{
+    if (m_terminal)
+        m_terminal->send();
+}
+
+bool TForm1::Memo2KeyPress(QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+        return false;
+    SendEchoMessageButtonClick();
+    ui->Memo2->clear(); // also when the send failed
+    return true;
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->Memo2 && event->type() == QEvent::KeyPress
+        && Memo2KeyPress(static_cast<QKeyEvent *>(event)))
+        return true;
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::EchoEditControlInsertButtonClick()
+{
+    CodeInsertion::pickAndInsertAfterSelection(ui->Memo2);
+}
+
+void TForm1::MessageFontColorButtonClick()
+{
+    const FontChoice::Choice choice = FontChoice::choose(FontDialog1, ui->Memo2->font());
+    if (choice.accepted) {
+        if (choice.font)
+            ui->Memo2->setFont(*choice.font);
+        ui->Memo2->setFocus();
+    }
+}

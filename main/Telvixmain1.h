@@ -1,6 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The main window: menus, tool bar, status bar, the traffic display and the mode commands.
+// The main window: menus, tool bar, status bar and the traffic display, the commands that are
+// no modes, and the host the modes run in. Each mode is a unit of its own (ReceiveSession,
+// FileSendJob, StringSendJob, TerminalSession, R2KSession) that the menu command starts and
+// that reaches the window only through ModeHost.
 #pragma once
+
+#include "main/DisplayFormatter.h"
+#include "main/ModeHost.h"
+#include "main/Traffic.h"
 
 #include <QColor>
 #include <QMainWindow>
@@ -13,12 +20,15 @@ namespace Ui {
 class TForm1;
 }
 class QAction;
+class QFileDialog;
 class QFontDialog;
 class QKeyEvent;
 class QLabel;
+class TerminalPanel;
+class TerminalSession;
 class TrafficView;
 
-class TForm1 : public QMainWindow
+class TForm1 : public QMainWindow, public ModeHost
 {
     Q_OBJECT
 
@@ -32,23 +42,32 @@ public:
     QString statusPanel(int index) const;
     void setStatusPanel(int index, const QString &text);
 
-    // Opens and configures the port named by the settings; the outcome is ModeState::PortReady.
-    // Tells the user why when it fails, and then leaves every other state as it was.
-    void Initial_RS232_Register();
-    // Ends what Initial_RS232_Register began: the read notifier, then the descriptor.
-    void closePort();
+    // Opens and configures the port named by the settings, with every mode's start. Tells the
+    // user why when it fails; ModeState::PortReady is the outcome either way.
+    std::unique_ptr<SerialPort> Initial_RS232_Register();
 
     // Shows one byte of traffic in Memo1, at the caret, in the display form now chosen.
     void ShowDataToMemo1(uint8_t byte);
-    // The same for a run of bytes, inserted as one piece: what a reading mode does per pass.
+    // The same for a run of bytes, inserted as one piece.
     void showBytes(const uint8_t *bytes, size_t count);
 
     // The colour Memo1 shows while no mode runs (the settings dialog may change it).
     QColor memo1Colour() const;
     void setMemo1Colour(const QColor &colour);
 
+    // ModeHost
+    std::unique_ptr<SerialPort> openPort() override;
+    void enterMode(Mode mode) override;
+    void leaveMode(Mode mode) override;
+    void setStatusText(const QString &text) override { setStatusPanel(2, text); }
+    DisplaySink &display() override;
+    DisplayFormatter &formatter() override { return m_formatter; }
+    TrafficStream &traffic() override { return m_traffic; }
+    void message(const QString &text) override;
+    void errorBox(const QString &text) override;
+
     QFontDialog *FontDialog1 = nullptr;
-    class QFileDialog *OpenDialog1 = nullptr; // made by the file send when first needed
+    QFileDialog *OpenDialog1 = nullptr; // made by the file send when first needed
 
 public slots:
     void RS232ConfigMenuBarClick();
@@ -86,16 +105,21 @@ private:
     void FormCreate();
     void FormCloseQuery(bool &canClose);
     void connectHandlers();
-    void portFailed(const QString &suffix, const QString &detail = {});
     void setUpTerminalPanels();
+    void portFailed(const QString &suffix, const QString &detail = {});
+    void setColumnEnabled(Mode mode, bool enabled);
+    void setBreakEnabled(bool enabled);
+    void showLines(const QStringList &lines);
     // Enter in the message box sends; the CR never reaches the box.
     bool Memo2KeyPress(QKeyEvent *event);
-    QString terminalPrefix(const QString &name) const;
-
-    bool m_sending = false; // a terminal send is under way
 
     std::unique_ptr<Ui::TForm1> ui;
     QLabel *panels[3] = {};
+    DisplayFormatter m_formatter;
+    TrafficStream m_traffic;
+    std::unique_ptr<TerminalPanel> m_terminalPanel;
+    TerminalSession *m_terminal = nullptr; // while terminal mode runs
+    QColor m_savedColour; // Memo1's colour from before the running mode
 };
 
 inline TForm1 *Form1 = nullptr;

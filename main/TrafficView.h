@@ -12,6 +12,7 @@
 // they need are built only while an assistive technology listens.
 #pragma once
 
+#include "main/ModeHost.h"
 #include "main/TrafficText.h"
 
 #include <QAbstractScrollArea>
@@ -20,7 +21,7 @@
 
 #include <vector>
 
-class TrafficView : public QAbstractScrollArea
+class TrafficView : public QAbstractScrollArea, public DisplaySink
 {
     Q_OBJECT
 
@@ -28,11 +29,11 @@ public:
     explicit TrafficView(QWidget *parent = nullptr);
 
     // The one way output reaches the display: after whatever is selected, caret behind it.
-    void insertAtCaret(QStringView piece);
+    void insertAtCaret(QStringView piece) override;
     // Adds a line and a line break at the end; the caret stands on the empty line below.
-    void appendLine(QStringView text);
+    void appendLine(QStringView text) override;
 
-    void clear();
+    void clear() override;
     void setPlainText(const QString &text);
     QString toPlainText() const { return m_text.text(); }
     bool isEmpty() const { return m_text.isEmpty(); }

@@ -5,9 +5,11 @@ list(APPEND TELVIX_CORE
     main/Cp950.cpp main/Cp950.h
     main/DisplayFormatter.cpp main/DisplayFormatter.h
     main/TrafficText.cpp main/TrafficText.h
+    main/Traffic.cpp main/Traffic.h
 )
 list(APPEND TELVIX_FORMS
     main/Telvixmain1.cpp main/Telvixmain1.h main/Telvixmain1.ui
+    main/ModeHost.h
     main/ModeFrame.cpp main/ModeFrame.h
     main/TrafficView.cpp main/TrafficView.h
     main/TrafficViewAccessible.cpp main/TrafficViewAccessible.h
@@ -19,6 +21,6 @@ list(APPEND TELVIX_FORMS
     main/Forms.cpp main/Forms.h
     main/PortOpening.cpp
     main/ReadLoop.cpp main/ReadLoop.h
-    main/ReceiveMode.cpp
+    main/ReceiveSession.cpp main/ReceiveSession.h
     main/resources.qrc
 )

@@ -8,6 +8,6 @@ list(APPEND TELVIX_PLATFORM
     modes/XTestInjector.cpp modes/XTestInjector.h
 )
 list(APPEND TELVIX_FORMS
-    modes/R2KMode.cpp
-    modes/TerminalMode.cpp
+    modes/R2KSession.cpp modes/R2KSession.h
+    modes/TerminalSession.cpp modes/TerminalSession.h
 )

@@ -28,6 +28,11 @@ QString negativeDelay(const QString &text)
     return QStringLiteral("延遲時間 '%1' 不可小於 0 ms,沒有傳送任何資料").arg(text);
 }
 
+QString negativeTerminalDelay(const QString &text)
+{
+    return QStringLiteral("傳送延遲不可為負數 : '%1'").arg(text);
+}
+
 QString lineLost(qsizetype sent, qsizetype total)
 {
     return QStringLiteral("串列埠已無法寫入 (裝置可能已移除),只送出 %1 / %2 byte")

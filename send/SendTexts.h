@@ -19,8 +19,10 @@ QString fileSizeLabel(int64_t size);
 QString fileSummary(const QString &path, int64_t size, int64_t sent, bool interrupted);
 QString fileOpenFailed(const QString &path);
 
-// A delay below zero, which no pause can honour.
+// A delay below zero, which no pause can honour: found before anything was sent, and in
+// terminal mode, where the delay is read after each byte has gone out.
 QString negativeDelay(const QString &text);
+QString negativeTerminalDelay(const QString &text);
 // The line stopped taking bytes (the device is gone) part-way through a string.
 QString lineLost(qsizetype sent, qsizetype total);
 

@@ -36,8 +36,16 @@ TForm3::~TForm3() = default;
 
 void TForm3::reject() { done(ResultCancel); }
 
+FileSendRequest TForm3::request() const
+{
+    return {m_path, m_size, ui->HeadStringEdit->text(), ui->EndStringEdit->text(),
+            ui->IntercharDelayEdit->text()};
+}
+
 void TForm3::showFile(const QString &path, int64_t size)
 {
+    m_path = path;
+    m_size = size;
     ui->FilePathLabel->setText(path);
     ui->FilePathLabel->setToolTip(path); // a long path does not fit the label
     ui->FileSizeLabel->setText(SendTexts::fileSizeLabel(size));

@@ -2,6 +2,8 @@
 // The file-send confirmation, with the head and end strings that frame the file.
 #pragma once
 
+#include "send/FileSendJob.h"
+
 #include <QDialog>
 
 #include <cstdint>
@@ -29,6 +31,8 @@ public:
 
     // The chosen file's path and its size as the file system gave it (-1: unknown).
     void showFile(const QString &path, int64_t size);
+    // The file shown and what the boxes hold now.
+    FileSendRequest request() const;
 
 public slots:
     void InsertCtrlCodeButtonClick();
@@ -41,6 +45,8 @@ protected:
 
 private:
     std::unique_ptr<Ui::TForm3> ui;
+    QString m_path;
+    int64_t m_size = -1;
 };
 
 inline TForm3 *Form3 = nullptr;

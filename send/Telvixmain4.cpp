@@ -23,6 +23,11 @@ TForm4::TForm4(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
 
 TForm4::~TForm4() = default;
 
+StringSendRequest TForm4::request() const
+{
+    return {ui->Edit1->text(), ui->DelayTimeEdit->text(), ui->CheckBox1->isChecked()};
+}
+
 void TForm4::reject() { done(ResultLeave); }
 
 void TForm4::BitBtn3Click()

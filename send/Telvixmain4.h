@@ -2,6 +2,8 @@
 // The typed-string send dialog.
 #pragma once
 
+#include "send/StringSendJob.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -21,6 +23,8 @@ public:
     ~TForm4() override;
 
     Ui::TForm4 *form() const { return ui.get(); }
+    // What the boxes hold now.
+    StringSendRequest request() const;
 
 public slots:
     void BitBtn3Click();

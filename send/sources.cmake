@@ -4,9 +4,10 @@ list(APPEND TELVIX_CORE
     send/SendPacing.cpp send/SendPacing.h
     send/FileByteStream.cpp send/FileByteStream.h
     send/SendTexts.cpp send/SendTexts.h
+    send/SendDelay.cpp send/SendDelay.h
 )
 list(APPEND TELVIX_PLATFORM
-    send/ByteSender.cpp send/ByteSender.h
+    send/PacedSender.cpp send/PacedSender.h
 )
 list(APPEND TELVIX_FORMS
     send/Telvixmain3.cpp send/Telvixmain3.h send/Telvixmain3.ui
@@ -14,6 +15,6 @@ list(APPEND TELVIX_FORMS
     send/Telvixmain5.cpp send/Telvixmain5.h send/Telvixmain5.ui
     send/TextColours.h
     send/CodeInsertion.cpp send/CodeInsertion.h
-    send/FileSend.cpp
-    send/StringSend.cpp
+    send/FileSendJob.cpp send/FileSendJob.h
+    send/StringSendJob.cpp send/StringSendJob.h
 )

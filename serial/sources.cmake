@@ -5,6 +5,7 @@ list(APPEND TELVIX_CORE
 )
 list(APPEND TELVIX_PLATFORM
     serial/SerialLine.cpp serial/SerialLine.h
+    serial/SerialPort.cpp serial/SerialPort.h
     serial/SerialSpeed2.cpp serial/SerialSpeed2.h
     serial/PortScan.cpp serial/PortScan.h serial/PortDirectory.h
     serial/VirtualPorts.cpp serial/VirtualPorts.h

@@ -18,14 +18,6 @@ const QColor Gray {0x80, 0x80, 0x80};
 const QColor Maroon {0x80, 0x00, 0x00};
 const QSize OuterDialogSize {475, 322};
 
-// The one dialog whose controls the formatter reads; none before it is made or after it is gone.
-TForm6 *settingsForm = nullptr;
-
-DisplaySettings settingsFromForm()
-{
-    return settingsForm ? settingsForm->displaySettings() : DisplaySettings {};
-}
-
 // The system's colour for the inside of a text box, the one Memo1 starts with.
 QColor windowColour() { return QApplication::palette().color(QPalette::Active, QPalette::Base); }
 
@@ -78,18 +70,9 @@ TForm6::TForm6(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
         if (now && isAncestorOf(now))
             m_activeControl = now;
     });
-
-    settingsForm = this;
-    DisplayFormatter::setSettingsSource(&settingsFromForm);
 }
 
-TForm6::~TForm6()
-{
-    if (settingsForm == this) {
-        settingsForm = nullptr;
-        DisplayFormatter::setSettingsSource(nullptr);
-    }
-}
+TForm6::~TForm6() = default;
 
 void TForm6::reject() { done(ResultCancel); }
 
@@ -174,6 +157,12 @@ void TForm6::showColourAtOpening(const QColor &colour)
 }
 
 QColor TForm6::previewColour() const { return panelColour(ui->ShowArea_ColorPanel); }
+
+TForm6::WindowOptions TForm6::windowOptions() const
+{
+    return {ui->ShowQuicklyPanel_CheckBox->isChecked(), ui->FormSizable_CheckBox->isChecked(),
+            previewColour()};
+}
 
 void TForm6::setEdit1Enabled(bool enabled)
 {

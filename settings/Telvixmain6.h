@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The program settings dialog. Its controls are the only store of the display settings: the
-// formatter reads them through displaySettings(), the main window applies the rest on OK.
+// The program settings dialog. Its controls are the only store of these settings; when it is
+// confirmed the main window takes them over as values: the display settings for the formatter
+// and the window options for itself.
 #pragma once
 
 #include "main/DisplayFormatter.h"
@@ -29,8 +30,17 @@ public:
 
     Ui::TForm6 *form() const { return ui.get(); }
 
-    // What the controls hold as the formatter's settings, read afresh at every call.
+    // What the controls hold as the formatter's settings.
     DisplaySettings displaySettings() const;
+
+    // What the controls hold for the main window.
+    struct WindowOptions
+    {
+        bool showToolBar = true;
+        bool sizable = false;
+        QColor displayColour;
+    };
+    WindowOptions windowOptions() const;
 
     // The dialog's state as it was when it opened; Cancel puts it back.
     struct Snapshot

@@ -4,5 +4,4 @@ list(APPEND TELVIX_CORE
 list(APPEND TELVIX_FORMS
     settings/Telvixmain6.cpp settings/Telvixmain6.h settings/Telvixmain6.ui
     settings/OuterSize.h
-    settings/Settings.cpp
 )

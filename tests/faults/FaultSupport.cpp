@@ -6,6 +6,7 @@
 #include "main/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "ui_Telvixmain1.h"
+#include "serial/SerialPort.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -162,8 +163,7 @@ void verifyWindowIdle(Mode mode)
     QCOMPARE(ModeState::SendActive, uint8_t(0));
     QCOMPARE(ModeState::TRModeActive, uint8_t(0));
     QCOMPARE(ModeState::R2KModeActive, uint8_t(0));
-    QCOMPARE(ModeState::PortHandle, -1);
-    QVERIFY(ModeState::ReadDoneEvent == nullptr);
+    QCOMPARE(SerialPort::openCount(), 0);
 }
 
 QString fileSummaryText(const QString &path, qint64 size, qint64 sent, bool interrupted)

@@ -21,6 +21,7 @@
 #include "ui_Telvixmain1.h"
 #include "ui_Telvixmain3.h"
 #include "ui_Telvixmain4.h"
+#include "serial/SerialPort.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -573,7 +574,7 @@ void TestLineFaults::stalledFileSend()
         panelInStall = panel;
         ticksInStall = ticker.sinceMark();
         serial::LineConfig config;
-        flowInForce = serial::readConfig(ModeState::PortHandle, config) && config.hardwareFlow;
+        flowInForce = serial::readConfig(SerialPort::openPorts().front()->descriptor(), config) && config.hardwareFlow;
         breakPosted = true;
         QMetaObject::invokeMethod(ui().BreakButton, "click", Qt::QueuedConnection);
     });

@@ -21,6 +21,7 @@
 #include "ui_Telvixmain2.h"
 #include "ui_Telvixmain3.h"
 #include "ui_Telvixmain4.h"
+#include "serial/SerialPort.h"
 
 #include <QApplication>
 #include <QDir>
@@ -68,7 +69,7 @@ Started startCommand(Start start, const QString &fileToSend)
             out.stringDialogShown = true;
             static_cast<TForm4 *>(modal)->form()->BitBtn2->click();
         }
-        if (ModeState::PortHandle >= 0) {
+        if (SerialPort::openCount() > 0) {
             out.portOpened = true;
             ModeState::BreakRequested = 1;
         }
@@ -154,8 +155,7 @@ struct WindowBefore
              {ModeState::ReceiveModeActive, ModeState::SendActive, ModeState::TRModeActive,
               ModeState::R2KModeActive, ModeState::BreakRequested})
             QCOMPARE(flag, uint8_t(0));
-        QCOMPARE(ModeState::PortHandle, -1);
-        QVERIFY(ModeState::ReadDoneEvent == nullptr);
+        QCOMPARE(SerialPort::openCount(), 0);
     }
 };
 

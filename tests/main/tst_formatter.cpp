@@ -19,13 +19,20 @@ DisplaySettings settings(LineBreakRule rule, int breakByte = -1, HexStyle style 
     return s;
 }
 
+// One formatter for every case, as the window has one: its pair state carries over.
+DisplayFormatter formatter;
+
 QString render(const QByteArray &bytes, bool hex, const DisplaySettings &s)
 {
+    formatter.setSettings(s);
+    formatter.setHexForm(hex);
     QString out;
     for (char c : bytes)
-        DisplayFormatter::appendByte(uint8_t(c), hex, s, out);
+        formatter.appendByte(uint8_t(c), out);
     return out;
 }
+
+uint8_t leadBytePending() { return formatter.leadBytePending() ? 1 : 0; }
 
 const QString Nl {QChar(DisplayFormatter::LineBreak)};
 
@@ -36,7 +43,7 @@ class TestFormatter : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { DisplayFormatter::reset(); }
+    void init() { formatter.reset(); }
 
     void asciiForm_data();
     void asciiForm();
@@ -137,7 +144,7 @@ void TestFormatter::hexForm()
     QFETCH(HexStyle, style);
     QFETCH(QString, shown);
     QCOMPARE(render(bytes, true, settings(rule, breakByte, style)), shown);
-    QCOMPARE(DisplayFormatter::LeadBytePending, uint8_t(0)); // HEX never touches the pair
+    QCOMPARE(leadBytePending(), uint8_t(0)); // HEX never touches the pair
 }
 
 void TestFormatter::everyControlCodeHasItsName()
@@ -160,12 +167,12 @@ void TestFormatter::pairState()
 {
     const DisplaySettings s = settings(LineBreakRule::CR);
     QCOMPARE(render("\xA4", false, s), QString());
-    QCOMPARE(DisplayFormatter::LeadBytePending, uint8_t(1));
-    QCOMPARE(DisplayFormatter::PendingLeadBytes, QByteArray("\xA4"));
+    QCOMPARE(leadBytePending(), uint8_t(1));
+    QCOMPARE(formatter.pendingLeadBytes(), QByteArray("\xA4"));
     // Whatever comes next closes the pair: here a byte of 80h or above again.
     QCOMPARE(render("\xA5", false, s), QString(Cp950::decodePair(0xA4, 0xA5)));
-    QCOMPARE(DisplayFormatter::LeadBytePending, uint8_t(0));
-    QVERIFY(DisplayFormatter::PendingLeadBytes.isEmpty());
+    QCOMPARE(leadBytePending(), uint8_t(0));
+    QVERIFY(formatter.pendingLeadBytes().isEmpty());
 }
 
 void TestFormatter::pairSurvivesHexBytes()
@@ -200,7 +207,7 @@ void TestFormatter::nothingIsLost()
     for (int b = 0; b < 32; ++b)
         names += DisplayFormatter::ControlCodeNames(uint8_t(b)).size();
     QCOMPARE(out.size(), names + 96 + 64);
-    QCOMPARE(DisplayFormatter::LeadBytePending, uint8_t(0));
+    QCOMPARE(leadBytePending(), uint8_t(0));
     QCOMPARE(render(all, true, s).size(), 256 * 3);
 }
 

@@ -13,6 +13,7 @@
 
 #include "main/Translations.h"
 #include "main/TrafficView.h"
+#include "serial/SerialPort.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -379,7 +380,7 @@ void TestMainWindow::modeFrameSwitchesItsColumn()
         QVERIFY(ui.BreakButton->isEnabled());
         QCOMPARE(Form1->statusPanel(2), startText);
         QCOMPARE(*ModeTable::column(m).activeFlag, uint8_t(1));
-        QVERIFY(ModeState::PortHandle >= 0);
+        QCOMPARE(SerialPort::openCount(), 1);
         QCOMPARE(ui.Memo1->isReadOnly(), readOnlyLook);
         QCOMPARE(ui.Memo1->toPlainText().isEmpty(), ModeTable::column(m).clearMemoAtStart);
         if (readOnlyLook)
@@ -401,8 +402,7 @@ void TestMainWindow::modeFrameSwitchesItsColumn()
     QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
     QCOMPARE(ModeState::BreakRequested, uint8_t(0));
     QCOMPARE(*ModeTable::column(m).activeFlag, uint8_t(0));
-    QCOMPARE(ModeState::PortHandle, -1);
-    QVERIFY(!ModeState::ReadDoneEvent);
+    QCOMPARE(SerialPort::openCount(), 0);
     // The port was given back: it opens again at once.
     QVERIFY(runIdleMode(m, [&] { ui.BreakMenuBar->trigger(); }));
 }
@@ -471,7 +471,7 @@ void TestMainWindow::failedOpenChangesNothing()
         QCOMPARE(boxes.shown[1].text, path + message);
         QCOMPARE(*ModeTable::column(m).activeFlag, uint8_t(0));
         QCOMPARE(ModeState::PortReady, uint8_t(0));
-        QCOMPARE(ModeState::PortHandle, -1);
+        QCOMPARE(SerialPort::openCount(), 0);
         QCOMPARE(ui.Memo1->toPlainText(), QStringLiteral("kept"));
         QCOMPARE(Form1->memo1Colour(), QColor(Qt::green));
         QVERIFY(!ui.Memo1->isReadOnly());

@@ -20,6 +20,7 @@ private slots:
     void everyControlAppearsOnce();
     void columnFacts();
     void resetClearsEverything();
+    void nestedHoldsKeepTheFlag();
 };
 
 using Names = std::set<std::string>;
@@ -112,16 +113,36 @@ void TestModeTable::resetClearsEverything()
     ModeState::PortReady = ModeState::SendActive = ModeState::TRModeActive = 1;
     ModeState::R2KModeActive = ModeState::ReadRestartRequested = 1;
     ModeState::RemotePrefixWritten = 1;
-    ModeState::PortHandle = 7;
-    ModeState::ReceivedByte = 0x41;
     ModeState::reset();
     for (uint8_t flag :
          {ModeState::BreakRequested, ModeState::ReceiveModeActive, ModeState::HexDisplayMode,
           ModeState::PortReady, ModeState::SendActive, ModeState::TRModeActive,
-          ModeState::R2KModeActive, ModeState::ReadRestartRequested, ModeState::RemotePrefixWritten,
-          ModeState::ReceivedByte})
+          ModeState::R2KModeActive, ModeState::ReadRestartRequested, ModeState::RemotePrefixWritten})
         QCOMPARE(flag, uint8_t(0));
-    QCOMPARE(ModeState::PortHandle, -1);
+}
+
+void TestModeTable::nestedHoldsKeepTheFlag()
+{
+    // A file send started from inside a string send: SendActive stays set for the outer one
+    // when the inner one ends, and goes only with the last.
+    ModeState::reset();
+    {
+        ModeState::Hold outer(ModeState::SendActive);
+        QCOMPARE(ModeState::SendActive, uint8_t(1));
+        {
+            ModeState::Hold inner(ModeState::SendActive);
+            QCOMPARE(ModeState::SendActive, uint8_t(1));
+        }
+        QCOMPARE(ModeState::SendActive, uint8_t(1));
+        // Other flags count on their own.
+        ModeState::Hold receive(ModeState::ReceiveModeActive);
+        receive.release();
+        QCOMPARE(ModeState::ReceiveModeActive, uint8_t(0));
+        QCOMPARE(ModeState::SendActive, uint8_t(1));
+        outer.release();
+        QCOMPARE(ModeState::SendActive, uint8_t(0));
+    }
+    QCOMPARE(ModeState::SendActive, uint8_t(0));
 }
 
 QTEST_APPLESS_MAIN(TestModeTable)

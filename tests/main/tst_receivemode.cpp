@@ -10,6 +10,7 @@
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"
 #include "ui_Telvixmain1.h"
+#include "serial/SerialPort.h"
 
 #include <QTest>
 
@@ -99,8 +100,9 @@ void TestReceiveMode::everyByteValueInOrder()
     for (int i = 0; i < 65536; ++i)
         bytes.append(char((i * 7 + i / 256) & 0xFF));
     QString expected;
-    for (char c : bytes)
-        DisplayFormatter::appendByte(uint8_t(c), true, DisplaySettings {}, expected);
+    DisplayFormatter hex;
+    hex.setHexForm(true);
+    hex.append(bytes, expected);
     qsizetype sent = 0;
     ModeScript script;
     script.then([] { Form1->form()->HexModeMenuBar->trigger(); })
@@ -216,7 +218,7 @@ void TestReceiveMode::hangUpLeavesModeIdleUntilBreak()
     // A hung-up tty is always "readable"; watching it would burn a core.
     QVERIFY2(cpuIdle < 0.2, qPrintable(QString::number(cpuIdle)));
     QCOMPARE(memoText(), QStringLiteral("bye"));
-    QCOMPARE(ModeState::PortHandle, -1);
+    QCOMPARE(SerialPort::openCount(), 0);
     QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
 }
 
@@ -243,7 +245,7 @@ void TestReceiveMode::pairWaitsAcrossModes()
     ModeScript first;
     first.then([&] { pty.write("a\xA4"); })
             .waitFor([] { return memoText() == "a"; }, "lead byte")
-            .waitFor([] { return DisplayFormatter::LeadBytePending == 1; }, "pending pair")
+            .waitFor([] { return Form1->formatter().leadBytePending(); }, "pending pair")
             .then([] { Form1->form()->BreakButton->click(); });
     first.start();
     Form1->form()->ReceiveButton->click();

@@ -15,6 +15,7 @@
 #include "modes/KeyState.h"
 #include "serial/PortSettings.h"
 #include "ui_Telvixmain1.h"
+#include "serial/SerialPort.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -276,7 +277,7 @@ void TestR2KMode::windowDuringAndAfterMode()
     QVERIFY(!ui.BreakButton->isEnabled());
     QCOMPARE(ModeState::R2KModeActive, uint8_t(0));
     QCOMPARE(ModeState::BreakRequested, uint8_t(0));
-    QCOMPARE(ModeState::PortHandle, -1);
+    QCOMPARE(SerialPort::openCount(), 0);
     QVERIFY(boxes.shown.isEmpty());
     // The port was given back: the mode starts again at once.
     QVERIFY(runMode(clickButton, {}));

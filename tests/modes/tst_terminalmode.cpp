@@ -43,7 +43,6 @@ private slots:
     void init()
     {
         freshStart();
-        DisplayFormatter::reset();
         m_pty = std::make_unique<Pty>();
         PortSettings::DevicePathText = m_pty->slavePath();
     }

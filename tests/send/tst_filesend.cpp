@@ -11,6 +11,7 @@
 #include "serial/SerialLine.h"
 #include "ui_Telvixmain1.h"
 #include "ui_Telvixmain3.h"
+#include "serial/SerialPort.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -107,7 +108,7 @@ public:
                 seen.text = s.text;
                 seen.panel = Form1->statusPanel(2);
                 seen.breakEnabled = controlEnabled(QStringLiteral("BreakButton"));
-                seen.portOpen = ModeState::PortHandle >= 0;
+                seen.portOpen = SerialPort::openCount() > 0;
                 ++seen.count;
             } else {
                 others.append(s);
@@ -133,7 +134,7 @@ void verifyIdleAgain(const Pty &pty)
     QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
     QCOMPARE(ModeState::SendActive, uint8_t(0));
     QCOMPARE(ModeState::BreakRequested, uint8_t(0));
-    QCOMPARE(ModeState::PortHandle, -1);
+    QCOMPARE(SerialPort::openCount(), 0);
     QVERIFY(!controlEnabled(QStringLiteral("BreakButton")));
     for (std::string_view name : ModeTable::controlsOff(Mode::FileSend))
         QVERIFY(controlEnabled(QString::fromUtf8(name.data(), qsizetype(name.size()))));

@@ -12,8 +12,10 @@
 #include "serial/Telvixmain2.h"
 #include "ui_Telvixmain1.h"
 #include "ui_Telvixmain2.h"
+#include "serial/SerialPort.h"
 
 #include <QApplication>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -58,12 +60,21 @@ QPoint rowStart(QTreeWidget *list, QTreeWidgetItem *item)
     return {row.left() + 8, row.center().y()};
 }
 
+// A double click as the window system delivers it: a click, then the second press as a
+// double click.
+void doubleClick(QTreeWidget *list, QTreeWidgetItem *item)
+{
+    const QPoint at = rowStart(list, item);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+}
+
 // Opens the port as a mode start would, and gives it back.
 bool openAndClose()
 {
-    Form1->Initial_RS232_Register();
+    std::unique_ptr<SerialPort> port = Form1->Initial_RS232_Register();
     const bool ok = ModeState::PortReady == 1;
-    Form1->closePort();
+    port.reset();
     return ok;
 }
 
@@ -301,10 +312,10 @@ void TestPortDialog::comTextNamesPortInList()
         // The port that opened is the one the number names: its master sees our bytes.
         const int index = port.toInt() - 1;
         PortSettings::DevicePathText.clear();
-        Form1->Initial_RS232_Register();
-        QVERIFY(serial::writeByte(ModeState::PortHandle, 0x5A));
+        std::unique_ptr<SerialPort> opened = Form1->Initial_RS232_Register();
+        QVERIFY(opened && opened->writeByte(0x5A));
         QCOMPARE(ptys[index].read(1), QByteArray("Z"));
-        Form1->closePort();
+        opened.reset();
     } else {
         QCOMPARE(boxes.texts(Kind::Plain), QStringList {message});
         QCOMPARE(boxes.shown.first().kind, Kind::Beep);
@@ -373,7 +384,7 @@ void TestPortDialog::configurationFailureReleasesPort()
         QCOMPARE(boxes.shown.size(), 2);
         QCOMPARE(boxes.shown[0].kind, Kind::Beep);
         QCOMPARE(boxes.shown[1].text, pty.slavePath() + QStringLiteral(" 埠,無法寫入參數值"));
-        QCOMPARE(ModeState::PortHandle, -1);
+        QCOMPARE(SerialPort::openCount(), 0);
     }
     // Nothing is held: with the baud rate corrected the port opens at once.
     runPortDialog({QStringLiteral("1"), QStringLiteral("9600"), QStringLiteral("RadioButton11"),
@@ -406,6 +417,12 @@ void TestPortDialog::choosingFromTheList()
     serial::CurrentScanRoots = sys.roots();
     answerNextModal([](QWidget *w) {
         auto *dialog = qobject_cast<TForm2 *>(w);
+        // A check that fails leaves the dialog to the guard, not the test waiting on it.
+        const auto guard = qScopeGuard([dialog] {
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
         Ui::TForm2 &ui = *dialog->form();
         // The number is where typing goes at once.
         QCOMPARE(QApplication::focusWidget(), ui.ComPortEdit);
@@ -426,23 +443,22 @@ void TestPortDialog::choosingFromTheList()
         QCOMPARE(ui.ComPortEdit->text(), QStringLiteral("2"));
         QVERIFY(dialog->isVisible());
         // A double click takes it and confirms.
-        QTreeWidgetItem *onboard = list->topLevelItem(0);
-        const QPoint at = rowStart(list, onboard);
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
-    });
-    Form1->form()->Rs232ConfigButton->click();
-    QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM1 = 9600 , N , 8 , 1"));
-
-    // Confirmed by double click from COM1 to COM2.
-    answerNextModal([](QWidget *w) {
-        QTreeWidget *list = qobject_cast<TForm2 *>(w)->form()->PortListView;
-        const QPoint at = rowStart(list, list->topLevelItem(1));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        doubleClick(list, usb);
     });
     Form1->form()->Rs232ConfigButton->click();
     QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM2 = 9600 , N , 8 , 1"));
+
+    // And back, from COM2 to COM1, by a double click alone.
+    answerNextModal([](QWidget *w) {
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QTreeWidget *list = qobject_cast<TForm2 *>(w)->form()->PortListView;
+        doubleClick(list, list->topLevelItem(0));
+        // Should the click not have confirmed, the test fails rather than waits.
+        if (w->isVisible())
+            qobject_cast<TForm2 *>(w)->reject();
+    });
+    Form1->form()->Rs232ConfigButton->click();
+    QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM1 = 9600 , N , 8 , 1"));
 }
 
 QTEST_MAIN(TestPortDialog)

@@ -144,7 +144,7 @@ void TestSettingsDialog::layoutAndDefaults()
     QCOMPARE(Form1->memo1Colour(), windowColour());
     QVERIFY(Form1->form()->Panel1->isVisible());
 
-    const DisplaySettings s = DisplayFormatter::currentSettings();
+    const DisplaySettings s = Form1->formatter().settings();
     QCOMPARE(s.lineBreakRule, LineBreakRule::CR);
     QVERIFY(!s.userBreakByte);
     QCOMPARE(s.hexStyle, HexStyle::HEXOnly);
@@ -213,7 +213,7 @@ void TestSettingsDialog::cancelRestoresSnapshot()
             Leave::Ok);
     const QVariantList dialogBefore = dialogState();
     const QVariantList windowBefore = windowState();
-    const DisplaySettings settingsBefore = DisplayFormatter::currentSettings();
+    const DisplaySettings settingsBefore = Form1->formatter().settings();
     QCOMPARE(settingsBefore.lineBreakRule, LineBreakRule::UserDefineCRLF);
 
     QVariantList dialogChanged;
@@ -226,7 +226,7 @@ void TestSettingsDialog::cancelRestoresSnapshot()
     QVERIFY(dialogChanged != dialogBefore); // the change did reach the controls
     QCOMPARE(dialogState(), dialogBefore);
     QCOMPARE(windowState(), windowBefore);
-    const DisplaySettings after = DisplayFormatter::currentSettings();
+    const DisplaySettings after = Form1->formatter().settings();
     QCOMPARE(after.lineBreakRule, settingsBefore.lineBreakRule);
     QCOMPARE(after.userBreakByte, settingsBefore.userBreakByte);
     QCOMPARE(after.hexStyle, settingsBefore.hexStyle);
@@ -316,8 +316,8 @@ void TestSettingsDialog::enteringRuleButtons()
                 QVERIFY(!ui.Edit1->isEnabled());
             },
             Leave::Ok);
-    QCOMPARE(DisplayFormatter::currentSettings().lineBreakRule, LineBreakRule::LF);
-    QCOMPARE(DisplayFormatter::currentSettings().userBreakByte, std::optional<uint8_t>('b'));
+    QCOMPARE(Form1->formatter().settings().lineBreakRule, LineBreakRule::LF);
+    QCOMPARE(Form1->formatter().settings().userBreakByte, std::optional<uint8_t>('b'));
 }
 
 void TestSettingsDialog::pickerIntoEdit1_data()

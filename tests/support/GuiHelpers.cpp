@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "GuiHelpers.h"
 
-#include "main/DisplayFormatter.h"
 #include "main/Forms.h"
 #include "main/ModeState.h"
 #include "main/Telvixmain1.h"
@@ -50,18 +49,12 @@ void freshStart()
     tearDownForms();
     ModeState::reset();
     PortSettings::reset();
-    DisplayFormatter::reset();
     serial::CurrentScanRoots = serial::ScanRoots {};
     Forms::createAll();
     Form1->show();
 }
 
-void tearDownForms()
-{
-    if (Form1)
-        Form1->closePort();
-    Forms::destroyAll();
-}
+void tearDownForms() { Forms::destroyAll(); }
 
 void answerNextModal(std::function<void(QWidget *)> answer, int timeoutMs)
 {

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
-// R2K mode: every character from the line becomes keystrokes in whatever window has the focus.
-#include "main/Telvixmain1.h"
+#include "R2KSession.h"
 
-#include "main/MessageBoxes.h"
 #include "main/ModeFrame.h"
+#include "main/ModeHost.h"
 #include "main/ReadLoop.h"
-#include "main/TrafficView.h"
+#include "main/Traffic.h"
 #include "modes/ByteToKeyEvents.h"
 #include "modes/KeyInjection.h"
 #include "modes/KeyState.h"
@@ -26,26 +25,45 @@ constexpr const char *NoticeLines[] = {
         " 5,RS232字元間隔連續傳送時間,建議大於1ms以上,以確保鍵盤事件接收的穩定",
 };
 
+// The received bytes typed as they come, each byte's events sent off before the next byte's.
+class Typist : public TrafficConsumer
+{
+public:
+    explicit Typist(KeyInjector &keys) : m_keys(keys) { }
+    void take(const TrafficRecord &record) override
+    {
+        if (record.kind == TrafficKind::Received)
+            typeBytes(reinterpret_cast<const uint8_t *>(record.bytes.constData()),
+                      size_t(record.bytes.size()), m_keys);
+    }
+
+private:
+    KeyInjector &m_keys;
+};
+
 } // namespace
 
-void TForm1::EnableR2KModeMenubarClick()
+void R2KSession::run()
 {
-    // Without a way to type there is no mode: say so before the port or the window is touched.
     KeyInjection::Opened injection = KeyInjection::open();
     if (!injection.injector) {
-        MessageBoxes::message(this, injection.problem);
+        m_host.message(injection.problem);
         return;
     }
-    ModeFrame frame(*this, Mode::R2K);
-    if (!frame.begin())
+    ModeFrame frame(m_host, Mode::R2K);
+    SerialPort *port = frame.begin();
+    if (!port)
         return;
     for (const char *line : NoticeLines)
-        memo1()->appendLine(QString::fromUtf8(line));
+        m_host.display().appendLine(QString::fromUtf8(line));
     if (!injection.notice.isEmpty())
-        MessageBoxes::message(this, injection.notice);
+        m_host.message(injection.notice);
 
     KeyState keys(*injection.injector);
-    ReadLoop::run([&keys](const uint8_t *bytes, size_t count) { typeBytes(bytes, count, keys); });
+    Typist typist(keys);
+    m_host.traffic().subscribe(&typist);
+    ReadLoop::run(*port, m_host.traffic());
+    m_host.traffic().unsubscribe(&typist);
     keys.releaseAll();
     frame.end();
 }

@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+// What a running mode may ask of the window, and nothing more: the port its start opens, the
+// switch to the mode's column of the enable/disable table and back, the status text, the
+// display and its formatter, the traffic stream, and messages. The main window is the host the
+// program runs with; tests and benchmarks drive the modes through hosts of their own.
+#pragma once
+
+#include "main/ModeTable.h"
+
+#include <QString>
+#include <QStringView>
+
+#include <memory>
+
+class DisplayFormatter;
+class SerialPort;
+class TrafficStream;
+
+// Where text reaches the traffic display.
+class DisplaySink
+{
+public:
+    virtual ~DisplaySink() = default;
+    // After whatever is selected, caret behind it.
+    virtual void insertAtCaret(QStringView piece) = 0;
+    // A line and its break at the end; the caret on the empty line below.
+    virtual void appendLine(QStringView line) = 0;
+    virtual void clear() = 0;
+};
+
+class ModeHost
+{
+public:
+    virtual ~ModeHost() = default;
+
+    // Opens and configures the port the settings name, as every mode's start does; on failure
+    // the user has been told why, and nothing is returned. ModeState::PortReady tells the same.
+    virtual std::unique_ptr<SerialPort> openPort() = 0;
+
+    // The window as the mode's column wants it while the mode runs (controls off, Break on,
+    // the display's look, the panels, the status text), and back as it was.
+    virtual void enterMode(Mode mode) = 0;
+    virtual void leaveMode(Mode mode) = 0;
+
+    // Status panel 2.
+    virtual void setStatusText(const QString &text) = 0;
+
+    virtual DisplaySink &display() = 0;
+    virtual DisplayFormatter &formatter() = 0;
+    virtual TrafficStream &traffic() = 0;
+
+    // A plain box, and the box of an error that ends the step (stop icon, full stop).
+    virtual void message(const QString &text) = 0;
+    virtual void errorBox(const QString &text) = 0;
+};

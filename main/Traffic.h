@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+// The one stream every byte that crosses the line passes, in every mode: received and sent,
+// each chunk with the time it crossed, and the events of the line itself (a hang-up) in the
+// same order. The modes publish into it; the display, and whatever else takes the traffic
+// away, are its consumers.
+#pragma once
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <vector>
+
+enum class TrafficKind : uint8_t {
+    Received, // bytes from the line
+    Sent, // bytes written to the line
+    LineGone, // the device hung up or went away; no bytes
+};
+
+struct TrafficRecord
+{
+    TrafficKind kind = TrafficKind::Received;
+    // When the bytes crossed: CLOCK_MONOTONIC in microseconds; for received bytes the moment
+    // the reader took them from the driver, for sent bytes the moment the driver took the first.
+    int64_t timeUs = 0;
+    QByteArray bytes;
+};
+
+// The clock of TrafficRecord::timeUs.
+int64_t monotonicMicroseconds();
+
+class TrafficConsumer
+{
+public:
+    virtual ~TrafficConsumer();
+    // Every record, in the order it was published.
+    virtual void take(const TrafficRecord &record) = 0;
+    // The records of one pass of a mode's loop are in: a consumer that joins its output (the
+    // display inserts once per pass) hands it on now.
+    virtual void passEnd() { }
+};
+
+class TrafficStream
+{
+public:
+    // Consumers get the records in the order they subscribed. Not while publishing.
+    void subscribe(TrafficConsumer *consumer);
+    void unsubscribe(TrafficConsumer *consumer);
+
+    void publish(const TrafficRecord &record);
+    void passEnd();
+
+private:
+    std::vector<TrafficConsumer *> m_consumers;
+};
+
+// Sent bytes gathered into one record until flushed: a send of a megabyte at full speed would
+// otherwise make a million records of one byte. The record carries the time of its first byte.
+class SentBytes
+{
+public:
+    explicit SentBytes(TrafficStream &stream) : m_stream(stream) { }
+    ~SentBytes() { flush(); }
+    SentBytes(const SentBytes &) = delete;
+    SentBytes &operator=(const SentBytes &) = delete;
+
+    void add(uint8_t byte, int64_t timeUs);
+    void flush();
+
+    static constexpr qsizetype MaxChunk = 4096;
+
+private:
+    TrafficStream &m_stream;
+    TrafficRecord m_pending {TrafficKind::Sent, 0, {}};
+};

@@ -1,0 +1,139 @@
+// SPDX-License-Identifier: MIT
+#include "TerminalSession.h"
+
+#include "main/DisplayFormatter.h"
+#include "main/IntText.h"
+#include "main/ModeFrame.h"
+#include "main/ModeHost.h"
+#include "main/ModeState.h"
+#include "main/ReadLoop.h"
+#include "main/Traffic.h"
+#include "send/PacedSender.h"
+#include "send/SendDelay.h"
+#include "send/SendText.h"
+#include "send/SendTexts.h"
+
+// The conversation as the display shows it: each reply opens with the remote name, and every
+// byte sent is echoed after its pause. Both pass through the window's one formatter, so a
+// Big5 pair can be completed across them, as the formatter's pair state is shared.
+class TerminalSession::ConversationDisplay : public TrafficConsumer
+{
+public:
+    ConversationDisplay(ModeHost &host, TerminalPanel &panel) : m_host(host), m_panel(panel) { }
+
+    // A byte that went out but is not to be shown (its pause could not be read) still passes
+    // the stream.
+    void setEcho(bool echo) { m_echo = echo; }
+
+    void take(const TrafficRecord &record) override
+    {
+        if (record.kind == TrafficKind::Received) {
+            // The first byte of a reply opens it with the remote name.
+            if (ModeState::RemotePrefixWritten == 0) {
+                ModeState::RemotePrefixWritten = 1;
+                m_shown += TerminalSession::prefix(m_panel.remoteName());
+            }
+            m_host.formatter().append(record.bytes, m_shown);
+        } else if (record.kind == TrafficKind::Sent && m_echo) {
+            passEnd();
+            QString echo;
+            m_host.formatter().append(record.bytes, echo);
+            m_host.display().insertAtCaret(echo);
+        }
+    }
+    void passEnd() override
+    {
+        if (m_shown.isEmpty())
+            return;
+        m_host.display().insertAtCaret(m_shown);
+        m_shown.clear();
+    }
+
+private:
+    ModeHost &m_host;
+    TerminalPanel &m_panel;
+    QString m_shown;
+    bool m_echo = true;
+};
+
+QString TerminalSession::prefix(const QString &name)
+{
+    return QChar(DisplayFormatter::LineBreak) + name + QStringLiteral(" : ");
+}
+
+void TerminalSession::run()
+{
+    ModeFrame frame(m_host, Mode::Terminal);
+    m_port = frame.begin();
+    if (!m_port)
+        return;
+    ModeState::RemotePrefixWritten = 0;
+    m_panel.focusMessage();
+    ConversationDisplay display(m_host, m_panel);
+    m_display = &display;
+    m_host.traffic().subscribe(&display);
+    ReadLoop::run(*m_port, m_host.traffic(), [] { ModeState::ReadRestartRequested = 0; });
+    m_host.traffic().unsubscribe(&display);
+    m_display = nullptr;
+    m_port = nullptr;
+    frame.end();
+}
+
+void TerminalSession::send()
+{
+    if (m_sending || !m_port)
+        return;
+    // The box holds control codes as glyphs and lines joined by '\n'; the line carries CR LF.
+    QString text = m_panel.messageText();
+    text.replace(u'\n', QStringLiteral("\r\n"));
+    const SendText::Bytes converted = SendText::toBytes(text);
+    if (!converted.bytes) {
+        m_host.message(SendText::unencodableMessage(text, converted.badIndex));
+        return;
+    }
+    m_sending = true;
+    ModeState::Hold sending(ModeState::SendActive);
+    ModeState::ReadRestartRequested = 1;
+    ModeState::RemotePrefixWritten = 0;
+    m_host.display().insertAtCaret(prefix(m_panel.localName()));
+
+    // Events wait until the message is out, as the user expects of a send; only a line that
+    // holds a byte back lets them through, so the window never hangs on it.
+    PacedSender sender(*m_port, 0, PacedSender::Events::WhileStalled);
+    sender.setStop([] { return ModeState::BreakRequested != 0; });
+    const QByteArray &bytes = *converted.bytes;
+    bool completed = true;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const uint8_t byte = uint8_t(bytes[i]);
+        if (!sender.write(byte)) {
+            completed = false;
+            // Break is the user's own stop; a line that no longer takes bytes (the device is
+            // gone) would otherwise end the message without a word.
+            if (ModeState::BreakRequested == 0)
+                m_host.message(SendTexts::lineLost(i, bytes.size()));
+            break;
+        }
+        const TrafficRecord sent {TrafficKind::Sent, sender.sentAtUs(), QByteArray(1, char(byte))};
+        // The delay is read for every byte, once it is out; a text that is no delay stops the
+        // send before the byte is shown.
+        const QString delayText = m_panel.delayText();
+        const SendDelay::Parsed delay = SendDelay::parse(delayText);
+        if (!delay.ok()) {
+            m_display->setEcho(false);
+            m_host.traffic().publish(sent);
+            m_display->setEcho(true);
+            m_host.errorBox(delay.problem == SendDelay::Problem::NotANumber
+                                    ? IntText::notAnIntegerMessage(delayText)
+                                    : SendTexts::negativeTerminalDelay(delayText));
+            completed = false;
+            break;
+        }
+        sender.setDelay(delay.ms);
+        sender.gap();
+        m_host.traffic().publish(sent);
+    }
+    sending.release();
+    m_sending = false;
+    if (completed)
+        m_panel.clearMessage();
+}

@@ -1,0 +1,180 @@
+// SPDX-License-Identifier: MIT
+#include "SerialPort.h"
+
+#include <cerrno>
+#include <ctime>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace {
+
+std::mutex openMutex;
+std::vector<SerialPort *> &livePorts()
+{
+    static std::vector<SerialPort *> ports;
+    return ports;
+}
+
+// Enough for 50 ms at 12 Mbaud in one read, so that a fast line costs few wake-ups.
+constexpr size_t ReadSize = 64 * 1024;
+
+// While the window has not taken what is queued for this long (a modal dialog holds the mode's
+// loop), nothing reaches the display anyway: a line that trickles in small reads is then taken
+// every few milliseconds instead of at every arrival, which cuts the reader's wake-ups on a
+// line that delivers every millisecond. A read of more than a trickle is followed by the next
+// one at once, so a fast line is never left in the driver, which holds 4 KiB plus 64 KiB.
+constexpr int64_t HeldUs = 20000;
+constexpr ssize_t TrickleBytes = 1024;
+constexpr long HeldReadIntervalNs = 5000000;
+
+void signal(int eventFd)
+{
+    const uint64_t one = 1;
+    while (::write(eventFd, &one, sizeof one) < 0 && errno == EINTR) { }
+}
+
+void drain(int eventFd)
+{
+    uint64_t count = 0;
+    while (::read(eventFd, &count, sizeof count) < 0 && errno == EINTR) { }
+}
+
+} // namespace
+
+SerialPort::Opened SerialPort::open(const std::string &path, const serial::LineParams &params)
+{
+    const serial::OpenResult opened = serial::openPort(path);
+    if (opened.fd < 0)
+        return {nullptr, Failure::Open, opened.error};
+    serial::LineConfig current;
+    if (!serial::readConfig(opened.fd, current)) {
+        serial::closePort(opened.fd);
+        return {nullptr, Failure::ReadConfig, 0};
+    }
+    if (!serial::writeConfig(opened.fd, params)) {
+        serial::closePort(opened.fd);
+        return {nullptr, Failure::WriteConfig, 0};
+    }
+    return {std::unique_ptr<SerialPort>(new SerialPort(opened.fd, path)), Failure::None, 0};
+}
+
+SerialPort::SerialPort(int fd, std::string path)
+    : m_fd(fd), m_path(std::move(path)), m_pseudoTerminal(serial::isPseudoTerminal(fd)),
+      m_wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      m_stopFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+{
+    const std::lock_guard lock(openMutex);
+    livePorts().push_back(this);
+}
+
+SerialPort::~SerialPort()
+{
+    if (m_reader.joinable()) {
+        signal(m_stopFd);
+        m_reader.join();
+    }
+    serial::closePort(m_fd);
+    ::close(m_wakeFd);
+    ::close(m_stopFd);
+    const std::lock_guard lock(openMutex);
+    std::erase(livePorts(), this);
+}
+
+int SerialPort::openCount()
+{
+    const std::lock_guard lock(openMutex);
+    return int(livePorts().size());
+}
+
+std::vector<SerialPort *> SerialPort::openPorts()
+{
+    const std::lock_guard lock(openMutex);
+    return livePorts();
+}
+
+void SerialPort::startReading()
+{
+    if (!m_reader.joinable())
+        m_reader = std::thread(&SerialPort::readerMain, this);
+}
+
+void SerialPort::queue(TrafficRecord record)
+{
+    bool wake = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_signalled)
+            m_signalledAtUs = record.timeUs;
+        m_queue.push_back(std::move(record));
+        wake = !m_signalled;
+        m_signalled = true;
+    }
+    if (wake)
+        signal(m_wakeFd);
+}
+
+int64_t SerialPort::heldSince(int64_t nowUs)
+{
+    const std::lock_guard lock(m_mutex);
+    return m_signalled ? nowUs - m_signalledAtUs : 0;
+}
+
+void SerialPort::readerMain()
+{
+    const std::unique_ptr<char[]> buffer(new char[ReadSize]);
+    for (;;) {
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (fds[1].revents != 0)
+            return;
+        if (fds[0].revents == 0)
+            continue;
+        const ssize_t n = ::read(m_fd, buffer.get(), ReadSize);
+        const int64_t now = monotonicMicroseconds();
+        if (n > 0) {
+            // A record of exactly its size: a slow line gives many small ones.
+            queue({TrafficKind::Received, now, QByteArray(buffer.get(), qsizetype(n))});
+            if (n < TrickleBytes && heldSince(now) > HeldUs) {
+                timespec pause {0, HeldReadIntervalNs};
+                nanosleep(&pause, nullptr);
+            }
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            continue;
+        // 0 or EIO, ENXIO, ENODEV: the other side hung up or the device is gone. A hung-up
+        // tty polls readable for ever, so the reader ends here instead of watching it.
+        queue({TrafficKind::LineGone, now, {}});
+        return;
+    }
+}
+
+std::vector<TrafficRecord> SerialPort::take()
+{
+    // The signal goes first: a record queued after it signals anew, one queued before it is
+    // in what is taken now.
+    drain(m_wakeFd);
+    std::vector<TrafficRecord> taken;
+    const std::lock_guard lock(m_mutex);
+    taken.swap(m_queue);
+    m_signalled = false;
+    return taken;
+}
+
+void SerialPort::clearWake() { drain(m_wakeFd); }
+
+bool SerialPort::writeByte(uint8_t byte, const serial::WaitHook &hook)
+{
+    return serial::writeByte(m_fd, byte, hook);
+}
+
+void SerialPort::drainOutput()
+{
+    if (!m_pseudoTerminal)
+        serial::drainOutput(m_fd);
+}

@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: MIT
+// An open serial line: the descriptor with its lock and exclusive claim, the line parameters a
+// mode's start gives it, and, for the modes that read, a reader of its own. Closing it (letting
+// it go) stops the reader, releases the claim and closes the descriptor.
+//
+// The reader is a thread: it takes every byte the moment the driver has it, with its time, into
+// a queue that the mode drains on the window's thread. So a modal dialog, a long terminal send
+// or a busy moment of the window holds back only the display, never the line; a tty keeps a few
+// kilobytes and drops the rest. Everything else about the port happens on the caller's thread.
+#pragma once
+
+#include "main/Traffic.h"
+#include "serial/SerialLine.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class SerialPort
+{
+public:
+    // The step of opening that failed, as the user is told it.
+    enum class Failure {
+        None,
+        Open, // the device cannot be opened (missing, held by another program, no rights)
+        ReadConfig, // it is no serial line: its configuration cannot be read
+        WriteConfig, // it refuses the line parameters
+    };
+    struct Opened
+    {
+        std::unique_ptr<SerialPort> port; // null on failure
+        Failure failure = Failure::None;
+        int error = 0; // errno of the failing open
+    };
+
+    // Opens `path` for this program alone, reads its configuration and writes the parameters.
+    static Opened open(const std::string &path, const serial::LineParams &params);
+
+    ~SerialPort();
+    SerialPort(const SerialPort &) = delete;
+    SerialPort &operator=(const SerialPort &) = delete;
+
+    const std::string &path() const { return m_path; }
+    // For the few callers that need the kernel's own view of the line (its configuration).
+    int descriptor() const { return m_fd; }
+
+    // ---- reading
+
+    // Starts the reader; it runs until the port is closed or the device hangs up.
+    void startReading();
+    bool isReading() const { return m_reader.joinable(); }
+
+    // What the reader took since the last call, in arrival order, as Received records; a
+    // LineGone record is the last one there will be: the device hung up, the reader stopped.
+    std::vector<TrafficRecord> take();
+
+    // Readable while records wait to be taken (an eventfd for an event loop to watch). It is
+    // signalled once when the queue stops being empty and not again until take(): a loop held
+    // up by a modal dialog is woken once, not for every chunk.
+    int wakeDescriptor() const { return m_wakeFd; }
+    // Takes the signal back without taking the records: what a watcher that cannot handle them
+    // now does, so that it is not woken again and again.
+    void clearWake();
+
+    // ---- writing, on the caller's thread
+
+    // One byte, returning when the driver has taken it (see serial::writeByte).
+    bool writeByte(uint8_t byte, const serial::WaitHook &hook = {});
+    // Waits until what was written has left a real UART; nothing on a pseudo-terminal.
+    void drainOutput();
+    bool isPseudoTerminal() const { return m_pseudoTerminal; }
+
+    // The ports open in this process, oldest first: none is left open after a mode.
+    static int openCount();
+    static std::vector<SerialPort *> openPorts();
+
+private:
+    SerialPort(int fd, std::string path);
+    void readerMain();
+    void queue(TrafficRecord record);
+    // How long what is queued has waited to be taken; 0 when nothing waits.
+    int64_t heldSince(int64_t nowUs);
+
+    int m_fd;
+    std::string m_path;
+    bool m_pseudoTerminal;
+    int m_wakeFd = -1;
+    int m_stopFd = -1;
+    std::thread m_reader;
+    std::mutex m_mutex;
+    std::vector<TrafficRecord> m_queue;
+    bool m_signalled = false;
+    int64_t m_signalledAtUs = 0;
+};
