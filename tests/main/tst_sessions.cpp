@@ -1,0 +1,537 @@
+// SPDX-License-Identifier: MIT
+// No byte lost while the window is busy, on real pseudo-terminals: a device streams faster
+// than a tty buffers while a modal dialog holds receive or terminal mode, or while a long
+// terminal send runs, and every byte is shown, in order, once the window is free again; a
+// hang-up behind a dialog costs no CPU. And the modes as units of their own, driven through a
+// host of the test's instead of the window.
+#include "GuiHelpers.h"
+#include "Pty.h"
+#include "../modes/RecordingInjector.h"
+
+#include "main/DisplayFormatter.h"
+#include "main/ModeHost.h"
+#include "main/ModeState.h"
+#include "main/ReceiveSession.h"
+#include "main/Telvixmain1.h"
+#include "main/Traffic.h"
+#include "main/TrafficView.h"
+#include "modes/KeyInjection.h"
+#include "modes/R2KSession.h"
+#include "modes/TerminalSession.h"
+#include "send/FileSendJob.h"
+#include "send/StringSendJob.h"
+#include "serial/PortSettings.h"
+#include "serial/SerialPort.h"
+#include "ui_Telvixmain1.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <sys/resource.h>
+#include <thread>
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage u {};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
+            + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+QByteArray pattern(qsizetype size, int seed = 0)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 251 + seed) & 0xFF);
+    return bytes;
+}
+
+// A device that sends `bytes` at a steady pace without ever waiting: what the line does not
+// take when offered is lost, as a UART's receiver drops what nobody reads.
+class StreamingDevice
+{
+public:
+    StreamingDevice(Pty &pty, QByteArray bytes, qsizetype perMillisecond)
+        : m_thread([this, &pty, bytes = std::move(bytes), perMillisecond] {
+              for (qsizetype at = 0; at < bytes.size() && !m_stop; at += perMillisecond) {
+                  const qsizetype n = std::min(perMillisecond, bytes.size() - at);
+                  const qsizetype taken = pty.writeSome(bytes.constData() + at, n);
+                  m_refused += n - std::max<qsizetype>(0, taken);
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+              }
+              m_done = true;
+          })
+    { }
+    ~StreamingDevice()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    bool done() const { return m_done; }
+    qsizetype refused() const { return m_refused; }
+
+private:
+    std::atomic<bool> m_stop {false};
+    std::atomic<bool> m_done {false};
+    std::atomic<qsizetype> m_refused {0};
+    std::thread m_thread;
+};
+
+QString hexOf(const QByteArray &bytes)
+{
+    DisplayFormatter hex;
+    hex.setHexForm(true);
+    hex.setSettings({LineBreakRule::NoCR, std::nullopt, HexStyle::HEXOnly});
+    QString out;
+    hex.append(bytes, out);
+    return out;
+}
+
+QString memoText() { return Form1->memo1()->toPlainText(); }
+
+// Shows `openDialog`'s modal dialog for `holdMs` while `during` runs, then cancels it; the CPU
+// the program used meanwhile, as a share of one core.
+double holdDialog(const std::function<void()> &openDialog, int holdMs,
+                  const std::function<void()> &during = {})
+{
+    double cpu = -1;
+    QTimer::singleShot(0, [&] {
+        if (!waitUntil([] { return QApplication::activeModalWidget() != nullptr; }))
+            return;
+        if (during)
+            during();
+        const double cpu0 = cpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        // Sleeping, not spinning the event loop: the program's own threads are what counts.
+        QTest::qSleep(holdMs);
+        cpu = (cpuSeconds() - cpu0) / (double(wall.elapsed()) / 1000.0);
+        if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+            d->reject();
+    });
+    openDialog();
+    return cpu;
+}
+
+// A host of the test's own: the modes reach no window.
+class TestHost : public ModeHost, public DisplaySink
+{
+public:
+    explicit TestHost(QString path) : m_path(std::move(path)) { m_traffic.subscribe(&records); }
+    ~TestHost() override { m_traffic.unsubscribe(&records); }
+
+    std::unique_ptr<SerialPort> openPort() override
+    {
+        SerialPort::Opened opened = SerialPort::open(m_path.toStdString(), {9600, 0, 8, 0});
+        ModeState::PortReady = opened.port ? 1 : 0;
+        if (!opened.port)
+            messages.append(QStringLiteral("no port"));
+        return std::move(opened.port);
+    }
+    void enterMode(Mode mode) override { steps.append(QStringLiteral("enter %1").arg(int(mode))); }
+    void leaveMode(Mode mode) override { steps.append(QStringLiteral("leave %1").arg(int(mode))); }
+    void setStatusText(const QString &text) override { status.append(text); }
+    DisplaySink &display() override { return *this; }
+    DisplayFormatter &formatter() override { return m_formatter; }
+    TrafficStream &traffic() override { return m_traffic; }
+    void message(const QString &text) override { messages.append(text); }
+    void errorBox(const QString &text) override { messages.append(u'!' + text); }
+
+    void insertAtCaret(QStringView piece) override { shown += piece; }
+    void appendLine(QStringView line) override
+    {
+        shown += line;
+        shown += u'\n';
+    }
+    void clear() override { shown.clear(); }
+
+    // Every record the stream carried.
+    struct Recorder : TrafficConsumer
+    {
+        void take(const TrafficRecord &r) override { all.push_back(r); }
+        QByteArray bytes(TrafficKind kind) const
+        {
+            QByteArray out;
+            for (const TrafficRecord &r : all) {
+                if (r.kind == kind)
+                    out += r.bytes;
+            }
+            return out;
+        }
+        std::vector<TrafficRecord> all;
+    } records;
+
+    QString shown;
+    QStringList steps;
+    QStringList status;
+    QStringList messages;
+
+private:
+    QString m_path;
+    DisplayFormatter m_formatter;
+    TrafficStream m_traffic;
+};
+
+class TestPanel : public TerminalPanel
+{
+public:
+    QString localName() const override { return QStringLiteral("L"); }
+    QString remoteName() const override { return QStringLiteral("R"); }
+    QString delayText() const override { return delay; }
+    QString messageText() const override { return message; }
+    void clearMessage() override { message.clear(); }
+    void focusMessage() override { }
+    QString delay = QStringLiteral("0");
+    QString message;
+};
+
+
+} // namespace
+
+class TestSessions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        freshStart();
+        m_pty = std::make_unique<Pty>();
+        PortSettings::DevicePathText = m_pty->slavePath();
+        PortSettings::PortNameText = m_pty->slavePath();
+    }
+    void cleanup() { m_pty.reset(); }
+    void cleanupTestCase() { tearDownForms(); }
+
+    void dialogOverReadingMode_data();
+    void dialogOverReadingMode();
+    void replyDuringLongTerminalSend();
+    void hangUpBehindDialog();
+    void breakEndsEachMode_data();
+    void breakEndsEachMode();
+    void receiveSessionOnItsOwn();
+    void terminalSessionOnItsOwn();
+    void sendJobsOnTheirOwn();
+    void r2kSessionOnItsOwn();
+
+private:
+    std::unique_ptr<Pty> m_pty;
+};
+
+void TestSessions::dialogOverReadingMode_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::newRow("font dialog over receive mode") << false;
+    QTest::newRow("picker over terminal mode") << true;
+}
+
+void TestSessions::dialogOverReadingMode()
+{
+    // 300 KB at 300 KB/s while a dialog is up for a second: several times what a tty holds.
+    QFETCH(bool, terminal);
+    Ui::TForm1 &ui = *Form1->form();
+    ui.HexModeMenuBar->trigger();
+    const QByteArray bytes = pattern(300000);
+    double cpu = -1;
+    qsizetype refused = -1;
+    ModeScript script;
+    script.then([&] {
+              std::unique_ptr<StreamingDevice> device;
+              const auto open = [&] {
+                  if (terminal)
+                      ui.EchoEditControlInsertButton->click();
+                  else
+                      ui.FontsMenubar->trigger();
+              };
+              cpu = holdDialog(open, 1000,
+                               [&] { device = std::make_unique<StreamingDevice>(*m_pty, bytes, 300); });
+              QVERIFY(waitUntil([&] { return device->done(); }, 10000));
+              refused = device->refused();
+          })
+            .waitFor([&] { return memoText().count(u' ') >= bytes.size(); }, "every byte shown",
+                     15000)
+            .then([&] { ui.BreakButton->click(); });
+    script.start();
+    (terminal ? ui.EnableTRModeButton : ui.ReceiveButton)->click();
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    QCOMPARE(refused, 0);
+    // In order and whole, after the remote name in terminal mode.
+    QString shown = memoText();
+    if (terminal)
+        shown.remove(TerminalSession::prefix(ui.RemoteNameEdit->text()));
+    shown.remove(QChar(DisplayFormatter::LineBreak));
+    QVERIFY(shown == hexOf(bytes));
+    // Waiting behind the dialog is no work.
+    QVERIFY2(cpu >= 0 && cpu < 0.3, qPrintable(QString::number(cpu)));
+}
+
+void TestSessions::replyDuringLongTerminalSend()
+{
+    // A message of 2000 characters at 1 ms takes two seconds; the device answers 200 KB
+    // meanwhile. Everything it said is shown after the message, as one reply, in order.
+    Ui::TForm1 &ui = *Form1->form();
+    ui.HexModeMenuBar->trigger();
+    ui.Memo2->setPlainText(QString(2000, u'A'));
+    ui.TRMode_Char_DelayTime_Edit->setText(QStringLiteral("1"));
+    const QByteArray reply = pattern(200000, 3);
+    qsizetype refused = -1;
+    QByteArray sent;
+    ModeScript script;
+    script.then([&] {
+              StreamingDevice device(*m_pty, reply, 100);
+              ui.SendEchoMessageButton->click();
+              QVERIFY(waitUntil([&] { return device.done(); }, 10000));
+              refused = device.refused();
+          })
+            .waitFor([&] { return memoText().size() > 3 * (2000 + reply.size()); }, "the reply",
+                     15000)
+            .then([&] {
+                sent = m_pty->read(2000);
+                ui.BreakButton->click();
+            });
+    script.start();
+    ui.EnableTRModeButton->click();
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    QCOMPARE(refused, 0);
+    QCOMPARE(sent, QByteArray(2000, 'A'));
+    const QString expected = TerminalSession::prefix(ui.LocalNameEdit->text())
+            + hexOf(QByteArray(2000, 'A')) + TerminalSession::prefix(ui.RemoteNameEdit->text())
+            + hexOf(reply);
+    QString shown = memoText();
+    shown.remove(QChar(DisplayFormatter::LineBreak));
+    QVERIFY(shown == QString(expected).remove(QChar(DisplayFormatter::LineBreak)));
+}
+
+void TestSessions::hangUpBehindDialog()
+{
+    // The device goes away while the settings dialog is up: nothing spins meanwhile, and Break
+    // ends the mode once the dialog is closed.
+    Ui::TForm1 &ui = *Form1->form();
+    double cpu = -1;
+    ModeScript script;
+    script.then([&] { m_pty->write("before"); })
+            .waitFor([] { return memoText() == QStringLiteral("before"); }, "text")
+            .then([&] {
+                cpu = holdDialog([&] { ui.FontsMenubar->trigger(); }, 1000,
+                                 [&] { m_pty->hangUp(); });
+            })
+            .then([&] { ui.BreakButton->click(); });
+    script.start();
+    ui.ReceiveButton->click();
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    QVERIFY(script.finished());
+    QVERIFY2(cpu >= 0 && cpu < 0.2, qPrintable(QString::number(cpu)));
+    QCOMPARE(memoText(), QStringLiteral("before"));
+    QCOMPARE(ModeState::ReceiveModeActive, uint8_t(0));
+    QCOMPARE(SerialPort::openCount(), 0);
+    QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
+}
+
+void TestSessions::breakEndsEachMode_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("receive") << int(Mode::Receive);
+    QTest::newRow("terminal") << int(Mode::Terminal);
+    QTest::newRow("R2K") << int(Mode::R2K);
+    QTest::newRow("file send") << int(Mode::FileSend);
+}
+
+void TestSessions::breakEndsEachMode()
+{
+    // Each mode, while the device streams at it, ends at Break within a moment, lets its port
+    // go and gives the window back.
+    QFETCH(int, mode);
+    const Mode m = Mode(mode);
+    Ui::TForm1 &ui = *Form1->form();
+    KeyInjection::setFactory([] {
+        return KeyInjection::Opened {std::make_unique<RecordingInjector>(), {}, {}};
+    });
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("big.bin"));
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(pattern(1 << 20));
+    }
+    StreamingDevice device(*m_pty, pattern(1 << 20), 50);
+    QElapsedTimer sinceBreak;
+    QTimer::singleShot(300, [&] {
+        if (m == Mode::FileSend) {
+            // Behind its dialogs; the send itself runs when they are answered.
+            return;
+        }
+        sinceBreak.start();
+        ui.BreakButton->click();
+    });
+    switch (m) {
+    case Mode::Receive:
+        ui.ReceiveButton->click();
+        break;
+    case Mode::Terminal:
+        ui.EnableTRModeButton->click();
+        break;
+    case Mode::R2K:
+        ui.R2KModeButton->click();
+        break;
+    case Mode::FileSend: {
+        FileSendRequest request {file, 1 << 20, {}, {}, QStringLiteral("1")};
+        QTimer::singleShot(300, [&] {
+            sinceBreak.start();
+            ui.BreakButton->click();
+        });
+        MessageRecorder boxes;
+        FileSendJob(*Form1, request).run();
+        QVERIFY(boxes.lastText().endsWith(QStringLiteral("傳送中斷!")));
+        break;
+    }
+    }
+    QVERIFY(sinceBreak.isValid());
+    QVERIFY2(sinceBreak.elapsed() < 1000, qPrintable(QString::number(sinceBreak.elapsed())));
+    QCOMPARE(*ModeTable::column(m).activeFlag, uint8_t(0));
+    QCOMPARE(SerialPort::openCount(), 0);
+    QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
+    QVERIFY(!ui.BreakButton->isEnabled());
+    KeyInjection::setFactory({});
+}
+
+void TestSessions::receiveSessionOnItsOwn()
+{
+    TestHost host(m_pty->slavePath());
+    const QByteArray bytes = pattern(5000);
+    QStringList stepsWhileRunning;
+    ModeScript script;
+    script.then([&] {
+              stepsWhileRunning = host.steps;
+              m_pty->write(bytes);
+          })
+            .waitFor([&] { return host.records.bytes(TrafficKind::Received).size() == bytes.size(); },
+                     "the bytes")
+            .then([] { ModeState::BreakRequested = 1; });
+    script.start();
+    ReceiveSession(host).run();
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    QCOMPARE(stepsWhileRunning, QStringList {QStringLiteral("enter 0")});
+    QCOMPARE(host.steps, (QStringList {QStringLiteral("enter 0"), QStringLiteral("leave 0")}));
+    // Every byte passed the stream with the time it came, and then the display.
+    QVERIFY(host.records.bytes(TrafficKind::Received) == bytes);
+    int64_t last = 0;
+    for (const TrafficRecord &r : host.records.all) {
+        QVERIFY(r.timeUs >= last);
+        last = r.timeUs;
+    }
+    QVERIFY(last > 0 && last <= monotonicMicroseconds());
+    DisplayFormatter reference;
+    QString expected;
+    reference.append(bytes, expected);
+    QCOMPARE(host.shown, expected);
+    QCOMPARE(ModeState::ReceiveModeActive, uint8_t(0));
+    QCOMPARE(SerialPort::openCount(), 0);
+
+    // A port that fails to open starts nothing.
+    TestHost nowhere(QStringLiteral("/dev/telvix-none"));
+    ReceiveSession(nowhere).run();
+    QVERIFY(nowhere.steps.isEmpty());
+    QCOMPARE(nowhere.messages, QStringList {QStringLiteral("no port")});
+}
+
+void TestSessions::terminalSessionOnItsOwn()
+{
+    TestHost host(m_pty->slavePath());
+    TestPanel panel;
+    TerminalSession session(host, panel);
+    QByteArray sent;
+    ModeScript script;
+    script.then([&] {
+              panel.message = QStringLiteral("AT");
+              session.send();
+              sent = m_pty->read(2);
+              m_pty->write("OK");
+          })
+            .waitFor([&] { return host.shown.endsWith(QStringLiteral("OK")); }, "the reply")
+            .then([] { ModeState::BreakRequested = 1; });
+    script.start();
+    session.run();
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    QCOMPARE(sent, QByteArray("AT"));
+    QVERIFY(panel.message.isEmpty());
+    QCOMPARE(host.shown, QStringLiteral("\nL : AT\nR : OK"));
+    QCOMPARE(host.records.bytes(TrafficKind::Sent), QByteArray("AT"));
+    QCOMPARE(host.records.bytes(TrafficKind::Received), QByteArray("OK"));
+    // A send outside the conversation does nothing.
+    panel.message = QStringLiteral("late");
+    session.send();
+    QVERIFY(m_pty->readAvailable().isEmpty());
+}
+
+void TestSessions::sendJobsOnTheirOwn()
+{
+    TestHost host(m_pty->slavePath());
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("f.bin"));
+    const QByteArray content = pattern(3000);
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    FileSendJob(host, {file, content.size(), QStringLiteral("H"), QStringLiteral("E"),
+                       QStringLiteral("0")})
+            .run();
+    QByteArray got;
+    QVERIFY(waitUntil([&] {
+        got += m_pty->readAvailable();
+        return got.size() >= content.size() + 2;
+    }));
+    QVERIFY(got == 'H' + content + 'E');
+    QVERIFY(host.records.bytes(TrafficKind::Sent) == got);
+    QVERIFY(host.messages.last().endsWith(QStringLiteral("傳送完畢!")));
+    QCOMPARE(host.status.last(), QStringLiteral("傳送(檔案內容)..2999/3000"));
+    QCOMPARE(ModeState::SendActive, uint8_t(0));
+
+    // The string send asks for the next string until it is left.
+    host.records.all.clear();
+    QList<StringSendRequest> asks {{QStringLiteral("one"), QStringLiteral("0"), true},
+                                   {QStringLiteral("two"), QStringLiteral("0"), false}};
+    StringSendJob(host, [&]() -> std::optional<StringSendRequest> {
+        if (asks.isEmpty())
+            return std::nullopt;
+        return asks.takeFirst();
+    }).run();
+    QCOMPARE(m_pty->read(7), QByteArray("one\rtwo"));
+    QCOMPARE(host.records.bytes(TrafficKind::Sent), QByteArray("one\rtwo"));
+    QCOMPARE(host.status.last(), QStringLiteral("未連線"));
+    QCOMPARE(SerialPort::openCount(), 0);
+}
+
+void TestSessions::r2kSessionOnItsOwn()
+{
+    TestHost host(m_pty->slavePath());
+    auto log = std::make_shared<KeyLog>();
+    KeyInjection::setFactory([log] {
+        return KeyInjection::Opened {std::make_unique<RecordingInjector>(log), {}, {}};
+    });
+    ModeScript script;
+    script.then([&] { m_pty->write("Hi"); })
+            .waitFor([&] { return log->events.contains(QStringLiteral("+49")); }, "the keys")
+            .then([] { ModeState::BreakRequested = 1; });
+    script.start();
+    R2KSession(host).run();
+    KeyInjection::setFactory({});
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    // Shift, H, then i: typed in the order they came.
+    QCOMPARE(log->events.first(), QStringLiteral("+10"));
+    QVERIFY(log->events.indexOf(QStringLiteral("+48")) < log->events.indexOf(QStringLiteral("+49")));
+    QCOMPARE(host.records.bytes(TrafficKind::Received), QByteArray("Hi"));
+    QVERIFY(host.shown.contains(QStringLiteral("R 2 K")));
+}
+
+QTEST_MAIN(TestSessions)
+#include "tst_sessions.moc"
