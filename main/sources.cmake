@@ -22,5 +22,6 @@ list(APPEND TELVIX_FORMS
     main/PortOpening.cpp
     main/ReadLoop.cpp main/ReadLoop.h
     main/ReceiveSession.cpp main/ReceiveSession.h
+    main/ReceivedDisplay.cpp main/ReceivedDisplay.h
     main/resources.qrc
 )

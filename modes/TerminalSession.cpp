@@ -7,7 +7,7 @@
 #include "main/ModeHost.h"
 #include "main/ModeState.h"
 #include "main/ReadLoop.h"
-#include "main/Traffic.h"
+#include "main/ReceivedDisplay.h"
 #include "send/PacedSender.h"
 #include "send/SendDelay.h"
 #include "send/SendText.h"
@@ -16,10 +16,11 @@
 // The conversation as the display shows it: each reply opens with the remote name, and every
 // byte sent is echoed after its pause. Both pass through the window's one formatter, so a
 // Big5 pair can be completed across them, as the formatter's pair state is shared.
-class TerminalSession::ConversationDisplay : public TrafficConsumer
+class TerminalSession::ConversationDisplay : public ReceivedDisplay
 {
 public:
-    ConversationDisplay(ModeHost &host, TerminalPanel &panel) : m_host(host), m_panel(panel) { }
+    ConversationDisplay(ModeHost &host, TerminalPanel &panel) : ReceivedDisplay(host), m_panel(panel)
+    { }
 
     // A byte that went out but is not to be shown (its pause could not be read) still passes
     // the stream.
@@ -31,28 +32,19 @@ public:
             // The first byte of a reply opens it with the remote name.
             if (ModeState::RemotePrefixWritten == 0) {
                 ModeState::RemotePrefixWritten = 1;
-                m_shown += TerminalSession::prefix(m_panel.remoteName());
+                addText(TerminalSession::prefix(m_panel.remoteName()));
             }
-            m_host.formatter().append(record.bytes, m_shown);
+            addBytes(record.bytes);
         } else if (record.kind == TrafficKind::Sent && m_echo) {
+            // Shown at once, after what was received before it.
             passEnd();
-            QString echo;
-            m_host.formatter().append(record.bytes, echo);
-            m_host.display().insertAtCaret(echo);
+            addBytes(record.bytes);
+            passEnd();
         }
-    }
-    void passEnd() override
-    {
-        if (m_shown.isEmpty())
-            return;
-        m_host.display().insertAtCaret(m_shown);
-        m_shown.clear();
     }
 
 private:
-    ModeHost &m_host;
     TerminalPanel &m_panel;
-    QString m_shown;
     bool m_echo = true;
 };
 
