@@ -20,6 +20,7 @@
 #include "ui_Telvixmain4.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QFile>
 #include <QFileDialog>
 #include <QTemporaryDir>
@@ -198,6 +199,11 @@ void runFileSend(const QString &path, int delay)
         });
         auto *dialog = static_cast<QFileDialog *>(w);
         dialog->selectFile(path);
+        // The one dialog is reused for every send; in a folder it has listed before, the file
+        // chosen last time can stay selected in its list over the name just given. The name box
+        // is what the user types into, and what the dialog goes by.
+        if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            name->setText(path);
         static_cast<QDialog *>(dialog)->accept();
     });
     Form1->form()->Send_FileContentButton->click();
