@@ -54,6 +54,7 @@ void DisplayFormatter::appendHexForm(uint8_t b, QString &out) const
     const DisplaySettings &s = m_settings;
     switch (s.hexStyle) {
     case HexStyle::HEXOnly:
+    case HexStyle::HexText:
         appendHex(b, out);
         break;
     case HexStyle::HexAnsi:

@@ -11,7 +11,9 @@
 #include <optional>
 
 enum class LineBreakRule { NoCR, LF, CR, UserDefineCRLF };
-enum class HexStyle { HEXOnly, HexAnsi, AnsiHex };
+// HexText is the hex dump of the HEX + 文字 style: TrafficRenderer lays its lines out; the
+// formatter alone shows its bytes as HEXOnly does.
+enum class HexStyle { HEXOnly, HexAnsi, AnsiHex, HexText };
 
 struct DisplaySettings
 {

@@ -11,6 +11,16 @@ int64_t monotonicMicroseconds()
     return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
+int64_t wallMicroseconds(int64_t timeUs)
+{
+    static const int64_t offset = [] {
+        timespec wall {};
+        clock_gettime(CLOCK_REALTIME, &wall);
+        return int64_t(wall.tv_sec) * 1000000 + wall.tv_nsec / 1000 - monotonicMicroseconds();
+    }();
+    return timeUs + offset;
+}
+
 TrafficConsumer::~TrafficConsumer() = default;
 
 void TrafficStream::subscribe(TrafficConsumer *consumer)

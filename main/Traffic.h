@@ -28,6 +28,11 @@ struct TrafficRecord
 // The clock of TrafficRecord::timeUs.
 int64_t monotonicMicroseconds();
 
+// The wall-clock time, in microseconds since 1970, of a traffic time. The two clocks are tied
+// once, at the first call, so that the times of one run keep their distances however the
+// system clock is set meanwhile.
+int64_t wallMicroseconds(int64_t timeUs);
+
 class TrafficConsumer
 {
 public:

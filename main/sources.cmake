@@ -6,6 +6,11 @@ list(APPEND TELVIX_CORE
     main/DisplayFormatter.cpp main/DisplayFormatter.h
     main/TrafficText.cpp main/TrafficText.h
     main/Traffic.cpp main/Traffic.h
+    main/TrafficCapture.cpp main/TrafficCapture.h
+    main/TrafficRenderer.cpp main/TrafficRenderer.h
+    main/LogFormat.cpp main/LogFormat.h
+    main/LiveLog.cpp main/LiveLog.h
+    main/CaptureExport.cpp main/CaptureExport.h
 )
 list(APPEND TELVIX_FORMS
     main/Telvixmain1.cpp main/Telvixmain1.h main/Telvixmain1.ui

@@ -8,3 +8,4 @@ telvix_test(tst_trafficview LABEL gui SOURCES main/tst_trafficview.cpp LIBS telv
 telvix_test(tst_dialogkeys LABEL gui SOURCES main/tst_dialogkeys.cpp LIBS telvix_guisupport)
 telvix_test(tst_sessions LABEL pty SOURCES main/tst_sessions.cpp modes/RecordingInjector.h
     LIBS telvix_guisupport)
+telvix_test(tst_capture LABEL core SOURCES main/tst_capture.cpp LIBS telvix_core)

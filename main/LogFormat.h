@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+// The formats a capture is saved in and a live log is written in.
+//
+// The time-stamped log (.log) has one line per chunk of one direction, four fields separated by
+// one tab, and is meant to stay as it is, for scripts:
+//
+//   2026-12-09T14:03:07.123+08:00<TAB>RX<TAB>48 69 0D 0A<TAB>Hi<CR><LF>
+//
+//   1. the local time the chunk crossed the line, ISO 8601 with milliseconds and the offset;
+//   2. RX (received), TX (sent) or EV (an event of the line: HANGUP);
+//   3. the bytes in upper-case hex, one blank between two; for EV the event's name;
+//   4. the bytes as text: printable ASCII as it is, 00h-1Fh by their names (<CR>), DEL as
+//      <DEL>, a Big5 pair as its character, any other byte as <XX> with its hex value; for EV
+//      a description.
+//
+// CSV (.csv) has the same four columns under a header line, each field quoted as RFC 4180 says.
+// Raw (.bin) is the received bytes alone, exactly as they came.
+#pragma once
+
+#include "main/Traffic.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace LogFormat {
+
+// "2026-12-09T14:03:07.123+08:00" for a traffic time.
+QString isoTime(int64_t timeUs);
+
+// The text column of a chunk of bytes.
+QString textOf(const QByteArray &bytes);
+QString hexOf(const QByteArray &bytes);
+
+// One line of the log, with its line feed.
+QString logLine(const TrafficRecord &record);
+
+inline constexpr const char *CsvHeader = "time,direction,hex,text\n";
+QString csvLine(const TrafficRecord &record);
+
+// A line of the log read back: the kind, the wall-clock time in milliseconds since 1970 and
+// the bytes. Nothing for a line that is no log line.
+struct Parsed
+{
+    TrafficKind kind = TrafficKind::Received;
+    int64_t wallMs = 0;
+    QByteArray bytes;
+    QString event; // for EV lines
+};
+std::optional<Parsed> parseLogLine(QStringView line);
+
+} // namespace LogFormat

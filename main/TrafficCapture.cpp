@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: MIT
+#include "TrafficCapture.h"
+
+#include <cstring>
+
+namespace {
+
+uint8_t kindCode(TrafficKind kind)
+{
+    switch (kind) {
+    case TrafficKind::Received:
+        return 0;
+    case TrafficKind::Sent:
+        return 1;
+    case TrafficKind::LineGone:
+        break;
+    }
+    return 2;
+}
+
+TrafficKind kindOf(uint64_t code)
+{
+    switch (code) {
+    case 0:
+        return TrafficKind::Received;
+    case 1:
+        return TrafficKind::Sent;
+    default:
+        return TrafficKind::LineGone;
+    }
+}
+
+// Times can step back (a terminal's reply that arrived during a send is published after it):
+// the difference is signed, kept small either way.
+uint64_t zigzag(int64_t v) { return (uint64_t(v) << 1) ^ uint64_t(v >> 63); }
+int64_t unzigzag(uint64_t v) { return int64_t(v >> 1) ^ -int64_t(v & 1); }
+
+} // namespace
+
+TrafficCapture::TrafficCapture() = default;
+TrafficCapture::~TrafficCapture() = default;
+
+void TrafficCapture::clear()
+{
+    m_blocks.clear();
+    m_used = 0;
+    m_lastUnits = 0;
+    m_received = m_sent = m_records = 0;
+}
+
+int64_t TrafficCapture::memoryBytes() const
+{
+    return int64_t(m_blocks.size() * BlockSize + m_blocks.capacity() * sizeof(m_blocks[0]));
+}
+
+int64_t TrafficCapture::storedBytes() const
+{
+    return m_blocks.empty() ? 0 : int64_t((m_blocks.size() - 1) * BlockSize + m_used);
+}
+
+void TrafficCapture::append(const uint8_t *bytes, size_t count)
+{
+    while (count > 0) {
+        if (m_blocks.empty() || m_used == BlockSize) {
+            m_blocks.push_back(std::make_unique<uint8_t[]>(BlockSize));
+            m_used = 0;
+        }
+        const size_t n = std::min(count, BlockSize - m_used);
+        std::memcpy(m_blocks.back().get() + m_used, bytes, n);
+        m_used += n;
+        bytes += n;
+        count -= n;
+    }
+}
+
+void TrafficCapture::appendNumber(uint64_t value)
+{
+    uint8_t buffer[10];
+    size_t n = 0;
+    do {
+        buffer[n] = uint8_t(value & 0x7F);
+        value >>= 7;
+        if (value != 0)
+            buffer[n] |= 0x80;
+        ++n;
+    } while (value != 0);
+    append(buffer, n);
+}
+
+void TrafficCapture::take(const TrafficRecord &record)
+{
+    const int64_t units = record.timeUs / TimeUnitUs;
+    appendNumber((uint64_t(record.bytes.size()) << 2) | kindCode(record.kind));
+    appendNumber(zigzag(units - m_lastUnits));
+    m_lastUnits = units;
+    append(reinterpret_cast<const uint8_t *>(record.bytes.constData()), size_t(record.bytes.size()));
+    ++m_records;
+    if (record.kind == TrafficKind::Received)
+        m_received += record.bytes.size();
+    else if (record.kind == TrafficKind::Sent)
+        m_sent += record.bytes.size();
+}
+
+void TrafficCapture::forEach(const std::function<void(const TrafficRecord &)> &visit) const
+{
+    size_t block = 0;
+    size_t at = 0;
+    const auto end = [&] {
+        return block >= m_blocks.size() || (block == m_blocks.size() - 1 && at >= m_used);
+    };
+    const auto next = [&]() -> uint8_t {
+        if (at == BlockSize) {
+            ++block;
+            at = 0;
+        }
+        return m_blocks[block][at++];
+    };
+    const auto number = [&] {
+        uint64_t value = 0;
+        for (int shift = 0;; shift += 7) {
+            const uint8_t b = next();
+            value |= uint64_t(b & 0x7F) << shift;
+            if (!(b & 0x80))
+                return value;
+        }
+    };
+    int64_t units = 0;
+    TrafficRecord record;
+    for (int64_t i = 0; i < m_records && !end(); ++i) {
+        const uint64_t head = number();
+        units += unzigzag(number());
+        record.kind = kindOf(head & 3);
+        record.timeUs = units * TimeUnitUs;
+        const qsizetype length = qsizetype(head >> 2);
+        record.bytes.resize(length);
+        char *out = record.bytes.data();
+        qsizetype done = 0;
+        while (done < length) {
+            if (at == BlockSize) {
+                ++block;
+                at = 0;
+            }
+            const qsizetype n = std::min<qsizetype>(length - done, qsizetype(BlockSize - at));
+            std::memcpy(out + done, m_blocks[block].get() + at, size_t(n));
+            at += size_t(n);
+            done += n;
+        }
+        visit(record);
+    }
+}

@@ -1,0 +1,152 @@
+// SPDX-License-Identifier: MIT
+#include "TrafficRenderer.h"
+
+#include "main/Traffic.h"
+
+#include <QDateTime>
+
+namespace {
+
+const char16_t HexDigits[] = u"0123456789ABCDEF";
+
+void appendHex(uint64_t value, int digits, QString &out)
+{
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+        out += QChar(HexDigits[(value >> shift) & 0xF]);
+}
+
+} // namespace
+
+QString TrafficRenderer::timestamp(int64_t timeUs)
+{
+    // The clock face changes once a second; working it out costs more than the rest of a line.
+    // Rendering happens on the window's thread alone.
+    static int64_t cachedSecond = -1;
+    static QString cachedFace;
+    const int64_t wallMs = wallMicroseconds(timeUs) / 1000;
+    const int64_t second = wallMs / 1000;
+    if (second != cachedSecond) {
+        cachedSecond = second;
+        cachedFace = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("HH:mm:ss"));
+    }
+    QString out;
+    out.reserve(15);
+    out += u'[';
+    out += cachedFace;
+    out += u'.';
+    const int ms = int(wallMs % 1000);
+    out += QChar(u'0' + ms / 100);
+    out += QChar(u'0' + ms / 10 % 10);
+    out += QChar(u'0' + ms % 10);
+    out += QStringLiteral("] ");
+    return out;
+}
+
+void TrafficRenderer::restart()
+{
+    m_lineStart = true;
+    m_dumpOffset = 0;
+    m_dumpLine.clear();
+}
+
+bool TrafficRenderer::dumping() const
+{
+    return m_formatter.hexForm() && m_formatter.settings().hexStyle == HexStyle::HexText;
+}
+
+void TrafficRenderer::startLine(int64_t timeUs, QString &out)
+{
+    if (m_options.lineTimestamps)
+        out += timestamp(timeUs);
+    m_lineStart = false;
+}
+
+void TrafficRenderer::appendBytes(const QByteArray &bytes, int64_t timeUs, QString &out)
+{
+    if (bytes.isEmpty())
+        return;
+    const bool gap = m_options.idleGapMs > 0 && m_lastByteUs >= 0
+            && timeUs - m_lastByteUs >= int64_t(m_options.idleGapMs) * 1000;
+    m_lastByteUs = timeUs;
+    if (dumping()) {
+        if (gap)
+            completeDumpLine(out);
+        for (char c : bytes)
+            appendDumpByte(uint8_t(c), timeUs, out);
+        return;
+    }
+    if (gap && !m_lineStart) {
+        out += QChar(DisplayFormatter::LineBreak);
+        m_lineStart = true;
+    }
+    if (!m_options.lineTimestamps) {
+        const qsizetype before = out.size();
+        m_formatter.append(bytes, out);
+        if (out.size() > before)
+            m_lineStart = out.endsWith(QChar(DisplayFormatter::LineBreak));
+        return;
+    }
+    // Every line that begins in this record begins with the record's time.
+    m_piece.clear();
+    m_formatter.append(bytes, m_piece);
+    appendText(m_piece, timeUs, out);
+}
+
+void TrafficRenderer::appendText(QStringView text, int64_t timeUs, QString &out)
+{
+    if (text.isEmpty())
+        return;
+    if (!m_dumpLine.isEmpty())
+        completeDumpLine(out);
+    qsizetype from = 0;
+    while (from < text.size()) {
+        if (m_lineStart && text[from] != DisplayFormatter::LineBreak)
+            startLine(timeUs, out);
+        const qsizetype nl = text.indexOf(QChar(DisplayFormatter::LineBreak), from);
+        const qsizetype end = nl < 0 ? text.size() : nl + 1;
+        out += text.mid(from, end - from);
+        m_lineStart = nl >= 0;
+        from = end;
+    }
+}
+
+void TrafficRenderer::appendDumpByte(uint8_t b, int64_t timeUs, QString &out)
+{
+    if (m_dumpLine.isEmpty()) {
+        if (!m_lineStart)
+            out += QChar(DisplayFormatter::LineBreak);
+        startLine(timeUs, out);
+        appendHex(uint64_t(m_dumpOffset), 8, out);
+        out += QStringLiteral("  ");
+    } else if (m_dumpLine.size() == DumpWidth / 2) {
+        out += u' ';
+    }
+    appendHex(b, 2, out);
+    out += u' ';
+    m_dumpLine.append(char(b));
+    ++m_dumpOffset;
+    if (m_dumpLine.size() == DumpWidth)
+        completeDumpLine(out);
+}
+
+void TrafficRenderer::completeDumpLine(QString &out)
+{
+    if (m_dumpLine.isEmpty())
+        return;
+    // A short last line is padded, so that its text column stands under the others.
+    for (qsizetype i = m_dumpLine.size(); i < DumpWidth; ++i)
+        out += QStringLiteral("   ");
+    if (m_dumpLine.size() <= DumpWidth / 2)
+        out += u' ';
+    out += QStringLiteral(" |");
+    for (char c : m_dumpLine) {
+        const auto b = uint8_t(c);
+        out += b >= 0x20 && b < 0x7F ? QChar(char16_t(b)) : QChar(u'.');
+    }
+    out += u'|';
+    out += QChar(DisplayFormatter::LineBreak);
+    m_dumpLine.clear();
+    m_lineStart = true;
+}
+
+void TrafficRenderer::finish(QString &out) { completeDumpLine(out); }

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+// The traffic as the display shows it: the formatter's text for each byte, and around it what
+// the user asked to see of time and framing: the arrival time at the start of every line, a
+// line break after an idle gap, and the HEX + text style's lines of a hex dump. One renderer
+// keeps the state that spans records (is the next byte the first of a line, when did the last
+// byte come, the dump's partial line); the display and the text a log is saved as both go
+// through it, so they read the same.
+#pragma once
+
+#include "main/DisplayFormatter.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+
+#include <cstdint>
+
+struct RenderOptions
+{
+    bool lineTimestamps = false; // "[HH:MM:SS.mmm] " before the first byte of every line
+    int idleGapMs = 0; // a line break before a byte that came this long after the last; 0 off
+    bool blockTimestamps = false; // terminal mode: the time in each block's label
+    friend bool operator==(const RenderOptions &, const RenderOptions &) = default;
+};
+
+class TrafficRenderer
+{
+public:
+    explicit TrafficRenderer(DisplayFormatter &formatter) : m_formatter(formatter) { }
+
+    void setOptions(const RenderOptions &options) { m_options = options; }
+    const RenderOptions &options() const { return m_options; }
+    DisplayFormatter &formatter() { return m_formatter; }
+
+    // The output starts afresh (the display was emptied, or shows other text): the next byte
+    // begins a line, and a dump begins at offset 0.
+    void restart();
+
+    // What the bytes of one record that arrived at `timeUs` show as, appended to `out`.
+    void appendBytes(const QByteArray &bytes, int64_t timeUs, QString &out);
+    // Text of the program's own among the output (a terminal label); lines it begins get their
+    // time like any other.
+    void appendText(QStringView text, int64_t timeUs, QString &out);
+    // What the end of the output still owes: the text column of a dump's last, partial line.
+    void finish(QString &out);
+
+    // "[HH:MM:SS.mmm] ", the local time of a traffic time.
+    static QString timestamp(int64_t timeUs);
+
+    // Bytes on a line of the HEX + text style.
+    static constexpr int DumpWidth = 16;
+
+private:
+    bool dumping() const;
+    void startLine(int64_t timeUs, QString &out);
+    void appendDumpByte(uint8_t b, int64_t timeUs, QString &out);
+    void completeDumpLine(QString &out);
+
+    DisplayFormatter &m_formatter;
+    RenderOptions m_options;
+    bool m_lineStart = true;
+    int64_t m_lastByteUs = -1;
+    int64_t m_dumpOffset = 0;
+    QByteArray m_dumpLine;
+    QString m_piece; // reused for each record's formatted text
+};

@@ -1,0 +1,428 @@
+// SPDX-License-Identifier: MIT
+// The capture, the log formats and the rendering of time and framing, without a window: what
+// is kept comes back exactly, the log reads back to the same bytes and times, and the display's
+// lines carry the arrival times, break at idle gaps and lay out a hex dump.
+#include "main/CaptureExport.h"
+#include "main/Cp950.h"
+#include "main/LiveLog.h"
+#include "main/LogFormat.h"
+#include "main/TrafficCapture.h"
+#include "main/TrafficRenderer.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTest>
+
+namespace {
+
+TrafficRecord record(TrafficKind kind, int64_t timeUs, const QByteArray &bytes)
+{
+    return {kind, timeUs, bytes};
+}
+
+QByteArray allValues()
+{
+    QByteArray bytes;
+    for (int b = 0; b < 256; ++b)
+        bytes.append(char(b));
+    return bytes;
+}
+
+// The display's local clock face of a traffic time, as the renderer prints it.
+QString clockOf(int64_t timeUs)
+{
+    return QDateTime::fromMSecsSinceEpoch(wallMicroseconds(timeUs) / 1000)
+            .toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
+} // namespace
+
+class TestCapture : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void keepsEveryRecord();
+    void smallChunksStayCompact();
+    void logLinesReadBack_data();
+    void logLinesReadBack();
+    void textColumn_data();
+    void textColumn();
+    void csvQuotesItsText();
+    void exportFormats();
+    void savesGoWhereTheNameSays();
+    void timestampsStartEveryLine();
+    void idleGapBreaksTheLine();
+    void hexDumpLayout();
+    void liveLogKeepsUp_data();
+    void liveLogKeepsUp();
+    void liveLogStopsWhenItCannotWrite_data();
+    void liveLogStopsWhenItCannotWrite();
+};
+
+void TestCapture::keepsEveryRecord()
+{
+    // Records of every kind and size, the time stepping forward and, now and then, back (a
+    // terminal's reply published after the send it arrived during).
+    QRandomGenerator rng(5);
+    TrafficCapture capture;
+    std::vector<TrafficRecord> given;
+    int64_t time = monotonicMicroseconds();
+    for (int i = 0; i < 3000; ++i) {
+        const int k = int(rng.bounded(10));
+        const TrafficKind kind = k < 6 ? TrafficKind::Received
+                : k < 9                ? TrafficKind::Sent
+                                       : TrafficKind::LineGone;
+        QByteArray bytes;
+        if (kind != TrafficKind::LineGone) {
+            const int n = int(rng.bounded(1, i % 100 == 0 ? 70000 : 40));
+            for (int j = 0; j < n; ++j)
+                bytes.append(char(rng.bounded(256)));
+        }
+        time += rng.bounded(10) == 0 ? -int64_t(rng.bounded(5000)) : int64_t(rng.bounded(20000));
+        given.push_back(record(kind, time, bytes));
+        capture.take(given.back());
+    }
+    size_t at = 0;
+    int64_t received = 0;
+    int64_t sent = 0;
+    capture.forEach([&](const TrafficRecord &r) {
+        QVERIFY(at < given.size());
+        const TrafficRecord &g = given[at++];
+        QCOMPARE(int(r.kind), int(g.kind));
+        QVERIFY(r.bytes == g.bytes);
+        // Kept to 100 us.
+        QCOMPARE(r.timeUs, g.timeUs / TrafficCapture::TimeUnitUs * TrafficCapture::TimeUnitUs);
+        if (r.kind == TrafficKind::Received)
+            received += r.bytes.size();
+        else if (r.kind == TrafficKind::Sent)
+            sent += r.bytes.size();
+    });
+    QCOMPARE(at, given.size());
+    QCOMPARE(capture.receivedBytes(), received);
+    QCOMPARE(capture.sentBytes(), sent);
+    capture.clear();
+    QVERIFY(capture.isEmpty());
+    int visits = 0;
+    capture.forEach([&](const TrafficRecord &) { ++visits; });
+    QCOMPARE(visits, 0);
+}
+
+void TestCapture::smallChunksStayCompact()
+{
+    // 11,520 B/s in reads of a millisecond: 11 or 12 bytes every 1 ms. A day of it must fit in
+    // 1.3 GB: at most 1.25 bytes kept per byte.
+    TrafficCapture capture;
+    int64_t time = monotonicMicroseconds();
+    qint64 bytes = 0;
+    for (int i = 0; i < 200000; ++i) {
+        const QByteArray chunk(11 + i % 2, char(i));
+        time += 1000 + i % 7;
+        capture.take(record(TrafficKind::Received, time, chunk));
+        bytes += chunk.size();
+    }
+    const double perByte = double(capture.storedBytes()) / double(bytes);
+    QVERIFY2(perByte <= 1.25, qPrintable(QString::number(perByte)));
+}
+
+void TestCapture::logLinesReadBack_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("every value received") << int(TrafficKind::Received) << allValues();
+    QTest::newRow("every value sent") << int(TrafficKind::Sent) << allValues();
+    QTest::newRow("a Big5 pair") << int(TrafficKind::Received) << QByteArray("\xA4\x40 OK\r\n");
+    QTest::newRow("one byte") << int(TrafficKind::Sent) << QByteArray("\x06");
+    QTest::newRow("hang-up") << int(TrafficKind::LineGone) << QByteArray();
+}
+
+void TestCapture::logLinesReadBack()
+{
+    QFETCH(int, kind);
+    QFETCH(QByteArray, bytes);
+    const int64_t time = monotonicMicroseconds();
+    const TrafficRecord r = record(TrafficKind(kind), time, bytes);
+    const QString line = LogFormat::logLine(r);
+    QVERIFY(line.endsWith(u'\n'));
+    QCOMPARE(line.count(u'\t'), 3);
+    QCOMPARE(line.count(u'\n'), 1);
+    const std::optional<LogFormat::Parsed> back = LogFormat::parseLogLine(line);
+    QVERIFY(back);
+    QCOMPARE(int(back->kind), kind);
+    QVERIFY(back->bytes == bytes);
+    QCOMPARE(back->wallMs, wallMicroseconds(time) / 1000);
+    // ISO 8601 local time, milliseconds and the offset.
+    static const QRegularExpression iso(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)\\t"));
+    QVERIFY2(iso.match(line).hasMatch(), qPrintable(line));
+    if (kind == int(TrafficKind::LineGone))
+        QCOMPARE(back->event, QStringLiteral("HANGUP"));
+    // Not every text is a line of the log.
+    QVERIFY(!LogFormat::parseLogLine(u"nonsense"));
+    QStringList fields = line.split(u'\t');
+    fields[1] = QStringLiteral("XX");
+    QVERIFY(!LogFormat::parseLogLine(fields.join(u'\t')));
+}
+
+void TestCapture::textColumn_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("text and names") << QByteArray("T=23.5\t\x06\r\n") << "T=23.5<HT><ACK><CR><LF>";
+    QTest::newRow("NUL and DEL") << QByteArray("\x00\x7F", 2) << "<NULL><DEL>";
+    QTest::newRow("a Big5 pair") << QByteArray("\xA4\x40") << QString(QChar(0x4E00));
+    QTest::newRow("a pair cut by the chunk's end") << QByteArray("A\xA4") << "A<A4>";
+    QTest::newRow("no valid pair") << QByteArray("\xA4\x0D") << "<A4><CR>";
+    QTest::newRow("brackets stay") << QByteArray("<CR>") << "<CR>";
+}
+
+void TestCapture::textColumn()
+{
+    QFETCH(QByteArray, bytes);
+    QTEST(LogFormat::textOf(bytes), "text");
+}
+
+void TestCapture::csvQuotesItsText()
+{
+    const QString line = LogFormat::csvLine(record(TrafficKind::Received, monotonicMicroseconds(),
+                                                   QByteArray("a,\"b\"")));
+    QVERIFY2(line.endsWith(QStringLiteral(",RX,61 2C 22 62 22,\"a,\"\"b\"\"\"\n")), qPrintable(line));
+}
+
+void TestCapture::exportFormats()
+{
+    TrafficCapture capture;
+    const int64_t t = monotonicMicroseconds();
+    capture.take(record(TrafficKind::Sent, t, QByteArray("AT\r")));
+    capture.take(record(TrafficKind::Received, t + 20000, QByteArray("OK\r\n")));
+    capture.take(record(TrafficKind::LineGone, t + 90000, {}));
+    CaptureExport::TextStyle style;
+    style.localName = QStringLiteral("主機傳送");
+    style.remoteName = QStringLiteral("設備回應");
+    const auto written = [&](CaptureExport::Format format) {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        QString error;
+        if (!CaptureExport::write(capture, format, style, buffer, &error))
+            return QByteArray("failed: ") + error.toUtf8();
+        return buffer.data();
+    };
+    QCOMPARE(written(CaptureExport::Format::Raw), QByteArray("OK\r\n"));
+    const QStringList log = QString::fromUtf8(written(CaptureExport::Format::Log))
+                                    .split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(log.size(), 3);
+    QVERIFY(log[0].contains(QStringLiteral("\tTX\t41 54 0D\tAT<CR>")));
+    QVERIFY(log[1].contains(QStringLiteral("\tRX\t4F 4B 0D 0A\tOK<CR><LF>")));
+    QVERIFY(log[2].contains(QStringLiteral("\tEV\tHANGUP\t")));
+    const QStringList csv = QString::fromUtf8(written(CaptureExport::Format::Csv))
+                                    .split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(csv.size(), 4);
+    QCOMPARE(csv[0], QStringLiteral("time,direction,hex,text"));
+    // Both directions: each block opens with its name, as terminal mode shows it.
+    QCOMPARE(QString::fromUtf8(written(CaptureExport::Format::Text)),
+             QStringLiteral("\n主機傳送 : AT<CR>\n\n設備回應 : OK<CR>\n<LF>"));
+}
+
+void TestCapture::savesGoWhereTheNameSays()
+{
+    using F = CaptureExport::Format;
+    QTemporaryDir dir;
+    const auto target = [&](const QString &name, F picked) {
+        const CaptureExport::Target t = CaptureExport::targetOf(dir.filePath(name), picked);
+        return std::pair(QFileInfo(t.path).fileName(), t.format);
+    };
+    QCOMPARE(target(QStringLiteral("a"), F::Csv), std::pair(QStringLiteral("a.csv"), F::Csv));
+    QCOMPARE(target(QStringLiteral("a.BIN"), F::Log), std::pair(QStringLiteral("a.BIN"), F::Raw));
+    QCOMPARE(target(QStringLiteral("a.dat"), F::Text), std::pair(QStringLiteral("a.dat"), F::Text));
+    // What is there keeps its name: a device, a pipe, a file without a suffix.
+    QCOMPARE(CaptureExport::targetOf(QStringLiteral("/dev/full"), F::Log).path,
+             QStringLiteral("/dev/full"));
+
+    TrafficCapture capture;
+    capture.take(record(TrafficKind::Received, monotonicMicroseconds(), QByteArray(100000, 'x')));
+    QString error;
+    // A device that cannot take it says so and stays the device it was.
+    QVERIFY(!CaptureExport::save(capture, F::Raw, {}, QStringLiteral("/dev/full"), &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!QFileInfo(QStringLiteral("/dev/full")).isFile());
+    QVERIFY(CaptureExport::save(capture, F::Raw, {}, QStringLiteral("/dev/null"), &error));
+    // A file is replaced whole.
+    const QString path = dir.filePath(QStringLiteral("old.bin"));
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(QByteArray(300000, 'o'));
+    old.close();
+    QVERIFY(CaptureExport::save(capture, F::Raw, {}, path, &error));
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray(100000, 'x'));
+    // A folder that is not there is no half-made file.
+    QVERIFY(!CaptureExport::save(capture, F::Raw, {}, dir.filePath(QStringLiteral("none/x.bin")),
+                                 &error));
+}
+
+void TestCapture::timestampsStartEveryLine()
+{
+    DisplayFormatter formatter;
+    TrafficRenderer renderer(formatter);
+    renderer.setOptions({true, 0, false});
+    const int64_t t1 = monotonicMicroseconds();
+    const int64_t t2 = t1 + 1234567;
+    QString out;
+    renderer.appendBytes("ab\rc", t1, out);
+    renderer.appendBytes("d\r", t2, out);
+    renderer.appendBytes("e", t2 + 5000, out);
+    // Each line carries the time of its first byte's chunk; a line that ends with a chunk
+    // leaves the next line to the next chunk's time.
+    const QString expected = u'[' + clockOf(t1) + QStringLiteral("] ab<CR>\n[") + clockOf(t1)
+            + QStringLiteral("] cd<CR>\n[") + clockOf(t2 + 5000) + QStringLiteral("] e");
+    QCOMPARE(out, expected);
+    // After a restart (the display was cleared) the next byte opens a line again.
+    renderer.restart();
+    out.clear();
+    renderer.appendBytes("f", t2, out);
+    QCOMPARE(out, u'[' + clockOf(t2) + QStringLiteral("] f"));
+    // Text of the program's own gets the times of the lines it opens.
+    out.clear();
+    renderer.appendText(u"\nname : ", t1, out);
+    QCOMPARE(out, QStringLiteral("\n[") + clockOf(t1) + QStringLiteral("] name : "));
+}
+
+void TestCapture::idleGapBreaksTheLine()
+{
+    DisplayFormatter formatter;
+    formatter.setSettings({LineBreakRule::NoCR, std::nullopt, HexStyle::HEXOnly});
+    TrafficRenderer renderer(formatter);
+    renderer.setOptions({false, 50, false});
+    const int64_t t = monotonicMicroseconds();
+    QString out;
+    renderer.appendBytes("AB", t, out);
+    renderer.appendBytes("C", t + 10000, out); // 10 ms: the same frame
+    renderer.appendBytes("DE", t + 70000, out); // 60 ms later: a frame of its own
+    renderer.appendBytes("F", t + 120000, out); // exactly 50 ms: a gap too
+    QCOMPARE(out, QStringLiteral("ABC\nDE\nF"));
+    // Beside the break rule: no second break right after the rule's own.
+    formatter.setSettings({LineBreakRule::CR, std::nullopt, HexStyle::HEXOnly});
+    out.clear();
+    renderer.appendBytes("G\r", t + 200000, out);
+    renderer.appendBytes("H", t + 400000, out);
+    QCOMPARE(out, QStringLiteral("\nG<CR>\nH"));
+}
+
+void TestCapture::hexDumpLayout()
+{
+    DisplayFormatter formatter;
+    formatter.setHexForm(true);
+    formatter.setSettings({LineBreakRule::CR, std::nullopt, HexStyle::HexText});
+    TrafficRenderer renderer(formatter);
+    // Text, control bytes, a Big5 pair and DEL: the text column shows printable ASCII alone,
+    // so of the pair A4 40 only the second byte, '@'.
+    const QByteArray bytes = QByteArray("Hi\r\n\xA4\x40") + QByteArray("0123456789\x7F", 11)
+            + QByteArray("XYZ");
+    QString out;
+    const int64_t t = monotonicMicroseconds();
+    renderer.appendBytes(bytes.left(5), t, out);
+    renderer.appendBytes(bytes.mid(5), t, out);
+    renderer.finish(out);
+    // A short last line is padded, so that its text column stands under the others.
+    QCOMPARE(out, QStringLiteral("00000000  48 69 0D 0A A4 40 30 31  32 33 34 35 36 37 38 39  "
+                                 "|Hi...@0123456789|\n00000010  7F 58 59 5A")
+                     + QString(39, u' ') + QStringLiteral("|.XYZ|\n"));
+    // With the time, a dump line carries the time its first byte came.
+    renderer.restart();
+    renderer.setOptions({true, 0, false});
+    out.clear();
+    renderer.appendBytes("A", t, out);
+    renderer.finish(out);
+    QCOMPARE(out, u'[' + clockOf(t) + QStringLiteral("] 00000000  41") + QString(48, u' ')
+                     + QStringLiteral("|A|\n"));
+}
+
+void TestCapture::liveLogKeepsUp_data()
+{
+    QTest::addColumn<bool>("raw");
+    QTest::newRow("time-stamped log") << false;
+    QTest::newRow("raw received bytes") << true;
+}
+
+void TestCapture::liveLogKeepsUp()
+{
+    QFETCH(bool, raw);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("live"));
+    QString error;
+    std::unique_ptr<LiveLog> log =
+            LiveLog::start(path, raw ? LiveLog::Format::Raw : LiveLog::Format::Log, &error);
+    QVERIFY2(log, qPrintable(error));
+    const int64_t t = monotonicMicroseconds();
+    log->take(record(TrafficKind::Received, t, allValues()));
+    log->take(record(TrafficKind::Sent, t + 1000, QByteArray("AT\r")));
+    QVERIFY(log->size() > 0);
+    const auto contents = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    // On the disk within a flush interval, without the log being stopped.
+    QTRY_VERIFY_WITH_TIMEOUT(!contents().isEmpty(), 2 * LiveLog::FlushIntervalMs + 100);
+    log->take(record(TrafficKind::Received, t + 2000, QByteArray("OK")));
+    log->stop();
+    QVERIFY(!log->isRunning());
+    const QByteArray written = contents();
+    QCOMPARE(qint64(written.size()), log->size());
+    if (raw) {
+        QVERIFY(written == allValues() + "OK");
+        return;
+    }
+    const QStringList lines = QString::fromUtf8(written).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(LogFormat::parseLogLine(lines[0])->bytes == allValues());
+    QCOMPARE(int(LogFormat::parseLogLine(lines[1])->kind), int(TrafficKind::Sent));
+    QCOMPARE(LogFormat::parseLogLine(lines[2])->bytes, QByteArray("OK"));
+}
+
+void TestCapture::liveLogStopsWhenItCannotWrite_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("disk full") << "full";
+    QTest::newRow("folder removed") << "removed";
+}
+
+void TestCapture::liveLogStopsWhenItCannotWrite()
+{
+    QFETCH(QString, how);
+    QTemporaryDir dir;
+    QString path = QStringLiteral("/dev/full");
+    if (how == u"removed") {
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("logs")));
+        path = dir.filePath(QStringLiteral("logs/live.log"));
+    }
+    QString error;
+    std::unique_ptr<LiveLog> log = LiveLog::start(path, LiveLog::Format::Log, &error);
+    QVERIFY2(log, qPrintable(error));
+    QSignalSpy failed(log.get(), &LiveLog::failed);
+    if (how == u"removed")
+        QVERIFY(QDir(dir.filePath(QStringLiteral("logs"))).removeRecursively());
+    log->take(record(TrafficKind::Received, monotonicMicroseconds(), QByteArray("lost?")));
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 2000);
+    QVERIFY(!log->isRunning());
+    const QString message = failed.first().first().toString();
+    QVERIFY2(message.contains(path), qPrintable(message));
+    // Once: more traffic is no second message.
+    log->take(record(TrafficKind::Received, monotonicMicroseconds(), QByteArray("more")));
+    QTest::qWait(2 * LiveLog::FlushIntervalMs);
+    QCOMPARE(failed.count(), 1);
+    // A log that cannot even be opened says so at once.
+    QVERIFY(!LiveLog::start(dir.filePath(QStringLiteral("no/such/folder/x.log")),
+                            LiveLog::Format::Log, &error));
+    QVERIFY(error.contains(QStringLiteral("no/such/folder")));
+}
+
+QTEST_GUILESS_MAIN(TestCapture)
+#include "tst_capture.moc"
