@@ -53,39 +53,44 @@ void LiveLog::take(const TrafficRecord &record)
 
 void LiveLog::flush()
 {
+    const QString reason = write();
+    if (!reason.isEmpty())
+        emit failed(reason);
+}
+
+QString LiveLog::write()
+{
     if (!isRunning())
-        return;
+        return {};
     // A folder removed under the log leaves the file writable but reachable by no one: that is
     // no log any more.
     struct stat st
     { };
     const QByteArray name = QFile::encodeName(m_path);
-    if (stat(name.constData(), &st) != 0 || st.st_dev != m_device || st.st_ino != m_inode) {
-        fail(QStringLiteral("記錄檔已不存在 (檔案或資料夾被移除)"));
-        return;
-    }
+    if (stat(name.constData(), &st) != 0 || st.st_dev != m_device || st.st_ino != m_inode)
+        return fail(QStringLiteral("記錄檔已不存在 (檔案或資料夾被移除)"));
     if (m_pending.isEmpty())
-        return;
+        return {};
     const qint64 n = m_file.write(m_pending);
-    if (n != m_pending.size()) {
-        fail(m_file.errorString());
-        return;
-    }
+    if (n != m_pending.size())
+        return fail(m_file.errorString());
     m_written += n;
     m_pending.clear();
+    return {};
 }
 
-void LiveLog::stop()
+QString LiveLog::stop()
 {
-    flush();
+    const QString reason = write();
     m_timer.stop();
     m_file.close();
+    return reason;
 }
 
-void LiveLog::fail(const QString &reason)
+QString LiveLog::fail(const QString &reason)
 {
     m_timer.stop();
     m_file.close();
     m_pending.clear();
-    emit failed(QStringLiteral("記錄已停止 : 無法寫入 %1\n%2").arg(m_path, reason));
+    return QStringLiteral("記錄已停止 : 無法寫入 %1\n%2").arg(m_path, reason);
 }

@@ -30,8 +30,9 @@ public:
 
     void take(const TrafficRecord &record) override;
 
-    // Writes what is gathered and closes the file.
-    void stop();
+    // Writes what is gathered and closes the file; the message of a write that failed, if one
+    // did (then the log is stopped as when it fails on its own, without the signal).
+    QString stop();
     bool isRunning() const { return m_file.isOpen(); }
 
     const QString &path() const { return m_path; }
@@ -47,7 +48,9 @@ signals:
 private:
     LiveLog(const QString &path, Format format);
     void flush();
-    void fail(const QString &reason);
+    // The message when the file could not take what is gathered, which closes it.
+    QString write();
+    QString fail(const QString &reason);
 
     QString m_path;
     Format m_format;

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // What a running mode may ask of the window, and nothing more: the port its start opens, the
 // switch to the mode's column of the enable/disable table and back, the status text, the
-// display and its formatter, the traffic stream, and messages. The main window is the host the
-// program runs with; tests and benchmarks drive the modes through hosts of their own.
+// display and how it renders the traffic, the traffic stream, and messages. The main window is
+// the host the program runs with; tests and benchmarks drive the modes through hosts of their
+// own.
 #pragma once
 
 #include "main/ModeTable.h"
@@ -12,8 +13,8 @@
 
 #include <memory>
 
-class DisplayFormatter;
 class SerialPort;
+class TrafficRenderer;
 class TrafficStream;
 
 // Where text reaches the traffic display.
@@ -46,7 +47,8 @@ public:
     virtual void setStatusText(const QString &text) = 0;
 
     virtual DisplaySink &display() = 0;
-    virtual DisplayFormatter &formatter() = 0;
+    // The display's rendering of the traffic, with its formatter.
+    virtual TrafficRenderer &renderer() = 0;
     virtual TrafficStream &traffic() = 0;
 
     // A plain box, and the box of an error that ends the step (stop icon, full stop).

@@ -68,4 +68,12 @@ std::unique_ptr<SerialPort> TForm1::Initial_RS232_Register()
     return nullptr;
 }
 
-std::unique_ptr<SerialPort> TForm1::openPort() { return Initial_RS232_Register(); }
+std::unique_ptr<SerialPort> TForm1::openPort()
+{
+    std::unique_ptr<SerialPort> port = Initial_RS232_Register();
+    // A mode that starts when none runs starts a new capture; one started from inside another
+    // (a file send between two strings) adds to it.
+    if (port && SerialPort::openCount() == 1)
+        m_capture.clear();
+    return port;
+}

@@ -18,5 +18,6 @@ void ReceiveSession::run()
     m_host.traffic().subscribe(&display);
     ReadLoop::run(*port, m_host.traffic());
     m_host.traffic().unsubscribe(&display);
+    display.finish();
     frame.end();
 }

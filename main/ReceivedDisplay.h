@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The display as a consumer of the traffic: the received bytes of one pass become one insertion,
 // the same text at the same place as one insertion per piece, without paying for the display
-// once per byte. Terminal mode adds its labels and the echo of what it sends.
+// once per byte. They are rendered with their arrival times (TrafficRenderer). Terminal mode
+// adds its labels and the echo of what it sends.
 #pragma once
 
 #include "main/Traffic.h"
@@ -16,11 +17,13 @@ public:
     explicit ReceivedDisplay(ModeHost &host) : m_host(host) { }
     void take(const TrafficRecord &record) override;
     void passEnd() override;
+    // The end of the mode: what the output still owes (a dump's last partial line) goes in.
+    void finish();
 
 protected:
     // Text that goes in with the received bytes of this pass, in order.
-    void addText(const QString &text) { m_shown += text; }
-    void addBytes(const QByteArray &bytes);
+    void addText(const QString &text, int64_t timeUs);
+    void addBytes(const QByteArray &bytes, int64_t timeUs);
 
     ModeHost &m_host;
 

@@ -3,9 +3,11 @@
 
 #include "ui_Telvixmain1.h"
 
+#include "main/CaptureExport.h"
 #include "main/FontChoice.h"
 #include "main/Fonts.h"
 #include "main/MessageBoxes.h"
+#include "main/LiveLog.h"
 #include "main/ModeState.h"
 #include "main/ModeTable.h"
 #include "main/ReceiveSession.h"
@@ -34,6 +36,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 
 namespace {
 
@@ -101,6 +104,23 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
     // As much room right of the last panel as left of the first, so that its border shows.
     ui->StatusBar1->setContentsMargins(0, 0, 2, 0);
     panels[0]->setText(PortSettings::summaryText());
+    // Bytes received and sent, and the live log: shown only when asked for or while a log runs.
+    m_trafficPanel = new QLabel(ui->StatusBar1);
+    m_trafficPanel->setObjectName(QStringLiteral("StatusPanel3"));
+    m_trafficPanel->setAlignment(Qt::AlignCenter);
+    m_trafficPanel->setFrameShape(QFrame::Panel);
+    m_trafficPanel->setFrameShadow(QFrame::Sunken);
+    m_trafficPanel->setMinimumWidth(150);
+    m_trafficPanel->setVisible(false);
+    ui->StatusBar1->addWidget(m_trafficPanel);
+    // Ten times a second at the most: the counters change with every chunk.
+    m_trafficTimer = new QTimer(this);
+    m_trafficTimer->setInterval(100);
+    connect(m_trafficTimer, &QTimer::timeout, this, &TForm1::updateTrafficPanel);
+
+    // The capture takes everything first, whatever the mode shows of it.
+    m_traffic.subscribe(&m_capture);
+    connect(ui->Memo1, &TrafficView::cleared, this, [this] { m_renderer.restart(); });
 
     FontDialog1 = new QFontDialog(this);
     FontDialog1->setObjectName(QStringLiteral("FontDialog1"));
@@ -118,7 +138,15 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    // A live log is closed with what it has gathered, and without a message.
+    if (m_log) {
+        m_log->disconnect(this);
+        m_traffic.unsubscribe(m_log.get());
+        m_log->stop();
+    }
+}
 
 void TForm1::connectHandlers()
 {
@@ -151,6 +179,9 @@ void TForm1::connectHandlers()
     onTrigger(ui->BreakMenuBar, &TForm1::BreakMenuBarClick);
     onTrigger(ui->AboutMenubar, &TForm1::AboutMenubarClick);
     onTrigger(ui->VersionMenubar, &TForm1::VersionMenubarClick);
+    onTrigger(ui->SaveLogMenuBar, &TForm1::SaveLogMenuBarClick);
+    onTrigger(ui->StartLogMenuBar, &TForm1::StartLogMenuBarClick);
+    onTrigger(ui->StopLogMenuBar, &TForm1::StopLogMenuBarClick);
 }
 
 void TForm1::FormCreate()
@@ -295,9 +326,12 @@ void TForm1::MiscMenuBarClick()
     // During a mode this is the read-only colour: what the display shows now.
     Form6->showColourAtOpening(memo1Colour());
     if (Form6->exec() == TForm6::ResultOk) {
-        // The rule and the break character hold from the next byte on.
+        // The rule, the break character and the time and framing hold from the next byte on.
         m_formatter.setSettings(Form6->displaySettings());
+        m_renderer.setOptions(Form6->renderOptions());
         const TForm6::WindowOptions options = Form6->windowOptions();
+        m_showCounters = options.showCounters;
+        updateTrafficPanel();
         // The status bar sits under the tool bar in the layout and moves up by itself.
         ui->Panel1->setVisible(options.showToolBar);
         if (!options.sizable) {
@@ -327,6 +361,124 @@ void TForm1::showLines(const QStringList &lines)
 void TForm1::AboutMenubarClick() { showLines(AboutTexts::aboutLines()); }
 
 void TForm1::VersionMenubarClick() { showLines(AboutTexts::versionLines()); }
+
+// ---- the log ---------------------------------------------------------------------------
+
+std::optional<CaptureExport::Target>
+TForm1::askLogTarget(const QString &title, const QList<CaptureExport::Format> &formats)
+{
+    if (!SaveDialog1) {
+        SaveDialog1 = new QFileDialog(this);
+        SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+        SaveDialog1->setOption(QFileDialog::DontUseNativeDialog);
+        SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+        SaveDialog1->setFileMode(QFileDialog::AnyFile);
+    }
+    QStringList filters;
+    for (CaptureExport::Format f : formats)
+        filters.append(CaptureExport::filterOf(f));
+    SaveDialog1->setWindowTitle(title);
+    SaveDialog1->setNameFilters(filters);
+    SaveDialog1->selectNameFilter(filters.constFirst());
+    if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty())
+        return std::nullopt;
+    const qsizetype picked = std::max<qsizetype>(filters.indexOf(SaveDialog1->selectedNameFilter()), 0);
+    return CaptureExport::targetOf(SaveDialog1->selectedFiles().constFirst(), formats[picked]);
+}
+
+void TForm1::SaveLogMenuBarClick()
+{
+    if (m_capture.isEmpty()) {
+        message(QStringLiteral("目前沒有記錄可以儲存 : 記錄從每個模式開始時算起"));
+        return;
+    }
+    using F = CaptureExport::Format;
+    const std::optional<CaptureExport::Target> target =
+            askLogTarget(QStringLiteral("儲存記錄"), {F::Log, F::Csv, F::Text, F::Raw});
+    if (!target)
+        return;
+    const CaptureExport::TextStyle style {m_formatter.settings(), m_formatter.hexForm(),
+                                          m_renderer.options(), ui->LocalNameEdit->text(),
+                                          ui->RemoteNameEdit->text()};
+    QString error;
+    if (!CaptureExport::save(m_capture, target->format, style, target->path, &error))
+        message(QStringLiteral("無法儲存記錄到 %1 : %2").arg(target->path, error));
+}
+
+void TForm1::StartLogMenuBarClick()
+{
+    if (m_log)
+        return;
+    using F = CaptureExport::Format;
+    const std::optional<CaptureExport::Target> target =
+            askLogTarget(QStringLiteral("開始記錄到檔案"), {F::Log, F::Csv, F::Raw});
+    if (!target)
+        return;
+    // The text as shown is no live format: a .txt name gets the log.
+    const LiveLog::Format format = target->format == F::Raw ? LiveLog::Format::Raw
+            : target->format == F::Csv                     ? LiveLog::Format::Csv
+                                                           : LiveLog::Format::Log;
+    QString error;
+    m_log = LiveLog::start(target->path, format, &error);
+    if (!m_log) {
+        message(error);
+        return;
+    }
+    connect(m_log.get(), &LiveLog::failed, this, &TForm1::liveLogFailed);
+    m_traffic.subscribe(m_log.get());
+    ui->StartLogMenuBar->setEnabled(false);
+    ui->StopLogMenuBar->setEnabled(true);
+    updateTrafficPanel();
+}
+
+void TForm1::StopLogMenuBarClick()
+{
+    if (!m_log)
+        return;
+    m_traffic.unsubscribe(m_log.get());
+    m_log->disconnect(this);
+    const QString failure = m_log->stop();
+    m_log.reset();
+    ui->StartLogMenuBar->setEnabled(true);
+    ui->StopLogMenuBar->setEnabled(false);
+    updateTrafficPanel();
+    if (!failure.isEmpty())
+        message(failure);
+}
+
+void TForm1::liveLogFailed(const QString &text)
+{
+    // The log goes; the mode, the display and the capture go on without it.
+    StopLogMenuBarClick();
+    message(text);
+}
+
+void TForm1::updateTrafficPanel()
+{
+    const bool visible = m_showCounters || m_log;
+    m_trafficPanel->setVisible(visible);
+    if (!visible) {
+        m_trafficTimer->stop();
+        return;
+    }
+    if (!m_trafficTimer->isActive())
+        m_trafficTimer->start();
+    QStringList parts;
+    if (m_showCounters)
+        parts << QStringLiteral("收 %1  送 %2")
+                         .arg(m_capture.receivedBytes())
+                         .arg(m_capture.sentBytes());
+    if (m_log) {
+        const qint64 size = m_log->size();
+        parts << (size < 10240 ? QStringLiteral("記錄 %1 B").arg(size)
+                               : QStringLiteral("記錄 %1 KB").arg(size / 1024));
+    }
+    m_trafficPanel->setText(parts.join(QStringLiteral("  |  ")));
+    if (m_log)
+        m_trafficPanel->setToolTip(m_log->path());
+    else
+        m_trafficPanel->setToolTip(QString());
+}
 
 // ---- the modes -------------------------------------------------------------------------
 

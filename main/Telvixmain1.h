@@ -5,9 +5,12 @@
 // that reaches the window only through ModeHost.
 #pragma once
 
+#include "main/CaptureExport.h"
 #include "main/DisplayFormatter.h"
 #include "main/ModeHost.h"
 #include "main/Traffic.h"
+#include "main/TrafficCapture.h"
+#include "main/TrafficRenderer.h"
 
 #include <QColor>
 #include <QMainWindow>
@@ -15,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace Ui {
 class TForm1;
@@ -24,6 +28,8 @@ class QFileDialog;
 class QFontDialog;
 class QKeyEvent;
 class QLabel;
+class QTimer;
+class LiveLog;
 class TerminalPanel;
 class TerminalSession;
 class TrafficView;
@@ -61,13 +67,20 @@ public:
     void leaveMode(Mode mode) override;
     void setStatusText(const QString &text) override { setStatusPanel(2, text); }
     DisplaySink &display() override;
-    DisplayFormatter &formatter() override { return m_formatter; }
+    TrafficRenderer &renderer() override { return m_renderer; }
     TrafficStream &traffic() override { return m_traffic; }
     void message(const QString &text) override;
     void errorBox(const QString &text) override;
 
+    DisplayFormatter &formatter() { return m_formatter; }
+    // What crossed the line in the current or last mode.
+    const TrafficCapture &capture() const { return m_capture; }
+    // The live log while one runs.
+    LiveLog *liveLog() const { return m_log.get(); }
+
     QFontDialog *FontDialog1 = nullptr;
     QFileDialog *OpenDialog1 = nullptr; // made by the file send when first needed
+    QFileDialog *SaveDialog1 = nullptr; // made by the log commands when first needed
 
 public slots:
     void RS232ConfigMenuBarClick();
@@ -96,6 +109,9 @@ public slots:
     void MessageFontColorButtonClick();
     void AboutMenubarClick();
     void VersionMenubarClick();
+    void SaveLogMenuBarClick();
+    void StartLogMenuBarClick();
+    void StopLogMenuBarClick();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -112,11 +128,23 @@ private:
     void showLines(const QStringList &lines);
     // Enter in the message box sends; the CR never reaches the box.
     bool Memo2KeyPress(QKeyEvent *event);
+    // The save dialog with the formats to choose from; where to write and how, or nothing when
+    // it was cancelled.
+    std::optional<CaptureExport::Target> askLogTarget(const QString &title,
+                                                      const QList<CaptureExport::Format> &formats);
+    void liveLogFailed(const QString &message);
+    void updateTrafficPanel();
 
     std::unique_ptr<Ui::TForm1> ui;
     QLabel *panels[3] = {};
     DisplayFormatter m_formatter;
+    TrafficRenderer m_renderer {m_formatter};
     TrafficStream m_traffic;
+    TrafficCapture m_capture;
+    std::unique_ptr<LiveLog> m_log;
+    QLabel *m_trafficPanel = nullptr; // counters and the live log, right of panel 2
+    QTimer *m_trafficTimer = nullptr;
+    bool m_showCounters = false;
     std::unique_ptr<TerminalPanel> m_terminalPanel;
     TerminalSession *m_terminal = nullptr; // while terminal mode runs
     QColor m_savedColour; // Memo1's colour from before the running mode

@@ -124,6 +124,7 @@ void TrafficView::clear()
     const bool a11y = QAccessible::isActive() && !m_text.isEmpty();
     const QString removed = a11y ? m_text.text() : QString();
     m_text.clear();
+    emit cleared();
     m_following = true;
     m_followedLine = -1;
     {
@@ -148,6 +149,7 @@ void TrafficView::setPlainText(const QString &text)
     const bool a11y = QAccessible::isActive();
     const QString old = a11y ? m_text.text() : QString();
     m_text.setText(text);
+    emit cleared();
     m_following = true;
     outputChanged();
     if (a11y) {

@@ -65,6 +65,8 @@ public:
 
 signals:
     void textChanged();
+    // Emptied, or given other text to hold: what is shown next begins afresh.
+    void cleared();
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -8,6 +8,7 @@
 #include "main/ModeState.h"
 #include "main/ReadLoop.h"
 #include "main/ReceivedDisplay.h"
+#include "main/TrafficRenderer.h"
 #include "send/PacedSender.h"
 #include "send/SendDelay.h"
 #include "send/SendText.h"
@@ -32,15 +33,25 @@ public:
             // The first byte of a reply opens it with the remote name.
             if (ModeState::RemotePrefixWritten == 0) {
                 ModeState::RemotePrefixWritten = 1;
-                addText(TerminalSession::prefix(m_panel.remoteName()));
+                label(m_panel.remoteName(), record.timeUs);
             }
-            addBytes(record.bytes);
+            addBytes(record.bytes, record.timeUs);
         } else if (record.kind == TrafficKind::Sent && m_echo) {
             // Shown at once, after what was received before it.
             passEnd();
-            addBytes(record.bytes);
+            addBytes(record.bytes, record.timeUs);
             passEnd();
         }
+    }
+
+    // A block's label, with the block's time where the user asked for it.
+    void label(const QString &name, int64_t timeUs)
+    {
+        const RenderOptions &options = m_host.renderer().options();
+        QString text = TerminalSession::prefix(name);
+        if (options.blockTimestamps && !options.lineTimestamps)
+            text.insert(1, TrafficRenderer::timestamp(timeUs));
+        addText(text, timeUs);
     }
 
 private:
@@ -66,6 +77,7 @@ void TerminalSession::run()
     m_host.traffic().subscribe(&display);
     ReadLoop::run(*m_port, m_host.traffic(), [] { ModeState::ReadRestartRequested = 0; });
     m_host.traffic().unsubscribe(&display);
+    display.finish();
     m_display = nullptr;
     m_port = nullptr;
     frame.end();
@@ -87,7 +99,8 @@ void TerminalSession::send()
     ModeState::Hold sending(ModeState::SendActive);
     ModeState::ReadRestartRequested = 1;
     ModeState::RemotePrefixWritten = 0;
-    m_host.display().insertAtCaret(prefix(m_panel.localName()));
+    m_display->label(m_panel.localName(), monotonicMicroseconds());
+    m_display->passEnd();
 
     // Events wait until the message is out, as the user expects of a send; only a line that
     // holds a byte back lets them through, so the window never hangs on it.

@@ -9,6 +9,7 @@
 #include "settings/OuterSize.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QColorDialog>
 #include <QFocusEvent>
 
@@ -16,7 +17,8 @@ namespace {
 
 const QColor Gray {0x80, 0x80, 0x80};
 const QColor Maroon {0x80, 0x00, 0x00};
-const QSize OuterDialogSize {475, 322};
+// The documented 475 x 322 with the group of time and framing below.
+const QSize OuterDialogSize {475, 431};
 
 // The system's colour for the inside of a text box, the one Memo1 starts with.
 QColor windowColour() { return QApplication::palette().color(QPalette::Active, QPalette::Base); }
@@ -60,6 +62,9 @@ TForm6::TForm6(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
     connect(ui->BitBtn2, &QPushButton::clicked, this, [this] { done(ResultCancel); });
     connect(ui->Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
     connect(ui->MemoColorButton, &QPushButton::clicked, this, &TForm6::MemoColorButtonClick);
+    // The gap is asked for only while the break at a gap is on.
+    ui->IdleGapEdit->setEnabled(false);
+    connect(ui->IdleGap_CheckBox, &QCheckBox::toggled, ui->IdleGapEdit, &QWidget::setEnabled);
 
     // Qt has no "entered" signal: a focus-in that moves the focus here from another control of
     // this dialog is the entering; the focus coming back with the window is not.
@@ -104,9 +109,20 @@ DisplaySettings TForm6::displaySettings() const
         s.hexStyle = HexStyle::HexAnsi;
     else if (ui->AnsiHex_Radio->isChecked())
         s.hexStyle = HexStyle::AnsiHex;
+    else if (ui->HexText_Radio->isChecked())
+        s.hexStyle = HexStyle::HexText;
     else
         s.hexStyle = HexStyle::HEXOnly;
     return s;
+}
+
+RenderOptions TForm6::renderOptions() const
+{
+    RenderOptions o;
+    o.lineTimestamps = ui->LineTimestamp_CheckBox->isChecked();
+    o.blockTimestamps = ui->BlockTimestamp_CheckBox->isChecked();
+    o.idleGapMs = ui->IdleGap_CheckBox->isChecked() ? ui->IdleGapEdit->value() : 0;
+    return o;
 }
 
 TForm6::Snapshot TForm6::snapshot() const
@@ -123,7 +139,13 @@ TForm6::Snapshot TForm6::snapshot() const
             ui->HexAnsi_Radio->isChecked(),
             ui->AnsiHex_Radio->isChecked(),
             ui->FormSizable_CheckBox->isChecked(),
-            ui->ShowQuicklyPanel_CheckBox->isChecked()};
+            ui->ShowQuicklyPanel_CheckBox->isChecked(),
+            ui->HexText_Radio->isChecked(),
+            ui->LineTimestamp_CheckBox->isChecked(),
+            ui->BlockTimestamp_CheckBox->isChecked(),
+            ui->IdleGap_CheckBox->isChecked(),
+            ui->IdleGapEdit->value(),
+            ui->Counters_CheckBox->isChecked()};
 }
 
 void TForm6::restore(const Snapshot &s)
@@ -145,8 +167,14 @@ void TForm6::restore(const Snapshot &s)
     check(ui->HEXOnly_Radio, s.hexOnly);
     check(ui->HexAnsi_Radio, s.hexAnsi);
     check(ui->AnsiHex_Radio, s.ansiHex);
+    check(ui->HexText_Radio, s.hexText);
     ui->FormSizable_CheckBox->setChecked(s.formSizable);
     ui->ShowQuicklyPanel_CheckBox->setChecked(s.showQuicklyPanel);
+    ui->LineTimestamp_CheckBox->setChecked(s.lineTimestamps);
+    ui->BlockTimestamp_CheckBox->setChecked(s.blockTimestamps);
+    ui->IdleGap_CheckBox->setChecked(s.idleGap);
+    ui->IdleGapEdit->setValue(s.idleGapMs);
+    ui->Counters_CheckBox->setChecked(s.counters);
     setPanelColour(ui->ShowArea_ColorPanel, panelColour(ui->tmpPanel));
 }
 
@@ -161,7 +189,7 @@ QColor TForm6::previewColour() const { return panelColour(ui->ShowArea_ColorPane
 TForm6::WindowOptions TForm6::windowOptions() const
 {
     return {ui->ShowQuicklyPanel_CheckBox->isChecked(), ui->FormSizable_CheckBox->isChecked(),
-            previewColour()};
+            previewColour(), ui->Counters_CheckBox->isChecked()};
 }
 
 void TForm6::setEdit1Enabled(bool enabled)

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "main/DisplayFormatter.h"
+#include "main/TrafficRenderer.h"
 
 #include <QColor>
 #include <QDialog>
@@ -30,8 +31,10 @@ public:
 
     Ui::TForm6 *form() const { return ui.get(); }
 
-    // What the controls hold as the formatter's settings.
+    // What the controls hold as the formatter's settings, and as the time and framing of the
+    // display.
     DisplaySettings displaySettings() const;
+    RenderOptions renderOptions() const;
 
     // What the controls hold for the main window.
     struct WindowOptions
@@ -39,6 +42,7 @@ public:
         bool showToolBar = true;
         bool sizable = false;
         QColor displayColour;
+        bool showCounters = false;
     };
     WindowOptions windowOptions() const;
 
@@ -49,6 +53,9 @@ public:
         QString edit1Text;
         bool edit1Enabled, label2Enabled, button1Enabled;
         bool hexOnly, hexAnsi, ansiHex, formSizable, showQuicklyPanel;
+        bool hexText, lineTimestamps, blockTimestamps, idleGap;
+        int idleGapMs;
+        bool counters;
     };
     Snapshot snapshot() const;
     void restore(const Snapshot &s);

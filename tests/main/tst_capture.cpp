@@ -20,6 +20,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+Q_DECLARE_METATYPE(LiveLog::Format)
+
 namespace {
 
 TrafficRecord record(TrafficKind kind, int64_t timeUs, const QByteArray &bytes)
@@ -347,19 +349,19 @@ void TestCapture::hexDumpLayout()
 
 void TestCapture::liveLogKeepsUp_data()
 {
-    QTest::addColumn<bool>("raw");
-    QTest::newRow("time-stamped log") << false;
-    QTest::newRow("raw received bytes") << true;
+    QTest::addColumn<LiveLog::Format>("format");
+    QTest::newRow("time-stamped log") << LiveLog::Format::Log;
+    QTest::newRow("CSV") << LiveLog::Format::Csv;
+    QTest::newRow("raw received bytes") << LiveLog::Format::Raw;
 }
 
 void TestCapture::liveLogKeepsUp()
 {
-    QFETCH(bool, raw);
+    QFETCH(LiveLog::Format, format);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("live"));
     QString error;
-    std::unique_ptr<LiveLog> log =
-            LiveLog::start(path, raw ? LiveLog::Format::Raw : LiveLog::Format::Log, &error);
+    std::unique_ptr<LiveLog> log = LiveLog::start(path, format, &error);
     QVERIFY2(log, qPrintable(error));
     const int64_t t = monotonicMicroseconds();
     log->take(record(TrafficKind::Received, t, allValues()));
@@ -372,15 +374,21 @@ void TestCapture::liveLogKeepsUp()
     // On the disk within a flush interval, without the log being stopped.
     QTRY_VERIFY_WITH_TIMEOUT(!contents().isEmpty(), 2 * LiveLog::FlushIntervalMs + 100);
     log->take(record(TrafficKind::Received, t + 2000, QByteArray("OK")));
-    log->stop();
+    QCOMPARE(log->stop(), QString());
     QVERIFY(!log->isRunning());
     const QByteArray written = contents();
     QCOMPARE(qint64(written.size()), log->size());
-    if (raw) {
+    if (format == LiveLog::Format::Raw) {
         QVERIFY(written == allValues() + "OK");
         return;
     }
-    const QStringList lines = QString::fromUtf8(written).split(u'\n', Qt::SkipEmptyParts);
+    QStringList lines = QString::fromUtf8(written).split(u'\n', Qt::SkipEmptyParts);
+    if (format == LiveLog::Format::Csv) {
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.takeFirst() + u'\n', QString::fromUtf8(LogFormat::CsvHeader));
+        QVERIFY(lines[2].endsWith(QStringLiteral(",RX,4F 4B,\"OK\"")));
+        return;
+    }
     QCOMPARE(lines.size(), 3);
     QVERIFY(LogFormat::parseLogLine(lines[0])->bytes == allValues());
     QCOMPARE(int(LogFormat::parseLogLine(lines[1])->kind), int(TrafficKind::Sent));
@@ -418,6 +426,12 @@ void TestCapture::liveLogStopsWhenItCannotWrite()
     log->take(record(TrafficKind::Received, monotonicMicroseconds(), QByteArray("more")));
     QTest::qWait(2 * LiveLog::FlushIntervalMs);
     QCOMPARE(failed.count(), 1);
+    // A failure met by the last write at the stop is the stop's answer, not a signal.
+    log = LiveLog::start(QStringLiteral("/dev/full"), LiveLog::Format::Raw, &error);
+    QSignalSpy failedAtStop(log.get(), &LiveLog::failed);
+    log->take(record(TrafficKind::Received, monotonicMicroseconds(), QByteArray("last")));
+    QVERIFY(log->stop().contains(QStringLiteral("/dev/full")));
+    QCOMPARE(failedAtStop.count(), 0);
     // A log that cannot even be opened says so at once.
     QVERIFY(!LiveLog::start(dir.filePath(QStringLiteral("no/such/folder/x.log")),
                             LiveLog::Format::Log, &error));

@@ -14,6 +14,7 @@
 #include "main/ReceiveSession.h"
 #include "main/Telvixmain1.h"
 #include "main/Traffic.h"
+#include "main/TrafficRenderer.h"
 #include "main/TrafficView.h"
 #include "modes/KeyInjection.h"
 #include "modes/R2KSession.h"
@@ -140,7 +141,7 @@ public:
     void leaveMode(Mode mode) override { steps.append(QStringLiteral("leave %1").arg(int(mode))); }
     void setStatusText(const QString &text) override { status.append(text); }
     DisplaySink &display() override { return *this; }
-    DisplayFormatter &formatter() override { return m_formatter; }
+    TrafficRenderer &renderer() override { return m_renderer; }
     TrafficStream &traffic() override { return m_traffic; }
     void message(const QString &text) override { messages.append(text); }
     void errorBox(const QString &text) override { messages.append(u'!' + text); }
@@ -177,6 +178,7 @@ public:
 private:
     QString m_path;
     DisplayFormatter m_formatter;
+    TrafficRenderer m_renderer {m_formatter};
     TrafficStream m_traffic;
 };
 

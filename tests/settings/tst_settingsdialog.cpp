@@ -116,10 +116,12 @@ void TestSettingsDialog::layoutAndDefaults()
 {
     Ui::TForm6 &ui = *Form6->form();
     QCOMPARE(Form6->windowTitle(), QStringLiteral("TELVIX 功能設定"));
-    QCOMPARE(Form6->frameGeometry().size(), QSize(475, 322));
+    // The documented 475 x 322, with the group of time and framing added below.
+    QCOMPARE(Form6->frameGeometry().size(), QSize(475, 431));
     QCOMPARE(Form6->minimumSize(), Form6->maximumSize());
     QCOMPARE(ui.GroupBox1->size(), QSize(309, 173));
-    QCOMPARE(ui.GroupBox2->size(), QSize(309, 95));
+    // 309 x 95, one row taller for the fourth style, HEX + text.
+    QCOMPARE(ui.GroupBox2->size(), QSize(309, 119));
     QCOMPARE(ui.ShowArea_ColorPanel->size(), QSize(127, 55));
     QCOMPARE(ui.Label1->text(), QStringLiteral("sample data"));
     QVERIFY(!ui.tmpPanel->isVisibleTo(Form6));
