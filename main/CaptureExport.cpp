@@ -114,13 +114,17 @@ bool write(const TrafficCapture &capture, Format format, const TextStyle &style,
     TextWriter text(capture, style);
     if (format == Format::Csv)
         put(LogFormat::CsvHeader);
-    capture.forEach([&](const TrafficRecord &record) {
+    QByteArray line;
+    const bool complete = capture.forEach([&](const TrafficRecord &record) {
+        line.clear();
         switch (format) {
         case Format::Log:
-            put(LogFormat::logLine(record).toUtf8());
+            LogFormat::appendLogLine(record, line);
+            put(line);
             break;
         case Format::Csv:
-            put(LogFormat::csvLine(record).toUtf8());
+            LogFormat::appendCsvLine(record, line);
+            put(line);
             break;
         case Format::Raw:
             if (record.kind == TrafficKind::Received)
@@ -134,6 +138,11 @@ bool write(const TrafficCapture &capture, Format format, const TextStyle &style,
         }
         }
     });
+    if (!complete) {
+        if (error)
+            *error = QStringLiteral("記錄的暫存檔無法讀回");
+        return false;
+    }
     if (format == Format::Text) {
         QString rest;
         text.finish(rest);

@@ -1,7 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "TrafficCapture.h"
 
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,11 +43,25 @@ int64_t unzigzag(uint64_t v) { return int64_t(v >> 1) ^ -int64_t(v & 1); }
 
 } // namespace
 
-TrafficCapture::TrafficCapture() = default;
-TrafficCapture::~TrafficCapture() = default;
+TrafficCapture::TrafficCapture(int64_t memoryLimit, QString spillFolder)
+    : m_memoryLimit(memoryLimit), m_spillFolder(std::move(spillFolder))
+{
+}
+
+TrafficCapture::~TrafficCapture() { closeSpillFile(); }
+
+void TrafficCapture::closeSpillFile()
+{
+    if (m_spillFd >= 0)
+        ::close(m_spillFd);
+    m_spillFd = -1;
+    m_spillFailed = false;
+    m_spilled = 0;
+}
 
 void TrafficCapture::clear()
 {
+    closeSpillFile();
     m_blocks.clear();
     m_used = 0;
     m_lastUnits = 0;
@@ -50,7 +70,8 @@ void TrafficCapture::clear()
 
 int64_t TrafficCapture::memoryBytes() const
 {
-    return int64_t(m_blocks.size() * BlockSize + m_blocks.capacity() * sizeof(m_blocks[0]));
+    return int64_t((m_blocks.size() - m_spilled) * BlockSize
+                   + m_blocks.capacity() * sizeof(m_blocks[0]));
 }
 
 int64_t TrafficCapture::storedBytes() const
@@ -58,13 +79,53 @@ int64_t TrafficCapture::storedBytes() const
     return m_blocks.empty() ? 0 : int64_t((m_blocks.size() - 1) * BlockSize + m_used);
 }
 
+bool TrafficCapture::spill(size_t index)
+{
+    if (m_spillFd < 0 && !m_spillFailed) {
+        const QString folder = m_spillFolder.isEmpty() ? QDir::tempPath() : m_spillFolder;
+        m_spillFd = ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC,
+                           0600);
+        m_spillFailed = m_spillFd < 0;
+    }
+    if (m_spillFd < 0)
+        return false;
+    const uint8_t *data = m_blocks[index].get();
+    size_t done = 0;
+    while (done < BlockSize) {
+        const ssize_t n = ::pwrite(m_spillFd, data + done, BlockSize - done,
+                                   off_t(index * BlockSize + done));
+        if (n > 0)
+            done += size_t(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            return false; // disk full: this block and the next ones stay in memory
+    }
+    return true;
+}
+
+void TrafficCapture::newBlock()
+{
+    // The block just filled goes to the file when memory is at the limit, and its buffer takes
+    // the new bytes; one that could not be written stays where it is.
+    std::unique_ptr<uint8_t[]> block;
+    const size_t inMemory = m_blocks.size() - m_spilled;
+    if (!m_blocks.empty() && int64_t(inMemory * BlockSize) >= m_memoryLimit
+        && spill(m_blocks.size() - 1)) {
+        block = std::move(m_blocks.back());
+        ++m_spilled;
+    } else {
+        block = std::make_unique<uint8_t[]>(BlockSize);
+    }
+    m_blocks.push_back(std::move(block));
+    m_used = 0;
+}
+
 void TrafficCapture::append(const uint8_t *bytes, size_t count)
 {
     while (count > 0) {
-        if (m_blocks.empty() || m_used == BlockSize) {
-            m_blocks.push_back(std::make_unique<uint8_t[]>(BlockSize));
-            m_used = 0;
-        }
+        if (m_blocks.empty() || m_used == BlockSize)
+            newBlock();
         const size_t n = std::min(count, BlockSize - m_used);
         std::memcpy(m_blocks.back().get() + m_used, bytes, n);
         m_used += n;
@@ -101,19 +162,48 @@ void TrafficCapture::take(const TrafficRecord &record)
         m_sent += record.bytes.size();
 }
 
-void TrafficCapture::forEach(const std::function<void(const TrafficRecord &)> &visit) const
+bool TrafficCapture::forEach(const std::function<void(const TrafficRecord &)> &visit) const
 {
+    // A block in the file is read into a buffer of its own while it is walked.
+    std::unique_ptr<uint8_t[]> loaded;
+    bool failed = false;
     size_t block = 0;
     size_t at = 0;
+    const uint8_t *data = nullptr;
+    const auto enter = [&](size_t index) {
+        block = index;
+        at = 0;
+        if (index >= m_blocks.size() || failed)
+            return;
+        if (m_blocks[index]) {
+            data = m_blocks[index].get();
+            return;
+        }
+        if (!loaded)
+            loaded = std::make_unique<uint8_t[]>(BlockSize);
+        size_t done = 0;
+        while (done < BlockSize) {
+            const ssize_t n = ::pread(m_spillFd, loaded.get() + done, BlockSize - done,
+                                      off_t(index * BlockSize + done));
+            if (n > 0) {
+                done += size_t(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                failed = true;
+                std::memset(loaded.get(), 0, BlockSize);
+                break;
+            }
+        }
+        data = loaded.get();
+    };
     const auto end = [&] {
         return block >= m_blocks.size() || (block == m_blocks.size() - 1 && at >= m_used);
     };
     const auto next = [&]() -> uint8_t {
-        if (at == BlockSize) {
-            ++block;
-            at = 0;
-        }
-        return m_blocks[block][at++];
+        if (at == BlockSize)
+            enter(block + 1);
+        return data[at++];
     };
     const auto number = [&] {
         uint64_t value = 0;
@@ -124,9 +214,12 @@ void TrafficCapture::forEach(const std::function<void(const TrafficRecord &)> &v
                 return value;
         }
     };
+    if (m_blocks.empty())
+        return true;
+    enter(0);
     int64_t units = 0;
     TrafficRecord record;
-    for (int64_t i = 0; i < m_records && !end(); ++i) {
+    for (int64_t i = 0; i < m_records && !end() && !failed; ++i) {
         const uint64_t head = number();
         units += unzigzag(number());
         record.kind = kindOf(head & 3);
@@ -135,16 +228,17 @@ void TrafficCapture::forEach(const std::function<void(const TrafficRecord &)> &v
         record.bytes.resize(length);
         char *out = record.bytes.data();
         qsizetype done = 0;
-        while (done < length) {
-            if (at == BlockSize) {
-                ++block;
-                at = 0;
-            }
+        while (done < length && !failed) {
+            if (at == BlockSize)
+                enter(block + 1);
             const qsizetype n = std::min<qsizetype>(length - done, qsizetype(BlockSize - at));
-            std::memcpy(out + done, m_blocks[block].get() + at, size_t(n));
+            std::memcpy(out + done, data + at, size_t(n));
             at += size_t(n);
             done += n;
         }
+        if (failed)
+            break;
         visit(record);
     }
+    return !failed;
 }
