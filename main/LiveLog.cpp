@@ -45,9 +45,19 @@ void LiveLog::take(const TrafficRecord &record)
         if (record.kind == TrafficKind::Received)
             m_pending += record.bytes;
     } else {
-        m_pending += (m_format == Format::Csv ? LogFormat::csvLine(record)
-                                              : LogFormat::logLine(record))
-                             .toUtf8();
+        if (m_format == Format::Csv)
+            LogFormat::appendCsvLine(record, m_pending);
+        else
+            LogFormat::appendLogLine(record, m_pending);
+    }
+    // A fast line makes megabytes of log between two timer ticks: written in pieces of a size
+    // the cache holds, the buffer is reused instead of grown. A failure is told once the
+    // traffic has been published, since whoever hears it may unsubscribe the log.
+    if (m_pending.size() >= WriteSize) {
+        const QString reason = write();
+        if (!reason.isEmpty())
+            QMetaObject::invokeMethod(this, [this, reason] { emit failed(reason); },
+                                      Qt::QueuedConnection);
     }
 }
 
@@ -75,7 +85,7 @@ QString LiveLog::write()
     if (n != m_pending.size())
         return fail(m_file.errorString());
     m_written += n;
-    m_pending.clear();
+    m_pending.resize(0); // keeps its capacity
     return {};
 }
 

@@ -40,6 +40,7 @@ public:
     qint64 size() const { return m_written + m_pending.size(); }
 
     static constexpr int FlushIntervalMs = 200;
+    static constexpr qsizetype WriteSize = 256 * 1024;
 
 signals:
     // The log stopped on its own; the message says why.

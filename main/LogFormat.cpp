@@ -10,13 +10,7 @@ namespace LogFormat {
 
 namespace {
 
-const char16_t HexDigits[] = u"0123456789ABCDEF";
-
-void appendHexByte(uint8_t b, QString &out)
-{
-    out += QChar(HexDigits[b >> 4]);
-    out += QChar(HexDigits[b & 0xF]);
-}
+const char HexDigits[] = "0123456789ABCDEF";
 
 const char *directionOf(TrafficKind kind)
 {
@@ -31,96 +25,185 @@ const char *directionOf(TrafficKind kind)
     return "EV";
 }
 
-QString csvField(const QString &text)
-{
-    QString quoted = text;
-    quoted.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + quoted + u'"';
-}
+// The lines are made as UTF-8 directly: a live log of a fast line writes several bytes of log
+// for each byte received, and a detour through QString would cost more than the display does.
 
-} // namespace
-
-QString isoTime(int64_t timeUs)
+char *putUtf8(char16_t c, char *p)
 {
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(wallMicroseconds(timeUs) / 1000);
-    // With its offset written out, so that a line means one moment wherever it is read.
-    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
-}
-
-QString hexOf(const QByteArray &bytes)
-{
-    QString out;
-    out.reserve(bytes.size() * 3);
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (i > 0)
-            out += u' ';
-        appendHexByte(uint8_t(bytes[i]), out);
+    if (c < 0x80) {
+        *p++ = char(c);
+    } else if (c < 0x800) {
+        *p++ = char(0xC0 | (c >> 6));
+        *p++ = char(0x80 | (c & 0x3F));
+    } else {
+        *p++ = char(0xE0 | (c >> 12));
+        *p++ = char(0x80 | ((c >> 6) & 0x3F));
+        *p++ = char(0x80 | (c & 0x3F));
     }
-    return out;
+    return p;
 }
 
-QString textOf(const QByteArray &bytes)
+void appendHex(const QByteArray &bytes, QByteArray &out)
 {
-    QString out;
-    out.reserve(bytes.size());
+    if (bytes.isEmpty())
+        return;
+    const qsizetype at = out.size();
+    out.resize(at + bytes.size() * 3 - 1);
+    char *p = out.data() + at;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const auto b = uint8_t(bytes[i]);
-        if (b < ControlCodes::Count) {
-            out += u'<' + QLatin1String(ControlCodes::entry(b).name) + u'>';
-        } else if (b < 0x7F) {
-            out += QChar(char16_t(b));
+        if (i > 0)
+            *p++ = ' ';
+        *p++ = HexDigits[b >> 4];
+        *p++ = HexDigits[b & 0xF];
+    }
+}
+
+// `quote` doubles the quotation marks, for a CSV field.
+void appendText(const QByteArray &bytes, QByteArray &out, bool quote)
+{
+    // Written through a pointer into room for the longest form of every byte ("<NULL>"), then
+    // cut to what was written: a call per character would cost more than the rest of the line.
+    constexpr qsizetype Widest = 6;
+    const qsizetype at = out.size();
+    out.resize(at + bytes.size() * Widest);
+    char *const start = out.data() + at;
+    char *p = start;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto b = uint8_t(bytes[i]);
+        if (b >= 0x20 && b < 0x7F) {
+            *p++ = char(b);
+            if (quote && b == '"')
+                *p++ = '"';
+        } else if (b < ControlCodes::Count) {
+            *p++ = '<';
+            for (const char *name = ControlCodes::entry(b).name; *name; ++name)
+                *p++ = *name;
+            *p++ = '>';
         } else if (b == 0x7F) {
-            out += QStringLiteral("<DEL>");
+            for (char c : {'<', 'D', 'E', 'L', '>'})
+                *p++ = c;
         } else {
             // A pair within the chunk is a character; a pair cut by the end of the chunk, or no
             // valid pair, is its bytes.
             const QChar pair = i + 1 < bytes.size() ? Cp950::decodePair(b, uint8_t(bytes[i + 1]))
                                                     : QChar(QChar::ReplacementCharacter);
             if (pair != QChar(QChar::ReplacementCharacter)) {
-                out += pair;
+                p = putUtf8(pair.unicode(), p); // three bytes at most for the two
                 ++i;
             } else {
-                out += u'<';
-                appendHexByte(b, out);
-                out += u'>';
+                *p++ = '<';
+                *p++ = HexDigits[b >> 4];
+                *p++ = HexDigits[b & 0xF];
+                *p++ = '>';
             }
         }
     }
-    return out;
+    out.resize(at + (p - start));
 }
 
-namespace {
-
-struct Fields
+void appendTime(int64_t timeUs, QByteArray &out)
 {
-    QString time, direction, hex, text;
-};
-
-Fields fieldsOf(const TrafficRecord &record)
-{
-    Fields f {isoTime(record.timeUs), QString::fromLatin1(directionOf(record.kind)), {}, {}};
-    if (record.kind == TrafficKind::LineGone) {
-        f.hex = QStringLiteral("HANGUP");
-        f.text = QStringLiteral("線路中斷 (裝置已移除或對方掛斷)");
-    } else {
-        f.hex = hexOf(record.bytes);
-        f.text = textOf(record.bytes);
+    // The date, the clock to the second and the offset change once a second (a change of the
+    // offset falls on a whole second too): made by Qt once a second, the milliseconds here.
+    struct Second
+    {
+        int64_t second = INT64_MIN;
+        QByteArray head; // up to the seconds
+        QByteArray tail; // the offset
+    };
+    thread_local Second cached;
+    const int64_t wallMs = wallMicroseconds(timeUs) / 1000;
+    const int64_t second = wallMs >= 0 ? wallMs / 1000 : (wallMs - 999) / 1000;
+    if (second != cached.second) {
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
+        // With its offset written out, so that a line means one moment wherever it is read.
+        const QByteArray whole =
+                local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1();
+        const qsizetype dot = whole.indexOf('.');
+        cached.second = second;
+        cached.head = whole.left(dot);
+        cached.tail = whole.mid(dot + 4);
     }
-    return f;
+    const int ms = int(wallMs - second * 1000);
+    out += cached.head;
+    out += '.';
+    out += char('0' + ms / 100);
+    out += char('0' + ms / 10 % 10);
+    out += char('0' + ms % 10);
+    out += cached.tail;
+}
+
+const char HangUpText[] = "線路中斷 (裝置已移除或對方掛斷)";
+
+// The four fields, joined by `separator`; the text quoted as CSV wants it when `csv`.
+void appendLine(const TrafficRecord &record, char separator, bool csv, QByteArray &out)
+{
+    appendTime(record.timeUs, out);
+    out += separator;
+    out += directionOf(record.kind);
+    out += separator;
+    if (record.kind == TrafficKind::LineGone)
+        out += "HANGUP";
+    else
+        appendHex(record.bytes, out);
+    out += separator;
+    if (csv)
+        out += '"';
+    if (record.kind == TrafficKind::LineGone)
+        out += HangUpText;
+    else
+        appendText(record.bytes, out, csv);
+    if (csv)
+        out += '"';
+    out += '\n';
 }
 
 } // namespace
 
+QString isoTime(int64_t timeUs)
+{
+    QByteArray out;
+    appendTime(timeUs, out);
+    return QString::fromLatin1(out);
+}
+
+QString hexOf(const QByteArray &bytes)
+{
+    QByteArray out;
+    appendHex(bytes, out);
+    return QString::fromLatin1(out);
+}
+
+QString textOf(const QByteArray &bytes)
+{
+    QByteArray out;
+    appendText(bytes, out, false);
+    return QString::fromUtf8(out);
+}
+
+void appendLogLine(const TrafficRecord &record, QByteArray &out)
+{
+    appendLine(record, '\t', false, out);
+}
+
+void appendCsvLine(const TrafficRecord &record, QByteArray &out)
+{
+    appendLine(record, ',', true, out);
+}
+
 QString logLine(const TrafficRecord &record)
 {
-    const Fields f = fieldsOf(record);
-    return f.time + u'\t' + f.direction + u'\t' + f.hex + u'\t' + f.text + u'\n';
+    QByteArray out;
+    appendLogLine(record, out);
+    return QString::fromUtf8(out);
 }
 
 QString csvLine(const TrafficRecord &record)
 {
-    const Fields f = fieldsOf(record);
-    return f.time + u',' + f.direction + u',' + f.hex + u',' + csvField(f.text) + u'\n';
+    QByteArray out;
+    appendCsvLine(record, out);
+    return QString::fromUtf8(out);
 }
 
 std::optional<Parsed> parseLogLine(QStringView line)

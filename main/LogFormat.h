@@ -34,11 +34,13 @@ QString isoTime(int64_t timeUs);
 QString textOf(const QByteArray &bytes);
 QString hexOf(const QByteArray &bytes);
 
-// One line of the log, with its line feed.
+// One line of the log, with its line feed; appended as UTF-8, as a live log writes it.
 QString logLine(const TrafficRecord &record);
+void appendLogLine(const TrafficRecord &record, QByteArray &out);
 
 inline constexpr const char *CsvHeader = "time,direction,hex,text\n";
 QString csvLine(const TrafficRecord &record);
+void appendCsvLine(const TrafficRecord &record, QByteArray &out);
 
 // A line of the log read back: the kind, the wall-clock time in milliseconds since 1970 and
 // the bytes. Nothing for a line that is no log line.

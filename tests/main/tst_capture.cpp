@@ -53,6 +53,7 @@ class TestCapture : public QObject
 private slots:
     void keepsEveryRecord();
     void smallChunksStayCompact();
+    void spillsPastItsLimit();
     void logLinesReadBack_data();
     void logLinesReadBack();
     void textColumn_data();
@@ -132,6 +133,60 @@ void TestCapture::smallChunksStayCompact()
     }
     const double perByte = double(capture.storedBytes()) / double(bytes);
     QVERIFY2(perByte <= 1.25, qPrintable(QString::number(perByte)));
+}
+
+void TestCapture::spillsPastItsLimit()
+{
+    // A line read byte by byte keeps three bytes a byte: past the limit the blocks go to a
+    // file that no folder lists, and all comes back in order from memory and file alike.
+    QTemporaryDir folder;
+    constexpr int64_t Limit = 2 * int64_t(TrafficCapture::BlockSize);
+    const auto feed = [](TrafficCapture &capture, std::vector<TrafficRecord> &given) {
+        QRandomGenerator rng(11);
+        int64_t time = monotonicMicroseconds();
+        while (capture.storedBytes() < 9 * int64_t(TrafficCapture::BlockSize)) {
+            QByteArray bytes(int(rng.bounded(1, 6)), Qt::Uninitialized);
+            for (char &c : bytes)
+                c = char(rng.bounded(256));
+            time += rng.bounded(200);
+            given.push_back(record(rng.bounded(4) == 0 ? TrafficKind::Sent : TrafficKind::Received,
+                                   time, bytes));
+            capture.take(given.back());
+        }
+    };
+    const auto readsBack = [](const TrafficCapture &capture, const std::vector<TrafficRecord> &given) {
+        size_t at = 0;
+        bool same = true;
+        const bool complete = capture.forEach([&](const TrafficRecord &r) {
+            same = same && at < given.size() && r.bytes == given[at].bytes
+                    && r.kind == given[at].kind;
+            ++at;
+        });
+        return complete && same && at == given.size();
+    };
+
+    TrafficCapture capture(Limit, folder.path());
+    std::vector<TrafficRecord> given;
+    feed(capture, given);
+    QVERIFY(capture.spilledBytes() >= 6 * int64_t(TrafficCapture::BlockSize));
+    QVERIFY(capture.memoryBytes() <= Limit + int64_t(TrafficCapture::BlockSize) + 4096);
+    QVERIFY(QDir(folder.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    QVERIFY(readsBack(capture, given));
+    // A new mode starts a new capture, which spills afresh.
+    capture.clear();
+    QCOMPARE(capture.spilledBytes(), 0);
+    given.clear();
+    feed(capture, given);
+    QVERIFY(capture.spilledBytes() > 0);
+    QVERIFY(readsBack(capture, given));
+
+    // Where no file can be made, everything stays in memory: no byte is dropped for the limit.
+    TrafficCapture unspillable(Limit, folder.filePath(QStringLiteral("gone")));
+    given.clear();
+    feed(unspillable, given);
+    QCOMPARE(unspillable.spilledBytes(), 0);
+    QVERIFY(unspillable.memoryBytes() > Limit);
+    QVERIFY(readsBack(unspillable, given));
 }
 
 void TestCapture::logLinesReadBack_data()
@@ -432,6 +487,15 @@ void TestCapture::liveLogStopsWhenItCannotWrite()
     log->take(record(TrafficKind::Received, monotonicMicroseconds(), QByteArray("last")));
     QVERIFY(log->stop().contains(QStringLiteral("/dev/full")));
     QCOMPARE(failedAtStop.count(), 0);
+    // A record that fills a write fails within take; the message comes after it returned, once
+    // the publisher is done, since the one who hears it may unsubscribe the log.
+    log = LiveLog::start(QStringLiteral("/dev/full"), LiveLog::Format::Raw, &error);
+    QSignalSpy failedInTake(log.get(), &LiveLog::failed);
+    log->take(record(TrafficKind::Received, monotonicMicroseconds(),
+                     QByteArray(LiveLog::WriteSize, 'x')));
+    QVERIFY(!log->isRunning());
+    QCOMPARE(failedInTake.count(), 0);
+    QTRY_COMPARE(failedInTake.count(), 1);
     // A log that cannot even be opened says so at once.
     QVERIFY(!LiveLog::start(dir.filePath(QStringLiteral("no/such/folder/x.log")),
                             LiveLog::Format::Log, &error));
