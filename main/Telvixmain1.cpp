@@ -367,23 +367,30 @@ void TForm1::VersionMenubarClick() { showLines(AboutTexts::versionLines()); }
 std::optional<CaptureExport::Target>
 TForm1::askLogTarget(const QString &title, const QList<CaptureExport::Format> &formats)
 {
-    if (!SaveDialog1) {
-        SaveDialog1 = new QFileDialog(this);
-        SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
-        SaveDialog1->setOption(QFileDialog::DontUseNativeDialog);
-        SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-        SaveDialog1->setFileMode(QFileDialog::AnyFile);
-    }
+    // Made for each question and gone after it: a file dialog watches the folder it shows, and
+    // a hidden one left over the folder a live log writes into would re-read that folder at
+    // every write. The folder is remembered instead.
+    SaveDialog1 = new QFileDialog(this);
+    const std::unique_ptr<QFileDialog> dialog(SaveDialog1);
+    dialog->setObjectName(QStringLiteral("SaveDialog1"));
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    if (!m_logFolder.isEmpty())
+        dialog->setDirectory(m_logFolder);
     QStringList filters;
     for (CaptureExport::Format f : formats)
         filters.append(CaptureExport::filterOf(f));
-    SaveDialog1->setWindowTitle(title);
-    SaveDialog1->setNameFilters(filters);
-    SaveDialog1->selectNameFilter(filters.constFirst());
-    if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty())
+    dialog->setWindowTitle(title);
+    dialog->setNameFilters(filters);
+    dialog->selectNameFilter(filters.constFirst());
+    const bool accepted = dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty();
+    SaveDialog1 = nullptr;
+    if (!accepted)
         return std::nullopt;
-    const qsizetype picked = std::max<qsizetype>(filters.indexOf(SaveDialog1->selectedNameFilter()), 0);
-    return CaptureExport::targetOf(SaveDialog1->selectedFiles().constFirst(), formats[picked]);
+    m_logFolder = dialog->directory().absolutePath();
+    const qsizetype picked = std::max<qsizetype>(filters.indexOf(dialog->selectedNameFilter()), 0);
+    return CaptureExport::targetOf(dialog->selectedFiles().constFirst(), formats[picked]);
 }
 
 void TForm1::SaveLogMenuBarClick()

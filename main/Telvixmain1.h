@@ -80,7 +80,7 @@ public:
 
     QFontDialog *FontDialog1 = nullptr;
     QFileDialog *OpenDialog1 = nullptr; // made by the file send when first needed
-    QFileDialog *SaveDialog1 = nullptr; // made by the log commands when first needed
+    QFileDialog *SaveDialog1 = nullptr; // while the log commands ask where
 
 public slots:
     void RS232ConfigMenuBarClick();
@@ -148,6 +148,7 @@ private:
     std::unique_ptr<TerminalPanel> m_terminalPanel;
     TerminalSession *m_terminal = nullptr; // while terminal mode runs
     QColor m_savedColour; // Memo1's colour from before the running mode
+    QString m_logFolder; // where the log commands' dialog was last confirmed
 };
 
 inline TForm1 *Form1 = nullptr;

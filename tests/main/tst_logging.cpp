@@ -330,6 +330,8 @@ void TestLogging::liveLogFollowsTheModes()
     answerSaveDialog(path, 0);
     ui().StartLogMenuBar->trigger();
     QVERIFY(Form1->liveLog());
+    // No dialog stays behind watching the folder the log writes into.
+    QVERIFY(Form1->findChildren<QFileDialog *>().isEmpty());
     QVERIFY(!ui().StartLogMenuBar->isEnabled());
     QVERIFY(ui().StopLogMenuBar->isEnabled());
     auto *panel = ui().StatusBar1->findChild<QLabel *>(QStringLiteral("StatusPanel3"));
@@ -351,6 +353,15 @@ void TestLogging::liveLogFollowsTheModes()
     ui().StopLogMenuBar->trigger();
     QVERIFY(!Form1->liveLog());
     QVERIFY(!panel->isVisible());
+    // The next question starts in the folder confirmed last; cancelled, it starts no log.
+    QString folder;
+    answerDialog("QFileDialog", [&folder](QWidget *w) {
+        folder = static_cast<QFileDialog *>(w)->directory().absolutePath();
+        static_cast<QDialog *>(w)->reject();
+    });
+    ui().StartLogMenuBar->trigger();
+    QCOMPARE(folder, QDir(m_dir.path()).absolutePath());
+    QVERIFY(!Form1->liveLog());
     QFile f(path);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QByteArray back;
