@@ -5,8 +5,16 @@
 //
 //   receive_bench            all workloads, then idle CPU and Break latency
 //   receive_bench <workload> one workload line
+//   receive_bench logged     the 8 MiB text with and without a live log and line timestamps,
+//                            three runs each taken in turn, and the ratio of their medians
+//
+// A workload whose name ends in _logged runs with a live log (the .log format, started through
+// the menu as a user would) and "[HH:MM:SS.mmm] " before every line; what was shown is checked
+// with the stamps taken off, and the log is read back and compared with what was fed.
 #include "main/DisplayFormatter.h"
+#include "main/LogFormat.h"
 #include "main/Forms.h"
+#include "main/LiveLog.h"
 #include "main/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
@@ -14,11 +22,18 @@
 #include "ui_Telvixmain1.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -37,6 +52,7 @@ struct Workload
     qsizetype bytes;
     bool hex;
     enum Kind { TextCr, OneLine, Random } kind;
+    bool logged = false;
 };
 
 const Workload Workloads[] = {
@@ -48,6 +64,8 @@ const Workload Workloads[] = {
         // Not a target of its own: tells the cost per byte apart from the fixed cost of loading the
         // CJK fallback fonts that 1 MiB of random bytes already pays in full.
         {"random_8m", 8 << 20, false, Workload::Random},
+        {"text_cr_8m_logged", 8 << 20, false, Workload::TextCr, true},
+        {"hex_logged", 1 << 20, true, Workload::TextCr, true},
 };
 
 QByteArray makeData(const Workload &w)
@@ -133,6 +151,37 @@ struct Line
     ~Line() { ::close(master); }
 };
 
+// Starts the live log through its menu command, answering the save dialog with `path`.
+void startLiveLog(const QString &path)
+{
+    QTimer::singleShot(0, [path] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        dialog->selectFile(path);
+        if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            name->setText(path);
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    Form1->form()->StartLogMenuBar->trigger();
+}
+
+// The received bytes a log file holds, in order.
+QByteArray loggedBytes(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray bytes;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        const std::optional<LogFormat::Parsed> parsed = LogFormat::parseLogLine(line);
+        if (parsed && parsed->kind == TrafficKind::Received)
+            bytes += parsed->bytes;
+    }
+    return bytes;
+}
+
 int runWorkload(const Workload &w)
 {
     const QByteArray data = makeData(w);
@@ -156,6 +205,18 @@ int runWorkload(const Workload &w)
     Form1->show();
     if (w.hex)
         Form1->form()->HexModeMenuBar->trigger();
+    QTemporaryDir logDir;
+    const QString logPath = logDir.filePath(QStringLiteral("bench.log"));
+    if (w.logged) {
+        RenderOptions options = Form1->renderer().options();
+        options.lineTimestamps = !qEnvironmentVariableIsSet("NOSTAMP");
+        Form1->renderer().setOptions(options);
+        if (!qEnvironmentVariableIsSet("NOLOG")) startLiveLog(logPath);
+        if (!Form1->liveLog() && !qEnvironmentVariableIsSet("NOLOG")) {
+            std::fprintf(stderr, "receive_bench: the live log did not start\n");
+            return 1;
+        }
+    }
     QApplication::processEvents();
     const long baseRss = peakRssKb();
 
@@ -164,8 +225,12 @@ int runWorkload(const Workload &w)
     QElapsedTimer clock;
     double seconds = 0;
     TrafficView *memo = Form1->memo1();
+    // With stamps the display holds more than the bytes' text; every byte has been shown once
+    // the capture, which the display follows in the same pass, has them all.
     QObject::connect(memo, &TrafficView::textChanged, [&] {
-        if (seconds == 0 && memo->text().characterCount() >= expectedCount) {
+        const bool done = w.logged ? Form1->capture().receivedBytes() >= data.size()
+                                   : memo->text().characterCount() >= expectedCount;
+        if (seconds == 0 && done) {
             seconds = double(clock.nsecsElapsed()) / 1e9;
             Form1->form()->BreakButton->click();
         }
@@ -180,16 +245,26 @@ int runWorkload(const Workload &w)
     stop = true;
     feeder.join();
     const long peak = peakRssKb();
-    const bool allShown = memo->toPlainText() == expectedText(data, w.hex);
     if (seconds == 0)
         seconds = double(clock.nsecsElapsed()) / 1e9;
+    QString shown = memo->toPlainText();
+    bool allLogged = true;
+    if (w.logged) {
+        static const QRegularExpression stamps(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] "),
+                                               QRegularExpression::MultilineOption);
+        shown.remove(stamps);
+        Form1->form()->StopLogMenuBar->trigger();
+        allLogged = loggedBytes(logPath) == data;
+    }
+    const bool allShown = shown == expectedText(data, w.hex);
     std::printf("workload=%s bytes=%lld seconds=%.3f bytes_per_s=%.0f all_shown=%s "
-                "peak_rss_kb=%ld bytes_per_byte=%.1f\n",
+                "peak_rss_kb=%ld bytes_per_byte=%.1f%s\n",
                 w.name, (long long)data.size(), seconds, double(data.size()) / seconds,
                 allShown ? "yes" : "no", peak,
-                double(peak - baseRss) * 1024.0 / double(data.size()));
+                double(peak - baseRss) * 1024.0 / double(data.size()),
+                w.logged ? (allLogged ? " all_logged=yes" : " all_logged=no") : "");
     Forms::destroyAll();
-    return allShown ? 0 : 1;
+    return allShown && allLogged ? 0 : 1;
 }
 
 void runIdle()
@@ -239,25 +314,60 @@ void runIdle()
     Forms::destroyAll();
 }
 
+// One workload in a process of its own; its line is passed on, its rate returned (0 when it
+// failed).
+double runChild(const char *self, const char *name)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(QString::fromLocal8Bit(self), {QString::fromLatin1(name)});
+    p.waitForFinished(-1);
+    const QByteArray out = p.readAllStandardOutput();
+    std::fputs(out.constData(), stdout);
+    std::fflush(stdout);
+    static const QRegularExpression rate(QStringLiteral("bytes_per_s=(\\d+)"));
+    const QRegularExpressionMatch m = rate.match(QString::fromLatin1(out));
+    return p.exitCode() == 0 && m.hasMatch() ? m.captured(1).toDouble() : 0;
+}
+
+// The cost of a live log with line timestamps: the same 8 MiB with and without, in turn.
+int compareLogged(const char *self)
+{
+    std::vector<double> plain, logged;
+    for (int run = 0; run < 3; ++run) {
+        plain.push_back(runChild(self, "text_cr_8m"));
+        logged.push_back(runChild(self, "text_cr_8m_logged"));
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    const double a = median(plain), b = median(logged);
+    std::printf("logged_vs_plain: plain_bytes_per_s=%.0f logged_bytes_per_s=%.0f "
+                "slower_percent=%.1f (medians of 3, taken in turn)\n",
+                a, b, a > 0 ? (1.0 - b / a) * 100.0 : 0.0);
+    const bool failed = std::find(plain.begin(), plain.end(), 0.0) != plain.end()
+            || std::find(logged.begin(), logged.end(), 0.0) != logged.end();
+    return failed ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     if (argc == 1) {
-        // Each workload in its own process, three runs each, the median reported by the caller.
+        // Each workload in its own process; medians are taken over several calls of the bench.
         int failures = 0;
-        for (const Workload &w : Workloads) {
-            QProcess p;
-            p.setProcessChannelMode(QProcess::ForwardedChannels);
-            p.start(QString::fromLocal8Bit(argv[0]), {QString::fromLatin1(w.name)});
-            p.waitForFinished(-1);
-            failures += p.exitCode() != 0;
-        }
+        for (const Workload &w : Workloads)
+            failures += runChild(argv[0], w.name) == 0;
+        failures += compareLogged(argv[0]);
         QApplication app(argc, argv);
         runIdle();
         return failures;
     }
+    if (qstrcmp(argv[1], "logged") == 0)
+        return compareLogged(argv[0]);
     QApplication app(argc, argv);
     for (const Workload &w : Workloads) {
         if (qstrcmp(argv[1], w.name) == 0)
