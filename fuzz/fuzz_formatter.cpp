@@ -81,6 +81,7 @@ void walk(const uint8_t *bytes, size_t count, bool hex, const QString &text, uin
         if (hex) {
             switch (fuzzedSettings.hexStyle) {
             case HexStyle::HEXOnly:
+            case HexStyle::HexText: // its dump lines are laid out around the formatter
                 expect(hexOf(b) + u' ');
                 break;
             case HexStyle::HexAnsi:
@@ -113,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool hasUserByte = in.take() & 1;
     const uint8_t userByte = in.take();
     fuzzedSettings.userBreakByte = hasUserByte ? std::optional<uint8_t>(userByte) : std::nullopt;
-    fuzzedSettings.hexStyle = HexStyle(in.take() % 3);
+    fuzzedSettings.hexStyle = HexStyle(in.take() % 4);
     const uint8_t cutSeed = in.take();
     const uint8_t formMask = in.take();
 
@@ -139,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             hexBreaks += size_t(text.count(DisplayFormatter::LineBreak));
         }
     });
-    if (fuzzedSettings.hexStyle == HexStyle::HEXOnly)
+    if (fuzzedSettings.hexStyle == HexStyle::HEXOnly || fuzzedSettings.hexStyle == HexStyle::HexText)
         FUZZ_CHECK(hexLength == 3 * hexBytes + hexBreaks);
     return 0;
 }

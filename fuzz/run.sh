@@ -5,10 +5,11 @@
 #
 #   bash fuzz/run.sh [--seconds S | --runs N] [--build DIR] [target...]
 #
-# Targets: formatter keyevents sendtext portmap (all when none is named); default: 600 seconds
-# each, in build-asan/. A long run keeps what it learns in DIR/fuzz/corpus/<target> for the next
-# one; the seeds in fuzz/corpus/ are only read. An input that breaks an invariant is written to
-# DIR/fuzz/artifacts/ and the run fails; copy it into fuzz/corpus/<target>/ once it is mended.
+# Targets: formatter keyevents sendtext portmap capture (all when none is named); default: 600
+# seconds each, in build-asan/. A long run keeps what it learns in DIR/fuzz/corpus/<target> for
+# the next one; the seeds in fuzz/corpus/ are only read. An input that breaks an invariant is
+# written to DIR/fuzz/artifacts/ and the run fails; copy it into fuzz/corpus/<target>/ once it is
+# mended.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$top/build-asan
@@ -20,12 +21,12 @@ while [ $# -gt 0 ]; do
     --seconds) limit=(-max_total_time="$2"); shift 2 ;;
     --runs) limit=(-runs="$2"); smoke=1; shift 2 ;;
     --build) build=$2; shift 2 ;;
-    -h | --help) sed -n '3,12p' "$0"; exit 0 ;;
+    -h | --help) sed -n '3,13p' "$0"; exit 0 ;;
     -*) echo "fuzz: unknown option $1" >&2; exit 2 ;;
     *) targets+=("$1"); shift ;;
     esac
 done
-[ ${#targets[@]} -gt 0 ] || targets=(formatter keyevents sendtext portmap)
+[ ${#targets[@]} -gt 0 ] || targets=(formatter keyevents sendtext portmap capture)
 
 if [ ! -x "$build/fuzz/fuzz_${targets[0]}" ]; then
     bash "$top/tools/build.sh" "$build" -DCMAKE_CXX_COMPILER=clang++ \
