@@ -30,11 +30,16 @@ for entry in "${tests[@]}"; do
         --suppressions="$supp" --gen-suppressions=all --num-callers=30
         --log-file="$build/valgrind/$name.log")
     case "${cmd[0]}" in
-    */xvfb-run | xvfb-run)
-        # xvfb-run -a -s ARGS program: valgrind goes in front of the program.
-        run=("${cmd[@]:0:4}" "${vg[@]}" "${cmd[@]:4}")
-        platform=xcb ;;
-    */bash | bash | */sh | sh)
+    */bash | bash)
+        if [[ "${cmd[1]:-}" == */xvfb-session.sh ]]; then
+            # bash xvfb-session.sh program: valgrind goes in front of the program.
+            run=("${cmd[@]:0:2}" "${vg[@]}" "${cmd[@]:2}")
+            platform=xcb
+        else
+            echo "valgrind: $name is a script, skipped"
+            continue
+        fi ;;
+    */sh | sh)
         echo "valgrind: $name is a script, skipped"
         continue ;;
     *)

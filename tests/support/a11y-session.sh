@@ -7,8 +7,7 @@
 set -euo pipefail
 if [ -z "${TELVIX_A11Y_SESSION:-}" ]; then
     export TELVIX_A11Y_SESSION=1
-    exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
-        dbus-run-session -- bash "$0" "$@"
+    exec bash "$(dirname "$0")/xvfb-session.sh" dbus-run-session -- bash "$0" "$@"
 fi
 # The accessibility bus starts on demand; Qt's bridge only joins one that is already there.
 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
