@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "CaptureExport.h"
 
+#include "main/LineEvents.h"
 #include "main/LogFormat.h"
 #include "main/TrafficCapture.h"
 
@@ -78,12 +79,21 @@ public:
 
     void add(const TrafficRecord &record, QString &out)
     {
-        if (record.kind == TrafficKind::LineGone || record.bytes.isEmpty())
+        if (record.kind == TrafficKind::Report) {
+            // The self-test's table belongs in the text as it stands, on lines of its own.
+            m_renderer.appendText(QChar(DisplayFormatter::LineBreak) + LineEvents::describe(record)
+                                          + QChar(DisplayFormatter::LineBreak),
+                                  record.timeUs, out);
             return;
-        if (m_labelled && record.kind != m_lastKind) {
-            m_lastKind = record.kind;
+        }
+        if (LineEvents::isEvent(record.kind) || record.bytes.isEmpty())
+            return;
+        const TrafficKind kind =
+                record.kind == TrafficKind::Flawed ? TrafficKind::Received : record.kind;
+        if (m_labelled && kind != m_lastKind) {
+            m_lastKind = kind;
             const QString &name =
-                    record.kind == TrafficKind::Sent ? m_style.localName : m_style.remoteName;
+                    kind == TrafficKind::Sent ? m_style.localName : m_style.remoteName;
             QString label = QChar(DisplayFormatter::LineBreak);
             if (m_style.options.blockTimestamps && !m_style.options.lineTimestamps)
                 label += TrafficRenderer::timestamp(record.timeUs);
@@ -127,7 +137,7 @@ bool write(const TrafficCapture &capture, Format format, const TextStyle &style,
             put(line);
             break;
         case Format::Raw:
-            if (record.kind == TrafficKind::Received)
+            if (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed)
                 put(record.bytes);
             break;
         case Format::Text: {

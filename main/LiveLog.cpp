@@ -42,7 +42,7 @@ void LiveLog::take(const TrafficRecord &record)
     if (!isRunning())
         return;
     if (m_format == Format::Raw) {
-        if (record.kind == TrafficKind::Received)
+        if (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed)
             m_pending += record.bytes;
     } else {
         if (m_format == Format::Csv)

@@ -2,6 +2,7 @@
 #include "LogFormat.h"
 
 #include "main/Cp950.h"
+#include "main/LineEvents.h"
 #include "send/ControlCodes.h"
 
 #include <QDateTime>
@@ -19,10 +20,33 @@ const char *directionOf(TrafficKind kind)
         return "RX";
     case TrafficKind::Sent:
         return "TX";
+    case TrafficKind::Flawed:
+        return "RX!"; // came with a parity or framing error
     case TrafficKind::LineGone:
+    case TrafficKind::ModemLines:
+    case TrafficKind::BreakSent:
+    case TrafficKind::LineErrors:
+    case TrafficKind::Report:
         break;
     }
     return "EV";
+}
+
+// The third field of an event line: what a program reading the log tells them apart by.
+const char *eventCodeOf(TrafficKind kind)
+{
+    switch (kind) {
+    case TrafficKind::ModemLines:
+        return "LINES";
+    case TrafficKind::BreakSent:
+        return "BREAK";
+    case TrafficKind::LineErrors:
+        return "ERRORS";
+    case TrafficKind::Report:
+        return "REPORT";
+    default:
+        return "HANGUP";
+    }
 }
 
 // The lines are made as UTF-8 directly: a live log of a fast line writes several bytes of log
@@ -134,29 +158,45 @@ void appendTime(int64_t timeUs, QByteArray &out)
     out += cached.tail;
 }
 
-const char HangUpText[] = "線路中斷 (裝置已移除或對方掛斷)";
-
 // The four fields, joined by `separator`; the text quoted as CSV wants it when `csv`.
-void appendLine(const TrafficRecord &record, char separator, bool csv, QByteArray &out)
+void appendFields(const TrafficRecord &record, QStringView eventText, char separator, bool csv,
+                  QByteArray &out)
 {
+    const bool event = LineEvents::isEvent(record.kind);
     appendTime(record.timeUs, out);
     out += separator;
     out += directionOf(record.kind);
     out += separator;
-    if (record.kind == TrafficKind::LineGone)
-        out += "HANGUP";
+    if (event)
+        out += eventCodeOf(record.kind);
     else
         appendHex(record.bytes, out);
     out += separator;
     if (csv)
         out += '"';
-    if (record.kind == TrafficKind::LineGone)
-        out += HangUpText;
-    else
+    if (event) {
+        QByteArray text = eventText.toUtf8();
+        if (csv)
+            text.replace('"', "\"\"");
+        out += text;
+    } else {
         appendText(record.bytes, out, csv);
+    }
     if (csv)
         out += '"';
     out += '\n';
+}
+
+void appendLine(const TrafficRecord &record, char separator, bool csv, QByteArray &out)
+{
+    if (!LineEvents::isEvent(record.kind)) {
+        appendFields(record, {}, separator, csv, out);
+        return;
+    }
+    // A report of several lines is a line of the log each: every line of a log reads alone.
+    const QString text = LineEvents::describe(record);
+    for (QStringView line : QStringView(text).split(u'\n', Qt::SkipEmptyParts))
+        appendFields(record, line.toString().replace(u'\t', u' '), separator, csv, out);
 }
 
 } // namespace
@@ -220,11 +260,22 @@ std::optional<Parsed> parseLogLine(QStringView line)
     p.wallMs = time.toMSecsSinceEpoch();
     if (fields[1] == u"RX") {
         p.kind = TrafficKind::Received;
+    } else if (fields[1] == u"RX!") {
+        p.kind = TrafficKind::Flawed;
     } else if (fields[1] == u"TX") {
         p.kind = TrafficKind::Sent;
     } else if (fields[1] == u"EV") {
+        static const std::pair<QStringView, TrafficKind> codes[] = {
+                {u"LINES", TrafficKind::ModemLines},
+                {u"BREAK", TrafficKind::BreakSent},
+                {u"ERRORS", TrafficKind::LineErrors},
+                {u"REPORT", TrafficKind::Report}};
         p.kind = TrafficKind::LineGone;
+        for (const auto &[code, kind] : codes)
+            if (fields[2] == code)
+                p.kind = kind;
         p.event = fields[2].toString();
+        p.text = fields[3].toString();
         return p;
     } else {
         return std::nullopt;

@@ -49,7 +49,8 @@ struct Parsed
     TrafficKind kind = TrafficKind::Received;
     int64_t wallMs = 0;
     QByteArray bytes;
-    QString event; // for EV lines
+    QString event; // for EV lines: HANGUP, LINES, BREAK, ERRORS, REPORT
+    QString text; // the event in words
 };
 std::optional<Parsed> parseLogLine(QStringView line);
 

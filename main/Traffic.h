@@ -14,6 +14,12 @@ enum class TrafficKind : uint8_t {
     Received, // bytes from the line
     Sent, // bytes written to the line
     LineGone, // the device hung up or went away; no bytes
+    // The events of the line panel and the self-test; their bytes are what LineEvents.h says.
+    Flawed, // received bytes that came with a parity or framing error, the values as received
+    ModemLines, // the handshake lines changed
+    BreakSent, // a break was sent
+    LineErrors, // the driver's error counters grew
+    Report, // a report of the program's own (the cable self-test's table), UTF-8 text
 };
 
 struct TrafficRecord

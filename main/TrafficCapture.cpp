@@ -11,6 +11,10 @@
 
 namespace {
 
+// The two bits of a record's kind in its header: the bytes of the line, and everything else
+// (the line's events, rare) as 3 with the kind in a byte before the record's own.
+constexpr uint8_t OtherKind = 3;
+
 uint8_t kindCode(TrafficKind kind)
 {
     switch (kind) {
@@ -18,10 +22,16 @@ uint8_t kindCode(TrafficKind kind)
         return 0;
     case TrafficKind::Sent:
         return 1;
+    case TrafficKind::Flawed:
+        return 2;
     case TrafficKind::LineGone:
+    case TrafficKind::ModemLines:
+    case TrafficKind::BreakSent:
+    case TrafficKind::LineErrors:
+    case TrafficKind::Report:
         break;
     }
-    return 2;
+    return OtherKind;
 }
 
 TrafficKind kindOf(uint64_t code)
@@ -31,6 +41,19 @@ TrafficKind kindOf(uint64_t code)
         return TrafficKind::Received;
     case 1:
         return TrafficKind::Sent;
+    default:
+        return TrafficKind::Flawed;
+    }
+}
+
+TrafficKind otherKindOf(uint8_t stored)
+{
+    switch (TrafficKind(stored)) {
+    case TrafficKind::ModemLines:
+    case TrafficKind::BreakSent:
+    case TrafficKind::LineErrors:
+    case TrafficKind::Report:
+        return TrafficKind(stored);
     default:
         return TrafficKind::LineGone;
     }
@@ -151,12 +174,18 @@ void TrafficCapture::appendNumber(uint64_t value)
 void TrafficCapture::take(const TrafficRecord &record)
 {
     const int64_t units = record.timeUs / TimeUnitUs;
-    appendNumber((uint64_t(record.bytes.size()) << 2) | kindCode(record.kind));
+    const uint8_t code = kindCode(record.kind);
+    const uint64_t length = uint64_t(record.bytes.size()) + (code == OtherKind ? 1 : 0);
+    appendNumber((length << 2) | code);
     appendNumber(zigzag(units - m_lastUnits));
     m_lastUnits = units;
+    if (code == OtherKind) {
+        const auto stored = uint8_t(record.kind);
+        append(&stored, 1);
+    }
     append(reinterpret_cast<const uint8_t *>(record.bytes.constData()), size_t(record.bytes.size()));
     ++m_records;
-    if (record.kind == TrafficKind::Received)
+    if (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed)
         m_received += record.bytes.size();
     else if (record.kind == TrafficKind::Sent)
         m_sent += record.bytes.size();
@@ -222,9 +251,16 @@ bool TrafficCapture::forEach(const std::function<void(const TrafficRecord &)> &v
     for (int64_t i = 0; i < m_records && !end() && !failed; ++i) {
         const uint64_t head = number();
         units += unzigzag(number());
-        record.kind = kindOf(head & 3);
+        qsizetype length = qsizetype(head >> 2);
+        if ((head & 3) == OtherKind && length > 0) {
+            if (at == BlockSize)
+                enter(block + 1);
+            record.kind = otherKindOf(data[at++]);
+            --length;
+        } else {
+            record.kind = kindOf(head & 3);
+        }
         record.timeUs = units * TimeUnitUs;
-        const qsizetype length = qsizetype(head >> 2);
         record.bytes.resize(length);
         char *out = record.bytes.data();
         qsizetype done = 0;

@@ -6,6 +6,7 @@ list(APPEND TELVIX_CORE
     main/DisplayFormatter.cpp main/DisplayFormatter.h
     main/TrafficText.cpp main/TrafficText.h
     main/Traffic.cpp main/Traffic.h
+    main/LineEvents.cpp main/LineEvents.h
     main/TrafficCapture.cpp main/TrafficCapture.h
     main/TrafficRenderer.cpp main/TrafficRenderer.h
     main/LogFormat.cpp main/LogFormat.h

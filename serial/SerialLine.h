@@ -4,6 +4,8 @@
 // single user-interface thread never sleeps inside the kernel without a way back.
 #pragma once
 
+#include "serial/LineState.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -19,6 +21,8 @@ struct LineParams
     uint8_t parity = 0;
     uint8_t dataBits = 8;
     uint8_t stopBits = 0;
+    FlowControl flow = FlowControl::Keep;
+    bool markErrors = false; // PARMRK and INPCK: errored bytes marked in the stream
 };
 
 // What the driver holds after a configuration read.
@@ -29,6 +33,7 @@ struct LineConfig
     uint8_t parity = 0; // same codes as LineParams
     uint8_t stopBits = 0; // 0 or 2
     bool hardwareFlow = false; // CRTSCTS
+    bool softwareFlow = false; // IXON and IXOFF
 };
 
 struct OpenResult

@@ -10,8 +10,13 @@
 #pragma once
 
 #include "main/Traffic.h"
+#include "serial/LineControl.h"
+#include "serial/LineWatcher.h"
+#include "serial/ParmrkDecoder.h"
 #include "serial/SerialLine.h"
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -72,6 +77,34 @@ public:
     void drainOutput();
     bool isPseudoTerminal() const { return m_pseudoTerminal; }
 
+    // Sets the line parameters anew on the open port (the self-test's speeds).
+    bool reconfigure(const serial::LineParams &params);
+
+    // ---- the line beyond its bytes: the line panel and the self-test
+
+    serial::LineControl &control() { return *m_control; }
+    // Raises or lowers DTR or RTS and records the change (a ModemLines record in the queue).
+    // False when the driver refused; nothing is recorded then.
+    bool setOutputLine(serial::ModemLine line, bool on);
+    // Holds the line in break for `durationMs`, returning after it, and records it (BreakSent).
+    bool sendBreak(int durationMs);
+    // Follows the input lines and the error counters into the queue until stopWatching() or
+    // the port's end. Null while not watching.
+    void startWatching();
+    void stopWatching();
+    const serial::LineWatcher *watcher() const { return m_watcher.get(); }
+    // PARMRK and INPCK at once: while on, the reader gives bytes that came with a parity or
+    // framing error as Flawed records, and a real FFh as it came.
+    bool setMarkErrors(bool on);
+    bool marksErrors() const { return m_markErrors.load(); }
+    // A record of the program's own (the self-test's report) into the queue, in order with the
+    // line's.
+    void record(TrafficRecord record) { queue(std::move(record)); }
+
+    // How a port reaches its line's controls; tests give a line model. Empty: the kernel's.
+    using ControlFactory = std::function<std::unique_ptr<serial::LineControl>(int fd)>;
+    static void setControlFactory(ControlFactory factory);
+
     // The ports open in this process, oldest first: none is left open after a mode.
     static int openCount();
     static std::vector<SerialPort *> openPorts();
@@ -85,6 +118,10 @@ private:
 
     int m_fd;
     std::string m_path;
+    std::unique_ptr<serial::LineControl> m_control;
+    std::unique_ptr<serial::LineWatcher> m_watcher;
+    std::atomic<bool> m_markErrors {false};
+    serial::ParmrkDecoder m_decoder; // the reader's
     bool m_pseudoTerminal;
     int m_wakeFd = -1;
     int m_stopFd = -1;

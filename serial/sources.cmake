@@ -1,11 +1,15 @@
 list(APPEND TELVIX_CORE
     serial/PortSettings.cpp serial/PortSettings.h
+    serial/LineState.h
+    serial/ParmrkDecoder.cpp serial/ParmrkDecoder.h
     serial/PortInfo.cpp serial/PortInfo.h
     serial/PermissionHint.cpp serial/PermissionHint.h
 )
 list(APPEND TELVIX_PLATFORM
     serial/SerialLine.cpp serial/SerialLine.h
     serial/SerialPort.cpp serial/SerialPort.h
+    serial/LineControl.cpp serial/LineControl.h
+    serial/LineWatcher.cpp serial/LineWatcher.h
     serial/SerialSpeed2.cpp serial/SerialSpeed2.h
     serial/PortScan.cpp serial/PortScan.h serial/PortDirectory.h
     serial/VirtualPorts.cpp serial/VirtualPorts.h

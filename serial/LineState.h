@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+// What a line has besides its bytes: the handshake lines, the driver's error counters, flow
+// control and the state the outputs take at opening. Plain values, shared by the port, the line
+// panel, the capture and the self-test.
+#pragma once
+
+#include <cstdint>
+
+namespace serial {
+
+// One bit per handshake line, as the line panel and the traffic records carry them.
+enum ModemLine : uint8_t {
+    Cts = 0x01,
+    Dsr = 0x02,
+    Dcd = 0x04,
+    Ri = 0x08,
+    Dtr = 0x10, // outputs
+    Rts = 0x20,
+};
+inline constexpr uint8_t InputLines = Cts | Dsr | Dcd | Ri;
+inline constexpr uint8_t OutputLines = Dtr | Rts;
+inline constexpr uint8_t AllLines = InputLines | OutputLines;
+
+// The driver's counters of line conditions (TIOCGICOUNT), since it was opened or since a base.
+struct ErrorCounts
+{
+    uint32_t frame = 0;
+    uint32_t parity = 0;
+    uint32_t overrun = 0; // the UART's own buffer
+    uint32_t bufferOverrun = 0; // the tty's buffer
+    uint32_t breaks = 0;
+    friend bool operator==(const ErrorCounts &, const ErrorCounts &) = default;
+
+    // What grew since `base`; a counter that went back (a driver reset) counts from zero.
+    ErrorCounts since(const ErrorCounts &base) const
+    {
+        const auto d = [](uint32_t now, uint32_t then) { return now >= then ? now - then : now; };
+        return {d(frame, base.frame), d(parity, base.parity), d(overrun, base.overrun),
+                d(bufferOverrun, base.bufferOverrun), d(breaks, base.breaks)};
+    }
+    uint64_t total() const { return uint64_t(frame) + parity + overrun + bufferOverrun + breaks; }
+};
+
+enum class FlowControl : uint8_t {
+    Keep, // what the driver reports (the default: the line as it was)
+    None,
+    RtsCts,
+    XonXoff,
+};
+
+// DTR and RTS right after opening.
+enum class OpenLineState : uint8_t { Unchanged, On, Off };
+
+} // namespace serial

@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+// Follows the input lines and the error counters of an open port while the line panel shows
+// them: every change becomes a record with its time. TIOCMIWAIT where the driver has it, so a
+// short pulse is seen at its moment; else (and for the counters, which no call waits for)
+// reading both 20 times a second. A driver that refuses a call is said once (unknown()).
+#pragma once
+
+#include "main/Traffic.h"
+#include "serial/LineControl.h"
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace serial {
+
+class LineWatcher
+{
+public:
+    // `publish` is called on the watcher's threads with ModemLines and LineErrors records
+    // (LineEvents.h); the counters it reports count from the moment start() was called.
+    using Publish = std::function<void(TrafficRecord)>;
+
+    LineWatcher(LineControl &control, Publish publish);
+    ~LineWatcher(); // stops
+    LineWatcher(const LineWatcher &) = delete;
+    LineWatcher &operator=(const LineWatcher &) = delete;
+
+    // The first ModemLines record (changed = 0) goes out at once with the lines as they are.
+    void start();
+    // Returns once no thread of the watcher runs any more.
+    void stop();
+    bool isRunning() const;
+
+    // The last lines read, and which of them the driver cannot tell (all six when TIOCMGET is
+    // refused): the panel shows those lamps as unknown.
+    uint8_t lines() const { return m_lines.load(); }
+    bool linesKnown() const { return m_linesKnown.load(); }
+    bool countsKnown() const { return m_countsKnown.load(); }
+    // Counters since start().
+    ErrorCounts counts() const;
+    // Whether TIOCMIWAIT serves the lines (false: polled).
+    bool waitsForChanges() const { return m_waits.load(); }
+
+    static constexpr int PollMs = 50;
+
+private:
+    std::atomic<uint8_t> m_lines {0};
+    std::atomic<bool> m_linesKnown {false};
+    std::atomic<bool> m_countsKnown {false};
+    std::atomic<bool> m_waits {false};
+};
+
+} // namespace serial
