@@ -123,6 +123,28 @@ void makeRaw(termios &t)
     t.c_cc[VTIME] = 0;
 }
 
+void applyFlowControl(termios &t, FlowControl flow)
+{
+    switch (flow) {
+    case FlowControl::Keep:
+        // The raw line clears XON/XOFF (its bytes must reach the program); CRTSCTS stays.
+        break;
+    case FlowControl::None:
+        t.c_cflag &= ~tcflag_t(CRTSCTS);
+        break;
+    case FlowControl::RtsCts:
+        t.c_cflag |= CRTSCTS;
+        break;
+    case FlowControl::XonXoff:
+        // The driver then holds 11h and 13h back from the program: they are the handshake.
+        t.c_cflag &= ~tcflag_t(CRTSCTS);
+        t.c_iflag |= IXON | IXOFF;
+        t.c_cc[VSTART] = 0x11;
+        t.c_cc[VSTOP] = 0x13;
+        break;
+    }
+}
+
 // The descriptors whose exclusive flag this program set. Only that flag is cleared again: a
 // port another program holds with TIOCEXCL (which root passes) keeps its claim when we close.
 std::mutex exclusiveMutex;
@@ -230,6 +252,7 @@ bool readConfig(int fd, LineConfig &out)
 
     c.stopBits = (t.c_cflag & CSTOPB) ? 2 : 0;
     c.hardwareFlow = (t.c_cflag & CRTSCTS) != 0;
+    c.softwareFlow = (t.c_iflag & IXON) && (t.c_iflag & IXOFF);
     out = c;
     return true;
 }
@@ -247,6 +270,9 @@ bool writeConfig(int fd, const LineParams &params)
         return false;
 
     makeRaw(t);
+    applyFlowControl(t, params.flow);
+    if (params.markErrors)
+        t.c_iflag |= PARMRK | INPCK;
     t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CIBAUD);
     t.c_cflag |= sizeFlag(params.dataBits) | parityFlags(params.parity);
     // termios has no one and a half: only code 2 asks for a second stop bit, anything else
@@ -278,9 +304,25 @@ bool writeConfig(int fd, const LineParams &params)
         return false;
     // A pseudo-terminal always forces eight bits without parity; it keeps the rest.
     tcflag_t checked = PARODD | CMSPAR | CSTOPB | CREAD | CLOCAL;
+    if (params.flow != FlowControl::Keep)
+        checked |= CRTSCTS;
     if (!isPseudoTerminal(fd))
         checked |= CSIZE | PARENB;
     return (back.c_cflag & checked) == (t.c_cflag & checked);
+}
+
+bool setMarkErrors(int fd, bool on)
+{
+    termios t {};
+    if (!getAttr(fd, t))
+        return false;
+    const tcflag_t flags = PARMRK | INPCK;
+    if (on)
+        t.c_iflag |= flags;
+    else
+        t.c_iflag &= ~flags;
+    termios back {};
+    return setAttr(fd, t) && getAttr(fd, back) && (back.c_iflag & flags) == (t.c_iflag & flags);
 }
 
 bool isPseudoTerminal(int fd)

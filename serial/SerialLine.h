@@ -62,6 +62,9 @@ bool readConfig(int fd, LineConfig &out);
 // Speeds <= 0 are refused without touching the port.
 bool writeConfig(int fd, const LineParams &params);
 
+// PARMRK and INPCK on or off on the open line, read back.
+bool setMarkErrors(int fd, bool on);
+
 // True when fd is the slave side of a pseudo-terminal.
 bool isPseudoTerminal(int fd);
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "SerialPort.h"
 
+#include "main/LineEvents.h"
+
 #include <cerrno>
 #include <ctime>
 #include <poll.h>
@@ -10,6 +12,11 @@
 namespace {
 
 std::mutex openMutex;
+SerialPort::ControlFactory &controlFactory()
+{
+    static SerialPort::ControlFactory factory;
+    return factory;
+}
 std::vector<SerialPort *> &livePorts()
 {
     static std::vector<SerialPort *> ports;
@@ -56,7 +63,16 @@ SerialPort::Opened SerialPort::open(const std::string &path, const serial::LineP
         serial::closePort(opened.fd);
         return {nullptr, Failure::WriteConfig, 0};
     }
-    return {std::unique_ptr<SerialPort>(new SerialPort(opened.fd, path)), Failure::None, 0};
+    std::unique_ptr<SerialPort> port(new SerialPort(opened.fd, path));
+    if (params.markErrors)
+        port->m_markErrors = true;
+    return {std::move(port), Failure::None, 0};
+}
+
+void SerialPort::setControlFactory(ControlFactory factory)
+{
+    const std::lock_guard lock(openMutex);
+    controlFactory() = std::move(factory);
 }
 
 SerialPort::SerialPort(int fd, std::string path)
@@ -65,11 +81,13 @@ SerialPort::SerialPort(int fd, std::string path)
       m_stopFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
     const std::lock_guard lock(openMutex);
+    m_control = controlFactory() ? controlFactory()(m_fd) : serial::kernelLineControl(m_fd);
     livePorts().push_back(this);
 }
 
 SerialPort::~SerialPort()
 {
+    m_watcher.reset();
     if (m_reader.joinable()) {
         signal(m_stopFd);
         m_reader.join();
@@ -123,6 +141,7 @@ int64_t SerialPort::heldSince(int64_t nowUs)
 void SerialPort::readerMain()
 {
     const std::unique_ptr<char[]> buffer(new char[ReadSize]);
+    std::vector<TrafficRecord> decoded;
     for (;;) {
         pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
@@ -136,6 +155,14 @@ void SerialPort::readerMain()
             continue;
         const ssize_t n = ::read(m_fd, buffer.get(), ReadSize);
         const int64_t now = monotonicMicroseconds();
+        if (n > 0 && (m_markErrors.load() || m_decoder.pending() > 0)) {
+            decoded.clear();
+            m_decoder.decode(reinterpret_cast<const uint8_t *>(buffer.get()), size_t(n), now,
+                             decoded);
+            for (TrafficRecord &r : decoded)
+                queue(std::move(r));
+            continue;
+        }
         if (n > 0) {
             // A record of exactly its size: a slow line gives many small ones.
             queue({TrafficKind::Received, now, QByteArray(buffer.get(), qsizetype(n))});
@@ -149,6 +176,10 @@ void SerialPort::readerMain()
             continue;
         // 0 or EIO, ENXIO, ENODEV: the other side hung up or the device is gone. A hung-up
         // tty polls readable for ever, so the reader ends here instead of watching it.
+        decoded.clear();
+        m_decoder.finish(now, decoded);
+        for (TrafficRecord &r : decoded)
+            queue(std::move(r));
         queue({TrafficKind::LineGone, now, {}});
         return;
     }
@@ -177,4 +208,53 @@ void SerialPort::drainOutput()
 {
     if (!m_pseudoTerminal)
         serial::drainOutput(m_fd);
+}
+
+bool SerialPort::reconfigure(const serial::LineParams &params)
+{
+    if (!serial::writeConfig(m_fd, params))
+        return false;
+    m_markErrors = params.markErrors;
+    return true;
+}
+
+bool SerialPort::setOutputLine(serial::ModemLine line, bool on)
+{
+    if (!m_control->setLine(line, on))
+        return false;
+    uint8_t lines = 0;
+    if (!m_control->modemLines(lines))
+        lines = on ? line : 0; // the driver sets lines it cannot report: say what was asked
+    queue(LineEvents::modemLines(monotonicMicroseconds(), lines, line));
+    return true;
+}
+
+bool SerialPort::sendBreak(int durationMs)
+{
+    const int64_t at = monotonicMicroseconds();
+    if (!m_control->sendBreak(durationMs))
+        return false;
+    queue(LineEvents::breakSent(at, durationMs));
+    return true;
+}
+
+void SerialPort::startWatching()
+{
+    if (m_watcher)
+        return;
+    m_watcher = std::make_unique<serial::LineWatcher>(
+            *m_control, [this](TrafficRecord record) { queue(std::move(record)); });
+    m_watcher->start();
+}
+
+void SerialPort::stopWatching() { m_watcher.reset(); }
+
+bool SerialPort::setMarkErrors(bool on)
+{
+    if (!serial::setMarkErrors(m_fd, on))
+        return false;
+    // Bytes the tty marked before the switch still reach the decoder: it finishes a mark it
+    // has begun (pending) whatever the switch says.
+    m_markErrors = on;
+    return true;
 }
