@@ -2,6 +2,7 @@
 // Opening the port at a mode's start, and the messages when that fails.
 #include "Telvixmain1.h"
 
+#include "main/LinePanel.h"
 #include "main/MessageBoxes.h"
 #include "main/ModeState.h"
 #include "serial/PermissionHint.h"
@@ -46,7 +47,8 @@ std::unique_ptr<SerialPort> TForm1::Initial_RS232_Register()
 {
     const std::string path = devicePathForSettings();
     const serial::LineParams params {PortSettings::BaudRate, PortSettings::Parity,
-                                     PortSettings::DataBits, PortSettings::StopBits};
+                                     PortSettings::DataBits, PortSettings::StopBits,
+                                     PortSettings::Flow, m_linePanel->markErrors()};
     SerialPort::Opened opened = path.empty()
             ? SerialPort::Opened {nullptr, SerialPort::Failure::Open, ENOENT}
             : SerialPort::open(path, params);
@@ -75,5 +77,7 @@ std::unique_ptr<SerialPort> TForm1::openPort()
     // (a file send between two strings) adds to it.
     if (port && SerialPort::openCount() == 1)
         m_capture.clear();
+    if (port)
+        m_linePanel->attach(port.get());
     return port;
 }

@@ -7,6 +7,7 @@
 #include "main/FontChoice.h"
 #include "main/Fonts.h"
 #include "main/MessageBoxes.h"
+#include "main/LinePanel.h"
 #include "main/LiveLog.h"
 #include "main/ModeState.h"
 #include "main/ModeTable.h"
@@ -118,6 +119,10 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
     m_trafficTimer->setInterval(100);
     connect(m_trafficTimer, &QTimer::timeout, this, &TForm1::updateTrafficPanel);
 
+    m_linePanel = new LinePanel(m_traffic, ui->ClientArea);
+    m_linePanel->setVisible(false);
+    ui->ClientLayout->insertWidget(ui->ClientLayout->indexOf(ui->Panel1) + 1, m_linePanel);
+
     // The capture takes everything first, whatever the mode shows of it.
     m_traffic.subscribe(&m_capture);
     connect(ui->Memo1, &TrafficView::cleared, this, [this] { m_renderer.restart(); });
@@ -182,6 +187,8 @@ void TForm1::connectHandlers()
     onTrigger(ui->SaveLogMenuBar, &TForm1::SaveLogMenuBarClick);
     onTrigger(ui->StartLogMenuBar, &TForm1::StartLogMenuBarClick);
     onTrigger(ui->StopLogMenuBar, &TForm1::StopLogMenuBarClick);
+    onTrigger(ui->LinePanelMenuBar, &TForm1::LinePanelMenuBarClick);
+    onTrigger(ui->SelfTestMenuBar, &TForm1::SelfTestMenuBarClick);
 }
 
 void TForm1::FormCreate()
@@ -226,6 +233,24 @@ void TForm1::ClearDataMenubarClick()
 }
 
 void TForm1::ClearDataButtonClick() { ClearDataMenubarClick(); }
+
+void TForm1::LinePanelMenuBarClick()
+{
+    const bool show = ui->LinePanelMenuBar->isChecked();
+    if (show == m_linePanel->isVisible())
+        return;
+    // The window grows by the row instead of taking it from the display, so nothing else
+    // moves or shrinks; a fixed window keeps its width.
+    const int rowHeight = m_linePanel->sizeHint().height();
+    const bool fixed = minimumHeight() == maximumHeight();
+    m_linePanel->setVisible(show);
+    const int height = this->height() + (show ? rowHeight : -rowHeight);
+    if (fixed)
+        setFixedHeight(height);
+    else
+        resize(width(), height);
+    ui->Memo1->setFocus();
+}
 
 void TForm1::FontsMenubarClick()
 {
@@ -586,6 +611,7 @@ void TForm1::enterMode(Mode mode)
     }
     setColumnEnabled(mode, false);
     setBreakEnabled(true);
+    ui->SelfTestMenuBar->setEnabled(false);
     if (column.showTerminalPanels) {
         ui->EchoDataPanel->setVisible(true);
         ui->Panel8->setVisible(true);
@@ -599,6 +625,7 @@ void TForm1::leaveMode(Mode mode)
     // Unconditionally on again: whatever state a control had before the mode, it is usable now.
     setColumnEnabled(mode, true);
     setBreakEnabled(false);
+    ui->SelfTestMenuBar->setEnabled(true);
     if (column.readOnlyLook) {
         ui->Memo1->setReadOnly(false);
         setMemo1Colour(m_savedColour);
@@ -669,3 +696,5 @@ void TForm1::MessageFontColorButtonClick()
         ui->Memo2->setFocus();
     }
 }
+
+void TForm1::SelfTestMenuBarClick() { }

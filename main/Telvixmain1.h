@@ -29,6 +29,7 @@ class QFontDialog;
 class QKeyEvent;
 class QLabel;
 class QTimer;
+class LinePanel;
 class LiveLog;
 class TerminalPanel;
 class TerminalSession;
@@ -77,6 +78,7 @@ public:
     const TrafficCapture &capture() const { return m_capture; }
     // The live log while one runs.
     LiveLog *liveLog() const { return m_log.get(); }
+    LinePanel *linePanel() const { return m_linePanel; }
 
     QFontDialog *FontDialog1 = nullptr;
     QFileDialog *OpenDialog1 = nullptr; // made by the file send when first needed
@@ -112,6 +114,8 @@ public slots:
     void SaveLogMenuBarClick();
     void StartLogMenuBarClick();
     void StopLogMenuBarClick();
+    void LinePanelMenuBarClick();
+    void SelfTestMenuBarClick();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -142,6 +146,7 @@ private:
     TrafficStream m_traffic;
     TrafficCapture m_capture;
     std::unique_ptr<LiveLog> m_log;
+    LinePanel *m_linePanel = nullptr; // under the tool bar, hidden at start
     QLabel *m_trafficPanel = nullptr; // counters and the live log, right of panel 2
     QTimer *m_trafficTimer = nullptr;
     bool m_showCounters = false;

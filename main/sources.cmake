@@ -15,6 +15,7 @@ list(APPEND TELVIX_CORE
 )
 list(APPEND TELVIX_FORMS
     main/Telvixmain1.cpp main/Telvixmain1.h main/Telvixmain1.ui
+    main/LinePanel.cpp main/LinePanel.h
     main/ModeHost.h
     main/ModeFrame.cpp main/ModeFrame.h
     main/TrafficView.cpp main/TrafficView.h

@@ -18,6 +18,22 @@ void reset()
     DataBitsText = QStringLiteral("8");
     StopBitsText = QStringLiteral("1");
     DevicePathText.clear();
+    Flow = serial::FlowControl::Keep;
+}
+
+QString flowControlText(serial::FlowControl flow)
+{
+    switch (flow) {
+    case serial::FlowControl::Keep:
+        break;
+    case serial::FlowControl::None:
+        return QStringLiteral("無");
+    case serial::FlowControl::RtsCts:
+        return QStringLiteral("RTS/CTS");
+    case serial::FlowControl::XonXoff:
+        return QStringLiteral("XON/XOFF");
+    }
+    return QStringLiteral("保持驅動程式設定");
 }
 
 QString summaryText()
@@ -49,6 +65,7 @@ std::optional<QString> apply(const DialogValues &values)
     DataBitsText = QString::number(values.dataBits);
     StopBits = values.stopBits;
     StopBitsText = values.stopBits == 2 ? QStringLiteral("2") : QStringLiteral("1");
+    Flow = values.flow;
     return std::nullopt;
 }
 

@@ -3,6 +3,8 @@
 // defaults at every start: nothing is stored between runs.
 #pragma once
 
+#include "serial/LineState.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -23,6 +25,8 @@ inline QString StopBitsText = QStringLiteral("1");
 // A device path typed in the port dialog; when set it names the port instead of the COM
 // number, so pseudo-terminals and udev links are reachable.
 inline QString DevicePathText;
+// Flow control; by default the line keeps what its driver reports, as it always did.
+inline serial::FlowControl Flow = serial::FlowControl::Keep;
 
 void reset();
 
@@ -38,12 +42,16 @@ struct DialogValues
     uint8_t parity = 0; // code of the checked parity button
     uint8_t dataBits = 8;
     uint8_t stopBits = 0;
+    serial::FlowControl flow = serial::FlowControl::Keep;
 };
 
 // Takes the dialog's values over in the documented order. When the baud text is no whole
 // number the port texts are already taken, everything after them keeps its value, and the
 // message for the error box is returned.
 std::optional<QString> apply(const DialogValues &values);
+
+// "保持驅動程式設定", "無", "RTS/CTS", "XON/XOFF": the port dialog's choices, in this order.
+QString flowControlText(serial::FlowControl flow);
 
 // Letters of the parity codes: N O E M S.
 QString parityLetter(uint8_t code);

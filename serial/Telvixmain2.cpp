@@ -30,6 +30,9 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
         takePort(item);
         done(ResultOk);
     });
+    for (serial::FlowControl flow : {serial::FlowControl::Keep, serial::FlowControl::None,
+                                     serial::FlowControl::RtsCts, serial::FlowControl::XonXoff})
+        ui->FlowControlCombo->addItem(PortSettings::flowControlText(flow), int(flow));
     // The list is wider than its box once a description is long: nothing is cut, it scrolls.
     ui->PortListView->header()->setStretchLastSection(false);
 }
@@ -74,6 +77,7 @@ PortSettings::DialogValues TForm2::values() const
         v.parity = 4;
     v.dataBits = ui->RadioButton15->isChecked() ? 7 : 8;
     v.stopBits = ui->RadioButton17->isChecked() ? 2 : 0;
+    v.flow = serial::FlowControl(ui->FlowControlCombo->currentData().toInt());
     return v;
 }
 

@@ -4,13 +4,16 @@
 // from this separate one; tools/screenshot.sh runs it under Xvfb.
 //
 //   telvix_screenshot <folder>   writes telvix-main.png, telvix-port-dialog.png,
-//   telvix-settings.png, telvix-message.png
+//   telvix-settings.png, telvix-message.png, telvix-line-panel.png
 #include "main/Cp950.h"
 #include "main/Fonts.h"
 #include "main/Translations.h"
 #include "main/Forms.h"
 #include "main/MessageBoxes.h"
+#include "main/LinePanel.h"
 #include "main/Telvixmain1.h"
+#include "serial/SerialPort.h"
+#include "ui_Telvixmain1.h"
 #include "send/SendTexts.h"
 #include "serial/Telvixmain2.h"
 #include "settings/Telvixmain6.h"
@@ -21,7 +24,11 @@
 #include <QMessageBox>
 #include <QPixmap>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -65,6 +72,39 @@ bool save(QWidget *w, const QDir &dir, const char *name)
     return true;
 }
 
+// The lines of a device that has answered the handshake: the picture of the line panel shows
+// lamps lit and counters that counted, which no pseudo-terminal has.
+class PictureLines : public serial::LineControl
+{
+public:
+    bool modemLines(uint8_t &lines) override
+    {
+        lines = m_outputs | serial::Cts | serial::Dsr;
+        return true;
+    }
+    bool setLine(serial::ModemLine line, bool on) override
+    {
+        m_outputs = on ? (m_outputs | line) : (m_outputs & ~line);
+        return true;
+    }
+    bool waitForChange(uint8_t) override
+    {
+        errno = ENOTTY;
+        return false;
+    }
+    bool errorCounts(serial::ErrorCounts &counts) override
+    {
+        counts = m_counts;
+        m_counts = {0, 2, 0, 0, 1}; // grown since the watcher's start
+        return true;
+    }
+    bool sendBreak(int) override { return true; }
+
+private:
+    uint8_t m_outputs = serial::Dtr | serial::Rts;
+    serial::ErrorCounts m_counts;
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -96,6 +136,24 @@ int main(int argc, char *argv[])
                 SendTexts::fileSummary(QStringLiteral("/home/tech/韌體/update-v2.bin"), 48213,
                                        48213, false));
         ok = save(box.get(), dir, "telvix-message.png") && ok;
+    }
+    {
+        // The line panel on a port a mode has open.
+        SerialPort::setControlFactory([](int) { return std::make_unique<PictureLines>(); });
+        int master = posix_openpt(O_RDWR | O_NOCTTY);
+        std::unique_ptr<SerialPort> port;
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
+            port = SerialPort::open(ptsname(master), serial::LineParams {}).port;
+        Form1->form()->LinePanelMenuBar->trigger();
+        if (port)
+            Form1->linePanel()->attach(port.get());
+        settle(300);
+        ok = save(Form1, dir, "telvix-line-panel.png") && ok;
+        Form1->form()->LinePanelMenuBar->trigger();
+        port.reset();
+        if (master >= 0)
+            ::close(master);
+        SerialPort::setControlFactory({});
     }
     Forms::destroyAll();
     return ok ? 0 : 1;

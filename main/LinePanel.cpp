@@ -1,0 +1,328 @@
+// SPDX-License-Identifier: MIT
+#include "LinePanel.h"
+
+#include "main/LineEvents.h"
+#include "main/Traffic.h"
+#include "serial/SerialPort.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+namespace {
+
+constexpr serial::ModemLine OutputLineOf[2] = {serial::Dtr, serial::Rts};
+constexpr serial::ModemLine LampLineOf[4] = {serial::Cts, serial::Dsr, serial::Dcd, serial::Ri};
+
+QString lampStyle(const char *colour)
+{
+    return QStringLiteral("QLabel { border: 1px solid #606060; border-radius: 3px; padding: 0 3px;"
+                          " background: %1; }")
+            .arg(QLatin1String(colour));
+}
+
+} // namespace
+
+LinePanel::LinePanel(TrafficStream &traffic, QWidget *parent) : QFrame(parent), m_traffic(traffic)
+{
+    setObjectName(QStringLiteral("LinePanel"));
+    setAccessibleName(QStringLiteral("線路狀態面板"));
+    setFrameShape(QFrame::Panel);
+    setFrameShadow(QFrame::Sunken);
+    // Two rows: the lines, then break, marking and the counters; one would not fit the
+    // window's fixed width.
+    auto *rows = new QVBoxLayout(this);
+    rows->setContentsMargins(4, 2, 4, 2);
+    rows->setSpacing(2);
+    auto *row = new QHBoxLayout;
+    row->setSpacing(4);
+    rows->addLayout(row);
+
+    static const char *OutputNames[2] = {"DtrButton", "RtsButton"};
+    for (int i = 0; i < 2; ++i) {
+        auto *b = new QToolButton(this);
+        b->setObjectName(QLatin1String(OutputNames[i]));
+        b->setText(QLatin1String(LineEvents::lineName(OutputLineOf[i])));
+        b->setCheckable(true);
+        b->setEnabled(false);
+        b->setToolTip(QStringLiteral("%1 輸出:按下為 ON,立即設定線路")
+                              .arg(QLatin1String(LineEvents::lineName(OutputLineOf[i]))));
+        b->setAccessibleName(b->text());
+        b->setAccessibleDescription(b->toolTip());
+        connect(b, &QToolButton::clicked, this,
+                [this, i](bool on) { setOutput(OutputLineOf[i], on); });
+        m_outputs[i] = b;
+        row->addWidget(b);
+    }
+
+    auto *openLabel = new QLabel(QStringLiteral("開啟時 DTR/RTS"), this);
+    m_openState = new QComboBox(this);
+    m_openState->setObjectName(QStringLiteral("OpenLinesCombo"));
+    m_openState->addItem(QStringLiteral("不變更"), int(serial::OpenLineState::Unchanged));
+    m_openState->addItem(QStringLiteral("ON"), int(serial::OpenLineState::On));
+    m_openState->addItem(QStringLiteral("OFF"), int(serial::OpenLineState::Off));
+    m_openState->setToolTip(QStringLiteral("開啟埠之後 DTR 與 RTS 的狀態 (拉高 DTR 會重置許多板子)"));
+    openLabel->setBuddy(m_openState);
+    row->addWidget(openLabel);
+    row->addWidget(m_openState);
+    row->addSpacing(6);
+
+    static const char *LampNames[4] = {"CtsLamp", "DsrLamp", "DcdLamp", "RiLamp"};
+    for (int i = 0; i < 4; ++i) {
+        auto *lamp = new QLabel(QLatin1String(LineEvents::lineName(LampLineOf[i])), this);
+        lamp->setObjectName(QLatin1String(LampNames[i]));
+        lamp->setAlignment(Qt::AlignCenter);
+        lamp->setMinimumWidth(44);
+        m_lamps[i] = lamp;
+        row->addWidget(lamp);
+    }
+    row->addStretch(1);
+    row = new QHBoxLayout;
+    row->setSpacing(4);
+    rows->addLayout(row);
+
+    m_break = new QPushButton(QStringLiteral("送出 Break"), this);
+    m_break->setObjectName(QStringLiteral("SendBreakButton"));
+    m_break->setEnabled(false);
+    m_break->setAutoDefault(false);
+    m_breakMs = new QSpinBox(this);
+    m_breakMs->setObjectName(QStringLiteral("BreakDurationSpin"));
+    m_breakMs->setRange(1, 10000);
+    m_breakMs->setValue(250);
+    m_breakMs->setSuffix(QStringLiteral(" ms"));
+    m_breakMs->setAccessibleName(QStringLiteral("Break 長度"));
+    connect(m_break, &QPushButton::clicked, this, &LinePanel::sendBreak);
+    row->addWidget(m_break);
+    row->addWidget(m_breakMs);
+
+    m_markErrors = new QCheckBox(QStringLiteral("標記錯誤位元組"), this);
+    m_markErrors->setObjectName(QStringLiteral("MarkErrorsCheck"));
+    m_markErrors->setToolTip(QStringLiteral("同位或訊框錯誤的位元組在顯示區與記錄中標出"));
+    connect(m_markErrors, &QCheckBox::toggled, this, &LinePanel::markErrorsToggled);
+    row->addWidget(m_markErrors);
+    row->addSpacing(6);
+
+    m_counts = new QLabel(this);
+    m_counts->setObjectName(QStringLiteral("ErrorCountsLabel"));
+    m_counts->setToolTip(QStringLiteral("模式開始以來的訊框、同位、溢位、緩衝區溢位與 Break 次數"));
+    row->addWidget(m_counts);
+    m_note = new QLabel(this);
+    m_note->setObjectName(QStringLiteral("LineNoteLabel"));
+    row->addWidget(m_note, 1);
+    m_note->setMinimumWidth(0);
+
+    m_timer = new QTimer(this);
+    m_timer->setInterval(RefreshMs);
+    connect(m_timer, &QTimer::timeout, this, &LinePanel::refresh);
+    refresh();
+}
+
+LinePanel::~LinePanel() = default;
+
+serial::OpenLineState LinePanel::openLineState() const
+{
+    if (isHidden())
+        return serial::OpenLineState::Unchanged;
+    return serial::OpenLineState(m_openState->currentData().toInt());
+}
+
+bool LinePanel::markErrors() const { return !isHidden() && m_markErrors->isChecked(); }
+
+SerialPort *LinePanel::port() const
+{
+    if (!m_port)
+        return nullptr;
+    const std::vector<SerialPort *> open = SerialPort::openPorts();
+    return std::find(open.begin(), open.end(), m_port) != open.end() ? m_port : nullptr;
+}
+
+void LinePanel::attach(SerialPort *port)
+{
+    m_port = port;
+    m_wake.reset();
+    m_note->clear();
+    const serial::OpenLineState state = openLineState();
+    if (port && state != serial::OpenLineState::Unchanged) {
+        const bool on = state == serial::OpenLineState::On;
+        for (serial::ModemLine line : OutputLineOf)
+            if (!port->setOutputLine(line, on))
+                note(QStringLiteral("驅動程式不接受設定 %1").arg(QLatin1String(LineEvents::lineName(line))));
+    }
+    if (port) {
+        // A mode that reads drains the port's queue itself; for the others (the sends) what the
+        // panel records is taken here.
+        m_wake = std::make_unique<QSocketNotifier>(port->wakeDescriptor(), QSocketNotifier::Read);
+        connect(m_wake.get(), &QSocketNotifier::activated, this, &LinePanel::takeQueued);
+    }
+    follow();
+    refresh();
+}
+
+void LinePanel::takeQueued()
+{
+    SerialPort *p = port();
+    if (!p || p->isReading()) {
+        // The reading mode's loop takes the records in order with the bytes.
+        if (m_wake)
+            m_wake->setEnabled(false);
+        return;
+    }
+    for (const TrafficRecord &r : p->take())
+        m_traffic.publish(r);
+    m_traffic.passEnd();
+}
+
+void LinePanel::showEvent(QShowEvent *event)
+{
+    QFrame::showEvent(event);
+    follow();
+    refresh();
+}
+
+void LinePanel::hideEvent(QHideEvent *event)
+{
+    QFrame::hideEvent(event);
+    follow();
+}
+
+void LinePanel::follow()
+{
+    SerialPort *p = port();
+    const bool shown = isVisible();
+    if (p) {
+        if (shown)
+            p->startWatching();
+        else
+            p->stopWatching();
+    }
+    if (shown)
+        m_timer->start();
+    else
+        m_timer->stop();
+}
+
+void LinePanel::refresh()
+{
+    SerialPort *p = port();
+    if (!p && m_port) {
+        m_port = nullptr; // the mode ended
+        m_wake.reset();
+    }
+    const serial::LineWatcher *w = p ? p->watcher() : nullptr;
+    const bool known = w && w->linesKnown();
+    const uint8_t lines = w ? w->lines() : 0;
+    for (int i = 0; i < 4; ++i) {
+        const QString name = QLatin1String(LineEvents::lineName(LampLineOf[i]));
+        QString state;
+        if (!p) {
+            state = QStringLiteral("未連線");
+            m_lamps[i]->setStyleSheet(lampStyle("#d0d0d0"));
+        } else if (!known) {
+            state = QString::fromUtf8(UnknownText);
+            m_lamps[i]->setStyleSheet(lampStyle("#e8e0a0"));
+        } else if (lines & LampLineOf[i]) {
+            state = QStringLiteral("ON");
+            m_lamps[i]->setStyleSheet(lampStyle("#40d040"));
+        } else {
+            state = QStringLiteral("OFF");
+            m_lamps[i]->setStyleSheet(lampStyle("#406040; color: #d0d0d0"));
+        }
+        m_lamps[i]->setText(p && !known ? name + QStringLiteral("?") : name);
+        // Colour alone says nothing to a screen reader: the state is in the name.
+        const QString spoken = name + u' ' + state;
+        if (m_lamps[i]->accessibleName() != spoken) {
+            m_lamps[i]->setAccessibleName(spoken);
+            m_lamps[i]->setToolTip(spoken);
+        }
+    }
+    for (int i = 0; i < 2; ++i) {
+        m_outputs[i]->setEnabled(p != nullptr);
+        if (known)
+            m_outputs[i]->setChecked((lines & OutputLineOf[i]) != 0);
+        const QString spoken = QLatin1String(LineEvents::lineName(OutputLineOf[i]))
+                + (m_outputs[i]->isChecked() ? QStringLiteral(" ON") : QStringLiteral(" OFF"));
+        if (m_outputs[i]->accessibleName() != spoken)
+            m_outputs[i]->setAccessibleName(spoken);
+    }
+    m_break->setEnabled(p != nullptr && !m_breaking);
+    if (w && w->countsKnown()) {
+        const serial::ErrorCounts c = w->counts();
+        m_counts->setText(QStringLiteral("訊框 %1 同位 %2 溢位 %3 緩衝 %4 Break %5")
+                                  .arg(c.frame)
+                                  .arg(c.parity)
+                                  .arg(c.overrun)
+                                  .arg(c.bufferOverrun)
+                                  .arg(c.breaks));
+    } else {
+        m_counts->setText(p && w ? QStringLiteral("錯誤計數:未知") : QString());
+    }
+    // Said once for the mode, in the panel itself: no box each time the lamps are read.
+    if (w && (!w->linesKnown() || !w->countsKnown()) && m_note->text().isEmpty())
+        note(!w->linesKnown() ? QStringLiteral("此埠的驅動程式不提供線路狀態")
+                              : QStringLiteral("此埠的驅動程式不提供錯誤計數"));
+}
+
+void LinePanel::note(const QString &text)
+{
+    m_note->setText(text);
+    m_note->setToolTip(text);
+    m_note->setAccessibleName(text);
+}
+
+void LinePanel::setOutput(serial::ModemLine line, bool on)
+{
+    SerialPort *p = port();
+    if (!p || !p->setOutputLine(line, on)) {
+        if (p)
+            note(QStringLiteral("驅動程式不接受設定 %1").arg(QLatin1String(LineEvents::lineName(line))));
+        const int i = line == serial::Dtr ? 0 : 1;
+        m_outputs[i]->setChecked(!on);
+    }
+    refresh();
+}
+
+void LinePanel::sendBreak()
+{
+    SerialPort *p = port();
+    if (!p || m_breaking)
+        return;
+    // The break holds the line for its whole length: it is held on a thread of its own, and
+    // the window goes on meanwhile. The mode cannot end under it: its loop waits for this
+    // handler to return.
+    m_breaking = true;
+    m_break->setEnabled(false);
+    std::atomic<bool> done {false};
+    bool ok = false;
+    const int ms = m_breakMs->value();
+    std::thread holder([&] {
+        ok = p->sendBreak(ms);
+        done = true;
+    });
+    QTimer tick;
+    tick.start(10);
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    holder.join();
+    m_breaking = false;
+    if (!ok)
+        note(QStringLiteral("驅動程式不接受送出 Break"));
+    refresh();
+}
+
+void LinePanel::markErrorsToggled(bool on)
+{
+    if (SerialPort *p = port())
+        if (!p->setMarkErrors(on))
+            note(QStringLiteral("此埠不接受標記錯誤位元組"));
+}

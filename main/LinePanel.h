@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: MIT
+// The line panel: a row under the tool bar with the handshake lines of the port a mode has
+// open. DTR and RTS as toggles that set the line at once, their state right after opening,
+// CTS/DSR/DCD/RI as lamps that follow the line, a break of a chosen length, the driver's error
+// counters since the mode started, and whether bytes that came with a parity or framing error
+// are marked. Everything it sees and does goes into the traffic stream with its time, so the
+// logs show it.
+//
+// Hidden, it does nothing at all: no watching, no marking, the port opens as it always did.
+#pragma once
+
+#include "serial/LineState.h"
+
+#include <QFrame>
+#include <QPointer>
+
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSocketNotifier;
+class QSpinBox;
+class QTimer;
+class QToolButton;
+class SerialPort;
+class TrafficStream;
+
+class LinePanel : public QFrame
+{
+    Q_OBJECT
+
+public:
+    LinePanel(TrafficStream &traffic, QWidget *parent = nullptr);
+    ~LinePanel() override;
+
+    // What the port opens with while the panel is shown (unchanged and off while hidden).
+    serial::OpenLineState openLineState() const;
+    bool markErrors() const;
+
+    // A mode opened `port`: the outputs take their state for after opening, and while the
+    // panel shows, the lamps and counters follow it. The port may go away at any time (the mode
+    // ends); the panel notices it.
+    void attach(SerialPort *port);
+
+    // Shown on a lamp whose state the driver cannot tell.
+    static constexpr const char *UnknownText = "未知";
+
+    // How often the panel looks at the port; the watcher's own reading rate.
+    static constexpr int RefreshMs = 50;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    SerialPort *port() const; // null once the attached port is closed
+    void follow(); // start or stop watching as the panel shows
+    void refresh();
+    void setOutput(serial::ModemLine line, bool on);
+    void sendBreak();
+    void markErrorsToggled(bool on);
+    void takeQueued();
+    void note(const QString &text);
+
+    TrafficStream &m_traffic;
+    SerialPort *m_port = nullptr;
+    std::unique_ptr<QSocketNotifier> m_wake; // a port no reading mode drains
+    QTimer *m_timer = nullptr;
+    QToolButton *m_outputs[2] = {}; // DTR, RTS
+    QComboBox *m_openState = nullptr;
+    QLabel *m_lamps[4] = {}; // CTS, DSR, DCD, RI
+    QPushButton *m_break = nullptr;
+    QSpinBox *m_breakMs = nullptr;
+    QCheckBox *m_markErrors = nullptr;
+    QLabel *m_counts = nullptr;
+    QLabel *m_note = nullptr;
+    bool m_breaking = false;
+};
