@@ -4,6 +4,7 @@
 // lines carry the arrival times, break at idle gaps and lay out a hex dump.
 #include "main/CaptureExport.h"
 #include "main/Cp950.h"
+#include "main/LineEvents.h"
 #include "main/LiveLog.h"
 #include "main/LogFormat.h"
 #include "main/TrafficCapture.h"
@@ -56,6 +57,7 @@ private slots:
     void spillsPastItsLimit();
     void logLinesReadBack_data();
     void logLinesReadBack();
+    void lineEventsInTheLog();
     void textColumn_data();
     void textColumn();
     void csvQuotesItsText();
@@ -79,12 +81,21 @@ void TestCapture::keepsEveryRecord()
     std::vector<TrafficRecord> given;
     int64_t time = monotonicMicroseconds();
     for (int i = 0; i < 3000; ++i) {
-        const int k = int(rng.bounded(10));
+        // The line's events are rare beside the bytes, and every kind must come back as itself.
+        static const TrafficKind Events[] = {TrafficKind::LineGone, TrafficKind::ModemLines,
+                                             TrafficKind::BreakSent, TrafficKind::LineErrors,
+                                             TrafficKind::Report};
+        const int k = int(rng.bounded(12));
         const TrafficKind kind = k < 6 ? TrafficKind::Received
                 : k < 9                ? TrafficKind::Sent
-                                       : TrafficKind::LineGone;
+                : k < 10               ? TrafficKind::Flawed
+                                       : Events[rng.bounded(5)];
         QByteArray bytes;
-        if (kind != TrafficKind::LineGone) {
+        if (kind == TrafficKind::ModemLines) {
+            bytes = LineEvents::modemLines(0, uint8_t(rng.bounded(64)), uint8_t(rng.bounded(64))).bytes;
+        } else if (kind == TrafficKind::Report) {
+            bytes = QStringLiteral("速率 9600: 通過\n").toUtf8();
+        } else if (kind != TrafficKind::LineGone) {
             const int n = int(rng.bounded(1, i % 100 == 0 ? 70000 : 40));
             for (int j = 0; j < n; ++j)
                 bytes.append(char(rng.bounded(256)));
@@ -103,7 +114,7 @@ void TestCapture::keepsEveryRecord()
         QVERIFY(r.bytes == g.bytes);
         // Kept to 100 us.
         QCOMPARE(r.timeUs, g.timeUs / TrafficCapture::TimeUnitUs * TrafficCapture::TimeUnitUs);
-        if (r.kind == TrafficKind::Received)
+        if (r.kind == TrafficKind::Received || r.kind == TrafficKind::Flawed)
             received += r.bytes.size();
         else if (r.kind == TrafficKind::Sent)
             sent += r.bytes.size();
@@ -198,6 +209,7 @@ void TestCapture::logLinesReadBack_data()
     QTest::newRow("a Big5 pair") << int(TrafficKind::Received) << QByteArray("\xA4\x40 OK\r\n");
     QTest::newRow("one byte") << int(TrafficKind::Sent) << QByteArray("\x06");
     QTest::newRow("hang-up") << int(TrafficKind::LineGone) << QByteArray();
+    QTest::newRow("flawed bytes") << int(TrafficKind::Flawed) << QByteArray("\x00\xFF", 2);
 }
 
 void TestCapture::logLinesReadBack()
@@ -226,6 +238,58 @@ void TestCapture::logLinesReadBack()
     QStringList fields = line.split(u'\t');
     fields[1] = QStringLiteral("XX");
     QVERIFY(!LogFormat::parseLogLine(fields.join(u'\t')));
+}
+
+void TestCapture::lineEventsInTheLog()
+{
+    const int64_t time = monotonicMicroseconds();
+    struct Case
+    {
+        TrafficRecord record;
+        const char *code;
+        QString text;
+    };
+    serial::ErrorCounts counts;
+    counts.frame = 3;
+    counts.parity = 1;
+    counts.breaks = 2;
+    const Case cases[] = {
+            {LineEvents::modemLines(time, serial::Cts | serial::Dtr, serial::Cts), "LINES",
+             QStringLiteral("CTS↑ (DTR=1 RTS=0 CTS=1 DSR=0 DCD=0 RI=0)")},
+            {LineEvents::modemLines(time, serial::Dsr, 0), "LINES",
+             QStringLiteral("線路狀態 DTR=0 RTS=0 CTS=0 DSR=1 DCD=0 RI=0")},
+            {LineEvents::breakSent(time, 250), "BREAK", QStringLiteral("送出 Break 250 ms")},
+            {LineEvents::lineErrors(time, counts), "ERRORS",
+             QStringLiteral("錯誤計數 訊框=3 同位=1 溢位=0 緩衝區溢位=0 Break=2")},
+    };
+    for (const Case &c : cases) {
+        const QString line = LogFormat::logLine(c.record);
+        const std::optional<LogFormat::Parsed> back = LogFormat::parseLogLine(line);
+        QVERIFY2(back, qPrintable(line));
+        QCOMPARE(int(back->kind), int(c.record.kind));
+        QCOMPARE(back->event, QLatin1String(c.code));
+        QCOMPARE(back->text, c.text);
+    }
+    QCOMPARE(LineEvents::errorCountsOf(cases[3].record), std::optional(counts));
+    QCOMPARE(LineEvents::breakDurationOf(cases[2].record), std::optional(250));
+
+    // A report of several lines is one line of the log each, tabs and quotes made harmless.
+    const TrafficRecord report = LineEvents::report(
+            time, QStringLiteral("線路自我測試\n速率 9600\t通過\n說明 \"x\"\n"));
+    const QStringList lines = LogFormat::logLine(report).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    for (const QString &l : lines) {
+        const std::optional<LogFormat::Parsed> back = LogFormat::parseLogLine(l);
+        QVERIFY2(back, qPrintable(l));
+        QCOMPARE(int(back->kind), int(TrafficKind::Report));
+    }
+    QCOMPARE(LogFormat::parseLogLine(lines[1])->text, QStringLiteral("速率 9600 通過"));
+    QVERIFY(LogFormat::csvLine(report).contains(QStringLiteral("\"說明 \"\"x\"\"\"")));
+
+    // Short bytes are no event, never a read past their end.
+    QVERIFY(!LineEvents::modemChangeOf({TrafficKind::ModemLines, time, QByteArray(1, 'x')}));
+    QVERIFY(!LineEvents::errorCountsOf({TrafficKind::LineErrors, time, QByteArray(19, 'x')}));
+    QVERIFY(!LineEvents::breakDurationOf({TrafficKind::Sent, time, QByteArray(2, 'x')}));
 }
 
 void TestCapture::textColumn_data()
