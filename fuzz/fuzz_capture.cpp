@@ -69,8 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         timeState = timeState * 1103515245u + 12345u;
         const int64_t step = int64_t((timeState >> 8) % 4000);
         t += (timeState & 0x30) == 0x30 ? step * 1000000 : (timeState & 0x3) == 0 ? -step : step;
-        const TrafficKind kind = (directions >> (index % 8)) & 1 ? TrafficKind::Sent
-                                                                 : TrafficKind::Received;
+        static const TrafficKind Kinds[4] = {TrafficKind::Received, TrafficKind::Sent,
+                                             TrafficKind::Flawed, TrafficKind::Received};
+        const TrafficKind kind = Kinds[(directions >> (index % 4 * 2)) & 3];
         records.append({kind, t, QByteArray(reinterpret_cast<const char *>(payload + offset),
                                             qsizetype(length))});
     });
@@ -86,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(r.kind == sent.kind);
         FUZZ_CHECK(r.bytes == sent.bytes);
         FUZZ_CHECK(std::abs(r.timeUs - sent.timeUs) < TrafficCapture::TimeUnitUs);
-        if (r.kind == TrafficKind::Received)
+        if (r.kind == TrafficKind::Received || r.kind == TrafficKind::Flawed)
             received += r.bytes.size();
     });
     FUZZ_CHECK(at == records.size());
