@@ -107,7 +107,8 @@ def main():
             program.kill()
         os.close(master)
         os.rmdir(runtime)
-    print("PASS: the display's text, caret and state are read over AT-SPI", flush=True)
+    print("PASS: the display's text, caret and state and the line lamps are read over AT-SPI",
+          flush=True)
 
 
 def run(master, device):
@@ -167,6 +168,22 @@ def run(master, device):
     if line.content != "<LF>中OK" or line.start_offset != len("T=23.5<ACK><CR>\n"):
         fail("the last line reads %r from %d" % (line.content, line.start_offset))
     wait("the insertions to be told", lambda: "".join(inserted) == expected)
+    # The line panel: each lamp says its state in its name. A pseudo-terminal has no handshake
+    # lines, so the lamps are unknown, and the panel says why.
+    settings_menu = wait("the settings menu",
+                         lambda: find(window, lambda n: n.get_role_name() == "menu item"
+                                      and n.get_name().startswith("設定控制")))
+    press(settings_menu)
+    # The menu's items come and go with the menu: look again until one takes the press.
+    def press_item():
+        item = find(app, lambda n: n.get_name() == "線路狀態面板"
+                    and n.get_role_name().endswith("menu item"))
+        return item is not None and Atspi.Action.do_action(item, 0)
+    wait("the line panel's menu item to take a press", press_item)
+    for lamp in ("CTS", "DSR", "DCD", "RI"):
+        wait("the %s lamp" % lamp, lambda: find(window, named("label", lamp + " 未知")))
+    wait("the panel to say why",
+         lambda: find(window, named("label", "此埠的驅動程式不提供線路狀態")))
 
     press(find(window, named("push button", "中斷..目前模式中的連線")))
     wait("the mode to end", lambda: find(window, named("label", "未連線")))
