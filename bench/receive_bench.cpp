@@ -10,8 +10,10 @@
 //
 // A workload whose name ends in _logged runs with a live log (the .log format, started through
 // the menu as a user would) and "[HH:MM:SS.mmm] " before every line; what was shown is checked
-// with the stamps taken off, and the log is read back and compared with what was fed.
+// with the stamps taken off, and the log is read back and compared with what was fed. One that
+// ends in _panel runs with the line panel shown and errored bytes marked.
 #include "main/DisplayFormatter.h"
+#include "main/LinePanel.h"
 #include "main/LogFormat.h"
 #include "main/Forms.h"
 #include "main/LiveLog.h"
@@ -22,6 +24,7 @@
 #include "ui_Telvixmain1.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -53,6 +56,7 @@ struct Workload
     bool hex;
     enum Kind { TextCr, OneLine, Random } kind;
     bool logged = false;
+    bool panel = false; // the line panel shown, its lamps read, errored bytes marked
 };
 
 const Workload Workloads[] = {
@@ -66,6 +70,10 @@ const Workload Workloads[] = {
         {"random_8m", 8 << 20, false, Workload::Random},
         {"text_cr_8m_logged", 8 << 20, false, Workload::TextCr, true},
         {"hex_logged", 1 << 20, true, Workload::TextCr, true},
+        // With the line panel: random bytes hold FFh, which the tty doubles when it marks
+        // errored bytes, so everything shown proves the doubling undone.
+        {"text_cr_8m_panel", 8 << 20, false, Workload::TextCr, false, true},
+        {"random_8m_panel", 8 << 20, false, Workload::Random, false, true},
 };
 
 QByteArray makeData(const Workload &w)
@@ -217,6 +225,10 @@ int runWorkload(const Workload &w)
             return 1;
         }
     }
+    if (w.panel) {
+        Form1->form()->LinePanelMenuBar->trigger();
+        Form1->linePanel()->findChild<QCheckBox *>(QStringLiteral("MarkErrorsCheck"))->setChecked(true);
+    }
     QApplication::processEvents();
     const long baseRss = peakRssKb();
 
@@ -283,6 +295,19 @@ void runIdle()
     });
     Form1->form()->ReceiveButton->click();
     std::printf("idle_cpu_percent=%.2f\n", cpu / 10.0 * 100.0);
+
+    // The same with the line panel shown: its lamps and counters are read 20 times a second.
+    Form1->form()->LinePanelMenuBar->trigger();
+    QTimer::singleShot(200, [&] {
+        const double before = cpuSeconds();
+        QTimer::singleShot(10000, [&, before] {
+            cpu = cpuSeconds() - before;
+            Form1->form()->BreakButton->click();
+        });
+    });
+    Form1->form()->ReceiveButton->click();
+    std::printf("idle_cpu_percent_line_panel=%.2f\n", cpu / 10.0 * 100.0);
+    Form1->form()->LinePanelMenuBar->trigger();
 
     // Break during a full-speed stream: from the moment the click was due until the loop left.
     const Workload w {"break", 64 << 20, false, Workload::TextCr};
