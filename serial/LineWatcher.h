@@ -18,8 +18,8 @@ namespace serial {
 class LineWatcher
 {
 public:
-    // `publish` is called on the watcher's threads with ModemLines and LineErrors records
-    // (LineEvents.h); the counters it reports count from the moment start() was called.
+    // `publish` is called on the watcher's threads, one call at a time, with ModemLines and
+    // LineErrors records (LineEvents.h); the counters it reports count from start().
     using Publish = std::function<void(TrafficRecord)>;
 
     LineWatcher(LineControl &control, Publish publish);
