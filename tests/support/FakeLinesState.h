@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ctime>
 #include <linux/futex.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
