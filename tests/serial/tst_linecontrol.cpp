@@ -9,10 +9,13 @@
 #include "serial/SerialLine.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTest>
 
 #include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -95,6 +98,7 @@ private slots:
     void countsSinceStart();
     void refusedLinesDoNotFlood();
     void goneDeviceStopsPolling();
+    void farEndInAnotherProcess();
 
     void injectedBytesReadFirst();
 
@@ -439,6 +443,25 @@ void LineControlTest::goneDeviceStopsPolling()
     QVERIFY(timer.elapsed() < 500);
 }
 
+void LineControlTest::farEndInAnotherProcess()
+{
+    Records records;
+    LineWatcher watcher(*m_control, records.publisher());
+    watcher.start();
+    QVERIFY(watcher.waitsForChanges());
+    QTest::qWait(20); // the waiter blocks before the other process changes the lines
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--set-inputs", m_fake->path(), QString::number(serial::Cts | serial::Dcd)});
+    QVERIFY(child.waitForFinished(10000));
+    QCOMPARE(child.exitCode(), 0);
+    QVERIFY(records.waitFor(TrafficKind::ModemLines, 2));
+    const LineEvents::ModemChange c = changeOf(records.of(TrafficKind::ModemLines)[1]);
+    QCOMPARE(c.lines, uint8_t(serial::Cts | serial::Dcd));
+    QCOMPARE(c.changed, uint8_t(serial::Cts | serial::Dcd));
+    watcher.stop();
+}
+
 void LineControlTest::injectedBytesReadFirst()
 {
     // A byte with a parity error as PARMRK marks it; a pty cannot make one.
@@ -456,5 +479,23 @@ void LineControlTest::injectedBytesReadFirst()
     QCOMPARE(m_fake->injectedLeft(), qsizetype(0));
 }
 
-QTEST_GUILESS_MAIN(LineControlTest)
+// The far end as a process of its own: sets the input lines in the state file and leaves.
+int setInputs(const char *path, const char *lines)
+{
+    FakeLines far(QString::fromLocal8Bit(path));
+    if (!far.isValid())
+        return 1;
+    far.setInputs(uint8_t(std::atoi(lines)));
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 4 && std::strcmp(argv[1], "--set-inputs") == 0)
+        return setInputs(argv[2], argv[3]);
+    QCoreApplication app(argc, argv);
+    LineControlTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_linecontrol.moc"

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 using fakelines::State;
 
@@ -59,13 +60,35 @@ FakeLines::FakeLines()
     m_state = static_cast<State *>(p);
     std::atomic_ref<uint32_t>(m_state->magic).store(fakelines::Magic);
     setenv("TELVIX_FAKELINES", path.constData(), 1);
+    m_owner = true;
+}
+
+FakeLines::FakeLines(const QString &existingPath) : m_path(existingPath)
+{
+    const int fd = ::open(existingPath.toLocal8Bit().constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat st
+    { };
+    void *p = MAP_FAILED;
+    if (fstat(fd, &st) == 0 && size_t(st.st_size) >= sizeof(State))
+        p = mmap(nullptr, sizeof(State), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ::close(fd);
+    if (p == MAP_FAILED)
+        return;
+    m_state = static_cast<State *>(p);
+    if (std::atomic_ref<uint32_t>(m_state->magic).load() != fakelines::Magic) {
+        munmap(p, sizeof(State));
+        m_state = nullptr;
+    }
 }
 
 FakeLines::~FakeLines()
 {
     if (!m_state)
         return;
-    unsetenv("TELVIX_FAKELINES");
+    if (m_owner)
+        unsetenv("TELVIX_FAKELINES");
     munmap(m_state, sizeof(State));
 }
 

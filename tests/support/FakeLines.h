@@ -32,7 +32,10 @@ public:
     enum Wire : uint32_t { RtsToCts = 1, DtrToDsr = 2, DtrToDcd = 4 };
 
     FakeLines(); // sets TELVIX_FAKELINES
-    ~FakeLines(); // unsets it
+    // Drives the state another process made (a far end in a process of its own); leaves the
+    // variable as it is.
+    explicit FakeLines(const QString &existingPath);
+    ~FakeLines(); // unsets it, when this one set it
     FakeLines(const FakeLines &) = delete;
     FakeLines &operator=(const FakeLines &) = delete;
 
@@ -70,4 +73,5 @@ private:
     QTemporaryDir m_dir;
     QString m_path;
     fakelines::State *m_state = nullptr;
+    bool m_owner = false;
 };
