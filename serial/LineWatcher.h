@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 namespace serial {
@@ -17,8 +18,8 @@ namespace serial {
 class LineWatcher
 {
 public:
-    // `publish` is called on the watcher's threads with ModemLines and LineErrors records
-    // (LineEvents.h); the counters it reports count from the moment start() was called.
+    // `publish` is called on the watcher's threads, one call at a time, with ModemLines and
+    // LineErrors records (LineEvents.h); the counters it reports count from start().
     using Publish = std::function<void(TrafficRecord)>;
 
     LineWatcher(LineControl &control, Publish publish);
@@ -45,6 +46,28 @@ public:
     static constexpr int PollMs = 50;
 
 private:
+    void pollMain();
+    void waitMain();
+    // Publishes the lines when they differ from the last known (true); either thread calls it.
+    bool noteLines(uint8_t lines);
+    void noteCounts(const ErrorCounts &now);
+    // Whether a failed call may be tried again at the next poll.
+    static bool transient(int error);
+
+    LineControl &m_control;
+    const Publish m_publish;
+    const int m_stopFd;
+    std::mutex m_startStop;
+    std::thread m_poller;
+    std::thread m_waiter;
+    std::atomic<bool> m_running {false};
+    std::atomic<bool> m_stopping {false};
+    std::atomic<bool> m_waiterDone {true};
+
+    mutable std::mutex m_mutex; // the last known lines and counters, and the order of records
+    ErrorCounts m_base;
+    ErrorCounts m_counts;
+
     std::atomic<uint8_t> m_lines {0};
     std::atomic<bool> m_linesKnown {false};
     std::atomic<bool> m_countsKnown {false};
