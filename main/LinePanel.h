@@ -41,7 +41,7 @@ public:
 
     // A mode opened `port`: the outputs take their state for after opening, and while the
     // panel shows, the lamps and counters follow it. The port may go away at any time (the mode
-    // ends); the panel notices it.
+    // ends); the panel notices it. Null: no port (the mode ended).
     void attach(SerialPort *port);
 
     // Shown on a lamp whose state the driver cannot tell.

@@ -626,6 +626,8 @@ void TForm1::leaveMode(Mode mode)
     setColumnEnabled(mode, true);
     setBreakEnabled(false);
     ui->SelfTestMenuBar->setEnabled(true);
+    // The mode lets its port go: the panel shows no line from now on.
+    m_linePanel->attach(nullptr);
     if (column.readOnlyLook) {
         ui->Memo1->setReadOnly(false);
         setMemo1Colour(m_savedColour);

@@ -129,6 +129,15 @@ bool LineWatcher::noteLines(uint8_t lines)
     return true;
 }
 
+bool LineWatcher::readNow()
+{
+    uint8_t lines = 0;
+    if (!m_running.load() || !m_linesKnown.load() || !m_control.modemLines(lines))
+        return false;
+    noteLines(lines);
+    return true;
+}
+
 void LineWatcher::noteCounts(const ErrorCounts &now)
 {
     const std::lock_guard lock(m_mutex);

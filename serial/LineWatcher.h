@@ -43,6 +43,10 @@ public:
     // Whether TIOCMIWAIT serves the lines (false: polled).
     bool waitsForChanges() const { return m_waits.load(); }
 
+    // Reads the lines at once, as after the program set an output, so that the change is
+    // recorded now and once. False when the lines are not known.
+    bool readNow();
+
     static constexpr int PollMs = 50;
 
 private:

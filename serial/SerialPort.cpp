@@ -222,6 +222,8 @@ bool SerialPort::setOutputLine(serial::ModemLine line, bool on)
 {
     if (!m_control->setLine(line, on))
         return false;
+    if (m_watcher && m_watcher->readNow())
+        return true;
     uint8_t lines = 0;
     if (!m_control->modemLines(lines))
         lines = on ? line : 0; // the driver sets lines it cannot report: say what was asked
