@@ -12,3 +12,4 @@ telvix_test(tst_capture LABEL core SOURCES main/tst_capture.cpp LIBS telvix_core
 telvix_test(tst_logging LABEL pty SOURCES main/tst_logging.cpp send/SendTestSupport.cpp
     send/SendTestSupport.h modes/RecordingInjector.h LIBS telvix_guisupport)
 telvix_test(tst_linepanel LABEL pty SOURCES main/tst_linepanel.cpp LIBS telvix_guisupport)
+telvix_test(tst_linepanelkernel LABEL pty SOURCES main/tst_linepanelkernel.cpp LIBS telvix_guisupport PRELOAD)

@@ -1,0 +1,184 @@
+// SPDX-License-Identifier: MIT
+// The line panel through the kernel's own calls: receive mode on a real pseudo-terminal, which
+// the fakelines interposer gives handshake lines, a break and error counters. Nothing here is
+// a line model: the port makes the same ioctl calls it makes on a USB adapter.
+#include "FakeLines.h"
+#include "GuiHelpers.h"
+#include "Pty.h"
+
+#include "main/LineEvents.h"
+#include "main/LinePanel.h"
+#include "main/ModeState.h"
+#include "main/Telvixmain1.h"
+#include "main/TrafficView.h"
+#include "serial/PortSettings.h"
+#include "serial/SerialPort.h"
+#include "ui_Telvixmain1.h"
+
+#include <QAccessible>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+LinePanel *panel() { return Form1->linePanel(); }
+
+template<typename T>
+T *panelChild(const char *name)
+{
+    T *w = panel()->findChild<T *>(QLatin1String(name));
+    Q_ASSERT(w);
+    return w;
+}
+
+QString spoken(QWidget *w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); }
+
+QList<TrafficRecord> captured(TrafficKind kind)
+{
+    QList<TrafficRecord> found;
+    Form1->capture().forEach([&](const TrafficRecord &r) {
+        if (r.kind == kind)
+            found.append(r);
+    });
+    return found;
+}
+
+} // namespace
+
+class TestLinePanelKernel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        const FakeLines probe;
+        if (!FakeLines::active())
+            QSKIP("the fakelines interposer is not preloaded");
+    }
+    void init() { freshStart(); }
+    void cleanupTestCase() { tearDownForms(); }
+
+    void linesBreakAndCounters();
+    void pulseSeenAtItsMoment();
+    void errorsMarkedAndRealFfPasses();
+
+private:
+    bool runReceive(ModeScript &script)
+    {
+        Form1->form()->LinePanelMenuBar->trigger();
+        script.then([] { Form1->form()->BreakButton->click(); });
+        script.start();
+        Form1->form()->ReceiveButton->click();
+        return script.finished() && script.failure().isEmpty();
+    }
+};
+
+void TestLinePanelKernel::linesBreakAndCounters()
+{
+    FakeLines fake;
+    QVERIFY(fake.isValid());
+    // A loopback plug: what the port drives comes back on its inputs.
+    fake.setWiring(FakeLines::RtsToCts | FakeLines::DtrToDsr | FakeLines::DtrToDcd);
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    QToolButton *rts = panelChild<QToolButton>("RtsButton");
+    QToolButton *dtr = panelChild<QToolButton>("DtrButton");
+    QLabel *cts = panelChild<QLabel>("CtsLamp");
+    QLabel *dsr = panelChild<QLabel>("DsrLamp");
+    QLabel *dcd = panelChild<QLabel>("DcdLamp");
+    ModeScript script;
+    script.waitFor([&] { return rts->isEnabled() && spoken(cts).startsWith(u"CTS O"); }, "lamps")
+            .then([&] {
+                if (rts->isChecked())
+                    rts->click(); // off first, whatever the open left
+                if (dtr->isChecked())
+                    dtr->click();
+            })
+            .waitFor([&] { return spoken(cts) == u"CTS OFF" && spoken(dsr) == u"DSR OFF"; },
+                     "all off")
+            .then([&] { rts->click(); })
+            .waitFor([&] { return spoken(cts) == u"CTS ON" && spoken(dsr) == u"DSR OFF"; },
+                     "RTS → CTS")
+            .then([&] { dtr->click(); })
+            .waitFor([&] { return spoken(dsr) == u"DSR ON" && spoken(dcd) == u"DCD ON"; },
+                     "DTR → DSR, DCD")
+            .then([&] { panelChild<QPushButton>("SendBreakButton")->click(); })
+            .waitFor([&] { return fake.breaks().count == 1 && !fake.breaks().on; }, "a break")
+            .then([&] { fake.addErrors({1, 2, 0, 0, 1}); })
+            .waitFor([] {
+                return panelChild<QLabel>("ErrorCountsLabel")->text()
+                        == QStringLiteral("訊框 1 同位 2 溢位 0 緩衝 0 Break 1");
+            }, "the counters");
+    QVERIFY2(runReceive(script), qPrintable(script.failure()));
+    QCOMPARE(fake.outputs(), uint8_t(serial::Dtr | serial::Rts));
+    QVERIFY(fake.breaks().lastMs >= 250 && fake.breaks().lastMs < 2000);
+    QCOMPARE(captured(TrafficKind::BreakSent).size(), 1);
+    QCOMPARE(LineEvents::errorCountsOf(captured(TrafficKind::LineErrors).last())->parity, 2u);
+    // The inputs followed the outputs in the capture too.
+    bool ctsRose = false;
+    for (const TrafficRecord &r : captured(TrafficKind::ModemLines)) {
+        const auto c = LineEvents::modemChangeOf(r);
+        ctsRose = ctsRose || ((c->changed & serial::Cts) && (c->lines & serial::Cts));
+    }
+    QVERIFY(ctsRose);
+}
+
+void TestLinePanelKernel::pulseSeenAtItsMoment()
+{
+    // A carrier blip of 5 ms falls between two polls 50 ms apart; the wait for changes sees it.
+    FakeLines fake;
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    ModeScript script;
+    script.waitFor([] {
+              const std::vector<SerialPort *> open = SerialPort::openPorts();
+              return !open.empty() && open.back()->watcher()
+                      && open.back()->watcher()->waitsForChanges();
+          }, "the wait for changes")
+            .then([&] {
+                fake.setInput(serial::Dcd, true);
+                QTest::qSleep(5);
+                fake.setInput(serial::Dcd, false);
+            })
+            .waitFor([] {
+                for (const TrafficRecord &r : captured(TrafficKind::ModemLines))
+                    if (LineEvents::modemChangeOf(r)->lines & serial::Dcd)
+                        return true;
+                return false;
+            }, "the blip recorded", 2000);
+    QVERIFY2(runReceive(script), qPrintable(script.failure()));
+}
+
+void TestLinePanelKernel::errorsMarkedAndRealFfPasses()
+{
+    FakeLines fake;
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    panelChild<QCheckBox>("MarkErrorsCheck")->setChecked(true);
+    Form1->form()->HexModeMenuBar->trigger();
+    ModeScript script;
+    // What the tty delivers under PARMRK: 41h with a parity error, then a real FFh (doubled by
+    // the tty itself) and 42h.
+    script.waitFor([] { return !SerialPort::openPorts().empty(); }, "the port")
+            .then([&] {
+                fake.inject(QByteArray("\xFF\x00\x41", 3));
+                pty.write(QByteArray("\xFF\x42", 2));
+            })
+            .waitFor([] { return Form1->capture().receivedBytes() == 3; }, "three bytes");
+    QVERIFY2(runReceive(script), qPrintable(script.failure()));
+    QList<TrafficRecord> flawed = captured(TrafficKind::Flawed);
+    QCOMPARE(flawed.size(), 1);
+    QCOMPARE(flawed[0].bytes, QByteArray("A"));
+    QByteArray received;
+    for (const TrafficRecord &r : captured(TrafficKind::Received))
+        received += r.bytes;
+    QCOMPARE(received, QByteArray("\xFF\x42", 2));
+    QCOMPARE(Form1->memo1()->toPlainText(), QStringLiteral("41 FF 42 "));
+}
+
+QTEST_MAIN(TestLinePanelKernel)
+#include "tst_linepanelkernel.moc"
