@@ -177,8 +177,8 @@ SpeedResult runSpeed(SerialPort &tx, SerialPort &rx, int32_t speed, const Option
 
     const QByteArray pattern = patternFor(speed, params, o.seed);
     const double bits = bitsPerCharacter(params);
-    const int64_t quietUs = std::max<int64_t>(QuietMinimumUs,
-                                              int64_t(QuietCharacters * bits * 1e6 / speed));
+    const int64_t quietUs =
+            std::max<int64_t>(QuietMinimumUs, int64_t(QuietCharacters * bits * 1e6 / speed));
     r.lineSeconds = bits * double(pattern.size()) / speed;
 
     const int64_t startUs = monotonicMicroseconds();
@@ -302,12 +302,11 @@ PairResult runPair(SerialPort &tx, SerialPort &rx, PairResult pair)
         const std::optional<int> ms = follows(rx, pair.input, on, readFailed);
         if (!ms) {
             pair.outcome = PairOutcome::Failed;
-            pair.detail = readFailed
-                    ? QStringLiteral("無法讀取 %1").arg(in)
-                    : QStringLiteral("%1 %2 後 %3 ms 內 %4 未跟著變為 %2")
-                              .arg(out, stateText(on))
-                              .arg(FollowMs)
-                              .arg(in);
+            pair.detail = readFailed ? QStringLiteral("無法讀取 %1").arg(in)
+                                     : QStringLiteral("%1 %2 後 %3 ms 內 %4 未跟著變為 %2")
+                                               .arg(out, stateText(on))
+                                               .arg(FollowMs)
+                                               .arg(in);
             break;
         }
         steps << QStringLiteral("%1 %2 → %3 %2 (%4 ms)").arg(out, stateText(on), in).arg(*ms);
@@ -337,14 +336,17 @@ QString speedDetail(const SpeedResult &r)
         parts << (r.received == 0 ? QStringLiteral("逾時: 沒有收到任何回傳")
                                   : QStringLiteral("逾時: 回傳中斷"));
     if (r.firstMismatch >= 0) {
-        QString first = QStringLiteral("第一個差異在位移 %1: 預期 %2, 收到 %3")
-                                .arg(r.firstMismatch)
-                                .arg(r.expectedByte >= 0 ? hexByte(r.expectedByte)
-                                                         : QStringLiteral("(無)"),
-                                     r.receivedByte >= 0 ? hexByte(r.receivedByte)
-                                                         : QStringLiteral("(無)"));
+        QString first =
+                QStringLiteral("第一個差異在位移 %1: 預期 %2, 收到 %3")
+                        .arg(r.firstMismatch)
+                        .arg(r.expectedByte >= 0 ? hexByte(r.expectedByte) : QStringLiteral("(無)"),
+                             r.receivedByte >= 0 ? hexByte(r.receivedByte)
+                                                 : QStringLiteral("(無)"));
         parts << first;
-        parts << QStringLiteral("缺少 %1, 多出 %2, 錯誤 %3").arg(r.missing).arg(r.extra).arg(r.altered);
+        parts << QStringLiteral("缺少 %1, 多出 %2, 錯誤 %3")
+                         .arg(r.missing)
+                         .arg(r.extra)
+                         .arg(r.altered);
     } else if (r.passed) {
         parts << QStringLiteral("%1 位元組全部正確").arg(r.sent);
     }
@@ -380,8 +382,8 @@ bool Results::passed() const
 {
     if (stopped || speeds.empty())
         return false;
-    const bool bytesPassed =
-            std::all_of(speeds.begin(), speeds.end(), [](const SpeedResult &r) { return r.passed; });
+    const bool bytesPassed = std::all_of(speeds.begin(), speeds.end(),
+                                         [](const SpeedResult &r) { return r.passed; });
     const bool linesPassed = std::none_of(pairs.begin(), pairs.end(), [](const PairResult &p) {
         return p.outcome == PairOutcome::Failed || p.outcome == PairOutcome::Stopped;
     });
@@ -411,8 +413,7 @@ double bitsPerCharacter(const serial::LineParams &params)
 QByteArray patternFor(int32_t speed, const serial::LineParams &params, uint32_t seed)
 {
     const double perSecond = speed / bitsPerCharacter(params);
-    const qsizetype total =
-            std::clamp<qsizetype>(qsizetype(perSecond), 256, 256 + MaxRandomBytes);
+    const qsizetype total = std::clamp<qsizetype>(qsizetype(perSecond), 256, 256 + MaxRandomBytes);
     const int dataBits = std::clamp<int>(params.dataBits, 5, 8);
     const char mask = char((1 << dataBits) - 1);
     QByteArray bytes(total, Qt::Uninitialized);

@@ -337,7 +337,8 @@ void SelfTestTest::silentPortTimesOutAndStaysLive()
     ticker.start();
     QElapsedTimer clock;
     clock.start();
-    const LineSelfTest::Results results = LineSelfTest::run(*port, *port, optionsFor({9600, 115200}));
+    const LineSelfTest::Results results =
+            LineSelfTest::run(*port, *port, optionsFor({9600, 115200}));
     const qint64 elapsed = clock.elapsed();
     ticker.stop();
 
@@ -432,8 +433,7 @@ void SelfTestTest::dialogRunsTheTickedSpeeds()
     runLineSelfTest(host, nullptr);
 
     QCOMPARE(openDuringRun, 1);
-    QCOMPARE(items,
-             QStringList({"速率 9600", "速率 38400", "RTS→CTS", "DTR→DSR", "DTR→DCD"}));
+    QCOMPARE(items, QStringList({"速率 9600", "速率 38400", "RTS→CTS", "DTR→DSR", "DTR→DCD"}));
     QCOMPARE(verdicts, QStringList({"通過", "通過", "不支援", "不支援", "不支援"}));
     QCOMPARE(host.reports.size(), 1);
     QVERIFY2(host.reports[0].contains(QStringLiteral("迴路插頭 ") + sim.link()),

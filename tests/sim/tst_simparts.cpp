@@ -302,14 +302,14 @@ void SimPartsTest::commandLine_data()
     QTest::newRow("name of a record")
             << QStringList {"echo", "--name", "x.pid"} << "'x.pid'" << none;
     QTest::newRow("hidden name") << QStringList {"echo", "--name", ".x"} << "'.x'" << none;
-    QTest::newRow("faulty echo")
-            << QStringList {"echo", "--alter", "3", "--alter=9", "--drop", "5", "--alter-every",
-                            "100"}
-            << "" << none;
+    QTest::newRow("faulty echo") << QStringList {"echo",          "--alter", "3",
+                                                 "--alter=9",     "--drop",  "5",
+                                                 "--alter-every", "100"}
+                                 << "" << none;
     QTest::newRow("alter byte zero") << QStringList {"echo", "--alter", "0"} << "'0'" << none;
     QTest::newRow("drop no number") << QStringList {"echo", "--drop", "x"} << "'x'" << none;
-    QTest::newRow("alter without value") << QStringList {"echo", "--alter"} << "needs a value"
-                                         << none;
+    QTest::newRow("alter without value")
+            << QStringList {"echo", "--alter"} << "needs a value" << none;
     QTest::newRow("drop on the sink")
             << QStringList {"sink", "--drop", "1"} << "belongs to echo" << none;
 }
@@ -343,9 +343,8 @@ void SimPartsTest::faultyEcho_data()
     QTest::newRow("third and ninth altered, fifth dropped")
             << QStringList {"echo", "--alter", "3", "--alter", "9", "--drop", "5"}
             << QByteArray("\x01\x02\x02\x04\x06\x07\x08\x08\x0a");
-    QTest::newRow("every fourth altered")
-            << QStringList {"echo", "--alter-every", "4"}
-            << QByteArray("\x01\x02\x03\x05\x05\x06\x07\x09\x09\x0a");
+    QTest::newRow("every fourth altered") << QStringList {"echo", "--alter-every", "4"}
+                                          << QByteArray("\x01\x02\x03\x05\x05\x06\x07\x09\x09\x0a");
     QTest::newRow("a dropped byte is not also altered")
             << QStringList {"echo", "--drop", "2", "--alter", "2"}
             << QByteArray("\x01\x03\x04\x05\x06\x07\x08\x09\x0a");
