@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -56,6 +57,19 @@ SelfTestDialog::SelfTestDialog(ModeHost &host, QWidget *parent) : QDialog(parent
     m_peerPath->setPlaceholderText(QStringLiteral("/dev/ttyUSB1"));
     peerLabel->setBuddy(m_peerPath);
 
+    // A new sequence each time the dialog opens; the seed a report names repeats that run.
+    auto *seedLabel = new QLabel(QStringLiteral("亂數種子"), this);
+    m_seed = new QSpinBox(this);
+    m_seed->setObjectName(QStringLiteral("seed"));
+    m_seed->setAccessibleName(QStringLiteral("亂數種子"));
+    m_seed->setRange(1, 999999);
+    m_seed->setValue(int(QRandomGenerator::global()->bounded(1u, 1000000u)));
+    seedLabel->setBuddy(m_seed);
+    auto *seedRow = new QHBoxLayout;
+    seedRow->addWidget(seedLabel);
+    seedRow->addWidget(m_seed);
+    seedRow->addStretch();
+
     m_table = new QTableWidget(0, 3, this);
     m_table->setObjectName(QStringLiteral("results"));
     m_table->setAccessibleName(QStringLiteral("測試結果"));
@@ -92,6 +106,7 @@ SelfTestDialog::SelfTestDialog(ModeHost &host, QWidget *parent) : QDialog(parent
     layout->addWidget(speeds);
     layout->addWidget(peerLabel);
     layout->addWidget(m_peerPath);
+    layout->addLayout(seedRow);
     layout->addWidget(m_table, 1);
     layout->addWidget(m_status);
     layout->addLayout(buttons);
@@ -124,6 +139,7 @@ void SelfTestDialog::setRunning(bool running)
     m_startButton->setEnabled(!running);
     m_stopButton->setEnabled(running);
     m_peerPath->setEnabled(!running);
+    m_seed->setEnabled(!running);
     for (QCheckBox *box : std::as_const(m_speedBoxes))
         box->setEnabled(!running);
     if (running)
@@ -146,7 +162,7 @@ void SelfTestDialog::start()
     }
     options.params = {PortSettings::BaudRate, PortSettings::Parity, PortSettings::DataBits,
                       PortSettings::StopBits};
-    options.seed = QRandomGenerator::global()->bounded(1u, 1000000u);
+    options.seed = uint32_t(m_seed->value());
 
     std::unique_ptr<SerialPort> port = m_host.openPort();
     if (!port) {

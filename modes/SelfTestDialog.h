@@ -14,6 +14,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class QTableWidget;
 class QWidget;
 
@@ -48,6 +49,7 @@ private:
     ModeHost &m_host;
     QList<QCheckBox *> m_speedBoxes;
     QLineEdit *m_peerPath = nullptr;
+    QSpinBox *m_seed = nullptr;
     QPushButton *m_startButton = nullptr;
     QPushButton *m_stopButton = nullptr;
     QPushButton *m_closeButton = nullptr;

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -417,6 +418,7 @@ void SelfTestTest::dialogRunsTheTickedSpeeds()
         QVERIFY(dialog->findChild<QCheckBox *>("speed115200")->isChecked());
         dialog->findChild<QCheckBox *>("speed115200")->click();
         dialog->findChild<QCheckBox *>("speed38400")->click();
+        dialog->findChild<QSpinBox *>("seed")->setValue(4321);
         QCOMPARE(dialog->findChild<QCheckBox *>("speed38400")->accessibleName(),
                  QStringLiteral("速率 38400"));
         // Between blocks the window has its turn: the stop button is live then.
@@ -439,6 +441,7 @@ void SelfTestTest::dialogRunsTheTickedSpeeds()
     QVERIFY2(host.reports[0].contains(QStringLiteral("迴路插頭 ") + sim.link()),
              qPrintable(host.reports[0]));
     QVERIFY(host.reports[0].contains(QStringLiteral("速率 38400: 通過")));
+    QVERIFY(host.reports[0].contains(QStringLiteral("亂數種子 4321")));
     QVERIFY(host.passEnds >= 1);
     QVERIFY(host.messages.isEmpty());
 }
