@@ -6,8 +6,10 @@ list(APPEND TELVIX_CORE
 list(APPEND TELVIX_PLATFORM
     modes/KeyInjection.cpp modes/KeyInjection.h
     modes/XTestInjector.cpp modes/XTestInjector.h
+    modes/LineSelfTest.cpp modes/LineSelfTest.h
 )
 list(APPEND TELVIX_FORMS
     modes/R2KSession.cpp modes/R2KSession.h
     modes/TerminalSession.cpp modes/TerminalSession.h
+    modes/SelfTestDialog.cpp modes/SelfTestDialog.h
 )

@@ -15,10 +15,34 @@ namespace {
 class EchoDevice : public Device
 {
 public:
+    explicit EchoDevice(const SimOptions &o)
+        : m_alter(o.alter), m_alterEvery(o.alterEvery), m_drop(o.drop)
+    { }
+
+    void connected(Clock::time_point) override { m_count = 0; }
+
     void received(const uint8_t *data, size_t size, Clock::time_point, std::string &out) override
     {
-        out.append(reinterpret_cast<const char *>(data), size);
+        if (m_alter.empty() && m_drop.empty() && m_alterEvery == 0) {
+            m_count += size;
+            out.append(reinterpret_cast<const char *>(data), size);
+            return;
+        }
+        for (size_t i = 0; i < size; ++i) {
+            const uint64_t n = ++m_count;
+            if (std::find(m_drop.begin(), m_drop.end(), n) != m_drop.end())
+                continue;
+            const bool altered = (m_alterEvery != 0 && n % m_alterEvery == 0)
+                    || std::find(m_alter.begin(), m_alter.end(), n) != m_alter.end();
+            out += char(altered ? data[i] ^ 0x01 : data[i]);
+        }
     }
+
+private:
+    std::vector<uint64_t> m_alter;
+    uint64_t m_alterEvery;
+    std::vector<uint64_t> m_drop;
+    uint64_t m_count = 0;
 };
 
 class AtDevice : public Device
@@ -182,7 +206,7 @@ std::unique_ptr<Device> makeDevice(const SimOptions &options)
 {
     switch (options.behaviour) {
     case Behaviour::Echo:
-        return std::make_unique<EchoDevice>();
+        return std::make_unique<EchoDevice>(options);
     case Behaviour::At:
         return std::make_unique<AtDevice>();
     case Behaviour::Stream:

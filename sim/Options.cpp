@@ -60,6 +60,8 @@ constexpr ValueOption kValueOptions[] = {
         {"--name", std::nullopt},      {"--pattern", Behaviour::Stream},
         {"--rate", Behaviour::Stream}, {"--count", Behaviour::Stream},
         {"--seed", Behaviour::Stream}, {"--period", Behaviour::Scanner},
+        {"--alter", Behaviour::Echo},  {"--alter-every", Behaviour::Echo},
+        {"--drop", Behaviour::Echo},
 };
 
 std::string applyValue(const std::string &option, const std::string &value, SimOptions &o)
@@ -88,6 +90,16 @@ std::string applyValue(const std::string &option, const std::string &value, SimO
     } else if (option == "--seed") {
         if (!parseCount(value, UINT64_MAX / 2, o.seed))
             return "--seed wants a whole number, not '" + value + "'";
+    } else if (option == "--alter" || option == "--drop" || option == "--alter-every") {
+        uint64_t n = 0;
+        if (!parseCount(value, UINT64_MAX / 2, n) || n == 0)
+            return option + " wants a byte number of at least 1, not '" + value + "'";
+        if (option == "--alter")
+            o.alter.push_back(n);
+        else if (option == "--drop")
+            o.drop.push_back(n);
+        else
+            o.alterEvery = n;
     } else if (option == "--period") {
         if (!parseSeconds(value, o.periodSeconds) || o.periodSeconds < 0.05
             || o.periodSeconds > 86400)
@@ -225,7 +237,12 @@ the hardware ports (as 虛擬裝置). It runs until Ctrl+C or SIGTERM, and then 
 Nothing is sent while no program has the port open.
 
 Behaviours:
-  echo      sends back every byte it receives.
+  echo      sends back every byte it receives. For testing a faulty loop (bytes are
+            counted from 1 in the order they arrive, anew at each opening of the port):
+              --alter N         the N-th byte goes back with its lowest bit flipped
+                                (repeatable)
+              --alter-every N   so does every N-th byte
+              --drop N          the N-th byte is not sent back (repeatable)
   at        answers lines ending in CR like a modem: AT -> OK, ATI -> an identification
             line and OK, anything else -> ERROR. LF and empty lines are ignored.
   stream    sends a pattern at a steady rate, for receive mode.

@@ -20,6 +20,11 @@ struct SimOptions
     Behaviour behaviour = Behaviour::Echo;
     std::string name; // the published link's file name; empty: sim-<behaviour>
     bool quiet = false;
+    // echo: a faulty loop, for the cable self-test. Bytes are counted from 1 in the order they
+    // arrive, anew at each opening of the port.
+    std::vector<uint64_t> alter; // echoed with the lowest bit flipped
+    uint64_t alterEvery = 0; // every N-th byte altered; 0: none
+    std::vector<uint64_t> drop; // not echoed at all
     // stream
     Pattern pattern = Pattern::Text;
     uint64_t rate = 960; // bytes per second, a 9600-baud line; 0: as fast as the pty takes

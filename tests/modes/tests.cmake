@@ -5,3 +5,7 @@ telvix_test(tst_r2kmode LABEL gui SOURCES modes/tst_r2kmode.cpp modes/RecordingI
 telvix_test(tst_r2kx11 LABEL x11 SOURCES modes/tst_r2kx11.cpp modes/XKeyRecorder.cpp
     modes/XKeyRecorder.h LIBS telvix_guisupport)
 telvix_test(tst_terminalmode LABEL pty SOURCES modes/tst_terminalmode.cpp LIBS telvix_guisupport)
+# The cable self-test against telvix-sim's echo and pseudo-terminals of its own.
+telvix_test(tst_selftest LABEL pty SOURCES modes/tst_selftest.cpp LIBS telvix_guisupport)
+target_compile_definitions(tst_selftest PRIVATE TELVIX_SIM_PATH="$<TARGET_FILE:telvix-sim>")
+add_dependencies(tst_selftest telvix-sim)

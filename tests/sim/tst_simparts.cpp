@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The simulator's pieces that need no line: its SHA-256, gap statistics, modem commands,
-// patterns and command line.
+// patterns, the faulty echo and command line.
 #include "AtModem.h"
+#include "Devices.h"
 #include "GapStats.h"
 #include "Options.h"
 #include "Patterns.h"
@@ -55,6 +56,8 @@ private slots:
 
     void commandLine_data();
     void commandLine();
+    void faultyEcho_data();
+    void faultyEcho();
 };
 
 void SimPartsTest::sha256KnownVectors_data()
@@ -299,6 +302,16 @@ void SimPartsTest::commandLine_data()
     QTest::newRow("name of a record")
             << QStringList {"echo", "--name", "x.pid"} << "'x.pid'" << none;
     QTest::newRow("hidden name") << QStringList {"echo", "--name", ".x"} << "'.x'" << none;
+    QTest::newRow("faulty echo") << QStringList {"echo",          "--alter", "3",
+                                                 "--alter=9",     "--drop",  "5",
+                                                 "--alter-every", "100"}
+                                 << "" << none;
+    QTest::newRow("alter byte zero") << QStringList {"echo", "--alter", "0"} << "'0'" << none;
+    QTest::newRow("drop no number") << QStringList {"echo", "--drop", "x"} << "'x'" << none;
+    QTest::newRow("alter without value")
+            << QStringList {"echo", "--alter"} << "needs a value" << none;
+    QTest::newRow("drop on the sink")
+            << QStringList {"sink", "--drop", "1"} << "belongs to echo" << none;
 }
 
 void SimPartsTest::commandLine()
@@ -318,6 +331,45 @@ void SimPartsTest::commandLine()
     else
         QVERIFY2(QString::fromStdString(parsed.error).contains(error), parsed.error.c_str());
     QTEST(int(parsed.query), "query");
+}
+
+void SimPartsTest::faultyEcho_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("back"); // the echo of 01 02 ... 0A, fed in pieces of three
+
+    QTest::newRow("plain") << QStringList {"echo"}
+                           << QByteArray("\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a");
+    QTest::newRow("third and ninth altered, fifth dropped")
+            << QStringList {"echo", "--alter", "3", "--alter", "9", "--drop", "5"}
+            << QByteArray("\x01\x02\x02\x04\x06\x07\x08\x08\x0a");
+    QTest::newRow("every fourth altered") << QStringList {"echo", "--alter-every", "4"}
+                                          << QByteArray("\x01\x02\x03\x05\x05\x06\x07\x09\x09\x0a");
+    QTest::newRow("a dropped byte is not also altered")
+            << QStringList {"echo", "--drop", "2", "--alter", "2"}
+            << QByteArray("\x01\x03\x04\x05\x06\x07\x08\x09\x0a");
+}
+
+void SimPartsTest::faultyEcho()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, back);
+    std::vector<std::string> argv;
+    for (const QString &a : args)
+        argv.push_back(a.toStdString());
+    const sim::ParsedCommandLine parsed = sim::parseCommandLine(argv);
+    QVERIFY2(parsed.error.empty(), parsed.error.c_str());
+    const std::unique_ptr<sim::Device> echo = sim::makeDevice(parsed.options);
+    const uint8_t in[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    // Two openings: the count starts again at each.
+    for (int opening = 0; opening < 2; ++opening) {
+        echo->connected(sim::Clock::now());
+        std::string out;
+        for (size_t i = 0; i < sizeof in; i += 3)
+            echo->received(in + i, std::min<size_t>(3, sizeof in - i), sim::Clock::now(), out);
+        QCOMPARE(QByteArray::fromStdString(out), back);
+        echo->disconnected();
+    }
 }
 
 QTEST_GUILESS_MAIN(SimPartsTest)
