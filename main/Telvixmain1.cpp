@@ -14,6 +14,7 @@
 #include "main/ReceiveSession.h"
 #include "main/TrafficView.h"
 #include "modes/R2KSession.h"
+#include "modes/SelfTestDialog.h"
 #include "modes/TerminalSession.h"
 #include "send/CodeInsertion.h"
 #include "send/FileByteStream.h"
@@ -699,4 +700,8 @@ void TForm1::MessageFontColorButtonClick()
     }
 }
 
-void TForm1::SelfTestMenuBarClick() { }
+void TForm1::SelfTestMenuBarClick()
+{
+    runLineSelfTest(*this, this);
+    ui->Memo1->setFocus();
+}

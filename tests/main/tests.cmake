@@ -13,3 +13,5 @@ telvix_test(tst_logging LABEL pty SOURCES main/tst_logging.cpp send/SendTestSupp
     send/SendTestSupport.h modes/RecordingInjector.h LIBS telvix_guisupport)
 telvix_test(tst_linepanel LABEL pty SOURCES main/tst_linepanel.cpp LIBS telvix_guisupport)
 telvix_test(tst_linepanelkernel LABEL pty SOURCES main/tst_linepanelkernel.cpp LIBS telvix_guisupport PRELOAD)
+target_compile_definitions(tst_linepanelkernel PRIVATE TELVIX_SIM_PATH="$<TARGET_FILE:telvix-sim>")
+add_dependencies(tst_linepanelkernel telvix-sim)

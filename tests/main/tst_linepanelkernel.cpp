@@ -2,6 +2,7 @@
 // The line panel through the kernel's own calls: receive mode on a real pseudo-terminal, which
 // the fakelines interposer gives handshake lines, a break and error counters. Nothing here is
 // a line model: the port makes the same ioctl calls it makes on a USB adapter.
+#include "EchoSim.h"
 #include "FakeLines.h"
 #include "GuiHelpers.h"
 #include "Pty.h"
@@ -19,6 +20,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
 
@@ -65,6 +67,8 @@ private slots:
     void linesBreakAndCounters();
     void pulseSeenAtItsMoment();
     void errorsMarkedAndRealFfPasses();
+    void selfTestThroughTheMenu_data();
+    void selfTestThroughTheMenu();
 
 private:
     bool runReceive(ModeScript &script)
@@ -178,6 +182,46 @@ void TestLinePanelKernel::errorsMarkedAndRealFfPasses()
         received += r.bytes;
     QCOMPARE(received, QByteArray("\xFF\x42", 2));
     QCOMPARE(Form1->memo1()->toPlainText(), QStringLiteral("41 FF 42 "));
+}
+
+void TestLinePanelKernel::selfTestThroughTheMenu_data()
+{
+    QTest::addColumn<uint>("wiring");
+    QTest::addColumn<QStringList>("verdicts");
+    const uint all = FakeLines::RtsToCts | FakeLines::DtrToDsr | FakeLines::DtrToDcd;
+    QTest::newRow("a good plug") << all << QStringList({"通過", "通過", "通過", "通過"});
+    QTest::newRow("DCD not wired")
+            << (all & ~uint(FakeLines::DtrToDcd)) << QStringList({"通過", "通過", "通過", "失敗"});
+}
+
+void TestLinePanelKernel::selfTestThroughTheMenu()
+{
+    // The simulator echoes the bytes; the interposer wires the lines as the plug does.
+    QFETCH(uint, wiring);
+    QFETCH(QStringList, verdicts);
+    FakeLines fake;
+    fake.setWiring(wiring);
+    EchoSim sim;
+    QVERIFY(sim.isUp());
+    PortSettings::DevicePathText = sim.link();
+    QStringList shown;
+    answerNextModal([&](QWidget *dialog) {
+        dialog->findChild<QCheckBox *>(QStringLiteral("speed115200"))->click(); // 9600 only
+        dialog->findChild<QPushButton *>(QStringLiteral("startButton"))->click();
+        const auto *table = dialog->findChild<QTableWidget *>(QStringLiteral("results"));
+        for (int r = 0; r < table->rowCount(); ++r)
+            shown << table->item(r, 1)->text();
+        dialog->findChild<QPushButton *>(QStringLiteral("closeButton"))->click();
+    });
+    Form1->form()->SelfTestMenuBar->trigger();
+    QCOMPARE(shown, verdicts);
+    QCOMPARE(SerialPort::openCount(), 0);
+    // The report is kept with the capture, as the log shows it.
+    const QList<TrafficRecord> reports = captured(TrafficKind::Report);
+    QCOMPARE(reports.size(), 1);
+    const QString report = LineEvents::describe(reports[0]);
+    QVERIFY2(report.contains(QStringLiteral("速率 9600: 通過")), qPrintable(report));
+    QCOMPARE(report.contains(QStringLiteral("失敗 0 項")), !verdicts.contains(QStringLiteral("失敗")));
 }
 
 QTEST_MAIN(TestLinePanelKernel)

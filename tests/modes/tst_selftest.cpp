@@ -3,6 +3,7 @@
 // pseudo-terminal that nobody answers, two pseudo-terminals joined like a null-modem cable, the
 // handshake lines through a line model of the test's own wiring, and the dialog driven through
 // its controls.
+#include "EchoSim.h"
 #include "GuiHelpers.h"
 #include "Pty.h"
 
@@ -37,36 +38,6 @@
 #include <unistd.h>
 
 namespace {
-
-// telvix-sim's echo, published in a runtime folder of the test's own.
-class EchoSim
-{
-public:
-    explicit EchoSim(const QStringList &faults = {})
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
-        m_process.setProcessEnvironment(env);
-        m_process.start(QStringLiteral(TELVIX_SIM_PATH), QStringList {"echo", "--quiet"} + faults);
-        m_link = m_runtime.path() + QStringLiteral("/telvix/sim-echo");
-        if (m_process.waitForStarted(3000))
-            waitUntil([&] { return QFileInfo(m_link).isSymLink(); }, 3000);
-    }
-    ~EchoSim()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            ::kill(pid_t(m_process.processId()), SIGTERM);
-            m_process.waitForFinished(3000);
-        }
-    }
-    bool isUp() const { return QFileInfo(m_link).isSymLink(); }
-    QString link() const { return m_link; }
-
-private:
-    QTemporaryDir m_runtime;
-    QProcess m_process;
-    QString m_link;
-};
 
 std::unique_ptr<SerialPort> openLine(const QString &path, const serial::LineParams &params = {})
 {
