@@ -220,6 +220,7 @@ void TestLinePanelKernel::selfTestThroughTheMenu()
     const QList<TrafficRecord> reports = captured(TrafficKind::Report);
     QCOMPARE(reports.size(), 1);
     const QString report = LineEvents::describe(reports[0]);
+    qInfo().noquote() << report; // the report a user sees, in the test's output
     QVERIFY2(report.contains(QStringLiteral("速率 9600: 通過")), qPrintable(report));
     QCOMPARE(report.contains(QStringLiteral("失敗 0 項")), !verdicts.contains(QStringLiteral("失敗")));
 }
