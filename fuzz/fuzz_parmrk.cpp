@@ -28,8 +28,9 @@ Decoded decode(const QByteArray &stream, uint8_t cutSeed)
     unsigned step = cutSeed;
     while (at < size_t(stream.size())) {
         step = step * 1103515245u + 12345u;
-        const size_t n = cutSeed == 0 ? size_t(stream.size()) - at
-                                      : std::min(size_t(stream.size()) - at, size_t(step >> 28) + 1);
+        const size_t n = cutSeed == 0
+                ? size_t(stream.size()) - at
+                : std::min(size_t(stream.size()) - at, size_t(step >> 28) + 1);
         const size_t before = out.size();
         decoder.decode(data + at, n, ++time, out);
         for (size_t i = before; i < out.size(); ++i) {

@@ -6,8 +6,8 @@
 
 #include "main/DisplayFormatter.h"
 #include "main/ModeState.h"
-#include "main/Traffic.h"
 #include "main/Telvixmain1.h"
+#include "main/Traffic.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"
 #include "ui_Telvixmain1.h"

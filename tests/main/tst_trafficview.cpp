@@ -4,12 +4,12 @@
 // line wider than 2^31 pixels.
 #include "GuiHelpers.h"
 
-#include "main/Telvixmain1.h"
 #include "main/DisplayFormatter.h"
 #include "main/ReceivedDisplay.h"
-#include "serial/SerialPort.h"
+#include "main/Telvixmain1.h"
 #include "main/TrafficRenderer.h"
 #include "main/TrafficView.h"
+#include "serial/SerialPort.h"
 
 #include <QAccessible>
 #include <QImage>
@@ -176,8 +176,9 @@ void TestTrafficView::markedCharactersArePaintedApart()
         host.view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&host.view));
         const QImage image = host.view.viewport()->grab().toImage();
-        const QRect marked = host.view.characterRect({0, 4}).united(host.view.characterRect({0, 7}));
-        const QRect plain = host.view.characterRect({0, 0}).united(host.view.characterRect({0, 3}));
+        const TrafficView &v = host.view;
+        const QRect marked = v.characterRect({0, 4}).united(v.characterRect({0, 7}));
+        const QRect plain = v.characterRect({0, 0}).united(v.characterRect({0, 3}));
         QVERIFY(pixelsOf(image, marked, TrafficView::flawBackgroundColor()) > marked.width());
         QCOMPARE(pixelsOf(image, plain, TrafficView::flawBackgroundColor()), 0);
     }

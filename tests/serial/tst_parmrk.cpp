@@ -82,7 +82,7 @@ private slots:
     void marksBecomeRunsInLineOrder()
     {
         // "ab", flawed 'x' 'y', "c", a real FFh, flawed FFh, a break.
-        const QByteArray stream("ab\xFF\x00x\xFF\x00y" "c\xFF\xFF\xFF\x00\xFF\xFF\x00\x00", 17);
+        const QByteArray stream = QByteArray::fromHex("6162ff0078ff007963ffffff00ffff0000");
         const std::vector<TrafficRecord> out = decodeAll(stream);
         QCOMPARE(out.size(), size_t(4));
         QCOMPARE(out[0].kind, TrafficKind::Received);
@@ -99,7 +99,7 @@ private slots:
 
     void everySplitPointGivesTheSameBytes()
     {
-        const std::vector<Byte> line {{'a', false}, {0xFF, false}, {'b', true}, {0x00, true},
+        const std::vector<Byte> line {{'a', false}, {0xFF, false}, {'b', true},   {0x00, true},
                                       {0xFF, true}, {0xFF, false}, {0xFF, false}, {'c', false}};
         const QByteArray stream = mark(line);
         for (qsizetype cut = 0; cut <= stream.size(); ++cut) {
@@ -148,9 +148,9 @@ private slots:
 
     void unknownEscapePassesBothBytes()
     {
-        const std::vector<TrafficRecord> out = decodeAll(QByteArray("a\xFF" "b", 3));
+        const std::vector<TrafficRecord> out = decodeAll(QByteArray::fromHex("61ff62"));
         QCOMPARE(out.size(), size_t(1));
-        QCOMPARE(out[0].bytes, QByteArray("a\xFF" "b"));
+        QCOMPARE(out[0].bytes, QByteArray::fromHex("61ff62"));
     }
 
     void finishGivesOutWhatWaits()

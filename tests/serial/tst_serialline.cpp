@@ -147,7 +147,8 @@ void SerialLineTest::markedRealEscapeDecodesToOne()
     // A tty with PARMRK doubles a real FFh; the decoder gives it back as one sound byte.
     Pty pty;
     QVERIFY(pty.isOpen());
-    const int fd = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const QByteArray path = pty.slavePath().toLocal8Bit();
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(fd >= 0);
     termios t {};
     QCOMPARE(tcgetattr(fd, &t), 0);
@@ -155,7 +156,7 @@ void SerialLineTest::markedRealEscapeDecodesToOne()
     t.c_iflag |= PARMRK | INPCK;
     t.c_iflag &= ~IGNPAR;
     QCOMPARE(tcsetattr(fd, TCSANOW, &t), 0);
-    QVERIFY(pty.write(QByteArray("a\xFF" "b\xFF\xFF", 5)));
+    QVERIFY(pty.write(QByteArray::fromHex("61ff62ffff")));
     QByteArray raw;
     pollfd p {fd, POLLIN, 0};
     while (raw.size() < 8 && ::poll(&p, 1, 2000) > 0) {
@@ -166,7 +167,7 @@ void SerialLineTest::markedRealEscapeDecodesToOne()
         raw.append(buffer, qsizetype(n));
     }
     ::close(fd);
-    QCOMPARE(raw, QByteArray("a\xFF\xFF" "b\xFF\xFF\xFF\xFF", 8));
+    QCOMPARE(raw, QByteArray::fromHex("61ffff62ffffffff"));
     serial::ParmrkDecoder decoder;
     std::vector<TrafficRecord> out;
     // Read by read as a reader would take them, the escape pairs split.
@@ -179,7 +180,7 @@ void SerialLineTest::markedRealEscapeDecodesToOne()
         QCOMPARE(r.kind, TrafficKind::Received);
         decoded += r.bytes;
     }
-    QCOMPARE(decoded, QByteArray("a\xFF" "b\xFF\xFF", 5));
+    QCOMPARE(decoded, QByteArray::fromHex("61ff62ffff"));
 }
 
 void SerialLineTest::bytesPassUnchanged_data()
