@@ -7,11 +7,13 @@
 #pragma once
 
 #include "main/ModeTable.h"
+#include "main/TrafficText.h"
 
 #include <QString>
 #include <QStringView>
 
 #include <memory>
+#include <vector>
 
 class SerialPort;
 class TrafficRenderer;
@@ -24,6 +26,13 @@ public:
     virtual ~DisplaySink() = default;
     // After whatever is selected, caret behind it.
     virtual void insertAtCaret(QStringView piece) = 0;
+    // The same, with ranges of the piece set apart as flawed; a display that cannot show them
+    // shows the text alone.
+    virtual void insertMarked(QStringView piece, const std::vector<MarkedRange> &marks)
+    {
+        Q_UNUSED(marks);
+        insertAtCaret(piece);
+    }
     // A line and its break at the end; the caret on the empty line below.
     virtual void appendLine(QStringView line) = 0;
     virtual void clear() = 0;

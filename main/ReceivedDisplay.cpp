@@ -4,10 +4,49 @@
 #include "main/ModeHost.h"
 #include "main/TrafficRenderer.h"
 
+#include <algorithm>
+
 void ReceivedDisplay::take(const TrafficRecord &record)
 {
     if (record.kind == TrafficKind::Received)
         addBytes(record.bytes, record.timeUs);
+    else if (record.kind == TrafficKind::Flawed)
+        addFlawed(record.bytes, record.timeUs);
+}
+
+void ReceivedDisplay::addFlawed(const QByteArray &bytes, int64_t timeUs)
+{
+    // Byte by byte, so that what the renderer puts around a byte (a line break, the time that
+    // starts a line, the separator after it) stays unmarked. Flaws are rare; the cost is theirs.
+    TrafficRenderer &renderer = m_host.renderer();
+    const bool stamped = renderer.options().lineTimestamps;
+    const size_t marksBefore = m_marks.size();
+    for (char c : bytes) {
+        qsizetype from = m_shown.size();
+        renderer.appendBytes(QByteArray(1, c), timeUs, m_shown);
+        qsizetype to = m_shown.size();
+        const qsizetype nl = QStringView(m_shown).mid(from, to - from).lastIndexOf(u'\n');
+        if (nl >= 0 && from + nl + 1 < to)
+            from += nl + 1;
+        if (stamped && to - from > StampLength && m_shown[from] == u'['
+            && m_shown[from + StampLength - 2] == u']')
+            from += StampLength;
+        while (to - from > 1 && m_shown[to - 1] == u' ')
+            --to;
+        if (to <= from)
+            continue;
+        // Flawed bytes in a row are one mark, the separators between them included; a sound
+        // blank between two records is no separator.
+        const QStringView gap = m_marks.size() > marksBefore
+                ? QStringView(m_shown).mid(m_marks.back().to, from - m_marks.back().to)
+                : QStringView();
+        const bool joins = !gap.isNull()
+                && std::all_of(gap.begin(), gap.end(), [](QChar c) { return c == u' '; });
+        if (joins)
+            m_marks.back().to = to;
+        else
+            m_marks.push_back({from, to});
+    }
 }
 
 void ReceivedDisplay::addBytes(const QByteArray &bytes, int64_t timeUs)
@@ -30,6 +69,11 @@ void ReceivedDisplay::passEnd()
 {
     if (m_shown.isEmpty())
         return;
-    m_host.display().insertAtCaret(m_shown);
+    if (m_marks.empty()) {
+        m_host.display().insertAtCaret(m_shown);
+    } else {
+        m_host.display().insertMarked(m_shown, m_marks);
+        m_marks.clear();
+    }
     m_shown.clear();
 }

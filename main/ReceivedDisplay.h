@@ -7,7 +7,11 @@
 
 #include "main/Traffic.h"
 
+#include "main/TrafficText.h"
+
 #include <QString>
+
+#include <vector>
 
 class ModeHost;
 
@@ -24,9 +28,14 @@ protected:
     // Text that goes in with the received bytes of this pass, in order.
     void addText(const QString &text, int64_t timeUs);
     void addBytes(const QByteArray &bytes, int64_t timeUs);
+    // Received bytes that came with a flaw: shown as received bytes are, their characters
+    // marked.
+    void addFlawed(const QByteArray &bytes, int64_t timeUs);
 
     ModeHost &m_host;
 
 private:
+    static constexpr qsizetype StampLength = 15; // "[HH:MM:SS.mmm] "
     QString m_shown;
+    std::vector<MarkedRange> m_marks; // in m_shown; empty while no flaw came this pass
 };

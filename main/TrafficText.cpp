@@ -156,16 +156,80 @@ QString TrafficText::textBetween(TextPosition from, TextPosition to) const
 
 QString TrafficText::selectedText() const { return textBetween(m_caret, m_anchor); }
 
-void TrafficText::insertAt(TextPosition &at, QStringView piece)
+namespace {
+
+// The marks of a line cut at `column`: those behind it, and those from it on (moved to start at
+// 0). A mark the column falls inside is cut in two, so that text inserted there is unmarked.
+std::vector<MarkedRange> splitMarks(std::vector<MarkedRange> &marks, qsizetype column)
 {
+    std::vector<MarkedRange> after;
+    if (marks.empty())
+        return after;
+    size_t keep = 0;
+    for (const MarkedRange &m : marks) {
+        if (m.to <= column)
+            marks[keep++] = m;
+        else if (m.from >= column)
+            after.push_back({m.from - column, m.to - column});
+        else {
+            after.push_back({0, m.to - column});
+            marks[keep++] = {m.from, column};
+        }
+    }
+    marks.resize(keep);
+    return after;
+}
+
+// Appends marks moved by `shift`, joining one that touches the last.
+void appendMarks(std::vector<MarkedRange> &marks, const std::vector<MarkedRange> &added,
+                 qsizetype shift)
+{
+    for (const MarkedRange &m : added) {
+        if (m.to <= m.from)
+            continue;
+        if (!marks.empty() && marks.back().to == m.from + shift)
+            marks.back().to = m.to + shift;
+        else
+            marks.push_back({m.from + shift, m.to + shift});
+    }
+}
+
+// The marks of the piece that fall on its part [from, to), relative to `from`.
+std::vector<MarkedRange> marksOfPart(const std::vector<MarkedRange> *marks, qsizetype from,
+                                     qsizetype to)
+{
+    std::vector<MarkedRange> out;
+    if (!marks)
+        return out;
+    for (const MarkedRange &m : *marks) {
+        const qsizetype a = std::max(m.from, from);
+        const qsizetype b = std::min(m.to, to);
+        if (a < b)
+            out.push_back({a - from, b - from});
+    }
+    return out;
+}
+
+} // namespace
+
+void TrafficText::insertAt(TextPosition &at, QStringView piece,
+                           const std::vector<MarkedRange> *marks)
+{
+    if (marks && marks->empty())
+        marks = nullptr;
     linesMovedAfter(at.line);
     m_characters += piece.size() - piece.count(u'\n');
     qsizetype start = 0;
     qsizetype nl = piece.indexOf(u'\n');
     Line *l = &m_lines[size_t(at.line)];
+    // Only lines that hold marks, or get some, do any work for them.
+    std::vector<MarkedRange> tailMarks = splitMarks(l->marked, at.column);
     if (nl < 0) {
         l->text.insert(at.column, piece.toString());
         remeasure(*l, at.column);
+        if (marks)
+            appendMarks(l->marked, *marks, at.column);
+        appendMarks(l->marked, tailMarks, at.column + piece.size());
         at.column += piece.size();
         ++m_revision;
         return;
@@ -175,8 +239,11 @@ void TrafficText::insertAt(TextPosition &at, QStringView piece)
     l->text.truncate(at.column);
     std::vector<Line> added;
     while (nl >= 0) {
+        const qsizetype base = l->text.size();
         l->text.append(piece.mid(start, nl - start));
         remeasure(*l, std::min(at.column, l->text.size()));
+        if (marks)
+            appendMarks(l->marked, marksOfPart(marks, start, nl), base);
         at.column = 0;
         added.emplace_back();
         l = &added.back();
@@ -188,6 +255,9 @@ void TrafficText::insertAt(TextPosition &at, QStringView piece)
     const qsizetype lastColumn = l->text.size();
     l->text.append(tail);
     remeasure(*l, 0);
+    if (marks)
+        appendMarks(l->marked, marksOfPart(marks, start, piece.size()), 0);
+    appendMarks(l->marked, tailMarks, lastColumn);
     const qsizetype count = qsizetype(added.size());
     m_lines.insert(m_lines.begin() + at.line + 1, std::make_move_iterator(added.begin()),
                    std::make_move_iterator(added.end()));
@@ -203,16 +273,34 @@ void TrafficText::removeRange(TextPosition from, TextPosition to)
     linesMovedAfter(from.line);
     m_characters -= qsizetype(selectedTextLength(from, to));
     Line &first = m_lines[size_t(from.line)];
+    Line &last = m_lines[size_t(to.line)];
+    std::vector<MarkedRange> lastMarks;
+    if (!first.marked.empty() || !last.marked.empty()) {
+        // What stays of the marks: before `from` on the first line, after `to` on the last.
+        lastMarks = splitMarks(last.marked, to.column);
+        splitMarks(first.marked, from.column);
+    }
     if (from.line == to.line) {
         first.text.remove(from.column, to.column - from.column);
     } else {
         first.text.truncate(from.column);
-        first.text.append(m_lines[size_t(to.line)].text.mid(to.column));
-        m_lines.erase(m_lines.begin() + from.line + 1, m_lines.begin() + to.line + 1);
+        first.text.append(last.text.mid(to.column));
     }
-    remeasure(first, from.column);
+    appendMarks(first.marked, lastMarks, from.column);
+    if (from.line != to.line)
+        m_lines.erase(m_lines.begin() + from.line + 1, m_lines.begin() + to.line + 1);
+    remeasure(m_lines[size_t(from.line)], from.column);
     m_caret = m_anchor = from;
     widthsChanged();
+}
+
+const MarkedRange *TrafficText::markAt(TextPosition p) const
+{
+    p = clamp(p);
+    for (const MarkedRange &m : m_lines[size_t(p.line)].marked)
+        if (m.from <= p.column && p.column < m.to)
+            return &m;
+    return nullptr;
 }
 
 void TrafficText::insertAtCaret(QStringView piece)
@@ -220,6 +308,13 @@ void TrafficText::insertAtCaret(QStringView piece)
     // The selected text stays: the piece goes in where the selection ends.
     TextPosition at = std::max(m_caret, m_anchor);
     insertAt(at, piece);
+    m_caret = m_anchor = at;
+}
+
+void TrafficText::insertAtCaret(QStringView piece, const std::vector<MarkedRange> &marks)
+{
+    TextPosition at = std::max(m_caret, m_anchor);
+    insertAt(at, piece, &marks);
     m_caret = m_anchor = at;
 }
 

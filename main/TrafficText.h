@@ -11,6 +11,15 @@
 #include <functional>
 #include <vector>
 
+// Characters set apart from the rest (received with a flaw): [from, to) in UTF-16 units, of a
+// piece being inserted or of one line.
+struct MarkedRange
+{
+    qsizetype from = 0;
+    qsizetype to = 0;
+    friend bool operator==(const MarkedRange &, const MarkedRange &) = default;
+};
+
 struct TextPosition
 {
     qsizetype line = 0;
@@ -54,6 +63,9 @@ public:
     // The display's one way in: the selected text stays, the piece follows it, the caret ends
     // after the piece and nothing stays selected. '\n' in the piece breaks the line.
     void insertAtCaret(QStringView piece);
+    // The same, with ranges of the piece marked (sorted, not overlapping; a range may span
+    // line breaks, which are never marked themselves).
+    void insertAtCaret(QStringView piece, const std::vector<MarkedRange> &marks);
     // Typing: the piece replaces the selection.
     void replaceSelection(QStringView piece);
     // The text between two positions (in either order) becomes the piece; the caret ends after
@@ -86,6 +98,15 @@ public:
     // Clamps a position into the text.
     TextPosition clamp(TextPosition p) const;
 
+    // The marked ranges of a line, by column, sorted and apart. Text inserted into a mark is
+    // not marked; removing marked text removes its mark.
+    const std::vector<MarkedRange> &markedRanges(qsizetype i) const
+    {
+        return m_lines[size_t(i)].marked;
+    }
+    // The mark holding the character at `p`, if any.
+    const MarkedRange *markAt(TextPosition p) const;
+
     // Grows with every change; the view uses it to know when to repaint.
     uint64_t revision() const { return m_revision; }
 
@@ -95,12 +116,14 @@ private:
         QString text;
         std::vector<int64_t> marks; // marks[k]: width of text[0, k * MarkStride)
         int64_t width = 0;
+        std::vector<MarkedRange> marked; // empty on the lines without marks
     };
 
     int64_t advanceOf(QStringView s) const;
     // Rebuilds marks and width from column `from` on.
     void remeasure(Line &line, qsizetype from) const;
-    void insertAt(TextPosition &at, QStringView piece);
+    void insertAt(TextPosition &at, QStringView piece,
+                  const std::vector<MarkedRange> *marks = nullptr);
     void removeRange(TextPosition from, TextPosition to);
     qsizetype selectedTextLength(TextPosition from, TextPosition to) const;
     void widthsChanged();

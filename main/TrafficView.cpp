@@ -87,14 +87,27 @@ private:
     TrafficView *m_view;
 };
 
+QColor TrafficView::flawTextColor() { return QColor(176, 0, 0); }
+
+QColor TrafficView::flawBackgroundColor() { return QColor(255, 214, 214); }
+
 void TrafficView::insertAtCaret(QStringView piece)
+{
+    static const std::vector<MarkedRange> none;
+    insertMarked(piece, none);
+}
+
+void TrafficView::insertMarked(QStringView piece, const std::vector<MarkedRange> &marks)
 {
     if (piece.isEmpty())
         return;
     const bool a11y = QAccessible::isActive();
     const bool hadSelection = m_text.hasSelection();
     const qsizetype at = a11y ? m_text.offsetOf(std::max(m_text.caret(), m_text.anchor())) : 0;
-    m_text.insertAtCaret(piece);
+    if (marks.empty())
+        m_text.insertAtCaret(piece);
+    else
+        m_text.insertAtCaret(piece, marks);
     outputChanged();
     if (a11y) {
         QAccessibleTextInsertEvent inserted(this, clampOffset(at), piece.toString());
@@ -469,12 +482,47 @@ void TrafficView::paintEvent(QPaintEvent *)
                        palette().brush(group, QPalette::Highlight));
         }
         if (to > from) {
-            p.setPen(palette().color(QPalette::Text));
-            p.drawText(QPoint(x0, top + m_ascent), m_text.line(i).mid(from, to - from));
+            if (m_text.markedRanges(i).empty()) {
+                p.setPen(palette().color(QPalette::Text));
+                p.drawText(QPoint(x0, top + m_ascent), m_text.line(i).mid(from, to - from));
+            } else {
+                paintLine(p, i, from, to, top);
+            }
         }
     }
     if (hasFocus() && m_caretShown)
         p.fillRect(caretRect().adjusted(0, 0, 1, 0), palette().color(QPalette::Text));
+}
+
+void TrafficView::paintLine(QPainter &p, qsizetype line, qsizetype from, qsizetype to, int top)
+{
+    // The line in runs, each marked one on its own background; the text between in the usual
+    // colour.
+    const QString &text = m_text.line(line);
+    qsizetype at = from;
+    auto run = [&](qsizetype end, bool marked) {
+        if (end <= at)
+            return;
+        const int xa = viewX(m_text.xOfColumn(line, at));
+        if (marked) {
+            const int xb = viewX(m_text.xOfColumn(line, end));
+            p.fillRect(QRect(xa, top, xb - xa, m_lineHeight), flawBackgroundColor());
+            p.setPen(flawTextColor());
+        } else {
+            p.setPen(palette().color(QPalette::Text));
+        }
+        p.drawText(QPoint(xa, top + m_ascent), text.mid(at, end - at));
+        at = end;
+    };
+    for (const MarkedRange &m : m_text.markedRanges(line)) {
+        if (m.to <= from)
+            continue;
+        if (m.from >= to)
+            break;
+        run(std::min(m.from, to), false);
+        run(std::min(m.to, to), true);
+    }
+    run(to, false);
 }
 
 void TrafficView::restartBlink()

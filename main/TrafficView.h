@@ -17,9 +17,12 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <QColor>
 #include <QElapsedTimer>
 
 #include <vector>
+
+class QPainter;
 
 class TrafficView : public QAbstractScrollArea, public DisplaySink
 {
@@ -30,6 +33,12 @@ public:
 
     // The one way output reaches the display: after whatever is selected, caret behind it.
     void insertAtCaret(QStringView piece) override;
+    // Marked characters are painted in the flaw colours and told as invalid to assistive
+    // technology.
+    void insertMarked(QStringView piece, const std::vector<MarkedRange> &marks) override;
+    // The colours of marked characters, the same whether the display is read-only or not.
+    static QColor flawTextColor();
+    static QColor flawBackgroundColor();
     // Adds a line and a line break at the end; the caret stands on the empty line below.
     void appendLine(QStringView text) override;
 
@@ -105,6 +114,7 @@ private:
     void paste();
     void restartBlink();
     void scheduleRepaint();
+    void paintLine(QPainter &p, qsizetype line, qsizetype from, qsizetype to, int top);
     // Edits through here tell assistive technology what changed.
     void edit(TextPosition from, TextPosition to, QStringView piece);
     void notifySelection() const;

@@ -243,11 +243,43 @@ void TrafficViewAccessible::scrollToSubstring(int startIndex, int)
     view()->scrollToPosition(position(startIndex));
 }
 
-QString TrafficViewAccessible::attributes(int, int *startOffset, int *endOffset) const
+QString TrafficViewAccessible::attributes(int offset, int *startOffset, int *endOffset) const
 {
-    // One font and colour for the whole text.
-    *startOffset = 0;
-    *endOffset = characterCount();
+    // One font and colour for the whole text, but for the marked characters: those came with a
+    // parity or framing error.
+    const TrafficText &t = view()->text();
+    const TextPosition p = position(offset);
+    const std::vector<MarkedRange> &marks = t.markedRanges(p.line);
+    if (marks.empty()) {
+        *startOffset = clampCount(t.offsetOf({p.line, 0}));
+        *endOffset = clampCount(p.line + 1 < t.lineCount() ? t.offsetOf({p.line + 1, 0})
+                                                           : t.characterCount());
+        return {};
+    }
+    qsizetype from = 0;
+    qsizetype to = t.line(p.line).size();
+    for (const MarkedRange &m : marks) {
+        if (m.to <= p.column) {
+            from = m.to;
+        } else if (m.from <= p.column) {
+            *startOffset = clampCount(t.offsetOf({p.line, m.from}));
+            *endOffset = clampCount(t.offsetOf({p.line, m.to}));
+            const auto rgb = [](const QColor &c) {
+                return QStringLiteral("rgb(%1,%2,%3)").arg(c.red()).arg(c.green()).arg(c.blue());
+            };
+            return QStringLiteral("invalid:true;telvix-flaw:parity-or-framing;color:%1;"
+                                  "background-color:%2;")
+                    .arg(rgb(TrafficView::flawTextColor()),
+                         rgb(TrafficView::flawBackgroundColor()));
+        } else {
+            to = m.from;
+            break;
+        }
+    }
+    // The unmarked run around the offset; the line break belongs to the last one.
+    *startOffset = clampCount(t.offsetOf({p.line, from}));
+    const bool lastRun = to == t.line(p.line).size() && p.line + 1 < t.lineCount();
+    *endOffset = clampCount(t.offsetOf({p.line, to}) + (lastRun ? 1 : 0));
     return {};
 }
 

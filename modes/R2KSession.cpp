@@ -32,7 +32,8 @@ public:
     explicit Typist(KeyInjector &keys) : m_keys(keys) { }
     void take(const TrafficRecord &record) override
     {
-        if (record.kind == TrafficKind::Received)
+        // Flawed bytes are what arrived, and are typed as such.
+        if (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed)
             typeBytes(reinterpret_cast<const uint8_t *>(record.bytes.constData()),
                       size_t(record.bytes.size()), m_keys);
     }

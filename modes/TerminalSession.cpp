@@ -29,13 +29,16 @@ public:
 
     void take(const TrafficRecord &record) override
     {
-        if (record.kind == TrafficKind::Received) {
+        if (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed) {
             // The first byte of a reply opens it with the remote name.
             if (ModeState::RemotePrefixWritten == 0) {
                 ModeState::RemotePrefixWritten = 1;
                 label(m_panel.remoteName(), record.timeUs);
             }
-            addBytes(record.bytes, record.timeUs);
+            if (record.kind == TrafficKind::Flawed)
+                addFlawed(record.bytes, record.timeUs);
+            else
+                addBytes(record.bytes, record.timeUs);
         } else if (record.kind == TrafficKind::Sent && m_echo) {
             // Shown at once, after what was received before it.
             passEnd();

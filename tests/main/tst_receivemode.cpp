@@ -7,6 +7,7 @@
 #include "main/DisplayFormatter.h"
 #include "main/ModeState.h"
 #include "main/Telvixmain1.h"
+#include "main/Traffic.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"
 #include "ui_Telvixmain1.h"
@@ -51,7 +52,29 @@ private slots:
     void hangUpLeavesModeIdleUntilBreak();
     void restartsAfterBreak();
     void pairWaitsAcrossModes();
+    void flawedBytesShownMarked();
 };
+
+void TestReceiveMode::flawedBytesShownMarked()
+{
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    ModeScript script;
+    script.then([&] { pty.write("ab"); })
+            .waitFor([] { return memoText() == "ab"; }, "sound bytes")
+            .then([] {
+                // As the port's reader publishes a byte that came with a framing error.
+                Form1->traffic().publish({TrafficKind::Flawed, monotonicMicroseconds(), "x"});
+                Form1->traffic().passEnd();
+            })
+            .then([&] { pty.write("c"); })
+            .waitFor([] { return memoText() == "abxc"; }, "flawed byte among the others")
+            .then([] { Form1->form()->BreakButton->click(); });
+    script.start();
+    Form1->form()->ReceiveButton->click();
+    QVERIFY2(script.finished() && script.failure().isEmpty(), qPrintable(script.failure()));
+    QCOMPARE(Form1->memo1()->text().markedRanges(0), (std::vector<MarkedRange> {{2, 3}}));
+}
 
 void TestReceiveMode::showsBytesInBothForms()
 {

@@ -21,6 +21,36 @@ int64_t bruteWidth(const QString &s, qsizetype column)
     return w;
 }
 
+// Which characters of text() are marked, line breaks included as never marked.
+std::vector<bool> markedFlags(const TrafficText &t)
+{
+    std::vector<bool> out;
+    for (qsizetype i = 0; i < t.lineCount(); ++i) {
+        if (i)
+            out.push_back(false);
+        std::vector<bool> line(size_t(t.line(i).size()), false);
+        qsizetype last = -1;
+        for (const MarkedRange &m : t.markedRanges(i)) {
+            // Sorted, apart and not empty.
+            if (m.from <= last || m.to <= m.from || m.to > t.line(i).size())
+                return {};
+            for (qsizetype c = m.from; c < m.to; ++c)
+                line[size_t(c)] = true;
+            last = m.to;
+        }
+        out.insert(out.end(), line.begin(), line.end());
+    }
+    return out;
+}
+
+std::vector<bool> flags(const char *pattern)
+{
+    std::vector<bool> out;
+    for (const char *c = pattern; *c; ++c)
+        out.push_back(*c == '#');
+    return out;
+}
+
 } // namespace
 
 class TestTrafficText : public QObject
@@ -38,6 +68,10 @@ private slots:
     void randomEditsKeepWidthsExact();
     void offsetsFollowEveryEdit();
     void replaceRangeAndNeighbours();
+    void marksFollowInsertions();
+    void marksAcrossLines();
+    void marksGoWithRemovedText();
+    void randomEditsKeepMarksRight();
 };
 
 void TestTrafficText::insertAtCaretKeepsSelection()
@@ -270,6 +304,122 @@ void TestTrafficText::replaceRangeAndNeighbours()
     QCOMPARE(t.caret(), (TextPosition {1, 1}));
     QVERIFY(!t.hasSelection());
     QCOMPARE(t.textBetween({1, 1}, {0, 1}), QStringLiteral("X\nY"));
+}
+
+void TestTrafficText::marksFollowInsertions()
+{
+    TrafficText t;
+    t.insertAtCaret(u"abXYcd", {{2, 4}});
+    QCOMPARE(t.markedRanges(0), (std::vector<MarkedRange> {{2, 4}}));
+    t.setCaret({0, 0});
+    t.insertAtCaret(u"__"); // before: the mark moves with its text
+    QCOMPARE(markedFlags(t), flags("____##__"));
+    t.setCaret({0, 5});
+    t.insertAtCaret(u"i"); // inside: the inserted text is not marked
+    QCOMPARE(t.text(), QStringLiteral("__abXiYcd"));
+    QCOMPARE(markedFlags(t), flags("____#_#__"));
+    t.setCaret({0, 7});
+    t.insertAtCaret(u"z"); // right after a mark: not part of it
+    QCOMPARE(markedFlags(t), flags("____#_#___"));
+    t.setCaret(t.endPosition());
+    t.insertAtCaret(u"QR", {{0, 1}, {1, 2}}); // touching marks join
+    QCOMPARE(t.markedRanges(0).back(), (MarkedRange {10, 12}));
+    t.setText(QStringLiteral("plain"));
+    QVERIFY(t.markedRanges(0).empty());
+    t.insertAtCaret(u"!", {{0, 1}});
+    t.clear();
+    QVERIFY(t.markedRanges(0).empty());
+}
+
+void TestTrafficText::marksAcrossLines()
+{
+    TrafficText t;
+    // A mark spanning a break marks both sides, never the break.
+    t.insertAtCaret(u"ab\ncd", {{1, 5}});
+    QCOMPARE(markedFlags(t), flags("_#_##"));
+    QCOMPARE(t.markedRanges(1), (std::vector<MarkedRange> {{0, 2}}));
+    // A line split by an insertion carries its marks to the new line.
+    t.setText(QString());
+    t.insertAtCaret(u"abcdef", {{1, 2}, {4, 6}});
+    t.setCaret({0, 3});
+    t.insertAtCaret(u"1\n2\n3");
+    QCOMPARE(t.lineCount(), qsizetype(3));
+    QCOMPARE(t.markedRanges(0), (std::vector<MarkedRange> {{1, 2}}));
+    QVERIFY(t.markedRanges(1).empty());
+    QCOMPARE(t.line(2), QStringLiteral("3def"));
+    QCOMPARE(t.markedRanges(2), (std::vector<MarkedRange> {{2, 4}}));
+    // Split inside a mark: both halves stay marked, the break between them is not.
+    t.setCaret({2, 3});
+    t.insertAtCaret(u"\n");
+    QCOMPARE(t.markedRanges(2), (std::vector<MarkedRange> {{2, 3}}));
+    QCOMPARE(t.markedRanges(3), (std::vector<MarkedRange> {{0, 1}}));
+    QCOMPARE(t.markAt({3, 0}), &t.markedRanges(3)[0]);
+    QCOMPARE(t.markAt({3, 1}), nullptr);
+}
+
+void TestTrafficText::marksGoWithRemovedText()
+{
+    TrafficText t;
+    t.insertAtCaret(u"abcdefgh", {{2, 4}, {6, 7}});
+    t.replaceRange({0, 3}, {0, 6}, u""); // across the end of one mark
+    QCOMPARE(t.text(), QStringLiteral("abcgh"));
+    QCOMPARE(markedFlags(t), flags("__##_"));
+    t.replaceRange({0, 2}, {0, 4}, u"XY"); // the replacement is not marked
+    QCOMPARE(markedFlags(t), flags("_____"));
+    QVERIFY(t.markedRanges(0).empty());
+
+    t.setText(QString());
+    t.insertAtCaret(u"ab\ncd\nef", {{1, 2}, {3, 4}, {7, 8}});
+    t.replaceRange({0, 2}, {2, 0}, u""); // joins the first and last line
+    QCOMPARE(t.text(), QStringLiteral("abef"));
+    QCOMPARE(markedFlags(t), flags("_#_#"));
+    t.setCaret({0, 4});
+    t.deleteBackward();
+    QCOMPARE(markedFlags(t), flags("_#_"));
+    t.setCaret({0, 1});
+    t.deleteForward();
+    QCOMPARE(markedFlags(t), flags("__"));
+}
+
+void TestTrafficText::randomEditsKeepMarksRight()
+{
+    // Against a plain model: the text and one flag per character.
+    QRandomGenerator random(7);
+    TrafficText t;
+    QString model;
+    std::vector<bool> marked;
+    for (int step = 0; step < 3000; ++step) {
+        const qsizetype at = random.bounded(int(model.size() + 1));
+        if (random.bounded(3) == 0 && !model.isEmpty()) {
+            const qsizetype to = std::min(model.size(), at + random.bounded(6));
+            t.replaceRange(t.positionOf(at), t.positionOf(to), u"");
+            model.remove(at, to - at);
+            marked.erase(marked.begin() + at, marked.begin() + to);
+        } else {
+            QString piece;
+            std::vector<MarkedRange> marks;
+            std::vector<bool> pieceFlags;
+            for (int i = random.bounded(1, 6); i > 0; --i) {
+                const bool nl = random.bounded(4) == 0;
+                piece += nl ? u'\n' : QChar(u'a' + random.bounded(26));
+                const bool m = !nl && random.bounded(2) == 0;
+                pieceFlags.push_back(m);
+                if (m) {
+                    const qsizetype c = piece.size() - 1;
+                    if (!marks.empty() && marks.back().to == c)
+                        marks.back().to = c + 1;
+                    else
+                        marks.push_back({c, c + 1});
+                }
+            }
+            t.setCaret(t.positionOf(at));
+            t.insertAtCaret(piece, marks);
+            model.insert(at, piece);
+            marked.insert(marked.begin() + at, pieceFlags.begin(), pieceFlags.end());
+        }
+        QCOMPARE(t.text(), model);
+        QCOMPARE(markedFlags(t), marked);
+    }
 }
 
 QTEST_APPLESS_MAIN(TestTrafficText)

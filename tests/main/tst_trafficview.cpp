@@ -4,9 +4,15 @@
 // line wider than 2^31 pixels.
 #include "GuiHelpers.h"
 
+#include "main/DisplayFormatter.h"
+#include "main/ReceivedDisplay.h"
 #include "main/Telvixmain1.h"
+#include "main/TrafficRenderer.h"
 #include "main/TrafficView.h"
+#include "serial/SerialPort.h"
 
+#include <QAccessible>
+#include <QImage>
 #include <QScrollBar>
 #include <QTest>
 
@@ -44,6 +50,68 @@ QString hexLine(int bytes)
     return line + QStringLiteral("0D \n0A ");
 }
 
+// The display as a mode reaches it, with a view of the test's own.
+class ViewHost : public ModeHost
+{
+public:
+    ViewHost() { view.resize(600, 200); }
+    std::unique_ptr<SerialPort> openPort() override { return nullptr; }
+    void enterMode(Mode) override { }
+    void leaveMode(Mode) override { }
+    void setStatusText(const QString &) override { }
+    DisplaySink &display() override { return view; }
+    TrafficRenderer &renderer() override { return m_renderer; }
+    TrafficStream &traffic() override { return m_traffic; }
+    void message(const QString &) override { }
+    void errorBox(const QString &) override { }
+
+    DisplayFormatter formatter;
+    TrafficView view;
+
+    // One pass of the read loop carrying these records.
+    void pass(const std::vector<TrafficRecord> &records)
+    {
+        ReceivedDisplay shown(*this);
+        m_traffic.subscribe(&shown);
+        for (const TrafficRecord &r : records)
+            m_traffic.publish(r);
+        m_traffic.passEnd();
+        m_traffic.unsubscribe(&shown);
+    }
+
+private:
+    TrafficRenderer m_renderer {formatter};
+    TrafficStream m_traffic;
+};
+
+// The marked characters of the view, as the text with each marked one bracketed.
+QString markedText(const TrafficView &view)
+{
+    QString out;
+    const TrafficText &t = view.text();
+    for (qsizetype i = 0; i < t.lineCount(); ++i) {
+        if (i)
+            out += u'\n';
+        qsizetype at = 0;
+        for (const MarkedRange &m : t.markedRanges(i)) {
+            out += t.line(i).mid(at, m.from - at) + u'[' + t.line(i).mid(m.from, m.to - m.from)
+                    + u']';
+            at = m.to;
+        }
+        out += t.line(i).mid(at);
+    }
+    return out;
+}
+
+int pixelsOf(const QImage &image, const QRect &box, const QColor &color)
+{
+    int n = 0;
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x)
+            n += image.pixelColor(x, y).rgb() == color.rgb() ? 1 : 0;
+    return n;
+}
+
 } // namespace
 
 class TestTrafficView : public QObject
@@ -57,7 +125,94 @@ private slots:
     void hexStreamScrollsCalmly();
     void userWhoScrolledAwayStays();
     void followsPastTwoGigapixels();
+    void flawedBytesAreMarked_data();
+    void flawedBytesAreMarked();
+    void markedCharactersArePaintedApart();
+    void markedCharactersAreToldAsInvalid();
 };
+
+void TestTrafficView::flawedBytesAreMarked_data()
+{
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<bool>("stamps");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("ascii") << false << false << QStringLiteral("ab[xy]c");
+    QTest::newRow("hex") << true << false << QStringLiteral("61 62 [78 79] 63 ");
+    QTest::newRow("ascii, line times") << false << true << QStringLiteral("[x<CR>]\n[y]z");
+}
+
+void TestTrafficView::flawedBytesAreMarked()
+{
+    QFETCH(bool, hex);
+    QFETCH(bool, stamps);
+    QFETCH(QString, expected);
+    ViewHost host;
+    host.formatter.setHexForm(hex);
+    host.renderer().setOptions({stamps, 0, false});
+    if (stamps) {
+        // A CR that came flawed breaks the line as any CR does; the time that opens the next
+        // line is no part of the mark.
+        host.pass({{TrafficKind::Flawed, 1, "x\ry"}, {TrafficKind::Received, 2, "z"}});
+        QString text = host.view.toPlainText();
+        QVERIFY(text.startsWith(u'['));
+        const QString stamp = TrafficRenderer::timestamp(1);
+        QCOMPARE(markedText(host.view).remove(stamp), expected);
+        return;
+    }
+    host.pass({{TrafficKind::Received, 1, "ab"}, {TrafficKind::Flawed, 1, "xy"},
+               {TrafficKind::Received, 1, "c"}});
+    QCOMPARE(markedText(host.view), expected);
+    // What comes after, unflawed, stays unmarked.
+    host.pass({{TrafficKind::Received, 2, "d"}});
+    QCOMPARE(host.view.text().markedRanges(0).size(), size_t(1));
+}
+
+void TestTrafficView::markedCharactersArePaintedApart()
+{
+    for (bool readOnly : {false, true}) {
+        ViewHost host;
+        host.view.setReadOnly(readOnly);
+        host.pass({{TrafficKind::Received, 1, "aaaa"}, {TrafficKind::Flawed, 1, "MMMM"}});
+        host.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host.view));
+        const QImage image = host.view.viewport()->grab().toImage();
+        const TrafficView &v = host.view;
+        const QRect marked = v.characterRect({0, 4}).united(v.characterRect({0, 7}));
+        const QRect plain = v.characterRect({0, 0}).united(v.characterRect({0, 3}));
+        QVERIFY(pixelsOf(image, marked, TrafficView::flawBackgroundColor()) > marked.width());
+        QCOMPARE(pixelsOf(image, plain, TrafficView::flawBackgroundColor()), 0);
+    }
+}
+
+void TestTrafficView::markedCharactersAreToldAsInvalid()
+{
+    ViewHost host;
+    host.pass({{TrafficKind::Received, 1, "ab"}, {TrafficKind::Flawed, 1, "xy"},
+               {TrafficKind::Received, 1, "c\rd"}});
+    QCOMPARE(host.view.toPlainText(), QStringLiteral("abxyc<CR>\nd"));
+    QAccessibleTextInterface *text =
+            QAccessible::queryAccessibleInterface(&host.view)->textInterface();
+    QVERIFY(text);
+    int start = -1;
+    int end = -1;
+    for (int offset : {2, 3}) {
+        const QString attributes = text->attributes(offset, &start, &end);
+        QVERIFY2(attributes.contains(QStringLiteral("invalid:true;")), qPrintable(attributes));
+        QVERIFY(attributes.contains(QStringLiteral("telvix-flaw:parity-or-framing;")));
+        QVERIFY(attributes.contains(QStringLiteral("background-color:rgb(")));
+        QCOMPARE(start, 2);
+        QCOMPARE(end, 4);
+    }
+    QVERIFY(text->attributes(1, &start, &end).isEmpty());
+    QCOMPARE(start, 0);
+    QCOMPARE(end, 2);
+    QVERIFY(text->attributes(4, &start, &end).isEmpty());
+    QCOMPARE(start, 4);
+    QCOMPARE(end, 10); // the rest of the line with its break
+    QVERIFY(text->attributes(10, &start, &end).isEmpty());
+    QCOMPARE(start, 10);
+    QCOMPARE(end, 11);
+}
 
 void TestTrafficView::hexStreamScrollsCalmly()
 {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The serial layer against real pseudo-terminals: the test plays the device on the master.
 #include "Pty.h"
+#include "serial/ParmrkDecoder.h"
 #include "serial/SerialLine.h"
 
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -137,7 +139,49 @@ private slots:
     void badNodes_data();
     void badNodes();
     void pseudoTerminalRecognised();
+    void markedRealEscapeDecodesToOne();
 };
+
+void SerialLineTest::markedRealEscapeDecodesToOne()
+{
+    // A tty with PARMRK doubles a real FFh; the decoder gives it back as one sound byte.
+    Pty pty;
+    QVERIFY(pty.isOpen());
+    const QByteArray path = pty.slavePath().toLocal8Bit();
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    termios t {};
+    QCOMPARE(tcgetattr(fd, &t), 0);
+    cfmakeraw(&t);
+    t.c_iflag |= PARMRK | INPCK;
+    t.c_iflag &= ~IGNPAR;
+    QCOMPARE(tcsetattr(fd, TCSANOW, &t), 0);
+    QVERIFY(pty.write(QByteArray::fromHex("61ff62ffff")));
+    QByteArray raw;
+    pollfd p {fd, POLLIN, 0};
+    while (raw.size() < 8 && ::poll(&p, 1, 2000) > 0) {
+        char buffer[64];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        raw.append(buffer, qsizetype(n));
+    }
+    ::close(fd);
+    QCOMPARE(raw, QByteArray::fromHex("61ffff62ffffffff"));
+    serial::ParmrkDecoder decoder;
+    std::vector<TrafficRecord> out;
+    // Read by read as a reader would take them, the escape pairs split.
+    for (qsizetype i = 0; i < raw.size(); i += 2)
+        decoder.decode(reinterpret_cast<const uint8_t *>(raw.constData()) + i,
+                       size_t(std::min<qsizetype>(2, raw.size() - i)), i, out);
+    decoder.finish(raw.size(), out);
+    QByteArray decoded;
+    for (const TrafficRecord &r : out) {
+        QCOMPARE(r.kind, TrafficKind::Received);
+        decoded += r.bytes;
+    }
+    QCOMPARE(decoded, QByteArray::fromHex("61ff62ffff"));
+}
 
 void SerialLineTest::bytesPassUnchanged_data()
 {
