@@ -85,9 +85,12 @@ for bin in "$root"/usr/bin/*; do
     check "$name is stripped" bash -c '! readelf -S "$1" | grep -Eq "\.(symtab|debug_info)"' _ "$bin"
     # Each library the program asks for by name must come with a package it depends on.
     for soname in $(readelf -d "$bin" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
-        path=$(ldd "$bin" | awk -v so="$soname" '$1 == so {print $3}')
+        # The loader stands in ldd's list by its path, not by its name.
+        path=$(ldd "$bin" | awk -v so="$soname" '$1 == so {print $3} $1 ~ "/" so "$" {print $1}')
         owner=
         for p in "$path" "/usr$path" "${path#/usr}" "$(readlink -f "$path")"; do
+            # An empty pattern would match whatever package dpkg lists first.
+            [ "$p" = "/usr" ] || [ -z "${p#/usr}" ] && continue
             owner=$(dpkg -S "$p" 2>/dev/null | grep -v '^diversion' | head -n1 | cut -d: -f1)
             [ -n "$owner" ] && break
         done
