@@ -13,6 +13,12 @@ namespace serial {
 
 LineControl::~LineControl() = default;
 
+bool LineControl::lineInterrupts(LineInterrupts &)
+{
+    errno = ENOTTY;
+    return false;
+}
+
 namespace {
 
 struct BitPair
@@ -109,6 +115,15 @@ public:
         counts.overrun = uint32_t(c.overrun);
         counts.bufferOverrun = uint32_t(c.buf_overrun);
         counts.breaks = uint32_t(c.brk);
+        return true;
+    }
+
+    bool lineInterrupts(LineInterrupts &counts) override
+    {
+        serial_icounter_struct c {};
+        if (!call(m_fd, TIOCGICOUNT, &c))
+            return false;
+        counts = {uint32_t(c.cts), uint32_t(c.dsr), uint32_t(c.dcd), uint32_t(c.rng)};
         return true;
     }
 

@@ -27,6 +27,9 @@ public:
     virtual bool waitForChange(uint8_t mask) = 0;
     // The counters (TIOCGICOUNT).
     virtual bool errorCounts(ErrorCounts &counts) = 0;
+    // How often each input line changed (TIOCGICOUNT's cts, dsr, dcd and rng). A driver that
+    // does not count them refuses (the default).
+    virtual bool lineInterrupts(LineInterrupts &counts);
     // Holds the line in break for `durationMs` (TIOCSBRK, the wait, TIOCCBRK); returns after.
     virtual bool sendBreak(int durationMs) = 0;
 };

@@ -41,6 +41,20 @@ struct ErrorCounts
     uint64_t total() const { return uint64_t(frame) + parity + overrun + bufferOverrun + breaks; }
 };
 
+// How often each input line changed, as the UART's interrupts counted it (TIOCGICOUNT); RI is
+// counted at the end of a ring only.
+struct LineInterrupts
+{
+    uint32_t cts = 0;
+    uint32_t dsr = 0;
+    uint32_t dcd = 0;
+    uint32_t ri = 0;
+    uint32_t of(ModemLine line) const
+    {
+        return line == Cts ? cts : line == Dsr ? dsr : line == Dcd ? dcd : line == Ri ? ri : 0;
+    }
+};
+
 enum class FlowControl : uint8_t {
     Keep, // what the driver reports (the default: the line as it was)
     None,

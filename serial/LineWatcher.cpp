@@ -129,6 +129,21 @@ bool LineWatcher::noteLines(uint8_t lines)
     return true;
 }
 
+bool LineWatcher::notePulses(uint8_t known, uint8_t lines, const LineInterrupts &before,
+                             const LineInterrupts &after)
+{
+    uint8_t pulsed = 0;
+    for (ModemLine line : {Cts, Dsr, Dcd, Ri})
+        if ((lines & line) == (known & line) && after.of(line) != before.of(line))
+            pulsed |= line;
+    if (!pulsed)
+        return false;
+    // Both edges, so that the capture and the log show the pulse as it was on the line.
+    noteLines(lines ^ pulsed);
+    noteLines(lines);
+    return true;
+}
+
 bool LineWatcher::readNow()
 {
     uint8_t lines = 0;
@@ -174,12 +189,23 @@ void LineWatcher::pollMain()
 
 void LineWatcher::waitMain()
 {
+    // A pulse over before the lines are read after the wait shows no change in them; the
+    // interrupt counts still moved, and tell which line it was.
+    LineInterrupts before;
+    bool counted = m_control.lineInterrupts(before);
     while (!m_stopping.load()) {
         if (m_control.waitForChange(InputLines)) {
-            // A pulse shorter than this read shows no change here; its counts still moved,
-            // and the poller catches a level the next wait started too late to see.
             uint8_t lines = 0;
-            if (!m_control.modemLines(lines) || !noteLines(lines))
+            LineInterrupts after;
+            const bool read = m_control.modemLines(lines);
+            counted = counted && m_control.lineInterrupts(after);
+            const uint8_t known = m_lines.load();
+            bool noted = read && noteLines(lines);
+            if (read && counted)
+                noted = notePulses(known, lines, before, after) || noted;
+            if (counted)
+                before = after;
+            if (!noted)
                 sleepMs(1); // a driver whose wait returns at once must not make this spin
             continue;
         }

@@ -55,6 +55,10 @@ private:
     // Publishes the lines when they differ from the last known (true); either thread calls it.
     bool noteLines(uint8_t lines);
     void noteCounts(const ErrorCounts &now);
+    // Lines whose level is as last known although they changed meanwhile: a pulse between two
+    // reads, recorded with both its edges.
+    bool notePulses(uint8_t known, uint8_t lines, const LineInterrupts &before,
+                    const LineInterrupts &after);
     // Whether a failed call may be tried again at the next poll.
     static bool transient(int error);
 
