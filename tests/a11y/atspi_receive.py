@@ -97,6 +97,16 @@ def main():
     os.chmod(runtime, 0o700)
     env = dict(os.environ, XDG_RUNTIME_DIR=runtime, LC_ALL="C.UTF-8")
     program = subprocess.Popen([telvix], env=env)
+    # Now and then a program started at once after the X server came up cannot connect to it
+    # and exits at start; that says nothing about TELVIX, so it gets one more start.
+    try:
+        program.wait(3)
+        print("the program ended at start (status %d); starting it again" % program.returncode,
+              flush=True)
+        time.sleep(1)
+        program = subprocess.Popen([telvix], env=env)
+    except subprocess.TimeoutExpired:
+        pass
     try:
         run(master, device)
     finally:
