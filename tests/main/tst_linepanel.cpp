@@ -4,6 +4,7 @@
 // them; the path through the kernel's calls is tested under the interposer (tst_linecontrol,
 // tst_linepanelpty).
 #include "GuiHelpers.h"
+#include "LinePanelHelpers.h"
 #include "Pty.h"
 
 #include "main/LineEvents.h"
@@ -100,32 +101,6 @@ private:
     }
     LineModel &m;
 };
-
-LinePanel *panel() { return Form1->linePanel(); }
-
-template<typename T>
-T *panelChild(const char *name)
-{
-    T *w = panel()->findChild<T *>(QLatin1String(name));
-    Q_ASSERT(w);
-    return w;
-}
-
-QString spoken(QWidget *w)
-{
-    QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
-    return a ? a->text(QAccessible::Name) : QString();
-}
-
-QList<TrafficRecord> captured(TrafficKind kind)
-{
-    QList<TrafficRecord> found;
-    Form1->capture().forEach([&](const TrafficRecord &r) {
-        if (r.kind == kind)
-            found.append(r);
-    });
-    return found;
-}
 
 tcflag_t inputFlagsOfOpenPort()
 {

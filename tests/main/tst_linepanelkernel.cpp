@@ -5,6 +5,7 @@
 #include "EchoSim.h"
 #include "FakeLines.h"
 #include "GuiHelpers.h"
+#include "LinePanelHelpers.h"
 #include "Pty.h"
 
 #include "main/LineEvents.h"
@@ -23,32 +24,6 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
-
-namespace {
-
-LinePanel *panel() { return Form1->linePanel(); }
-
-template<typename T>
-T *panelChild(const char *name)
-{
-    T *w = panel()->findChild<T *>(QLatin1String(name));
-    Q_ASSERT(w);
-    return w;
-}
-
-QString spoken(QWidget *w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); }
-
-QList<TrafficRecord> captured(TrafficKind kind)
-{
-    QList<TrafficRecord> found;
-    Form1->capture().forEach([&](const TrafficRecord &r) {
-        if (r.kind == kind)
-            found.append(r);
-    });
-    return found;
-}
-
-} // namespace
 
 class TestLinePanelKernel : public QObject
 {
