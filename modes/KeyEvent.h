@@ -4,7 +4,10 @@
 // so the tables read the same on every platform and only the injector knows the desktop.
 #pragma once
 
+#include <QString>
+
 #include <cstdint>
+#include <functional>
 
 namespace KeyFlags {
 inline constexpr uint8_t Press = 0;
@@ -42,9 +45,25 @@ struct KeyEvent
 class KeyInjector
 {
 public:
+    using LostHandler = std::function<void(const QString &why)>;
+
     virtual ~KeyInjector() = default;
     // Delivered to the focused window in the order of the calls.
     virtual void inject(const KeyEvent &event) = 0;
     // The events so far are on their way; called once the events of a byte are all given.
     virtual void flush() { }
+
+    // Told once when the desktop takes the way to the keyboard away while the mode runs;
+    // what is injected after that goes nowhere.
+    void onLost(LostHandler handler) { m_lost = std::move(handler); }
+
+protected:
+    void reportLost(const QString &why)
+    {
+        if (m_lost)
+            m_lost(why);
+    }
+
+private:
+    LostHandler m_lost;
 };

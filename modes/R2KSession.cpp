@@ -9,6 +9,14 @@
 #include "modes/KeyInjection.h"
 #include "modes/KeyState.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <memory>
+
 namespace {
 
 // Shown for the whole run instead of the traffic, which this mode does not display.
@@ -42,13 +50,45 @@ private:
     KeyInjector &m_keys;
 };
 
+// On the screen while the desktop asks the user, so the window is not taken for hung, and
+// so the user can give up on a desktop that never asks.
+class ConsentPrompt : public KeyInjection::ConsentWait
+{
+public:
+    void begin(std::function<void()> cancel) override
+    {
+        m_dialog = std::make_unique<QDialog>(QApplication::activeWindow());
+        m_dialog->setObjectName(QStringLiteral("PortalConsentDialog"));
+        m_dialog->setWindowTitle(QApplication::applicationDisplayName());
+        m_dialog->setWindowModality(Qt::ApplicationModal);
+        auto *layout = new QVBoxLayout(m_dialog.get());
+        auto *text = new QLabel(QStringLiteral("正在等待桌面同意 TELVIX 送出鍵盤事件…\n"
+                                               "請在桌面的詢問視窗中允許遠端控制 (鍵盤)。"),
+                                m_dialog.get());
+        layout->addWidget(text);
+        auto *button = new QPushButton(QStringLiteral("取消"), m_dialog.get());
+        button->setObjectName(QStringLiteral("CancelButton"));
+        layout->addWidget(button, 0, Qt::AlignRight);
+        QObject::connect(button, &QPushButton::clicked, m_dialog.get(), cancel);
+        // Esc and the close box give up as well.
+        QObject::connect(m_dialog.get(), &QDialog::rejected, m_dialog.get(), cancel);
+        m_dialog->show();
+    }
+    void end() override { m_dialog.reset(); }
+
+private:
+    std::unique_ptr<QDialog> m_dialog;
+};
+
 } // namespace
 
 void R2KSession::run()
 {
-    KeyInjection::Opened injection = KeyInjection::open();
+    ConsentPrompt prompt;
+    KeyInjection::Opened injection = KeyInjection::open(&prompt);
     if (!injection.injector) {
-        m_host.message(injection.problem);
+        if (!injection.problem.isEmpty())
+            m_host.message(injection.problem);
         return;
     }
     ModeFrame frame(m_host, Mode::R2K);
@@ -57,9 +97,18 @@ void R2KSession::run()
         return;
     for (const char *line : NoticeLines)
         m_host.display().appendLine(QString::fromUtf8(line));
+    if (!injection.route.isEmpty())
+        m_host.display().appendLine(injection.route);
     if (!injection.notice.isEmpty())
         m_host.message(injection.notice);
 
+    // The bytes still arrive and are kept; only the keys go nowhere. Said once, in the notice.
+    injection.injector->onLost([this](const QString &why) {
+        m_host.display().appendLine(
+                QStringLiteral(
+                        " 注意:%1,之後收到的字元不再送出鍵盤事件。請按 (中斷按鈕) 結束 R2K 模式。")
+                        .arg(why));
+    });
     KeyState keys(*injection.injector);
     Typist typist(keys);
     m_host.traffic().subscribe(&typist);

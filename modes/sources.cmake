@@ -2,10 +2,12 @@ list(APPEND TELVIX_CORE
     modes/KeyEvent.h
     modes/ByteToKeyEvents.cpp modes/ByteToKeyEvents.h
     modes/KeyState.cpp modes/KeyState.h
+    modes/DesktopKeys.cpp modes/DesktopKeys.h
 )
 list(APPEND TELVIX_PLATFORM
     modes/KeyInjection.cpp modes/KeyInjection.h
     modes/XTestInjector.cpp modes/XTestInjector.h
+    modes/PortalInjector.cpp modes/PortalInjector.h
     modes/LineSelfTest.cpp modes/LineSelfTest.h
 )
 list(APPEND TELVIX_FORMS

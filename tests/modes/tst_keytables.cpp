@@ -4,9 +4,13 @@
 #include "RecordingInjector.h"
 
 #include "modes/ByteToKeyEvents.h"
+#include "modes/DesktopKeys.h"
 #include "modes/KeyState.h"
 
 #include <QTest>
+
+#include <X11/keysym.h>
+#include <linux/input-event-codes.h>
 
 namespace {
 
@@ -49,6 +53,9 @@ private slots:
     void keyState_data();
     void keyState();
     void keyStateLeavesNothingDown();
+    void desktopKeys_data();
+    void desktopKeys();
+    void everyKeyHasADesktopName();
 };
 
 void TestKeyTables::digitsAndLetters_data()
@@ -261,6 +268,136 @@ void TestKeyTables::keyStateLeavesNothingDown()
             QVERIFY2(down.isEmpty(), qPrintable(hex(b) + ": " + down.join(u' ')));
         }
     }
+}
+
+namespace {
+
+// "c30" an evdev keycode, "s65" a keysym, "-" nothing, each prefixed + or - as pressed or
+// released.
+QStringList desktopNames(const QByteArray &bytes)
+{
+    struct Namer : KeyInjector
+    {
+        QStringList names;
+        void inject(const KeyEvent &e) override
+        {
+            const DesktopKeys::DesktopKey key = DesktopKeys::desktopKeyFor(e);
+            using Kind = DesktopKeys::DesktopKey::Kind;
+            const QString code = key.kind == Kind::Keycode ? u'c' + QString::number(key.code)
+                    : key.kind == Kind::Keysym             ? u's' + QString::number(key.code)
+                                                           : QStringLiteral("-");
+            names.append((e.isRelease() ? u'-' : u'+') + code);
+        }
+    } namer;
+    for (char c : bytes)
+        ByteToKeyEvents(uint8_t(c), namer);
+    return namer.names;
+}
+
+QString keycode(int code) { return QStringLiteral("+c%1").arg(code); }
+QString keysym(int sym, bool press = true)
+{
+    return (press ? u'+' : u'-') + QStringLiteral("s%1").arg(sym);
+}
+
+} // namespace
+
+void TestKeyTables::desktopKeys_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("names");
+    // The punctuation rows go by the evdev code of their key; the scan codes of the tables
+    // must be exactly those.
+    const struct
+    {
+        char c;
+        int evdev;
+        bool shift;
+    } punctuation[] = {
+            {'!', KEY_1, true},
+            {'"', KEY_APOSTROPHE, true},
+            {'#', KEY_3, true},
+            {'$', KEY_4, true},
+            {'%', KEY_5, true},
+            {'&', KEY_7, true},
+            {'\'', KEY_APOSTROPHE, false},
+            {'(', KEY_9, true},
+            {')', KEY_0, true},
+            {'*', KEY_8, true},
+            {'+', KEY_EQUAL, true},
+            {',', KEY_COMMA, false},
+            {'-', KEY_MINUS, false},
+            {'.', KEY_DOT, false},
+            {'/', KEY_SLASH, false},
+            {':', KEY_SEMICOLON, true},
+            {';', KEY_SEMICOLON, false},
+            {'<', KEY_COMMA, true},
+            {'=', KEY_EQUAL, false},
+            {'>', KEY_DOT, true},
+            {'?', KEY_SLASH, true},
+            {'@', KEY_2, true},
+            {'[', KEY_LEFTBRACE, false},
+            {'\\', KEY_BACKSLASH, false},
+            {']', KEY_RIGHTBRACE, false},
+            {'^', KEY_6, true},
+            {'_', KEY_MINUS, true},
+            {'`', KEY_GRAVE, false},
+            {'{', KEY_LEFTBRACE, true},
+            {'|', KEY_BACKSLASH, true},
+            {'}', KEY_RIGHTBRACE, true},
+            {'~', KEY_GRAVE, true},
+    };
+    for (const auto &r : punctuation) {
+        QTest::addRow("%c", r.c) << QByteArray(1, r.c)
+                                 << (r.shift ? QStringList {keysym(XK_Shift_L), keycode(r.evdev),
+                                                            keysym(XK_Shift_L, false)}
+                                             : QStringList {keycode(r.evdev)});
+    }
+    // Keys the tables name by what they are go by keysym, so the layout cannot change them.
+    QTest::newRow("small letter") << QByteArray("q") << QStringList {keysym(XK_q)};
+    QTest::newRow("capital letter")
+            << QByteArray("Z")
+            << QStringList {keysym(XK_Shift_L), keysym(XK_z), keysym(XK_Shift_L, false)};
+    QTest::newRow("digit") << QByteArray("7") << QStringList {keysym(XK_7)};
+    const struct
+    {
+        char byte;
+        int sym;
+    } controls[] = {
+            // 01h carries the scan code of SysRq, which is no name for Enter.
+            {0x01, XK_Return}, {0x02, XK_Caps_Lock}, {0x03, XK_Alt_L}, {0x05, XK_Control_L},
+            {0x07, XK_Return}, {0x08, XK_BackSpace}, {0x09, XK_Tab},   {0x0C, XK_Clear},
+            {0x0E, XK_Insert}, {0x0F, XK_Escape},    {0x10, XK_F11},   {0x11, XK_Home},
+            {0x12, XK_Print},  {0x15, XK_F12},       {0x16, XK_F1},    {0x1F, XK_F10},
+            {0x20, XK_space},
+    };
+    for (const auto &r : controls)
+        QTest::addRow("%02Xh", r.byte) << QByteArray(1, r.byte) << QStringList {keysym(r.sym)};
+    QTest::newRow("Alt released") << QByteArray("\x04") << QStringList {keysym(XK_Alt_L, false)};
+    QTest::newRow("Ctrl released")
+            << QByteArray("\x06") << QStringList {keysym(XK_Control_L, false)};
+}
+
+void TestKeyTables::desktopKeys()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, names);
+    QCOMPARE(desktopNames(bytes), names);
+}
+
+void TestKeyTables::everyKeyHasADesktopName()
+{
+    for (int b = 0; b <= 0x7F; ++b) {
+        for (const QString &name : desktopNames(QByteArray(1, char(b))))
+            QVERIFY2(name.mid(1) != u'-', qPrintable(hex(b) + " has a key without a name"));
+    }
+    // The keysyms written out as numbers are X's own.
+    QCOMPARE(DesktopKeys::keysymFor(0x0D), uint32_t(XK_Return));
+    QCOMPARE(DesktopKeys::keysymFor(0x7B), uint32_t(XK_F12));
+    QCOMPARE(DesktopKeys::keysymFor(0xDE), uint32_t(XK_apostrophe));
+    QCOMPARE(DesktopKeys::keysymFor(0x12), uint32_t(XK_Alt_L));
+    QCOMPARE(DesktopKeys::keysymFor(0x2A), uint32_t(XK_Print));
+    QCOMPARE(DesktopKeys::keysymFor(0xFF), uint32_t(0));
 }
 
 QTEST_APPLESS_MAIN(TestKeyTables)

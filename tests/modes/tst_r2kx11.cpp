@@ -108,6 +108,7 @@ void TestR2KX11::desktopInjectorOnXvfb()
     QVERIFY2(opened.injector, qPrintable(opened.problem));
     // A US layout with every key the tables need: nothing to warn about.
     QCOMPARE(opened.notice, QString());
+    QVERIFY2(opened.route.contains(QStringLiteral("XTest")), qPrintable(opened.route));
 }
 
 void TestR2KX11::withoutXTest()
