@@ -19,7 +19,8 @@
 
 #include <atomic>
 
-Q_LOGGING_CATEGORY(lcPortal, "telvix.portal")
+// Quiet unless asked for (QT_LOGGING_RULES=telvix.portal=true): the user hears in words.
+Q_LOGGING_CATEGORY(lcPortal, "telvix.portal", QtWarningMsg)
 
 namespace {
 

@@ -9,3 +9,6 @@ telvix_test(tst_terminalmode LABEL pty SOURCES modes/tst_terminalmode.cpp LIBS t
 telvix_test(tst_selftest LABEL pty SOURCES modes/tst_selftest.cpp LIBS telvix_guisupport)
 target_compile_definitions(tst_selftest PRIVATE TELVIX_SIM_PATH="$<TARGET_FILE:telvix-sim>")
 add_dependencies(tst_selftest telvix-sim)
+# R2K mode through the desktop portal, against a stand-in portal on a bus of the test's own.
+telvix_test(tst_r2kportal LABEL gui SOURCES modes/tst_r2kportal.cpp
+    LIBS telvix_guisupport telvix_mockportal)

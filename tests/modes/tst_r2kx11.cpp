@@ -34,6 +34,7 @@ private slots:
 
     void desktopInjectorOnXvfb();
     void withoutXTest();
+    void waylandWithoutPortalTypesThroughXWayland();
     void otherLayoutIsToldOnce();
     void typesIntoTheFocusedWindow_data();
     void typesIntoTheFocusedWindow();
@@ -137,6 +138,21 @@ void TestR2KX11::withoutXTest()
     QVERIFY2(opened.problem.contains(QStringLiteral("XTEST")), qPrintable(opened.problem));
 }
 
+void TestR2KX11::waylandWithoutPortalTypesThroughXWayland()
+{
+    // No portal to be had (this process has no session bus): XTest still reaches the XWayland
+    // windows, and the user is told that only those get the keys.
+    qputenv("WAYLAND_DISPLAY", "telvix-test-no-compositor");
+    KeyInjection::Opened opened = KeyInjection::openDesktop();
+    qunsetenv("WAYLAND_DISPLAY");
+    QVERIFY2(opened.injector, qPrintable(opened.problem));
+    QVERIFY2(opened.notice.contains(QStringLiteral("只有 X11 (XWayland) 程式收得到")),
+             qPrintable(opened.notice));
+    QVERIFY2(opened.notice.contains(QStringLiteral("沒有 D-Bus 工作階段匯流排")),
+             qPrintable(opened.notice));
+    QVERIFY(opened.route.contains(QStringLiteral("XTest")));
+}
+
 void TestR2KX11::otherLayoutIsToldOnce()
 {
     // The session's layout as the XKB rules name it; the keymap itself stays US here.
@@ -223,6 +239,8 @@ int main(int argc, char **argv)
 {
     // The recorder reads its connection on a thread of its own.
     XInitThreads();
+    // No session bus, so no desktop portal is found on whatever bus the machine has.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/telvix-no-bus");
     QApplication app(argc, argv);
     TestR2KX11 test;
     return QTest::qExec(&test, argc, argv);
