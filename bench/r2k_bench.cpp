@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
-// How fast R2K mode types what the line delivers, seen from a recording X client: characters
-// per second with the pseudo-terminal fed at full speed, and the largest delay from a byte
-// written to its key event, with the bytes paced as the mode's notice recommends (>1 ms apart).
-// Every run checks that the recorded text is exactly what was sent. Run under xvfb-run.
+// How fast R2K mode types what the line delivers, by each way it has to the keyboard: XTest,
+// seen from a recording X client, and the desktop portal, seen from the stand-in portal of the
+// tests on a bus of this benchmark's own. Characters per second with the pseudo-terminal fed
+// at full speed, and the delay from a byte written to its key event with the bytes paced as
+// the mode's notice recommends (>1 ms apart). The two ways run in turn, so both meet the same
+// machine. Every run checks that the typed text is exactly what was sent. Run under xvfb-run.
+#include "MockPortal.h"
 #include "Pty.h"
 #include "XKeyRecorder.h"
 
@@ -18,13 +21,15 @@
 #include <X11/Xlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <functional>
 #include <thread>
 #include <vector>
 
 namespace {
 
-using Clock = XKeyRecorder::Clock;
+using Clock = std::chrono::steady_clock;
 
 constexpr int FloodChars = 6000;
 constexpr int PacedChars = 300;
@@ -41,24 +46,47 @@ QByteArray sampleText(int count)
     return text;
 }
 
+// Where the keys end up, as the benchmark reads them back.
+struct KeySink
+{
+    const char *name;
+    std::function<void()> prepare; // before each run
+    std::function<int()> typedCount; // may be slow: asked from the writer's thread only
+    std::chrono::milliseconds pollEvery;
+    std::function<void(QByteArray &, std::vector<Clock::time_point> &)> typed;
+};
+
 struct RunResult
 {
     double charsPerSecond = 0;
     double maxLatencyMs = 0;
+    double medianLatencyMs = 0;
     bool exact = false;
 };
 
-RunResult runOnce(XKeyRecorder &recorder, Pty &pty)
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+RunResult runOnce(const KeySink &sink, Pty &pty)
 {
     const QByteArray flood = sampleText(FloodChars);
     const QByteArray paced = sampleText(PacedChars);
-    recorder.focus();
-    recorder.clear();
+    sink.prepare();
     Clock::time_point floodStart;
     std::vector<Clock::time_point> pacedWritten;
     std::thread writer;
+    std::atomic<bool> allTyped {false};
     bool started = false;
 
+    const auto waitTyped = [&](int count) {
+        while (sink.typedCount() < count)
+            std::this_thread::sleep_for(sink.pollEvery);
+    };
     QTimer timer;
     timer.setInterval(5);
     QObject::connect(&timer, &QTimer::timeout, [&] {
@@ -69,17 +97,18 @@ RunResult runOnce(XKeyRecorder &recorder, Pty &pty)
             writer = std::thread([&] {
                 floodStart = Clock::now();
                 pty.write(flood);
-                while (recorder.typedCount() < FloodChars)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                waitTyped(FloodChars);
                 for (char c : paced) {
                     std::this_thread::sleep_for(std::chrono::microseconds(2000));
                     pacedWritten.push_back(Clock::now());
                     pty.write(QByteArray(1, c));
                 }
+                waitTyped(FloodChars + PacedChars);
+                allTyped = true;
             });
             return;
         }
-        if (recorder.typedCount() >= FloodChars + PacedChars) {
+        if (allTyped) {
             timer.stop();
             ModeState::BreakRequested = 1;
         }
@@ -90,40 +119,44 @@ RunResult runOnce(XKeyRecorder &recorder, Pty &pty)
         writer.join();
 
     RunResult result;
-    std::vector<XKeyRecorder::Key> typed;
-    for (const XKeyRecorder::Key &key : recorder.keys()) {
-        if (key.press && !key.text.isEmpty())
-            typed.push_back(key);
-    }
     QByteArray text;
-    for (const XKeyRecorder::Key &key : typed)
-        text += key.text;
+    std::vector<Clock::time_point> seen;
+    sink.typed(text, seen);
     result.exact = text == flood + paced;
-    if (typed.size() < size_t(FloodChars + PacedChars))
+    if (seen.size() < size_t(FloodChars + PacedChars))
         return result;
     const double floodSeconds =
-            std::chrono::duration<double>(typed[FloodChars - 1].seen - floodStart).count();
+            std::chrono::duration<double>(seen[FloodChars - 1] - floodStart).count();
     result.charsPerSecond = FloodChars / floodSeconds;
+    std::vector<double> latencies;
     for (int i = 0; i < PacedChars; ++i) {
-        const double ms = std::chrono::duration<double, std::milli>(typed[FloodChars + i].seen
-                                                                    - pacedWritten[size_t(i)])
-                                  .count();
-        result.maxLatencyMs = std::max(result.maxLatencyMs, ms);
+        latencies.push_back(std::chrono::duration<double, std::milli>(seen[size_t(FloodChars + i)]
+                                                                      - pacedWritten[size_t(i)])
+                                    .count());
     }
+    result.maxLatencyMs = *std::max_element(latencies.begin(), latencies.end());
+    result.medianLatencyMs = median(latencies);
     return result;
 }
 
-double median(std::vector<double> values)
+struct Figures
 {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+    std::vector<double> rates, maxLatencies, medianLatencies;
+    bool exact = true;
+};
 
 } // namespace
 
 int main(int argc, char **argv)
 {
     XInitThreads(); // the recorder reads its connection on its own thread
+    // The portal runs meet the stand-in portal on a bus of ours, never the machine's own.
+    PrivateBus bus;
+    if (!bus.error().isEmpty()) {
+        std::fprintf(stderr, "r2k_bench: no D-Bus daemon: %s\n", qPrintable(bus.error()));
+        return 1;
+    }
+    bus.becomeSessionBus();
     qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     MessageBoxes::setHook([](const MessageBoxes::Shown &shown) {
@@ -134,7 +167,10 @@ int main(int argc, char **argv)
     QApplication::processEvents();
 
     XKeyRecorder recorder;
-    const QString why = recorder.open();
+    QString why = recorder.open();
+    MockPortal portal(bus.address());
+    if (why.isEmpty())
+        why = portal.start();
     if (!why.isEmpty()) {
         std::fprintf(stderr, "r2k_bench: %s\n", qPrintable(why));
         return 1;
@@ -142,17 +178,61 @@ int main(int argc, char **argv)
     Pty pty;
     PortSettings::DevicePathText = pty.slavePath();
 
-    std::vector<double> rates, latencies;
-    bool allExact = true;
+    const KeySink xtest {"xtest",
+                         [&] {
+                             qunsetenv("WAYLAND_DISPLAY");
+                             recorder.focus();
+                             recorder.clear();
+                         },
+                         [&] { return recorder.typedCount(); }, std::chrono::milliseconds(1),
+                         [&](QByteArray &text, std::vector<Clock::time_point> &seen) {
+                             for (const XKeyRecorder::Key &key : recorder.keys()) {
+                                 if (key.press && !key.text.isEmpty()) {
+                                     text += key.text;
+                                     seen.push_back(key.seen);
+                                 }
+                             }
+                         }};
+    const KeySink desktopPortal {
+            "portal",
+            [&] {
+                // A Wayland session as far as R2K mode can tell: it takes the portal.
+                qputenv("WAYLAND_DISPLAY", "telvix-bench-no-compositor");
+                portal.clearEvents();
+            },
+            // Each question reads back every event so far: not asked too often, so that it
+            // does not slow the portal down. The times come from the portal itself.
+            [&] { return portal.typedCount(); }, std::chrono::milliseconds(20),
+            [&](QByteArray &text, std::vector<Clock::time_point> &seen) {
+                text = portal.typedText();
+                for (qint64 ns : portal.typedTimes())
+                    seen.push_back(Clock::time_point(std::chrono::nanoseconds(ns)));
+            }};
+
+    const KeySink *sinks[] = {&xtest, &desktopPortal};
+    Figures figures[2];
     for (int run = 0; run < Runs; ++run) {
-        const RunResult r = runOnce(recorder, pty);
-        std::fprintf(stderr, "run %d: %.0f chars/s, max latency %.2f ms, %s\n", run + 1,
-                     r.charsPerSecond, r.maxLatencyMs, r.exact ? "exact" : "TEXT DIFFERS");
-        allExact = allExact && r.exact;
-        rates.push_back(r.charsPerSecond);
-        latencies.push_back(r.maxLatencyMs);
+        for (int s = 0; s < 2; ++s) {
+            const RunResult r = runOnce(*sinks[s], pty);
+            std::fprintf(stderr,
+                         "run %d %s: %.0f chars/s, latency max %.2f ms, median %.2f ms, %s\n",
+                         run + 1, sinks[s]->name, r.charsPerSecond, r.maxLatencyMs,
+                         r.medianLatencyMs, r.exact ? "exact" : "TEXT DIFFERS");
+            figures[s].exact = figures[s].exact && r.exact;
+            figures[s].rates.push_back(r.charsPerSecond);
+            figures[s].maxLatencies.push_back(r.maxLatencyMs);
+            figures[s].medianLatencies.push_back(r.medianLatencyMs);
+        }
     }
-    std::printf("r2k_chars_per_s=%.0f max_latency_ms=%.2f\n", median(rates), median(latencies));
+    std::printf("r2k_chars_per_s=%.0f max_latency_ms=%.2f median_latency_ms=%.2f\n",
+                median(figures[0].rates), median(figures[0].maxLatencies),
+                median(figures[0].medianLatencies));
+    std::printf("portal_chars_per_s=%.0f portal_max_latency_ms=%.2f "
+                "portal_median_latency_ms=%.2f portal_to_xtest_rate=%.2f\n",
+                median(figures[1].rates), median(figures[1].maxLatencies),
+                median(figures[1].medianLatencies),
+                median(figures[1].rates) / median(figures[0].rates));
+    const bool allExact = figures[0].exact && figures[1].exact;
     if (!allExact)
         std::printf("r2k_text_exact=0\n");
     Forms::destroyAll();

@@ -31,6 +31,10 @@ const QString RequestInterface = QStringLiteral("org.freedesktop.portal.Request"
 const QString SessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 
 constexpr uint KeyboardDevice = 1;
+// Key calls awaiting their answer at most. A bus counts the answers each client awaits and
+// refuses calls past its limit (128 by dbus-daemon's default), which a flood of characters
+// reaches at once; past this many the keys go without asking for an answer, still in order.
+constexpr int MaxAwaitedKeyCalls = 32;
 // The portal asks nobody for these: a portal that takes longer is not working.
 constexpr int CallTimeoutMs = 5000;
 constexpr int QuickResponseTimeoutMs = 10000;
@@ -214,11 +218,15 @@ public:
 
 public slots:
     void sessionClosed() { m_owner.lose(QStringLiteral("桌面結束了遠端控制工作階段")); }
-    void callDone() { }
+    void callDone() { --awaited; }
     void callFailed(const QDBusError &error)
     {
+        --awaited;
         m_owner.lose(QStringLiteral("桌面入口拒絕了鍵盤事件 (%1)").arg(error.message()));
     }
+
+public:
+    int awaited = 0;
 
 private:
     PortalInjector &m_owner;
@@ -400,7 +408,12 @@ void PortalInjector::inject(const KeyEvent &event)
     call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariantMap() << int(key.code)
          << uint(event.isRelease() ? 0 : 1);
     // Not waited for: the bus keeps the calls in order, and a refusal is heard as it comes.
-    m_bus.callWithCallback(call, m_link.get(), SLOT(callDone()), SLOT(callFailed(QDBusError)));
+    if (m_link->awaited < MaxAwaitedKeyCalls) {
+        ++m_link->awaited;
+        m_bus.callWithCallback(call, m_link.get(), SLOT(callDone()), SLOT(callFailed(QDBusError)));
+    } else {
+        m_bus.send(call);
+    }
 }
 
 void PortalInjector::lose(const QString &why)

@@ -159,6 +159,11 @@ void TestR2KPortal::typesTheTables_data()
             << QByteArray("ok\r\n\x7F\xA4\xA4\xA5\x5C.") << QByteArray("ok\r\\.");
     QTest::newRow("controls") << QByteArray("\x08\x09\x0F\x01\x0B") << QByteArray("\b\t\x1b\r\t");
     QTest::newRow("Ctrl+C") << QByteArray("a\x05\x63\x06z") << QByteArray("a\x03z");
+    // Written at once: several thousand key calls on their way together.
+    QByteArray flood;
+    while (flood.size() < 3000)
+        flood += "The quick brown fox, 0123456789: JUMPS over {the} lazy dog?! ";
+    QTest::newRow("flood") << flood << flood;
 }
 
 void TestR2KPortal::typesTheTables()

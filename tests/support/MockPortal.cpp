@@ -7,8 +7,11 @@
 #include <QFile>
 #include <QThread>
 
-#include <algorithm>
 #include <linux/input-event-codes.h>
+#include <sys/prctl.h>
+
+#include <algorithm>
+#include <csignal>
 #include <optional>
 #include <string_view>
 
@@ -17,7 +20,9 @@ namespace {
 const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
 
 // Everything allowed, as on a session bus, but without <standard_session_servicedirs/>: a test
-// that runs no portal must find none.
+// that runs no portal must find none. The limits stay dbus-daemon's own, lower than a session
+// bus sets them (128 answers awaited per client, not 50000), so a client that floods the bus
+// fails here first.
 const char busConfig[] =
         R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -31,6 +36,12 @@ const char busConfig[] =
   </policy>
 </busconfig>
 )";
+
+// A test that crashes or is killed must not leave its bus or its portal behind.
+void endWithParent(QProcess &process)
+{
+    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
 
 void endProcess(QProcess &process)
 {
@@ -162,6 +173,7 @@ struct Typed
 {
     QByteArray text;
     int presses = 0;
+    QList<qint64> times; // when each press that typed something came
 };
 
 Typed type(const QList<MockPortal::Key> &keys)
@@ -193,6 +205,7 @@ Typed type(const QList<MockPortal::Key> &keys)
             continue;
         typed.text += isDown(Modifier::Ctrl) ? withControl(*c) : *c;
         ++typed.presses;
+        typed.times.append(key.ns);
     }
     return typed;
 }
@@ -217,6 +230,7 @@ PrivateBus::PrivateBus()
     config.close();
 
     m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    endWithParent(m_daemon);
     m_daemon.start(QStringLiteral("dbus-daemon"),
                    {QStringLiteral("--nofork"), QStringLiteral("--config-file=") + configPath,
                     QStringLiteral("--print-address=1")});
@@ -291,6 +305,7 @@ QString MockPortal::start(const MockPortalOptions &options)
     if (!options.remoteDesktop)
         arguments << QStringLiteral("--no-remote-desktop");
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+    endWithParent(m_process);
     m_process.start(m_program, arguments);
     if (!m_process.waitForStarted(5000))
         return m_program + QStringLiteral(": ") + m_process.errorString();
@@ -377,6 +392,8 @@ QList<MockPortal::Key> MockPortal::keys() const
 QByteArray MockPortal::typedText() const { return type(keys()).text; }
 
 int MockPortal::typedCount() const { return type(keys()).presses; }
+
+QList<qint64> MockPortal::typedTimes() const { return type(keys()).times; }
 
 QStringList MockPortal::keysDown() const
 {

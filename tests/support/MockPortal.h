@@ -80,6 +80,9 @@ public:
     QByteArray typedText() const;
     // How many presses typed something.
     int typedCount() const;
+    // When the portal took each of those presses (CLOCK_MONOTONIC ns, std::chrono::steady_clock
+    // of every process here).
+    QList<qint64> typedTimes() const;
     // Keys pressed and never released, as "keycode 42" or "keysym 65505".
     QStringList keysDown() const;
 
