@@ -59,7 +59,9 @@ Opened openDesktop(ConsentWait *wait)
         Opened x = XTestInjector::open();
         if (!x.injector) {
             x.problem = cannotStart({QStringLiteral("X11:") + x.problem},
-                                    QStringLiteral("請在圖形桌面的工作階段中執行 TELVIX。"));
+                                    QStringLiteral("R2K 模式需要有 XTEST 擴充功能的 X11 "
+                                                   "桌面,或有桌面入口 (xdg-desktop-portal) 的 "
+                                                   "Wayland 桌面。"));
         }
         return x;
     }

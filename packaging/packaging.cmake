@@ -62,7 +62,7 @@ Also contains telvix-sim, a simulated serial device on a pseudo-terminal.")
 # (the xcb platform plugin, the SVG plugins that draw the tool-bar glyphs, the fonts the forms
 # are designed in), and a test checks that every library the binaries link is covered.
 string(REGEX MATCH "^[0-9]+" icu_major "${ICU_VERSION}")
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libqt6core6, libqt6gui6, \
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libqt6core6, libqt6dbus6, libqt6gui6, \
 libqt6widgets6, qt6-qpa-plugins, libqt6svg6, libicu${icu_major}, libx11-6, libxtst6, \
 fonts-arphic-uming, fonts-dejavu-core")
 # The traffic display's mono face (without it the forms' Ming font stands in), Qt's own dialogs

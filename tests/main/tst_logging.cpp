@@ -2,10 +2,11 @@
 // Capture, logs and time through the window, on real pseudo-terminals: every byte of every mode
 // is kept whatever the display does, saves and live logs give back what the line carried, a
 // log that cannot be written stops alone, and the display shows arrival times and frames.
+#include "../send/SendTestSupport.h"
 #include "GuiHelpers.h"
 #include "Pty.h"
-#include "../send/SendTestSupport.h"
 
+#include "../modes/RecordingInjector.h"
 #include "main/LiveLog.h"
 #include "main/LogFormat.h"
 #include "main/ModeState.h"
@@ -21,16 +22,15 @@
 #include "ui_Telvixmain3.h"
 #include "ui_Telvixmain4.h"
 #include "ui_Telvixmain6.h"
-#include "../modes/RecordingInjector.h"
 
+#include <QCheckBox>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDialog>
-#include <QFile>
-#include <QCheckBox>
-#include <QFileInfo>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -106,7 +106,8 @@ void setTimeAndFraming(bool lineTimestamps, int idleGapMs, bool counters = false
 // "[HH:MM:SS.mmm] " at the start of a display line, as the milliseconds of that day.
 std::optional<qint64> stampOf(const QString &line)
 {
-    static const QRegularExpression stamp(QStringLiteral("^\\[(\\d\\d):(\\d\\d):(\\d\\d)\\.(\\d{3})\\] "));
+    static const QRegularExpression stamp(
+            QStringLiteral("^\\[(\\d\\d):(\\d\\d):(\\d\\d)\\.(\\d{3})\\] "));
     const QRegularExpressionMatch m = stamp.match(line);
     if (!m.hasMatch())
         return std::nullopt;
@@ -161,9 +162,10 @@ void TestLogging::logMenuStandsBetween()
     QStringList menus;
     for (QAction *a : ui().MainMenu1->actions())
         menus.append(a->text());
-    QCOMPARE(menus, (QStringList {QStringLiteral("設定控制(&S)"), QStringLiteral("顯示模式(&D)"),
-                                  QStringLiteral("記錄(&L)"), QStringLiteral("工作模式(&M)"),
-                                  QStringLiteral("說明(&H)")}));
+    QCOMPARE(menus,
+             (QStringList {QStringLiteral("設定控制(&S)"), QStringLiteral("顯示模式(&D)"),
+                           QStringLiteral("記錄(&L)"), QStringLiteral("工作模式(&M)"),
+                           QStringLiteral("說明(&H)")}));
     for (QAction *item : {ui().SaveLogMenuBar, ui().StartLogMenuBar, ui().StopLogMenuBar}) {
         QVERIFY(ui().LogMenuBar->actions().contains(item));
         QVERIFY2(!item->icon().pixmap(16, 16).isNull(), "every item carries a glyph");
@@ -199,7 +201,7 @@ void TestLogging::captureKeepsEveryByte()
     QByteArray expectedOut;
     if (mode == u"receive" || mode == u"terminal" || mode == u"r2k") {
         KeyInjection::setFactory([] {
-            return KeyInjection::Opened {std::make_unique<RecordingInjector>(), {}, {}};
+            return KeyInjection::Opened {std::make_unique<RecordingInjector>(), {}, {}, {}};
         });
         if (mode == u"terminal")
             ui().Memo2->setPlainText(QStringLiteral("AT") + QChar(0x263A) + QChar(0x4E00));
@@ -220,9 +222,9 @@ void TestLogging::captureKeepsEveryByte()
                          "the rest")
                 .then([] { ui().BreakButton->click(); });
         script.start();
-        (mode == u"receive"  ? ui().ReceiveButton
-         : mode == u"terminal" ? ui().EnableTRModeButton
-                               : ui().R2KModeButton)
+        (mode == u"receive"            ? ui().ReceiveButton
+                 : mode == u"terminal" ? ui().EnableTRModeButton
+                                       : ui().R2KModeButton)
                 ->click();
         QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
         QVERIFY(captured(TrafficKind::Received) == in);
@@ -236,8 +238,9 @@ void TestLogging::captureKeepsEveryByte()
         f.close();
         expectedOut = '\x02' + in + '\x03';
         MessageRecorder boxes;
-        FileSendJob(*Form1, {path, in.size(), QString(QChar(0x263B)), QString(QChar(0x2665)),
-                             QStringLiteral("0")})
+        FileSendJob(*Form1,
+                    {path, in.size(), QString(QChar(0x263B)), QString(QChar(0x2665)),
+                     QStringLiteral("0")})
                 .run();
     } else {
         const QString text = QStringLiteral("ab") + QChar(0x263A) + QChar(0x4E00);
@@ -384,7 +387,8 @@ void TestLogging::liveLogStopsAloneWhenItCannotWrite()
     // The mode, the display and the capture go on; the user is told once.
     QFETCH(bool, full);
     QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("logs")));
-    const QString path = full ? QStringLiteral("/dev/full") : m_dir.filePath(QStringLiteral("logs/x.log"));
+    const QString path =
+            full ? QStringLiteral("/dev/full") : m_dir.filePath(QStringLiteral("logs/x.log"));
     MessageRecorder boxes;
     ModeScript script;
     script.then([&] {

@@ -4,9 +4,9 @@
 // terminal send runs, and every byte is shown, in order, once the window is free again; a
 // hang-up behind a dialog costs no CPU. And the modes as units of their own, driven through a
 // host of the test's instead of the window.
+#include "../modes/RecordingInjector.h"
 #include "GuiHelpers.h"
 #include "Pty.h"
-#include "../modes/RecordingInjector.h"
 
 #include "main/DisplayFormatter.h"
 #include "main/ModeHost.h"
@@ -195,7 +195,6 @@ public:
     QString message;
 };
 
-
 } // namespace
 
 class TestSessions : public QObject
@@ -253,8 +252,9 @@ void TestSessions::dialogOverReadingMode()
                   else
                       ui.FontsMenubar->trigger();
               };
-              cpu = holdDialog(open, 1000,
-                               [&] { device = std::make_unique<StreamingDevice>(*m_pty, bytes, 300); });
+              cpu = holdDialog(open, 1000, [&] {
+                  device = std::make_unique<StreamingDevice>(*m_pty, bytes, 300);
+              });
               QVERIFY(waitUntil([&] { return device->done(); }, 10000));
               refused = device->refused();
           })
@@ -354,7 +354,7 @@ void TestSessions::breakEndsEachMode()
     const Mode m = Mode(mode);
     Ui::TForm1 &ui = *Form1->form();
     KeyInjection::setFactory([] {
-        return KeyInjection::Opened {std::make_unique<RecordingInjector>(), {}, {}};
+        return KeyInjection::Opened {std::make_unique<RecordingInjector>(), {}, {}, {}};
     });
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("big.bin"));
@@ -414,8 +414,11 @@ void TestSessions::receiveSessionOnItsOwn()
               stepsWhileRunning = host.steps;
               m_pty->write(bytes);
           })
-            .waitFor([&] { return host.records.bytes(TrafficKind::Received).size() == bytes.size(); },
-                     "the bytes")
+            .waitFor(
+                    [&] {
+                        return host.records.bytes(TrafficKind::Received).size() == bytes.size();
+                    },
+                    "the bytes")
             .then([] { ModeState::BreakRequested = 1; });
     script.start();
     ReceiveSession(host).run();
@@ -484,8 +487,9 @@ void TestSessions::sendJobsOnTheirOwn()
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(content);
     }
-    FileSendJob(host, {file, content.size(), QStringLiteral("H"), QStringLiteral("E"),
-                       QStringLiteral("0")})
+    FileSendJob(
+            host,
+            {file, content.size(), QStringLiteral("H"), QStringLiteral("E"), QStringLiteral("0")})
             .run();
     QByteArray got;
     QVERIFY(waitUntil([&] {
@@ -518,7 +522,7 @@ void TestSessions::r2kSessionOnItsOwn()
     TestHost host(m_pty->slavePath());
     auto log = std::make_shared<KeyLog>();
     KeyInjection::setFactory([log] {
-        return KeyInjection::Opened {std::make_unique<RecordingInjector>(log), {}, {}};
+        return KeyInjection::Opened {std::make_unique<RecordingInjector>(log), {}, {}, {}};
     });
     ModeScript script;
     script.then([&] { m_pty->write("Hi"); })
@@ -530,7 +534,8 @@ void TestSessions::r2kSessionOnItsOwn()
     QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
     // Shift, H, then i: typed in the order they came.
     QCOMPARE(log->events.first(), QStringLiteral("+10"));
-    QVERIFY(log->events.indexOf(QStringLiteral("+48")) < log->events.indexOf(QStringLiteral("+49")));
+    QVERIFY(log->events.indexOf(QStringLiteral("+48"))
+            < log->events.indexOf(QStringLiteral("+49")));
     QCOMPARE(host.records.bytes(TrafficKind::Received), QByteArray("Hi"));
     QVERIFY(host.shown.contains(QStringLiteral("R 2 K")));
 }
