@@ -2,6 +2,7 @@ list(APPEND TELVIX_CORE
     serial/PortSettings.cpp serial/PortSettings.h
     serial/LineState.h
     serial/ParmrkDecoder.cpp serial/ParmrkDecoder.h
+    serial/Rfc2217.cpp serial/Rfc2217.h
     serial/PortInfo.cpp serial/PortInfo.h
     serial/PermissionHint.cpp serial/PermissionHint.h
 )

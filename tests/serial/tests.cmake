@@ -4,3 +4,4 @@ telvix_test(tst_serialline LABEL pty SOURCES serial/tst_serialline.cpp LIBS telv
 telvix_test(tst_portdialog LABEL gui SOURCES serial/tst_portdialog.cpp LIBS telvix_guisupport)
 telvix_test(tst_linecontrol LABEL pty SOURCES serial/tst_linecontrol.cpp
     LIBS telvix_platform telvix_testsupport PRELOAD)
+telvix_test(tst_rfc2217 LABEL core SOURCES serial/tst_rfc2217.cpp LIBS telvix_core)
