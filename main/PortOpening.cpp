@@ -5,13 +5,22 @@
 #include "main/LinePanel.h"
 #include "main/MessageBoxes.h"
 #include "main/ModeState.h"
+#include "serial/NetworkAddress.h"
 #include "serial/PermissionHint.h"
 #include "serial/PortDirectory.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
 #include "serial/UserGroups.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
 #include <cerrno>
+#include <memory>
 
 namespace {
 
@@ -31,6 +40,48 @@ QString permissionAdvice(const std::string &path)
     return PermissionHint::text(serial::hintFacts(serial::groupFactsFor(path)));
 }
 
+// While a network port connects and sets its line: the window goes on, and after a moment a
+// small box says what it waits for, with a button (and Esc) that gives up.
+class ConnectWait
+{
+public:
+    explicit ConnectWait(const QString &where) : m_where(where) { m_clock.start(); }
+
+    bool keepWaiting()
+    {
+        if (!m_box && m_clock.elapsed() >= ShowAfterMs)
+            show();
+        QCoreApplication::processEvents(m_box ? QEventLoop::AllEvents
+                                              : QEventLoop::ExcludeUserInputEvents);
+        return !m_calledOff;
+    }
+
+private:
+    static constexpr int ShowAfterMs = 300;
+
+    void show()
+    {
+        m_box = std::make_unique<QDialog>(QApplication::activeWindow());
+        m_box->setObjectName(QStringLiteral("ConnectWaitDialog"));
+        m_box->setWindowTitle(QApplication::applicationDisplayName());
+        m_box->setWindowModality(Qt::ApplicationModal);
+        auto *layout = new QVBoxLayout(m_box.get());
+        layout->addWidget(new QLabel(QStringLiteral("正在連線到 %1 …").arg(m_where), m_box.get()));
+        auto *stop = new QPushButton(QStringLiteral("中斷"), m_box.get());
+        stop->setObjectName(QStringLiteral("BreakButton"));
+        layout->addWidget(stop, 0, Qt::AlignRight);
+        QObject::connect(stop, &QPushButton::clicked, m_box.get(), [this] { m_calledOff = true; });
+        QObject::connect(m_box.get(), &QDialog::rejected, m_box.get(),
+                         [this] { m_calledOff = true; });
+        m_box->show();
+    }
+
+    QString m_where;
+    QElapsedTimer m_clock;
+    std::unique_ptr<QDialog> m_box;
+    bool m_calledOff = false;
+};
+
 } // namespace
 
 void TForm1::portFailed(const QString &suffix, const QString &detail)
@@ -48,23 +99,35 @@ std::unique_ptr<SerialPort> TForm1::Initial_RS232_Register()
     const std::string path = devicePathForSettings();
     const serial::LineParams params {PortSettings::BaudRate, PortSettings::Parity,
                                      PortSettings::DataBits, PortSettings::StopBits,
-                                     PortSettings::Flow, m_linePanel->markErrors()};
-    SerialPort::Opened opened = path.empty()
-            ? SerialPort::Opened {nullptr, SerialPort::Failure::Open, ENOENT}
-            : SerialPort::open(path, params);
+                                     PortSettings::Flow,     m_linePanel->markErrors()};
+    SerialPort::Opened opened;
+    if (path.empty()) {
+        opened = {nullptr, SerialPort::Failure::Open, ENOENT, {}, false};
+    } else if (serial::isNetworkPath(path)) {
+        ConnectWait wait(QString::fromStdString(path));
+        opened = SerialPort::open(path, params, [&wait] { return wait.keepWaiting(); });
+    } else {
+        opened = SerialPort::open(path, params);
+    }
+    const QString reason = QString::fromStdString(opened.reason);
+    if (opened.calledOff) {
+        // The user gave up on the connection: nothing failed that needs telling.
+        ModeState::PortReady = 0;
+        return nullptr;
+    }
     switch (opened.failure) {
     case SerialPort::Failure::None:
         ModeState::PortReady = 1;
         return std::move(opened.port);
     case SerialPort::Failure::Open:
         portFailed(QStringLiteral(" 埠,無法開啟"),
-                   opened.error == EACCES ? permissionAdvice(path) : QString());
+                   opened.error == EACCES && reason.isEmpty() ? permissionAdvice(path) : reason);
         break;
     case SerialPort::Failure::ReadConfig:
-        portFailed(QStringLiteral(" 埠,目前不供存取權"));
+        portFailed(QStringLiteral(" 埠,目前不供存取權"), reason);
         break;
     case SerialPort::Failure::WriteConfig:
-        portFailed(QStringLiteral(" 埠,無法寫入參數值"));
+        portFailed(QStringLiteral(" 埠,無法寫入參數值"), reason);
         break;
     }
     return nullptr;

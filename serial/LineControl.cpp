@@ -155,4 +155,33 @@ std::unique_ptr<LineControl> kernelLineControl(int fd)
     return std::make_unique<KernelLineControl>(fd);
 }
 
+namespace {
+
+class RefusingLineControl : public LineControl
+{
+public:
+    explicit RefusingLineControl(int error) : m_error(error) { }
+    bool modemLines(uint8_t &) override { return refuse(); }
+    bool setLine(ModemLine, bool) override { return refuse(); }
+    bool waitForChange(uint8_t) override { return refuse(); }
+    bool errorCounts(ErrorCounts &) override { return refuse(); }
+    bool lineInterrupts(LineInterrupts &) override { return refuse(); }
+    bool sendBreak(int) override { return refuse(); }
+
+private:
+    bool refuse()
+    {
+        errno = m_error;
+        return false;
+    }
+    int m_error;
+};
+
+} // namespace
+
+std::unique_ptr<LineControl> refusingLineControl(int error)
+{
+    return std::make_unique<RefusingLineControl>(error);
+}
+
 } // namespace serial

@@ -37,4 +37,7 @@ public:
 // The kernel's calls on `fd`; the descriptor stays the caller's.
 std::unique_ptr<LineControl> kernelLineControl(int fd);
 
+// A line that has none of these (a raw TCP port): every call refused with `error`.
+std::unique_ptr<LineControl> refusingLineControl(int error);
+
 } // namespace serial

@@ -4,6 +4,7 @@
 #include "main/LineEvents.h"
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -49,24 +50,79 @@ void drain(int eventFd)
 
 } // namespace
 
-SerialPort::Opened SerialPort::open(const std::string &path, const serial::LineParams &params)
+SerialPort::Opened SerialPort::openNetwork(const std::string &path,
+                                           const serial::LineParams &params,
+                                           const serial::WaitHook &keepWaiting)
 {
+    Opened result;
+    std::string problem;
+    const std::optional<serial::NetworkAddress> address =
+            serial::parseNetworkAddress(path, problem);
+    if (!address) {
+        result.failure = Failure::Open;
+        result.error = EINVAL;
+        result.reason = problem;
+        return result;
+    }
+    serial::Connected connected = serial::connectTo(*address, ConnectTimeoutMs, keepWaiting);
+    if (connected.fd < 0) {
+        result.failure = Failure::Open;
+        result.error = connected.error;
+        result.reason = connected.reason;
+        result.calledOff = connected.calledOff;
+        return result;
+    }
+    std::unique_ptr<serial::TelnetLink> telnet;
+    std::vector<uint8_t> early;
+    if (address->protocol == serial::NetworkAddress::Protocol::Rfc2217) {
+        if (params.baudRate <= 0) {
+            ::close(connected.fd);
+            result.failure = Failure::WriteConfig;
+            return result;
+        }
+        telnet = std::make_unique<serial::TelnetLink>(connected.fd);
+        bool calledOff = false;
+        const std::string refused =
+                telnet->configure(params, ConfigureTimeoutMs, keepWaiting, early, calledOff);
+        if (!refused.empty()) {
+            ::close(connected.fd);
+            result.failure = Failure::WriteConfig;
+            result.reason = refused;
+            result.calledOff = calledOff;
+            return result;
+        }
+    }
+    result.port.reset(new SerialPort(connected.fd, path, std::move(telnet), true));
+    // What the device sent while the line was being set is the line's, like every byte after.
+    if (!early.empty()) {
+        result.port->queue({TrafficKind::Received, monotonicMicroseconds(),
+                            QByteArray(reinterpret_cast<const char *>(early.data()),
+                                       qsizetype(early.size()))});
+    }
+    return result;
+}
+
+SerialPort::Opened SerialPort::open(const std::string &path, const serial::LineParams &params,
+                                    const serial::WaitHook &keepWaiting)
+{
+    if (serial::isNetworkPath(path))
+        return openNetwork(path, params, keepWaiting);
     const serial::OpenResult opened = serial::openPort(path);
     if (opened.fd < 0)
-        return {nullptr, Failure::Open, opened.error};
+        return {nullptr, Failure::Open, opened.error, {}, false};
     serial::LineConfig current;
     if (!serial::readConfig(opened.fd, current)) {
         serial::closePort(opened.fd);
-        return {nullptr, Failure::ReadConfig, 0};
+        return {nullptr, Failure::ReadConfig, 0, {}, false};
     }
     if (!serial::writeConfig(opened.fd, params)) {
         serial::closePort(opened.fd);
-        return {nullptr, Failure::WriteConfig, 0};
+        return {nullptr, Failure::WriteConfig, 0, {}, false};
     }
     std::unique_ptr<SerialPort> port(new SerialPort(opened.fd, path));
     if (params.markErrors)
         port->m_markErrors = true;
-    return {std::move(port), Failure::None, 0};
+    return {std::move(port), Failure::None, 0, {}, false};
 }
 
 void SerialPort::setControlFactory(ControlFactory factory)
@@ -75,13 +131,20 @@ void SerialPort::setControlFactory(ControlFactory factory)
     controlFactory() = std::move(factory);
 }
 
-SerialPort::SerialPort(int fd, std::string path)
-    : m_fd(fd), m_path(std::move(path)), m_pseudoTerminal(serial::isPseudoTerminal(fd)),
+SerialPort::SerialPort(int fd, std::string path, std::unique_ptr<serial::TelnetLink> telnet,
+                       bool network)
+    : m_fd(fd), m_path(std::move(path)), m_network(network), m_telnet(std::move(telnet)),
+      m_pseudoTerminal(!network && serial::isPseudoTerminal(fd)),
       m_wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
       m_stopFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
     const std::lock_guard lock(openMutex);
-    m_control = controlFactory() ? controlFactory()(m_fd) : serial::kernelLineControl(m_fd);
+    if (m_telnet)
+        m_control = m_telnet->makeControl();
+    else if (network)
+        m_control = serial::refusingLineControl(ENOTTY);
+    else
+        m_control = controlFactory() ? controlFactory()(m_fd) : serial::kernelLineControl(m_fd);
     livePorts().push_back(this);
 }
 
@@ -92,7 +155,11 @@ SerialPort::~SerialPort()
         signal(m_stopFd);
         m_reader.join();
     }
-    serial::closePort(m_fd);
+    m_control.reset();
+    if (m_network)
+        ::close(m_fd);
+    else
+        serial::closePort(m_fd);
     ::close(m_wakeFd);
     ::close(m_stopFd);
     const std::lock_guard lock(openMutex);
@@ -153,8 +220,17 @@ void SerialPort::readerMain()
             return;
         if (fds[0].revents == 0)
             continue;
-        const ssize_t n = ::read(m_fd, buffer.get(), ReadSize);
+        ssize_t n = ::read(m_fd, buffer.get(), ReadSize);
         const int64_t now = monotonicMicroseconds();
+        if (n > 0 && m_telnet) {
+            // The server's answers and notifications leave only the line's bytes.
+            std::vector<uint8_t> data;
+            m_telnet->incoming(reinterpret_cast<const uint8_t *>(buffer.get()), size_t(n), data);
+            if (data.empty())
+                continue;
+            std::memcpy(buffer.get(), data.data(), data.size());
+            n = ssize_t(data.size());
+        }
         if (n > 0 && (m_markErrors.load() || m_decoder.pending() > 0)) {
             decoded.clear();
             m_decoder.decode(reinterpret_cast<const uint8_t *>(buffer.get()), size_t(n), now,
@@ -201,17 +277,27 @@ void SerialPort::clearWake() { drain(m_wakeFd); }
 
 bool SerialPort::writeByte(uint8_t byte, const serial::WaitHook &hook)
 {
+    if (m_telnet)
+        return m_telnet->writeByte(byte, hook);
+    if (m_network)
+        return serial::sendAll(m_fd, &byte, 1, hook);
     return serial::writeByte(m_fd, byte, hook);
 }
 
 void SerialPort::drainOutput()
 {
-    if (!m_pseudoTerminal)
+    // A server sends on at its own pace; there is no UART here to wait for.
+    if (!m_pseudoTerminal && !m_network)
         serial::drainOutput(m_fd);
 }
 
 bool SerialPort::reconfigure(const serial::LineParams &params)
 {
+    if (m_network) {
+        // Raw TCP has no parameters to set; RFC 2217 sets them as the opening did. The reader
+        // takes the server's answers then, so they are not waited for here.
+        return !m_telnet || m_telnet->sendParameters(params);
+    }
     if (!serial::writeConfig(m_fd, params))
         return false;
     m_markErrors = params.markErrors;
@@ -253,6 +339,11 @@ void SerialPort::stopWatching() { m_watcher.reset(); }
 
 bool SerialPort::setMarkErrors(bool on)
 {
+    // The server tells errors as counts, not marks in the bytes.
+    if (m_network) {
+        errno = ENOTTY;
+        return false;
+    }
     if (!serial::setMarkErrors(m_fd, on))
         return false;
     // Bytes the tty marked before the switch still reach the decoder: it finishes a mark it

@@ -12,6 +12,7 @@
 #include "main/Traffic.h"
 #include "serial/LineControl.h"
 #include "serial/LineWatcher.h"
+#include "serial/NetworkLine.h"
 #include "serial/ParmrkDecoder.h"
 #include "serial/SerialLine.h"
 
@@ -38,10 +39,19 @@ public:
         std::unique_ptr<SerialPort> port; // null on failure
         Failure failure = Failure::None;
         int error = 0; // errno of the failing open
+        std::string reason; // what a network port's failure was, for the user (UTF-8)
+        bool calledOff = false; // the user gave up waiting for the connection
     };
 
+    // How long a network port may take to connect, and then to answer the line parameters.
+    static constexpr int ConnectTimeoutMs = 5000;
+    static constexpr int ConfigureTimeoutMs = 5000;
+
     // Opens `path` for this program alone, reads its configuration and writes the parameters.
-    static Opened open(const std::string &path, const serial::LineParams &params);
+    // A path rfc2217://HOST:PORT or tcp://HOST:PORT connects to a serial server instead;
+    // `keepWaiting` is asked meanwhile and gives up when it returns false.
+    static Opened open(const std::string &path, const serial::LineParams &params,
+                       const serial::WaitHook &keepWaiting = {});
 
     ~SerialPort();
     SerialPort(const SerialPort &) = delete;
@@ -76,6 +86,8 @@ public:
     // Waits until what was written has left a real UART; nothing on a pseudo-terminal.
     void drainOutput();
     bool isPseudoTerminal() const { return m_pseudoTerminal; }
+    // A port on a serial server over the network rather than a device of this machine.
+    bool isNetwork() const { return m_network; }
 
     // Sets the line parameters anew on the open port (the self-test's speeds).
     bool reconfigure(const serial::LineParams &params);
@@ -110,7 +122,10 @@ public:
     static std::vector<SerialPort *> openPorts();
 
 private:
-    SerialPort(int fd, std::string path);
+    SerialPort(int fd, std::string path, std::unique_ptr<serial::TelnetLink> telnet = {},
+               bool network = false);
+    static Opened openNetwork(const std::string &path, const serial::LineParams &params,
+                              const serial::WaitHook &keepWaiting);
     void readerMain();
     void queue(TrafficRecord record);
     // How long what is queued has waited to be taken; 0 when nothing waits.
@@ -118,6 +133,8 @@ private:
 
     int m_fd;
     std::string m_path;
+    bool m_network = false;
+    std::unique_ptr<serial::TelnetLink> m_telnet; // RFC 2217 only
     std::unique_ptr<serial::LineControl> m_control;
     std::unique_ptr<serial::LineWatcher> m_watcher;
     std::atomic<bool> m_markErrors {false};

@@ -3,12 +3,14 @@ list(APPEND TELVIX_CORE
     serial/LineState.h
     serial/ParmrkDecoder.cpp serial/ParmrkDecoder.h
     serial/Rfc2217.cpp serial/Rfc2217.h
+    serial/NetworkAddress.cpp serial/NetworkAddress.h
     serial/PortInfo.cpp serial/PortInfo.h
     serial/PermissionHint.cpp serial/PermissionHint.h
 )
 list(APPEND TELVIX_PLATFORM
     serial/SerialLine.cpp serial/SerialLine.h
     serial/SerialPort.cpp serial/SerialPort.h
+    serial/NetworkLine.cpp serial/NetworkLine.h
     serial/LineControl.cpp serial/LineControl.h
     serial/LineWatcher.cpp serial/LineWatcher.h
     serial/SerialSpeed2.cpp serial/SerialSpeed2.h

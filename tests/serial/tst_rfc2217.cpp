@@ -2,6 +2,7 @@
 // The Telnet COM-PORT-OPTION codec: every byte value through the escaping both ways, the
 // commands as they go on the wire, and a decoder that parts data, answers and negotiation
 // however the server's bytes are split across reads.
+#include "serial/NetworkAddress.h"
 #include "serial/Rfc2217.h"
 
 #include <QTest>
@@ -55,6 +56,8 @@ private slots:
     void answersAmongDataSplitAnywhere();
     void negotiationAnsweredOnce();
     void brokenAndOversizedCommands();
+    void networkAddresses_data();
+    void networkAddresses();
 };
 
 void TestRfc2217::everyByteValuePassesBothWays()
@@ -189,6 +192,62 @@ void TestRfc2217::brokenAndOversizedCommands()
             decode(fromHex("FF FA 2C 01 00 FF F0 FF FA 18 65 01 FF F0 FF FA FF F0 47"), 1, other);
     QVERIFY(o.answers.empty());
     QCOMPARE(hex(o.data), QByteArray("47"));
+}
+
+void TestRfc2217::networkAddresses_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("parsed"); // "protocol host port", or the problem's first words
+    QTest::newRow("rfc2217") << "rfc2217://127.0.0.1:2217"
+                             << "rfc2217 127.0.0.1 2217";
+    QTest::newRow("tcp by name") << "tcp://cabinet-7.lan:4001"
+                                 << "tcp cabinet-7.lan 4001";
+    QTest::newRow("scheme in capitals") << "RFC2217://h:1"
+                                        << "rfc2217 h 1";
+    QTest::newRow("trailing slash") << "tcp://h:65535/"
+                                    << "tcp h 65535";
+    QTest::newRow("IPv6") << "rfc2217://[::1]:7000"
+                          << "rfc2217 ::1 7000";
+    QTest::newRow("IPv6 unbracketed") << "tcp://::1:7000"
+                                      << "IPv6";
+    QTest::newRow("no port") << "tcp://host"
+                             << "網路埠位址缺少埠號";
+    QTest::newRow("port 0") << "tcp://host:0"
+                            << "網路埠的埠號";
+    QTest::newRow("port too big") << "tcp://host:65536"
+                                  << "網路埠的埠號";
+    QTest::newRow("port not a number") << "tcp://host:12ab"
+                                       << "網路埠的埠號";
+    QTest::newRow("no host") << "tcp://:4001"
+                             << "網路埠位址缺少主機名稱";
+    QTest::newRow("a path after it") << "tcp://host:4001/x"
+                                     << "網路埠的埠號";
+}
+
+void TestRfc2217::networkAddresses()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, parsed);
+    const std::string text = path.toStdString();
+    QVERIFY(serial::isNetworkPath(text));
+    std::string problem;
+    const std::optional<serial::NetworkAddress> address =
+            serial::parseNetworkAddress(text, problem);
+    if (address) {
+        const QString got =
+                QStringLiteral("%1 %2 %3")
+                        .arg(address->protocol == serial::NetworkAddress::Protocol::Rfc2217
+                                     ? QStringLiteral("rfc2217")
+                                     : QStringLiteral("tcp"),
+                             QString::fromStdString(address->host))
+                        .arg(address->port);
+        QCOMPARE(got, parsed);
+    } else {
+        QVERIFY2(QString::fromStdString(problem).startsWith(parsed), problem.c_str());
+    }
+    // Device paths stay device paths.
+    QVERIFY(!serial::isNetworkPath("/dev/ttyUSB0"));
+    QVERIFY(!serial::isNetworkPath("/run/user/1000/telvix/tcp:x"));
 }
 
 QTEST_APPLESS_MAIN(TestRfc2217)
