@@ -61,7 +61,8 @@ constexpr ValueOption kValueOptions[] = {
         {"--rate", Behaviour::Stream}, {"--count", Behaviour::Stream},
         {"--seed", Behaviour::Stream}, {"--period", Behaviour::Scanner},
         {"--alter", Behaviour::Echo},  {"--alter-every", Behaviour::Echo},
-        {"--drop", Behaviour::Echo},
+        {"--drop", Behaviour::Echo},   {"--unplug-after", std::nullopt},
+        {"--away", std::nullopt},      {"--unplug-times", std::nullopt},
 };
 
 std::string applyValue(const std::string &option, const std::string &value, SimOptions &o)
@@ -104,6 +105,18 @@ std::string applyValue(const std::string &option, const std::string &value, SimO
         if (!parseSeconds(value, o.periodSeconds) || o.periodSeconds < 0.05
             || o.periodSeconds > 86400)
             return "--period wants seconds from 0.05 to 86400, not '" + value + "'";
+    } else if (option == "--unplug-after") {
+        double seconds = 0;
+        if (!parseSeconds(value, seconds) || seconds > 86400)
+            return "--unplug-after wants seconds from 0 to 86400, not '" + value + "'";
+        o.unplugAfterSeconds = seconds;
+    } else if (option == "--away") {
+        if (!parseSeconds(value, o.awaySeconds) || o.awaySeconds > 86400)
+            return "--away wants seconds from 0 to 86400, not '" + value + "'";
+    } else if (option == "--unplug-times") {
+        if (!parseCount(value, 1000000000, o.unplugTimes))
+            return "--unplug-times wants a number from 0 (every time) to 1000000000, not '" + value
+                    + "'";
     }
     return {};
 }
@@ -224,6 +237,15 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
             return result;
         }
     }
+    // Without a time to unplug they would silently do nothing.
+    if (!o.unplugAfterSeconds) {
+        for (const Given &g : given) {
+            if (g.option == "--away" || g.option == "--unplug-times") {
+                result.error = g.option + " goes with --unplug-after";
+                return result;
+            }
+        }
+    }
     return result;
 }
 
@@ -265,6 +287,13 @@ Behaviours:
 Options:
   --name NAME        the port's file name in the folder (default sim-BEHAVIOUR, with -2,
                      -3, ... when another simulator has it)
+  --unplug-after SECONDS
+                     plays a USB adapter pulled out mid-test: that long after a program
+                     has opened the port, its line hangs up and the port leaves the list;
+                     after --away SECONDS (default 1) the port is back under the same
+                     name, on a new pseudo-terminal, with the behaviour started afresh.
+                     --unplug-times N: how often (default 1; 0: every time). It prints
+                     "unplugged" and "back: PORT" as it goes.
   --quiet, -q        print only what is asked for (the port path and the sink's report)
   --hardware-ports   list the hardware ports TELVIX sees, one a line, and exit
   --ports            list every port TELVIX lists, with its COM number, and exit

@@ -32,6 +32,11 @@ struct SimOptions
     uint64_t seed = 1;
     // scanner
     double periodSeconds = 3.0;
+    // Any behaviour: the port drops out like a pulled USB adapter and comes back under the
+    // same name. The wait starts when a program first opens the port after it (re)appears.
+    std::optional<double> unplugAfterSeconds;
+    double awaySeconds = 1.0;
+    uint64_t unplugTimes = 1; // 0: every time
 };
 
 // What to do instead of playing a device.

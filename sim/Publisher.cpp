@@ -111,4 +111,24 @@ void Publication::withdraw()
     unlink(m_record.c_str());
 }
 
+void Publication::takeLinkAway()
+{
+    if (m_published)
+        unlink(m_link.c_str());
+}
+
+bool Publication::restoreLink(const std::string &target, std::string &error)
+{
+    if (!m_published) {
+        error = "the port was never published";
+        return false;
+    }
+    unlink(m_link.c_str());
+    if (symlink(target.c_str(), m_link.c_str()) != 0) {
+        error = "cannot create " + m_link + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 } // namespace sim

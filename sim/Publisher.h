@@ -21,6 +21,11 @@ public:
                  const std::string &target, std::string &error);
     // Removes the link and the record.
     void withdraw();
+    // Removes only the link: the record keeps the name claimed while the port is away, so
+    // no other simulator takes it before the port comes back.
+    void takeLinkAway();
+    // Points the link, under the same path, at `target`.
+    bool restoreLink(const std::string &target, std::string &error);
 
     const std::string &linkPath() const { return m_link; }
 

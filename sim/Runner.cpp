@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "Runner.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
@@ -73,23 +74,52 @@ void takeStopSignals(sigset_t &previousMask)
         sigdelset(&previousMask, sig);
 }
 
+bool pauseUnlessStopped(Clock::duration d, const sigset_t &waitMask)
+{
+    const Clock::time_point until = Clock::now() + d;
+    while (!stopRequested) {
+        const Clock::time_point now = Clock::now();
+        if (now >= until)
+            return true;
+        const timespec pause = toTimespec(until - now);
+        ppoll(nullptr, 0, &pause, &waitMask);
+    }
+    return false;
+}
+
 RunResult runDevice(Device &device, int master, const sigset_t &waitMask,
-                    const std::function<void(const std::string &)> &log)
+                    const std::function<void(const std::string &)> &log,
+                    std::optional<Clock::duration> unplugAfter)
 {
     bool connected = false;
     std::string out; // bytes the pseudo-terminal has not taken yet
     std::optional<Clock::time_point> wake;
+    // Set at the first opening and kept through later ones: an adapter is pulled at a time
+    // of its own, not whenever the program last reopened it.
+    std::optional<Clock::time_point> unplugAt;
     const auto markConnected = [&] {
         if (connected)
             return;
         connected = true;
         device.connected(Clock::now());
+        if (unplugAfter && !unplugAt)
+            unplugAt = Clock::now() + *unplugAfter;
         log("port opened");
     };
 
     while (!stopRequested) {
+        if (unplugAt && Clock::now() >= *unplugAt) {
+            // What the line had not taken is lost with it, as in a pulled adapter.
+            if (connected)
+                device.disconnected();
+            RunResult pulled;
+            pulled.unplugged = true;
+            return pulled;
+        }
         if (connected)
             wake = device.produce(Clock::now(), out);
+        if (unplugAt && (!wake || *unplugAt < *wake))
+            wake = unplugAt;
 
         pollfd p {master, 0, 0};
         // Not reading while answers pile up lets the writer's own flow control hold it back.
@@ -136,7 +166,10 @@ RunResult runDevice(Device &device, int master, const sigset_t &waitMask,
             }
             if (device.finished())
                 break;
-            const timespec pause = toTimespec(kIdlePause);
+            Clock::duration idle = kIdlePause;
+            if (unplugAt)
+                idle = std::min(idle, *unplugAt - Clock::now());
+            const timespec pause = toTimespec(idle);
             ppoll(nullptr, 0, &pause, &waitMask);
             continue;
         }
@@ -150,8 +183,7 @@ RunResult runDevice(Device &device, int master, const sigset_t &waitMask,
             if (n > 0) {
                 device.sent(reinterpret_cast<const uint8_t *>(out.data()), size_t(n));
                 out.erase(0, size_t(n));
-            }
-            else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)
                 return {1, std::string("write: ") + std::strerror(errno)};
         }
     }

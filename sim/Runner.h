@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace sim {
@@ -19,11 +20,17 @@ struct RunResult
 {
     int exitCode = 0;
     std::string error;
+    bool unplugged = false; // `unplugAfter` ran out: the caller pulls the line
 };
 
 // Plays `device` on `master` until a stop signal arrives or a finished device's port is
-// closed. `log` gets one line per event (port opened, port closed).
+// closed, or, with `unplugAfter`, until that long after a program first opened the port.
+// `log` gets one line per event (port opened, port closed).
 RunResult runDevice(Device &device, int master, const sigset_t &waitMask,
-                    const std::function<void(const std::string &)> &log);
+                    const std::function<void(const std::string &)> &log,
+                    std::optional<Clock::duration> unplugAfter = std::nullopt);
+
+// Sleeps for `d` unless a stop signal comes first; false when one did.
+bool pauseUnlessStopped(Clock::duration d, const sigset_t &waitMask);
 
 } // namespace sim

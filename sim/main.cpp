@@ -9,7 +9,9 @@
 #include "serial/PortScan.h"
 #include "serial/VirtualPorts.h"
 
+#include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -110,9 +112,46 @@ int main(int argc, char **argv)
         if (!options.quiet)
             printLine(stdout, line);
     };
-    const sim::RunResult result = sim::runDevice(*device, pty.master, waitMask, log);
+    std::optional<sim::Clock::duration> unplugAfter;
+    if (options.unplugAfterSeconds)
+        unplugAfter = std::chrono::duration_cast<sim::Clock::duration>(
+                std::chrono::duration<double>(*options.unplugAfterSeconds));
+    const auto away = std::chrono::duration_cast<sim::Clock::duration>(
+            std::chrono::duration<double>(options.awaySeconds));
+    uint64_t unplugs = 0;
+    sim::RunResult result;
+    for (;;) {
+        const bool mayUnplug =
+                unplugAfter && (options.unplugTimes == 0 || unplugs < options.unplugTimes);
+        result = sim::runDevice(*device, pty.master, waitMask, log,
+                                mayUnplug ? unplugAfter : std::nullopt);
+        if (!result.unplugged)
+            break;
+        // The link goes first, so a program that sees the hang-up finds the port gone. Closing
+        // the master is what hangs up its descriptor; coming back needs a new pair, as a
+        // re-plugged adapter is a new device to the kernel.
+        publication.takeLinkAway();
+        close(pty.master);
+        pty.master = -1;
+        ++unplugs;
+        log("unplugged");
+        // A finished device would have ended at the close of the port; being pulled is one.
+        if (device->finished() || !sim::pauseUnlessStopped(away, waitMask))
+            break;
+        pty = sim::openPseudoTerminal();
+        if (pty.master < 0) {
+            result = {1, "no pseudo-terminal to come back on: " + pty.error};
+            break;
+        }
+        if (!publication.restoreLink(pty.slavePath, error)) {
+            result = {1, error};
+            break;
+        }
+        log("back: " + publication.linkPath());
+    }
     publication.withdraw();
-    close(pty.master);
+    if (pty.master >= 0)
+        close(pty.master);
     if (const std::string report = device->report(); !report.empty())
         printLine(stdout, report);
     if (!result.error.empty())

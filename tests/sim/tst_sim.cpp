@@ -168,6 +168,25 @@ public:
         return in;
     }
 
+    // Waits for the hang-up a pulled adapter gives: poll's POLLHUP, or a read of 0 or EIO.
+    bool hangsUp(int timeoutMs = 5000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < timeoutMs) {
+            pollfd p {m_fd, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0)
+                continue;
+            if (p.revents & (POLLHUP | POLLERR))
+                return true;
+            uint8_t byte = 0;
+            const ssize_t n = ::read(m_fd, &byte, 1);
+            if (n == 0 || (n < 0 && errno == EIO))
+                return true;
+        }
+        return false;
+    }
+
 private:
     int m_fd = -1;
 };
@@ -214,6 +233,7 @@ private slots:
     void streamPatterns_data();
     void streamPatterns();
     void scannerSendsBarcodes();
+    void unpluggedPortComesBack();
 
     void stopRemovesThePort_data();
     void stopRemovesThePort();
@@ -443,6 +463,46 @@ void SimTest::scannerSendsBarcodes()
     QCOMPARE(sim.stop(), 0);
 }
 
+// A USB adapter pulled mid-test: the open line hangs up, the port leaves the list, and after
+// a while a new line is there under the same path.
+void SimTest::unpluggedPortComesBack()
+{
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"echo", "--unplug-after", "0.3", "--away", "0.5", "--unplug-times", "2",
+                       "--name", "usb-pulled"},
+                      "usb-pulled"));
+    FakeSysfs sys;
+    serial::ScanRoots roots = sys.roots();
+    roots.virtualDir = sim.folder().toStdString();
+    auto line = std::make_unique<Line>(sim.link());
+    QVERIFY(line->isOpen());
+    for (int round = 0; round < 2; ++round) {
+        const QByteArray probe = "round " + QByteArray::number(round);
+        QVERIFY(line->write(probe));
+        QCOMPARE(line->read(probe.size()), probe);
+        QVERIFY(line->hangsUp());
+        QVERIFY(!QFileInfo::exists(sim.link())); // gone, or a link that leads nowhere
+        QVERIFY(serial::scanPorts(roots).empty());
+        line.reset();
+        // TELVIX tries the same path again until it opens.
+        QVERIFY(waitFor(
+                [&] {
+                    line = std::make_unique<Line>(sim.link());
+                    return line->isOpen();
+                },
+                5000));
+        QCOMPARE(serial::scanPorts(roots).size(), size_t(1));
+    }
+    QVERIFY(line->write("still echoing"));
+    QCOMPARE(line->read(13), QByteArray("still echoing"));
+    QCOMPARE(sim.stop(), 0);
+    const QByteArray log = sim.output();
+    QCOMPARE(log.count("unplugged\n"), 2);
+    QCOMPARE(log.count("back: " + sim.link().toUtf8() + "\n"), 2);
+    QVERIFY(!QFileInfo(sim.link()).isSymLink());
+    QVERIFY(!QFileInfo::exists(sim.link() + ".pid"));
+}
+
 void SimTest::stopRemovesThePort_data()
 {
     QTest::addColumn<int>("signal");
@@ -579,6 +639,9 @@ void SimTest::badCommandLinesPublishNothing_data()
     QTest::newRow("unknown option") << QStringList {"echo", "--speed", "9600"} << "--speed";
     QTest::newRow("no behaviour") << QStringList {} << "behaviour";
     QTest::newRow("bad rate") << QStringList {"stream", "--rate", "fast"} << "'fast'";
+    QTest::newRow("negative unplug time") << QStringList {"echo", "--unplug-after", "-1"} << "'-1'";
+    QTest::newRow("unplug time not a number")
+            << QStringList {"sink", "--unplug-after", "abc"} << "'abc'";
     QTest::newRow("option of another behaviour")
             << QStringList {"sink", "--pattern", "text"} << "belongs to stream";
 }

@@ -310,6 +310,14 @@ void SimPartsTest::commandLine_data()
     QTest::newRow("drop no number") << QStringList {"echo", "--drop", "x"} << "'x'" << none;
     QTest::newRow("alter without value")
             << QStringList {"echo", "--alter"} << "needs a value" << none;
+    QTest::newRow("unplugging, with every behaviour")
+            << QStringList {"at", "--unplug-after", "0.5", "--away=0", "--unplug-times", "0"} << ""
+            << none;
+    QTest::newRow("away without unplugging")
+            << QStringList {"echo", "--away", "2"} << "goes with --unplug-after" << none;
+    QTest::newRow("unplug times fractional")
+            << QStringList {"echo", "--unplug-after", "1", "--unplug-times", "1.5"} << "'1.5'"
+            << none;
     QTest::newRow("drop on the sink")
             << QStringList {"sink", "--drop", "1"} << "belongs to echo" << none;
 }
