@@ -468,7 +468,7 @@ void SimTest::scannerSendsBarcodes()
 void SimTest::unpluggedPortComesBack()
 {
     Sim sim(m_runtime->path());
-    QVERIFY(sim.start({"echo", "--unplug-after", "0.3", "--away", "0.5", "--unplug-times", "2",
+    QVERIFY(sim.start({"echo", "--unplug-after", "0.3", "--away", "1", "--unplug-times", "2",
                        "--name", "usb-pulled"},
                       "usb-pulled"));
     FakeSysfs sys;
