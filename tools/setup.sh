@@ -15,6 +15,8 @@ packages=(
     clang libclang-rt-14-dev llvm valgrind python3
     # the accessibility tests: a D-Bus session, the AT-SPI bus and Python's AT-SPI client
     dbus dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0
+    # the network-port tests run a real serial server
+    ser2net
 )
 
 missing=()
