@@ -4,6 +4,7 @@
 #include "ui_Telvixmain2.h"
 
 #include "main/Fonts.h"
+#include "serial/NetworkAddress.h"
 #include "serial/PortDirectory.h"
 
 #include <QHeaderView>
@@ -108,7 +109,12 @@ void TForm2::updateMapping()
 {
     const QString path = ui->DevicePathEdit->text().trimmed();
     QString text;
-    if (!path.isEmpty()) {
+    if (!path.isEmpty() && serial::isNetworkPath(path.toStdString())) {
+        std::string problem;
+        text = serial::parseNetworkAddress(path.toStdString(), problem)
+                ? QStringLiteral("使用網路埠 %1 (不看 com 編號)").arg(path)
+                : QStringLiteral("網路埠位址不正確:%1").arg(QString::fromStdString(problem));
+    } else if (!path.isEmpty()) {
         text = QStringLiteral("使用裝置路徑 %1 (不看 com 編號)").arg(path);
     } else {
         const QString com = ui->ComPortEdit->text();

@@ -5,3 +5,6 @@ telvix_test(tst_portdialog LABEL gui SOURCES serial/tst_portdialog.cpp LIBS telv
 telvix_test(tst_linecontrol LABEL pty SOURCES serial/tst_linecontrol.cpp
     LIBS telvix_platform telvix_testsupport PRELOAD)
 telvix_test(tst_rfc2217 LABEL core SOURCES serial/tst_rfc2217.cpp LIBS telvix_core)
+# Network ports against a real ser2net of the test's own.
+telvix_test(tst_networkports LABEL pty SOURCES serial/tst_networkports.cpp
+    LIBS telvix_guisupport telvix_ser2net)

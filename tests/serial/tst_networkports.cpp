@@ -1,0 +1,361 @@
+// SPDX-License-Identifier: MIT
+// Network serial ports against a real serial server: Debian's ser2net, started by the test on
+// 127.0.0.1 with a pseudo-terminal of the test's own as its device. Every byte value both ways
+// over RFC 2217 and raw TCP, the parameters reaching the device, a server that drops the line,
+// refuses the connection or never answers, and a mode run from the window on such a port.
+#include "GuiHelpers.h"
+#include "Pty.h"
+#include "Ser2Net.h"
+
+#include "main/ModeState.h"
+#include "main/Telvixmain1.h"
+#include "main/TrafficView.h"
+#include "serial/PortSettings.h"
+#include "serial/SerialPort.h"
+#include "ui_Telvixmain1.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QToolButton>
+
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+struct Received
+{
+    QByteArray bytes;
+    bool gone = false;
+};
+
+// What the port's reader takes until `count` bytes are in, the line is gone, or time is up.
+Received receive(SerialPort &port, int count, int timeoutMs = 5000)
+{
+    Received got;
+    QElapsedTimer clock;
+    clock.start();
+    while (got.bytes.size() < count && !got.gone && clock.elapsed() < timeoutMs) {
+        serial::waitReadable(port.wakeDescriptor(), 50);
+        for (const TrafficRecord &r : port.take()) {
+            if (r.kind == TrafficKind::Received)
+                got.bytes += r.bytes;
+            else if (r.kind == TrafficKind::LineGone)
+                got.gone = true;
+        }
+    }
+    return got;
+}
+
+QByteArray allByteValues()
+{
+    QByteArray all;
+    for (int round = 0; round < 4; ++round) {
+        for (int b = 0; b <= 0xFF; ++b)
+            all.append(char(b));
+    }
+    return all;
+}
+
+speed_t deviceSpeed(const Pty &pty)
+{
+    termios t {};
+    tcgetattr(pty.masterFd(), &t);
+    return cfgetospeed(&t);
+}
+
+serial::LineParams params(int32_t baud, uint8_t parity = 0, uint8_t dataBits = 8,
+                          uint8_t stopBits = 0)
+{
+    return {baud, parity, dataBits, stopBits, serial::FlowControl::Keep, false};
+}
+
+QString memoText() { return Form1->memo1()->toPlainText(); }
+
+} // namespace
+
+class TestNetworkPorts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase() { tearDownForms(); }
+
+    void everyByteValueBothWays_data();
+    void everyByteValueBothWays();
+    void parametersReachTheDevice();
+    void rawTcpLeavesTheServersParameters();
+    void serverDropsTheConnection_data();
+    void serverDropsTheConnection();
+    void refusedConnection();
+    void hostThatNeverAnswers();
+    void serverWithoutTheComPortOption();
+    void lineControlsOverTelnet();
+    void receiveModeFromTheWindow();
+    void failureMessagesNameTheUrl();
+
+private:
+    std::unique_ptr<SerialPort> open(const QString &url, const serial::LineParams &p);
+
+    std::unique_ptr<Pty> m_pty;
+    std::unique_ptr<Ser2NetServer> m_server;
+};
+
+void TestNetworkPorts::initTestCase()
+{
+    if (!Ser2NetServer::available())
+        QSKIP("ser2net is not installed (tools/setup.sh installs it)");
+}
+
+void TestNetworkPorts::init()
+{
+    freshStart();
+    m_pty = std::make_unique<Pty>();
+    QVERIFY(m_pty->isOpen());
+    m_server = std::make_unique<Ser2NetServer>();
+    const QString why = m_server->start(m_pty->slavePath());
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+}
+
+void TestNetworkPorts::cleanup()
+{
+    m_server.reset();
+    m_pty.reset();
+}
+
+std::unique_ptr<SerialPort> TestNetworkPorts::open(const QString &url, const serial::LineParams &p)
+{
+    SerialPort::Opened opened = SerialPort::open(url.toStdString(), p);
+    if (!opened.port)
+        qWarning("%s: %s", qPrintable(url), opened.reason.c_str());
+    return std::move(opened.port);
+}
+
+void TestNetworkPorts::everyByteValueBothWays_data()
+{
+    QTest::addColumn<bool>("rfc2217");
+    QTest::newRow("RFC 2217") << true;
+    QTest::newRow("raw TCP") << false;
+}
+
+void TestNetworkPorts::everyByteValueBothWays()
+{
+    QFETCH(bool, rfc2217);
+    std::unique_ptr<SerialPort> port =
+            open(rfc2217 ? m_server->rfc2217Url() : m_server->tcpUrl(), params(9600));
+    QVERIFY(port);
+    QVERIFY(port->isNetwork());
+    port->startReading();
+    const QByteArray all = allByteValues();
+    // From the device: FFh travels doubled over Telnet and must come out single.
+    QVERIFY(m_pty->write(all));
+    const Received got = receive(*port, int(all.size()));
+    QCOMPARE(got.bytes.toHex(), all.toHex());
+    QVERIFY(!got.gone);
+    // To the device, one byte at a time as the send modes write.
+    for (char c : all)
+        QVERIFY(port->writeByte(uint8_t(c)));
+    QCOMPARE(m_pty->read(int(all.size()), 5000).toHex(), all.toHex());
+}
+
+void TestNetworkPorts::parametersReachTheDevice()
+{
+    {
+        std::unique_ptr<SerialPort> port = open(m_server->rfc2217Url(), params(19200));
+        QVERIFY(port);
+        QCOMPARE(deviceSpeed(*m_pty), speed_t(B19200));
+        // And on the open port, as the self-test changes speed.
+        QVERIFY(port->reconfigure(params(115200)));
+        QTRY_COMPARE(deviceSpeed(*m_pty), speed_t(B115200));
+    }
+    QVERIFY(m_server->waitDeviceReleased());
+    serial::LineParams flow = params(57600);
+    flow.flow = serial::FlowControl::RtsCts;
+    std::unique_ptr<SerialPort> port = open(m_server->rfc2217Url(), flow);
+    QVERIFY(port);
+    termios t {};
+    tcgetattr(m_pty->masterFd(), &t);
+    QCOMPARE(cfgetospeed(&t), speed_t(B57600));
+    QVERIFY(t.c_cflag & CRTSCTS);
+}
+
+void TestNetworkPorts::rawTcpLeavesTheServersParameters()
+{
+    std::unique_ptr<SerialPort> port = open(m_server->tcpUrl(), params(19200));
+    QVERIFY(port);
+    // The server opens its device with its own defaults, whatever the port dialog says.
+    QTRY_COMPARE(deviceSpeed(*m_pty), speed_t(B9600));
+    // No handshake lines, no break, no marking: refused as a driver without them refuses.
+    uint8_t lines = 0;
+    QVERIFY(!port->control().modemLines(lines));
+    QVERIFY(!port->sendBreak(10));
+    QVERIFY(!port->setMarkErrors(true));
+}
+
+void TestNetworkPorts::serverDropsTheConnection_data() { everyByteValueBothWays_data(); }
+
+void TestNetworkPorts::serverDropsTheConnection()
+{
+    QFETCH(bool, rfc2217);
+    std::unique_ptr<SerialPort> port =
+            open(rfc2217 ? m_server->rfc2217Url() : m_server->tcpUrl(), params(9600));
+    QVERIFY(port);
+    port->startReading();
+    QVERIFY(m_pty->write("last words"));
+    QCOMPARE(receive(*port, 10).bytes, QByteArray("last words"));
+    m_server->stop();
+    // A hang-up, as an adapter pulled out: the bytes before it kept, then the line's end.
+    const Received after = receive(*port, 1);
+    QVERIFY(after.gone);
+    QVERIFY(after.bytes.isEmpty());
+    // The first writes may still find room before the peer's reset arrives; then they fail
+    // (and no SIGPIPE ends the program).
+    QTRY_VERIFY(!port->writeByte('x'));
+}
+
+void TestNetworkPorts::refusedConnection()
+{
+    const quint16 nobody = refusedPort();
+    const SerialPort::Opened opened = SerialPort::open(
+            QStringLiteral("tcp://127.0.0.1:%1").arg(nobody).toStdString(), params(9600));
+    QVERIFY(!opened.port);
+    QCOMPARE(opened.failure, SerialPort::Failure::Open);
+    QCOMPARE(opened.error, ECONNREFUSED);
+    QVERIFY2(QString::fromStdString(opened.reason).contains(QStringLiteral("被拒絕")),
+             opened.reason.c_str());
+}
+
+void TestNetworkPorts::hostThatNeverAnswers()
+{
+    SilentListener silent;
+    QVERIFY(silent.isOpen());
+    // Given up by the user: at once, and told as given up, not as a failure.
+    QElapsedTimer clock;
+    clock.start();
+    int asked = 0;
+    SerialPort::Opened opened =
+            SerialPort::open(silent.url(QStringLiteral("rfc2217")).toStdString(), params(9600),
+                             [&] { return ++asked < 4; });
+    QVERIFY(!opened.port);
+    QVERIFY(opened.calledOff);
+    QCOMPARE(asked, 4);
+    QVERIFY(clock.elapsed() < SerialPort::ConnectTimeoutMs);
+    // Left alone: the time-out, with its reason.
+    opened = SerialPort::open(silent.url(QStringLiteral("tcp")).toStdString(), params(9600));
+    QVERIFY(!opened.port);
+    QVERIFY(!opened.calledOff);
+    QCOMPARE(opened.failure, SerialPort::Failure::Open);
+    QCOMPARE(opened.error, ETIMEDOUT);
+    QVERIFY2(QString::fromStdString(opened.reason).contains(QStringLiteral("逾時")),
+             opened.reason.c_str());
+}
+
+void TestNetworkPorts::serverWithoutTheComPortOption()
+{
+    // RFC 2217 asked of a server that passes bytes only: no answer to the parameters comes,
+    // and that is the parameters' failure, not the connection's.
+    const SerialPort::Opened opened = SerialPort::open(
+            QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_server->tcpPort()).toStdString(),
+            params(9600));
+    QVERIFY(!opened.port);
+    QCOMPARE(opened.failure, SerialPort::Failure::WriteConfig);
+    QVERIFY2(QString::fromStdString(opened.reason).contains(QStringLiteral("沒有回覆線路參數")),
+             opened.reason.c_str());
+}
+
+void TestNetworkPorts::lineControlsOverTelnet()
+{
+    // ser2net's device here is a pseudo-terminal, which has no handshake lines: the test
+    // plays the server's side of the link itself, on a real socket.
+    int pair[2];
+    QCOMPARE(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+    serial::TelnetLink link(pair[0]);
+    std::unique_ptr<serial::LineControl> control = link.makeControl();
+    const auto serverSays = [&](const QByteArray &hex) {
+        const QByteArray bytes = QByteArray::fromHex(hex);
+        std::vector<uint8_t> data;
+        link.incoming(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()),
+                      data);
+        return QByteArray(reinterpret_cast<const char *>(data.data()), qsizetype(data.size()));
+    };
+    const auto clientSent = [&] {
+        char buffer[256];
+        const ssize_t n = ::read(pair[1], buffer, sizeof buffer);
+        return n > 0 ? QByteArray(buffer, n).toHex(' ').toUpper() : QByteArray();
+    };
+    uint8_t lines = 0xFF;
+    QVERIFY(control->modemLines(lines));
+    QCOMPARE(lines, uint8_t(0));
+    // CTS and DCD on, with their deltas; data around it stays data.
+    QCOMPARE(serverSays("41 FF FA 2C 6B 99 FF F0 42"), QByteArray("AB"));
+    QVERIFY(control->modemLines(lines));
+    QCOMPARE(lines, uint8_t(serial::Cts | serial::Dcd));
+    serial::LineInterrupts interrupts;
+    QVERIFY(control->lineInterrupts(interrupts));
+    QCOMPARE(interrupts.cts, 1u);
+    QCOMPARE(interrupts.dcd, 1u);
+    QCOMPARE(interrupts.dsr, 0u);
+    // DTR and RTS go out as SET-CONTROL and show among the lines.
+    QVERIFY(control->setLine(serial::Dtr, true));
+    QCOMPARE(clientSent(), QByteArray("FF FA 2C 05 08 FF F0"));
+    QVERIFY(control->setLine(serial::Rts, true));
+    QVERIFY(control->setLine(serial::Rts, false));
+    QCOMPARE(clientSent(), QByteArray("FF FA 2C 05 0B FF F0 FF FA 2C 05 0C FF F0"));
+    QVERIFY(control->modemLines(lines));
+    QCOMPARE(lines, uint8_t(serial::Cts | serial::Dcd | serial::Dtr));
+    QVERIFY(!control->setLine(serial::Cts, true)); // an input is no line to set
+    // A break is held on and off on the far side.
+    QVERIFY(control->sendBreak(20));
+    QCOMPARE(clientSent(), QByteArray("FF FA 2C 05 05 FF F0 FF FA 2C 05 06 FF F0"));
+    // Line errors as the server notifies them, counted.
+    serverSays("FF FA 2C 6A 0C FF F0 FF FA 2C 6A 04 FF F0 FF FA 2C 6A 12 FF F0");
+    serial::ErrorCounts counts;
+    QVERIFY(control->errorCounts(counts));
+    QCOMPARE(counts.parity, 2u);
+    QCOMPARE(counts.frame, 1u);
+    QCOMPARE(counts.breaks, 1u);
+    QCOMPARE(counts.overrun, 1u);
+    // Nothing to wait on: the watcher follows the notifications by asking.
+    QVERIFY(!control->waitForChange(serial::InputLines));
+    ::close(pair[0]);
+    ::close(pair[1]);
+}
+
+void TestNetworkPorts::receiveModeFromTheWindow()
+{
+    const QString url = m_server->rfc2217Url();
+    PortSettings::DevicePathText = url;
+    PortSettings::PortNameText = url;
+    ModeScript script;
+    script.then([&] { m_pty->write("OK\r"); })
+            .waitFor([] { return memoText().startsWith(QStringLiteral("OK<CR>")); }, "bytes shown")
+            .then([] { Form1->form()->BreakButton->click(); });
+    script.start();
+    Form1->form()->ReceiveButton->click();
+    QVERIFY2(script.finished() && script.failure().isEmpty(),
+             qPrintable(script.failure() + u' ' + memoText()));
+    QCOMPARE(SerialPort::openCount(), 0);
+}
+
+void TestNetworkPorts::failureMessagesNameTheUrl()
+{
+    const QString url = QStringLiteral("tcp://127.0.0.1:%1").arg(refusedPort());
+    PortSettings::DevicePathText = url;
+    PortSettings::PortNameText = url;
+    MessageRecorder boxes;
+    Form1->form()->ReceiveButton->click();
+    const QStringList texts = boxes.texts(MessageBoxes::Kind::Plain);
+    QCOMPARE(texts.size(), 1);
+    QVERIFY2(texts[0].startsWith(url + QStringLiteral(" 埠,無法開啟\n連線到 127.0.0.1:")),
+             qPrintable(texts[0]));
+    QVERIFY2(texts[0].contains(QStringLiteral("被拒絕")), qPrintable(texts[0]));
+    QCOMPARE(ModeState::ReceiveModeActive, uint8_t(0));
+}
+
+QTEST_MAIN(TestNetworkPorts)
+#include "tst_networkports.moc"
