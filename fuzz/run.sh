@@ -5,7 +5,7 @@
 #
 #   bash fuzz/run.sh [--seconds S | --runs N] [--build DIR] [target...]
 #
-# Targets: formatter keyevents sendtext portmap capture parmrk (all when none is named); default: 600
+# Targets: formatter keyevents sendtext portmap capture parmrk rfc2217 (all when none is named); default: 600
 # seconds each, in build-asan/. A long run keeps what it learns in DIR/fuzz/corpus/<target> for
 # the next one; the seeds in fuzz/corpus/ are only read. An input that breaks an invariant is
 # written to DIR/fuzz/artifacts/ and the run fails; copy it into fuzz/corpus/<target>/ once it is
@@ -26,7 +26,7 @@ while [ $# -gt 0 ]; do
     *) targets+=("$1"); shift ;;
     esac
 done
-[ ${#targets[@]} -gt 0 ] || targets=(formatter keyevents sendtext portmap capture parmrk)
+[ ${#targets[@]} -gt 0 ] || targets=(formatter keyevents sendtext portmap capture parmrk rfc2217)
 
 if [ ! -x "$build/fuzz/fuzz_${targets[0]}" ]; then
     bash "$top/tools/build.sh" "$build" -DCMAKE_CXX_COMPILER=clang++ \
