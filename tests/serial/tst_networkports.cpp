@@ -16,7 +16,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <sys/socket.h>
@@ -98,6 +101,7 @@ private slots:
     void lineControlsOverTelnet();
     void receiveModeFromTheWindow();
     void failureMessagesNameTheUrl();
+    void connectingCanBeGivenUp();
 
 private:
     std::unique_ptr<SerialPort> open(const QString &url, const serial::LineParams &p);
@@ -355,6 +359,44 @@ void TestNetworkPorts::failureMessagesNameTheUrl()
              qPrintable(texts[0]));
     QVERIFY2(texts[0].contains(QStringLiteral("被拒絕")), qPrintable(texts[0]));
     QCOMPARE(ModeState::ReceiveModeActive, uint8_t(0));
+}
+
+void TestNetworkPorts::connectingCanBeGivenUp()
+{
+    // A server that never answers: the window goes on, a box says where it connects, and its
+    // 中斷 gives up at once, without a failure to tell.
+    SilentListener silent;
+    const QString url = silent.url(QStringLiteral("rfc2217"));
+    PortSettings::DevicePathText = url;
+    PortSettings::PortNameText = url;
+    MessageRecorder boxes;
+    bool modal = false;
+    QString said;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->objectName() != QLatin1String("ConnectWaitDialog") || !w->isVisible())
+                continue;
+            poll.stop();
+            modal = QApplication::activeModalWidget() == w;
+            for (QLabel *label : w->findChildren<QLabel *>())
+                said += label->text();
+            w->findChild<QPushButton *>(QStringLiteral("BreakButton"))->click();
+            return;
+        }
+    });
+    poll.start();
+    QElapsedTimer clock;
+    clock.start();
+    Form1->form()->ReceiveButton->click();
+    QVERIFY(clock.elapsed() < SerialPort::ConnectTimeoutMs);
+    QVERIFY(modal);
+    QVERIFY2(said.contains(url), qPrintable(said));
+    QVERIFY(boxes.shown.isEmpty());
+    QCOMPARE(ModeState::ReceiveModeActive, uint8_t(0));
+    QCOMPARE(ModeState::PortReady, uint8_t(0));
+    QCOMPARE(SerialPort::openCount(), 0);
 }
 
 QTEST_MAIN(TestNetworkPorts)
