@@ -115,6 +115,7 @@ bool isEvent(TrafficKind kind)
     case TrafficKind::BreakSent:
     case TrafficKind::LineErrors:
     case TrafficKind::Report:
+    case TrafficKind::LineBack:
         break;
     }
     return true;
@@ -156,6 +157,8 @@ QString describe(const TrafficRecord &record)
         return QString::fromUtf8(record.bytes);
     case TrafficKind::LineGone:
         return QStringLiteral("線路中斷 (裝置已移除或對方掛斷)");
+    case TrafficKind::LineBack:
+        return QStringLiteral("裝置重新連接 %1").arg(QString::fromUtf8(record.bytes));
     case TrafficKind::Received:
     case TrafficKind::Sent:
     case TrafficKind::Flawed:

@@ -27,6 +27,7 @@ const char *directionOf(TrafficKind kind)
     case TrafficKind::BreakSent:
     case TrafficKind::LineErrors:
     case TrafficKind::Report:
+    case TrafficKind::LineBack:
         break;
     }
     return "EV";
@@ -44,6 +45,8 @@ const char *eventCodeOf(TrafficKind kind)
         return "ERRORS";
     case TrafficKind::Report:
         return "REPORT";
+    case TrafficKind::LineBack:
+        return "RECONNECT";
     default:
         return "HANGUP";
     }
@@ -269,7 +272,8 @@ std::optional<Parsed> parseLogLine(QStringView line)
                 {u"LINES", TrafficKind::ModemLines},
                 {u"BREAK", TrafficKind::BreakSent},
                 {u"ERRORS", TrafficKind::LineErrors},
-                {u"REPORT", TrafficKind::Report}};
+                {u"REPORT", TrafficKind::Report},
+                {u"RECONNECT", TrafficKind::LineBack}};
         p.kind = TrafficKind::LineGone;
         for (const auto &[code, kind] : codes)
             if (fields[2] == code)

@@ -2,7 +2,27 @@
 #include "ModeFrame.h"
 
 #include "main/ModeHost.h"
+#include "main/Traffic.h"
 #include "serial/SerialPort.h"
+
+// Status panel 2 while the device is away: the port waits for it to return, and the mode's own
+// text again once it is back.
+class LineStatus : public TrafficConsumer
+{
+public:
+    LineStatus(ModeHost &host, Mode mode) : m_host(host), m_mode(mode) { }
+    void take(const TrafficRecord &record) override
+    {
+        if (record.kind == TrafficKind::LineGone)
+            m_host.setStatusText(QStringLiteral("裝置已移除,等待重新連接…"));
+        else if (record.kind == TrafficKind::LineBack)
+            m_host.setStatusText(QString::fromUtf8(ModeTable::column(m_mode).startText));
+    }
+
+private:
+    ModeHost &m_host;
+    Mode m_mode;
+};
 
 ModeFrame::ModeFrame(ModeHost &host, Mode mode) : m_host(host), m_mode(mode) { }
 
@@ -21,12 +41,18 @@ SerialPort *ModeFrame::begin()
         return nullptr;
     }
     m_host.enterMode(m_mode);
+    m_lineStatus = std::make_unique<LineStatus>(m_host, m_mode);
+    m_host.traffic().subscribe(m_lineStatus.get());
     return m_port.get();
 }
 
 void ModeFrame::end()
 {
     ModeState::BreakRequested = 0;
+    if (m_lineStatus) {
+        m_host.traffic().unsubscribe(m_lineStatus.get());
+        m_lineStatus.reset();
+    }
     m_flag.reset();
     m_port.reset();
     m_host.leaveMode(m_mode);

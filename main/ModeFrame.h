@@ -12,6 +12,7 @@
 
 class ModeHost;
 class SerialPort;
+class LineStatus;
 
 class ModeFrame
 {
@@ -36,4 +37,5 @@ private:
     Mode m_mode;
     std::optional<ModeState::Hold> m_flag;
     std::unique_ptr<SerialPort> m_port;
+    std::unique_ptr<LineStatus> m_lineStatus;
 };

@@ -4,6 +4,8 @@
 #include "main/ModeHost.h"
 #include "main/TrafficRenderer.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 
 void ReceivedDisplay::take(const TrafficRecord &record)
@@ -12,6 +14,15 @@ void ReceivedDisplay::take(const TrafficRecord &record)
         addBytes(record.bytes, record.timeUs);
     else if (record.kind == TrafficKind::Flawed)
         addFlawed(record.bytes, record.timeUs);
+    else if (record.kind == TrafficKind::LineBack)
+        addComeback(record.timeUs);
+}
+
+void ReceivedDisplay::addComeback(int64_t timeUs)
+{
+    const QString at = QDateTime::fromMSecsSinceEpoch(wallMicroseconds(timeUs) / 1000)
+                               .toString(QStringLiteral("HH:mm:ss"));
+    m_host.renderer().appendNote(QStringLiteral("— 裝置重新連接 %1 —").arg(at), timeUs, m_shown);
 }
 
 void ReceivedDisplay::addFlawed(const QByteArray &bytes, int64_t timeUs)

@@ -28,6 +28,8 @@ protected:
     // Text that goes in with the received bytes of this pass, in order.
     void addText(const QString &text, int64_t timeUs);
     void addBytes(const QByteArray &bytes, int64_t timeUs);
+    // The gap a device that went away and came back leaves, as a line of its own.
+    void addComeback(int64_t timeUs);
     // Received bytes that came with a flaw: shown as received bytes are, their characters
     // marked.
     void addFlawed(const QByteArray &bytes, int64_t timeUs);

@@ -20,6 +20,7 @@ enum class TrafficKind : uint8_t {
     BreakSent, // a break was sent
     LineErrors, // the driver's error counters grew
     Report, // a report of the program's own (the cable self-test's table), UTF-8 text
+    LineBack, // the device that went away is back and open again; the path it came back as
 };
 
 struct TrafficRecord

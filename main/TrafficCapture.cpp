@@ -29,6 +29,7 @@ uint8_t kindCode(TrafficKind kind)
     case TrafficKind::BreakSent:
     case TrafficKind::LineErrors:
     case TrafficKind::Report:
+    case TrafficKind::LineBack:
         break;
     }
     return OtherKind;
@@ -53,6 +54,7 @@ TrafficKind otherKindOf(uint8_t stored)
     case TrafficKind::BreakSent:
     case TrafficKind::LineErrors:
     case TrafficKind::Report:
+    case TrafficKind::LineBack:
         return TrafficKind(stored);
     default:
         return TrafficKind::LineGone;

@@ -27,7 +27,8 @@ QString TrafficRenderer::timestamp(int64_t timeUs)
     const int64_t second = wallMs / 1000;
     if (second != cachedSecond) {
         cachedSecond = second;
-        cachedFace = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("HH:mm:ss"));
+        cachedFace =
+                QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("HH:mm:ss"));
     }
     QString out;
     out.reserve(15);
@@ -108,6 +109,18 @@ void TrafficRenderer::appendText(QStringView text, int64_t timeUs, QString &out)
         m_lineStart = nl >= 0;
         from = end;
     }
+}
+
+void TrafficRenderer::appendNote(QStringView line, int64_t timeUs, QString &out)
+{
+    if (!m_dumpLine.isEmpty())
+        completeDumpLine(out);
+    if (!m_lineStart)
+        out += QChar(DisplayFormatter::LineBreak);
+    m_lineStart = true;
+    appendText(line, timeUs, out);
+    out += QChar(DisplayFormatter::LineBreak);
+    m_lineStart = true;
 }
 
 void TrafficRenderer::appendDumpByte(uint8_t b, int64_t timeUs, QString &out)

@@ -41,6 +41,9 @@ public:
     // Text of the program's own among the output (a terminal label); lines it begins get their
     // time like any other.
     void appendText(QStringView text, int64_t timeUs, QString &out);
+    // A line of the program's own between the traffic (the device came back): on a line of
+    // its own, whatever the output was in the middle of.
+    void appendNote(QStringView line, int64_t timeUs, QString &out);
     // What the end of the output still owes: the text column of a dump's last, partial line.
     void finish(QString &out);
 

@@ -20,7 +20,8 @@
 class TerminalSession::ConversationDisplay : public ReceivedDisplay
 {
 public:
-    ConversationDisplay(ModeHost &host, TerminalPanel &panel) : ReceivedDisplay(host), m_panel(panel)
+    ConversationDisplay(ModeHost &host, TerminalPanel &panel)
+        : ReceivedDisplay(host), m_panel(panel)
     { }
 
     // A byte that went out but is not to be shown (its pause could not be read) still passes
@@ -39,6 +40,10 @@ public:
                 addFlawed(record.bytes, record.timeUs);
             else
                 addBytes(record.bytes, record.timeUs);
+        } else if (record.kind == TrafficKind::LineBack) {
+            addComeback(record.timeUs);
+            // What the device sends next is a reply of its own, under its name again.
+            ModeState::RemotePrefixWritten = 0;
         } else if (record.kind == TrafficKind::Sent && m_echo) {
             // Shown at once, after what was received before it.
             passEnd();

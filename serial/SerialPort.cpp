@@ -2,6 +2,7 @@
 #include "SerialPort.h"
 
 #include "main/LineEvents.h"
+#include "serial/PortDirectory.h"
 
 #include <cerrno>
 #include <cstring>
@@ -93,6 +94,7 @@ SerialPort::Opened SerialPort::openNetwork(const std::string &path,
         }
     }
     result.port.reset(new SerialPort(connected.fd, path, std::move(telnet), true));
+    result.port->m_params = params;
     // What the device sent while the line was being set is the line's, like every byte after.
     if (!early.empty()) {
         result.port->queue({TrafficKind::Received, monotonicMicroseconds(),
@@ -120,6 +122,7 @@ SerialPort::Opened SerialPort::open(const std::string &path, const serial::LineP
         return {nullptr, Failure::WriteConfig, 0, {}, false};
     }
     std::unique_ptr<SerialPort> port(new SerialPort(opened.fd, path));
+    port->m_params = params;
     if (params.markErrors)
         port->m_markErrors = true;
     return {std::move(port), Failure::None, 0, {}, false};
@@ -138,14 +141,20 @@ SerialPort::SerialPort(int fd, std::string path, std::unique_ptr<serial::TelnetL
       m_wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
       m_stopFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
+    makeControl();
+    const std::lock_guard lock(openMutex);
+    livePorts().push_back(this);
+}
+
+void SerialPort::makeControl()
+{
     const std::lock_guard lock(openMutex);
     if (m_telnet)
         m_control = m_telnet->makeControl();
-    else if (network)
+    else if (m_network)
         m_control = serial::refusingLineControl(ENOTTY);
     else
         m_control = controlFactory() ? controlFactory()(m_fd) : serial::kernelLineControl(m_fd);
-    livePorts().push_back(this);
 }
 
 SerialPort::~SerialPort()
@@ -160,6 +169,13 @@ SerialPort::~SerialPort()
         ::close(m_fd);
     else
         serial::closePort(m_fd);
+    // A device that came back while nobody took the news.
+    if (m_returned.fd >= 0) {
+        if (m_network)
+            ::close(m_returned.fd);
+        else
+            serial::closePort(m_returned.fd);
+    }
     ::close(m_wakeFd);
     ::close(m_stopFd);
     const std::lock_guard lock(openMutex);
@@ -180,8 +196,115 @@ std::vector<SerialPort *> SerialPort::openPorts()
 
 void SerialPort::startReading()
 {
-    if (!m_reader.joinable())
-        m_reader = std::thread(&SerialPort::readerMain, this);
+    if (m_reader.joinable())
+        return;
+    // Who the device is, asked now while it is there: once it is gone, sysfs no longer says.
+    m_identity = serial::identify(m_path, serial::CurrentScanRoots);
+    m_reader = std::thread(&SerialPort::readerMain, this);
+}
+
+bool SerialPort::stopRequested() const
+{
+    pollfd stop {m_stopFd, POLLIN, 0};
+    return ::poll(&stop, 1, 0) != 0;
+}
+
+SerialPort::Returned SerialPort::reopen(const std::string &path)
+{
+    Returned r;
+    const serial::WaitHook keepWaiting = [this] { return !stopRequested(); };
+    if (m_network) {
+        std::string problem;
+        const std::optional<serial::NetworkAddress> address =
+                serial::parseNetworkAddress(path, problem);
+        if (!address)
+            return r;
+        serial::Connected connected =
+                serial::connectTo(*address, ReturnConnectTimeoutMs, keepWaiting);
+        if (connected.fd < 0)
+            return r;
+        if (address->protocol == serial::NetworkAddress::Protocol::Rfc2217) {
+            auto telnet = std::make_unique<serial::TelnetLink>(connected.fd);
+            bool calledOff = false;
+            if (!telnet->configure(m_params, ConfigureTimeoutMs, keepWaiting, r.early, calledOff)
+                         .empty()) {
+                ::close(connected.fd);
+                return r;
+            }
+            r.telnet = std::move(telnet);
+        }
+        r.fd = connected.fd;
+        return r;
+    }
+    const serial::OpenResult opened = serial::openPort(path);
+    if (opened.fd < 0)
+        return r;
+    serial::LineConfig current;
+    if (!serial::readConfig(opened.fd, current) || !serial::writeConfig(opened.fd, m_params)
+        || (m_markErrors.load() && !serial::setMarkErrors(opened.fd, true))) {
+        serial::closePort(opened.fd);
+        return r;
+    }
+    r.fd = opened.fd;
+    return r;
+}
+
+bool SerialPort::waitForReturn()
+{
+    for (;;) {
+        pollfd stop {m_stopFd, POLLIN, 0};
+        if (::poll(&stop, 1, ReturnPollMs) != 0)
+            return false;
+        const std::string path = serial::findReturned(m_identity, serial::CurrentScanRoots);
+        if (path.empty())
+            continue;
+        Returned r = reopen(path);
+        if (r.fd < 0)
+            continue;
+        std::vector<uint8_t> early = std::move(r.early);
+        {
+            const std::lock_guard lock(m_mutex);
+            m_returned = std::move(r);
+        }
+        const int64_t now = monotonicMicroseconds();
+        queue({TrafficKind::LineBack, now, QByteArray::fromStdString(path)});
+        if (!early.empty()) {
+            queue({TrafficKind::Received, now,
+                   QByteArray(reinterpret_cast<const char *>(early.data()),
+                              qsizetype(early.size()))});
+        }
+        return true;
+    }
+}
+
+void SerialPort::adoptReturned()
+{
+    Returned r;
+    {
+        const std::lock_guard lock(m_mutex);
+        r = std::move(m_returned);
+        m_returned = {};
+    }
+    if (r.fd < 0)
+        return;
+    // The reader handed the line over and has ended; the watcher follows the old line's
+    // controls and is started again on the new one.
+    const bool watching = m_watcher != nullptr;
+    m_watcher.reset();
+    if (m_reader.joinable())
+        m_reader.join();
+    m_control.reset();
+    if (m_network)
+        ::close(m_fd);
+    else
+        serial::closePort(m_fd);
+    m_fd = r.fd;
+    m_telnet = std::move(r.telnet);
+    makeControl();
+    m_decoder.reset();
+    m_reader = std::thread(&SerialPort::readerMain, this);
+    if (watching)
+        startWatching();
 }
 
 void SerialPort::queue(TrafficRecord record)
@@ -257,6 +380,8 @@ void SerialPort::readerMain()
         for (TrafficRecord &r : decoded)
             queue(std::move(r));
         queue({TrafficKind::LineGone, now, {}});
+        // The line that comes back gets a reader of its own once it is taken.
+        waitForReturn();
         return;
     }
 }
@@ -267,9 +392,17 @@ std::vector<TrafficRecord> SerialPort::take()
     // in what is taken now.
     drain(m_wakeFd);
     std::vector<TrafficRecord> taken;
-    const std::lock_guard lock(m_mutex);
-    taken.swap(m_queue);
-    m_signalled = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        taken.swap(m_queue);
+        m_signalled = false;
+    }
+    for (const TrafficRecord &r : taken) {
+        if (r.kind == TrafficKind::LineBack) {
+            adoptReturned();
+            break;
+        }
+    }
     return taken;
 }
 

@@ -4,12 +4,17 @@
 // it go) stops the reader, releases the claim and closes the descriptor.
 //
 // The reader is a thread: it takes every byte the moment the driver has it, with its time, into
-// a queue that the mode drains on the window's thread. So a modal dialog, a long terminal send
-// or a busy moment of the window holds back only the display, never the line; a tty keeps a few
-// kilobytes and drops the rest. Everything else about the port happens on the caller's thread.
+// a queue that the mode drains on the window's thread. When the device goes away (an adapter
+// pulled, a server that drops the connection) the reader records it and waits for the same
+// device to come back; it opens it again with the same parameters and records that too, and
+// the next take() puts the new line in place of the old one, so the mode goes on. So a modal
+// dialog, a long terminal send or a busy moment of the window holds back only the display, never
+// the line; a tty keeps a few kilobytes and drops the rest. Everything else about the port happens
+// on the caller's thread.
 #pragma once
 
 #include "main/Traffic.h"
+#include "serial/Comeback.h"
 #include "serial/LineControl.h"
 #include "serial/LineWatcher.h"
 #include "serial/NetworkLine.h"
@@ -46,6 +51,10 @@ public:
     // How long a network port may take to connect, and then to answer the line parameters.
     static constexpr int ConnectTimeoutMs = 5000;
     static constexpr int ConfigureTimeoutMs = 5000;
+    // How often a port whose device went away looks for it, and how long a network port that
+    // dropped may take to connect again at each try.
+    static constexpr int ReturnPollMs = 250;
+    static constexpr int ReturnConnectTimeoutMs = 2000;
 
     // Opens `path` for this program alone, reads its configuration and writes the parameters.
     // A path rfc2217://HOST:PORT or tcp://HOST:PORT connects to a serial server instead;
@@ -63,12 +72,14 @@ public:
 
     // ---- reading
 
-    // Starts the reader; it runs until the port is closed or the device hangs up.
+    // Starts the reader; it runs until the port is closed.
     void startReading();
     bool isReading() const { return m_reader.joinable(); }
 
     // What the reader took since the last call, in arrival order, as Received records; a
-    // LineGone record is the last one there will be: the device hung up, the reader stopped.
+    // LineGone record when the device hung up or went away, a LineBack record (with the path
+    // it came back at) when the same device is open again. Taking a LineBack puts the
+    // device's new line in place: what is written from then on goes to it.
     std::vector<TrafficRecord> take();
 
     // Readable while records wait to be taken (an eventfd for an event loop to watch). It is
@@ -127,12 +138,28 @@ private:
     static Opened openNetwork(const std::string &path, const serial::LineParams &params,
                               const serial::WaitHook &keepWaiting);
     void readerMain();
+    // The reader's part after a hang-up: watches for the device to come back and opens it;
+    // false when the port is being closed meanwhile.
+    bool waitForReturn();
+    bool stopRequested() const;
+    struct Returned
+    {
+        int fd = -1;
+        std::unique_ptr<serial::TelnetLink> telnet;
+        std::vector<uint8_t> early; // what a network port sent while its line was being set
+    };
+    Returned reopen(const std::string &path);
+    void adoptReturned();
+    void makeControl();
     void queue(TrafficRecord record);
     // How long what is queued has waited to be taken; 0 when nothing waits.
     int64_t heldSince(int64_t nowUs);
 
     int m_fd;
     std::string m_path;
+    serial::LineParams m_params;
+    serial::DeviceIdentity m_identity; // known once reading starts, while the device is there
+    Returned m_returned; // opened by the reader, put in place by take(); under m_mutex
     bool m_network = false;
     std::unique_ptr<serial::TelnetLink> m_telnet; // RFC 2217 only
     std::unique_ptr<serial::LineControl> m_control;

@@ -11,6 +11,7 @@ list(APPEND TELVIX_PLATFORM
     serial/SerialLine.cpp serial/SerialLine.h
     serial/SerialPort.cpp serial/SerialPort.h
     serial/NetworkLine.cpp serial/NetworkLine.h
+    serial/Comeback.cpp serial/Comeback.h
     serial/LineControl.cpp serial/LineControl.h
     serial/LineWatcher.cpp serial/LineWatcher.h
     serial/SerialSpeed2.cpp serial/SerialSpeed2.h

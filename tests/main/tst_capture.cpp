@@ -15,10 +15,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 Q_DECLARE_METATYPE(LiveLog::Format)
@@ -82,19 +82,22 @@ void TestCapture::keepsEveryRecord()
     int64_t time = monotonicMicroseconds();
     for (int i = 0; i < 3000; ++i) {
         // The line's events are rare beside the bytes, and every kind must come back as itself.
-        static const TrafficKind Events[] = {TrafficKind::LineGone, TrafficKind::ModemLines,
+        static const TrafficKind Events[] = {TrafficKind::LineGone,  TrafficKind::ModemLines,
                                              TrafficKind::BreakSent, TrafficKind::LineErrors,
-                                             TrafficKind::Report};
+                                             TrafficKind::Report,    TrafficKind::LineBack};
         const int k = int(rng.bounded(12));
         const TrafficKind kind = k < 6 ? TrafficKind::Received
                 : k < 9                ? TrafficKind::Sent
                 : k < 10               ? TrafficKind::Flawed
-                                       : Events[rng.bounded(5)];
+                                       : Events[rng.bounded(6)];
         QByteArray bytes;
         if (kind == TrafficKind::ModemLines) {
-            bytes = LineEvents::modemLines(0, uint8_t(rng.bounded(64)), uint8_t(rng.bounded(64))).bytes;
+            bytes = LineEvents::modemLines(0, uint8_t(rng.bounded(64)), uint8_t(rng.bounded(64)))
+                            .bytes;
         } else if (kind == TrafficKind::Report) {
             bytes = QStringLiteral("速率 9600: 通過\n").toUtf8();
+        } else if (kind == TrafficKind::LineBack) {
+            bytes = "/dev/ttyUSB1";
         } else if (kind != TrafficKind::LineGone) {
             const int n = int(rng.bounded(1, i % 100 == 0 ? 70000 : 40));
             for (int j = 0; j < n; ++j)
@@ -165,7 +168,8 @@ void TestCapture::spillsPastItsLimit()
             capture.take(given.back());
         }
     };
-    const auto readsBack = [](const TrafficCapture &capture, const std::vector<TrafficRecord> &given) {
+    const auto readsBack = [](const TrafficCapture &capture,
+                              const std::vector<TrafficRecord> &given) {
         size_t at = 0;
         bool same = true;
         const bool complete = capture.forEach([&](const TrafficRecord &r) {
@@ -228,8 +232,8 @@ void TestCapture::logLinesReadBack()
     QVERIFY(back->bytes == bytes);
     QCOMPARE(back->wallMs, wallMicroseconds(time) / 1000);
     // ISO 8601 local time, milliseconds and the offset.
-    static const QRegularExpression iso(
-            QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)\\t"));
+    static const QRegularExpression iso(QStringLiteral(
+            "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)\\t"));
     QVERIFY2(iso.match(line).hasMatch(), qPrintable(line));
     if (kind == int(TrafficKind::LineGone))
         QCOMPARE(back->event, QStringLiteral("HANGUP"));
@@ -261,6 +265,9 @@ void TestCapture::lineEventsInTheLog()
             {LineEvents::breakSent(time, 250), "BREAK", QStringLiteral("送出 Break 250 ms")},
             {LineEvents::lineErrors(time, counts), "ERRORS",
              QStringLiteral("錯誤計數 訊框=3 同位=1 溢位=0 緩衝區溢位=0 Break=2")},
+            {{TrafficKind::LineBack, time, "/dev/ttyUSB1"},
+             "RECONNECT",
+             QStringLiteral("裝置重新連接 /dev/ttyUSB1")},
     };
     for (const Case &c : cases) {
         const QString line = LogFormat::logLine(c.record);
@@ -274,8 +281,8 @@ void TestCapture::lineEventsInTheLog()
     QCOMPARE(LineEvents::breakDurationOf(cases[2].record), std::optional(250));
 
     // A report of several lines is one line of the log each, tabs and quotes made harmless.
-    const TrafficRecord report = LineEvents::report(
-            time, QStringLiteral("線路自我測試\n速率 9600\t通過\n說明 \"x\"\n"));
+    const TrafficRecord report =
+            LineEvents::report(time, QStringLiteral("線路自我測試\n速率 9600\t通過\n說明 \"x\"\n"));
     const QStringList lines = LogFormat::logLine(report).split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 3);
     for (const QString &l : lines) {
@@ -312,9 +319,10 @@ void TestCapture::textColumn()
 
 void TestCapture::csvQuotesItsText()
 {
-    const QString line = LogFormat::csvLine(record(TrafficKind::Received, monotonicMicroseconds(),
-                                                   QByteArray("a,\"b\"")));
-    QVERIFY2(line.endsWith(QStringLiteral(",RX,61 2C 22 62 22,\"a,\"\"b\"\"\"\n")), qPrintable(line));
+    const QString line = LogFormat::csvLine(
+            record(TrafficKind::Received, monotonicMicroseconds(), QByteArray("a,\"b\"")));
+    QVERIFY2(line.endsWith(QStringLiteral(",RX,61 2C 22 62 22,\"a,\"\"b\"\"\"\n")),
+             qPrintable(line));
 }
 
 void TestCapture::exportFormats()
@@ -336,14 +344,14 @@ void TestCapture::exportFormats()
         return buffer.data();
     };
     QCOMPARE(written(CaptureExport::Format::Raw), QByteArray("OK\r\n"));
-    const QStringList log = QString::fromUtf8(written(CaptureExport::Format::Log))
-                                    .split(u'\n', Qt::SkipEmptyParts);
+    const QStringList log =
+            QString::fromUtf8(written(CaptureExport::Format::Log)).split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(log.size(), 3);
     QVERIFY(log[0].contains(QStringLiteral("\tTX\t41 54 0D\tAT<CR>")));
     QVERIFY(log[1].contains(QStringLiteral("\tRX\t4F 4B 0D 0A\tOK<CR><LF>")));
     QVERIFY(log[2].contains(QStringLiteral("\tEV\tHANGUP\t")));
-    const QStringList csv = QString::fromUtf8(written(CaptureExport::Format::Csv))
-                                    .split(u'\n', Qt::SkipEmptyParts);
+    const QStringList csv =
+            QString::fromUtf8(written(CaptureExport::Format::Csv)).split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(csv.size(), 4);
     QCOMPARE(csv[0], QStringLiteral("time,direction,hex,text"));
     // Both directions: each block opens with its name, as terminal mode shows it.
@@ -445,16 +453,17 @@ void TestCapture::hexDumpLayout()
     TrafficRenderer renderer(formatter);
     // Text, control bytes, a Big5 pair and DEL: the text column shows printable ASCII alone,
     // so of the pair A4 40 only the second byte, '@'.
-    const QByteArray bytes = QByteArray("Hi\r\n\xA4\x40") + QByteArray("0123456789\x7F", 11)
-            + QByteArray("XYZ");
+    const QByteArray bytes =
+            QByteArray("Hi\r\n\xA4\x40") + QByteArray("0123456789\x7F", 11) + QByteArray("XYZ");
     QString out;
     const int64_t t = monotonicMicroseconds();
     renderer.appendBytes(bytes.left(5), t, out);
     renderer.appendBytes(bytes.mid(5), t, out);
     renderer.finish(out);
     // A short last line is padded, so that its text column stands under the others.
-    QCOMPARE(out, QStringLiteral("00000000  48 69 0D 0A A4 40 30 31  32 33 34 35 36 37 38 39  "
-                                 "|Hi...@0123456789|\n00000010  7F 58 59 5A")
+    QCOMPARE(out,
+             QStringLiteral("00000000  48 69 0D 0A A4 40 30 31  32 33 34 35 36 37 38 39  "
+                            "|Hi...@0123456789|\n00000010  7F 58 59 5A")
                      + QString(39, u' ') + QStringLiteral("|.XYZ|\n"));
     // With the time, a dump line carries the time its first byte came.
     renderer.restart();
@@ -462,7 +471,8 @@ void TestCapture::hexDumpLayout()
     out.clear();
     renderer.appendBytes("A", t, out);
     renderer.finish(out);
-    QCOMPARE(out, u'[' + clockOf(t) + QStringLiteral("] 00000000  41") + QString(48, u' ')
+    QCOMPARE(out,
+             u'[' + clockOf(t) + QStringLiteral("] 00000000  41") + QString(48, u' ')
                      + QStringLiteral("|A|\n"));
 }
 

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 void writeFile(const QString &path, const QString &text)
@@ -69,6 +70,17 @@ void FakeSysfs::addUsbSerial(const QString &name, const QString &manufacturer,
                 m_dir.path()
                         + QStringLiteral("/dev/serial/by-id/usb-%1_%2_%3-if00-port0")
                                   .arg(manufacturer, QString(product).replace(u' ', u'_'), serial));
+}
+
+void FakeSysfs::removePort(const QString &name)
+{
+    QFile::remove(m_dir.path() + QStringLiteral("/sys/class/tty/") + name);
+    QFile::remove(m_dir.path() + QStringLiteral("/dev/") + name);
+    QDir byId(m_dir.path() + QStringLiteral("/dev/serial/by-id"));
+    for (const QFileInfo &link : byId.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
+        if (link.isSymLink() && link.symLinkTarget().endsWith(u'/' + name))
+            QFile::remove(link.filePath());
+    }
 }
 
 void FakeSysfs::linkDevice(const QString &name, const QString &target)

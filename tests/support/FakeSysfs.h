@@ -20,6 +20,8 @@ public:
                       const QString &serial);
     // Makes /dev/<name> of the fake tree point at a real device (e.g. a pty slave).
     void linkDevice(const QString &name, const QString &target);
+    // The adapter pulled out: its sysfs entry, its device node and its by-id link go.
+    void removePort(const QString &name);
 
 private:
     void addClassEntry(const QString &name, const QString &deviceDir);
