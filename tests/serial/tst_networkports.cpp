@@ -99,6 +99,8 @@ private slots:
     void hostThatNeverAnswers();
     void serverWithoutTheComPortOption();
     void lineControlsOverTelnet();
+    void serverAnswersOtherParameters_data();
+    void serverAnswersOtherParameters();
     void receiveModeFromTheWindow();
     void failureMessagesNameTheUrl();
     void connectingCanBeGivenUp();
@@ -326,6 +328,56 @@ void TestNetworkPorts::lineControlsOverTelnet()
     QCOMPARE(counts.overrun, 1u);
     // Nothing to wait on: the watcher follows the notifications by asking.
     QVERIFY(!control->waitForChange(serial::InputLines));
+    ::close(pair[0]);
+    ::close(pair[1]);
+}
+
+void TestNetworkPorts::serverAnswersOtherParameters_data()
+{
+    QTest::addColumn<QByteArray>("answers"); // the server's, after IAC DO COM-PORT-OPTION
+    QTest::addColumn<QString>("says"); // empty: taken
+    const QByteArray speed = "FF FA 2C 65 00 00 4B 00 FF F0"; // 19200
+    const QByteArray rest = "FF FA 2C 66 08 FF F0 FF FA 2C 67 01 FF F0 FF FA 2C 68 01 FF F0";
+    QTest::newRow("as asked") << speed + ' ' + rest << QString();
+    QTest::newRow("another speed") << "FF FA 2C 65 00 00 25 80 FF F0 " + rest
+                                   << QStringLiteral("伺服器的速率是 9600,不是 19200");
+    QTest::newRow("7 bits") << speed
+                    + " FF FA 2C 66 07 FF F0 FF FA 2C 67 01 FF F0 FF FA 2C 68 01 FF F0"
+                            << QStringLiteral("伺服器的資料位元是 7,不是 8");
+    QTest::newRow("odd parity") << speed
+                    + " FF FA 2C 66 08 FF F0 FF FA 2C 67 02 FF F0 FF FA 2C 68 01 FF F0"
+                                << QStringLiteral("伺服器不接受這個同位檢查設定");
+    QTest::newRow("2 stop bits") << speed
+                    + " FF FA 2C 66 08 FF F0 FF FA 2C 67 01 FF F0 FF FA 2C 68 02 FF F0"
+                                 << QStringLiteral("伺服器不接受這個停止位元設定");
+    QTest::newRow("no COM port") << QByteArray("FF FE 2C")
+                                 << QStringLiteral("伺服器不接受 RFC 2217");
+}
+
+void TestNetworkPorts::serverAnswersOtherParameters()
+{
+    // The test answers as a server would, on a real socket; the answers are waiting before
+    // the link asks, as a fast server's would be.
+    QFETCH(QByteArray, answers);
+    QFETCH(QString, says);
+    int pair[2];
+    QCOMPARE(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+    QByteArray hex = answers.startsWith("FF FE") ? answers : "FF FD 2C 41 " + answers;
+    const QByteArray wire = QByteArray::fromHex(hex.replace(' ', ""));
+    QCOMPARE(::write(pair[1], wire.constData(), size_t(wire.size())), ssize_t(wire.size()));
+    serial::TelnetLink link(pair[0]);
+    std::vector<uint8_t> early;
+    bool calledOff = false;
+    const QString refused =
+            QString::fromStdString(link.configure(params(19200), 2000, {}, early, calledOff));
+    QVERIFY(!calledOff);
+    if (says.isEmpty()) {
+        QCOMPARE(refused, QString());
+        // A byte of the line among the answers is the line's.
+        QCOMPARE(early, std::vector<uint8_t> {0x41});
+    } else {
+        QVERIFY2(refused.startsWith(says), qPrintable(refused));
+    }
     ::close(pair[0]);
     ::close(pair[1]);
 }
