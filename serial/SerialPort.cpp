@@ -51,80 +51,79 @@ void drain(int eventFd)
 
 } // namespace
 
-SerialPort::Opened SerialPort::openNetwork(const std::string &path,
-                                           const serial::LineParams &params,
-                                           const serial::WaitHook &keepWaiting)
+SerialPort::LineOpening SerialPort::openLine(const std::string &path,
+                                             const serial::LineParams &params, int connectTimeoutMs,
+                                             const serial::WaitHook &keepWaiting)
 {
-    Opened result;
-    std::string problem;
+    LineOpening line;
+    if (!serial::isNetworkPath(path)) {
+        const serial::OpenResult opened = serial::openPort(path);
+        if (opened.fd < 0) {
+            line.failure = Failure::Open;
+            line.error = opened.error;
+            return line;
+        }
+        serial::LineConfig current;
+        line.failure = !serial::readConfig(opened.fd, current) ? Failure::ReadConfig
+                : !serial::writeConfig(opened.fd, params)      ? Failure::WriteConfig
+                                                               : Failure::None;
+        if (line.failure != Failure::None)
+            serial::closePort(opened.fd);
+        else
+            line.fd = opened.fd;
+        return line;
+    }
+
+    line.network = true;
     const std::optional<serial::NetworkAddress> address =
-            serial::parseNetworkAddress(path, problem);
+            serial::parseNetworkAddress(path, line.reason);
     if (!address) {
-        result.failure = Failure::Open;
-        result.error = EINVAL;
-        result.reason = problem;
-        return result;
+        line.failure = Failure::Open;
+        line.error = EINVAL;
+        return line;
     }
-    serial::Connected connected = serial::connectTo(*address, ConnectTimeoutMs, keepWaiting);
+    serial::Connected connected = serial::connectTo(*address, connectTimeoutMs, keepWaiting);
     if (connected.fd < 0) {
-        result.failure = Failure::Open;
-        result.error = connected.error;
-        result.reason = connected.reason;
-        result.calledOff = connected.calledOff;
-        return result;
+        line.failure = Failure::Open;
+        line.error = connected.error;
+        line.reason = connected.reason;
+        line.calledOff = connected.calledOff;
+        return line;
     }
-    std::unique_ptr<serial::TelnetLink> telnet;
-    std::vector<uint8_t> early;
     if (address->protocol == serial::NetworkAddress::Protocol::Rfc2217) {
-        if (params.baudRate <= 0) {
+        auto telnet = std::make_unique<serial::TelnetLink>(connected.fd);
+        line.reason = params.baudRate <= 0
+                ? std::string("速率不正確")
+                : telnet->configure(params, ConfigureTimeoutMs, keepWaiting, line.early,
+                                    line.calledOff);
+        if (!line.reason.empty()) {
             ::close(connected.fd);
-            result.failure = Failure::WriteConfig;
-            return result;
+            line.failure = Failure::WriteConfig;
+            return line;
         }
-        telnet = std::make_unique<serial::TelnetLink>(connected.fd);
-        bool calledOff = false;
-        const std::string refused =
-                telnet->configure(params, ConfigureTimeoutMs, keepWaiting, early, calledOff);
-        if (!refused.empty()) {
-            ::close(connected.fd);
-            result.failure = Failure::WriteConfig;
-            result.reason = refused;
-            result.calledOff = calledOff;
-            return result;
-        }
+        line.telnet = std::move(telnet);
     }
-    result.port.reset(new SerialPort(connected.fd, path, std::move(telnet), true));
-    result.port->m_params = params;
-    // What the device sent while the line was being set is the line's, like every byte after.
-    if (!early.empty()) {
-        result.port->queue({TrafficKind::Received, monotonicMicroseconds(),
-                            QByteArray(reinterpret_cast<const char *>(early.data()),
-                                       qsizetype(early.size()))});
-    }
-    return result;
+    line.fd = connected.fd;
+    return line;
 }
 
 SerialPort::Opened SerialPort::open(const std::string &path, const serial::LineParams &params,
                                     const serial::WaitHook &keepWaiting)
 {
-    if (serial::isNetworkPath(path))
-        return openNetwork(path, params, keepWaiting);
-    const serial::OpenResult opened = serial::openPort(path);
-    if (opened.fd < 0)
-        return {nullptr, Failure::Open, opened.error, {}, false};
-    serial::LineConfig current;
-    if (!serial::readConfig(opened.fd, current)) {
-        serial::closePort(opened.fd);
-        return {nullptr, Failure::ReadConfig, 0, {}, false};
-    }
-    if (!serial::writeConfig(opened.fd, params)) {
-        serial::closePort(opened.fd);
-        return {nullptr, Failure::WriteConfig, 0, {}, false};
-    }
-    std::unique_ptr<SerialPort> port(new SerialPort(opened.fd, path));
+    LineOpening line = openLine(path, params, ConnectTimeoutMs, keepWaiting);
+    if (line.fd < 0)
+        return {nullptr, line.failure, line.error, line.reason, line.calledOff};
+    std::unique_ptr<SerialPort> port(
+            new SerialPort(line.fd, path, std::move(line.telnet), line.network));
     port->m_params = params;
-    if (params.markErrors)
+    if (params.markErrors && !line.network)
         port->m_markErrors = true;
+    // What the device sent while the line was being set is the line's, like every byte after.
+    if (!line.early.empty()) {
+        port->queue({TrafficKind::Received, monotonicMicroseconds(),
+                     QByteArray(reinterpret_cast<const char *>(line.early.data()),
+                                qsizetype(line.early.size()))});
+    }
     return {std::move(port), Failure::None, 0, {}, false};
 }
 
@@ -209,44 +208,17 @@ bool SerialPort::stopRequested() const
     return ::poll(&stop, 1, 0) != 0;
 }
 
-SerialPort::Returned SerialPort::reopen(const std::string &path)
+SerialPort::LineOpening SerialPort::reopen(const std::string &path)
 {
-    Returned r;
-    const serial::WaitHook keepWaiting = [this] { return !stopRequested(); };
-    if (m_network) {
-        std::string problem;
-        const std::optional<serial::NetworkAddress> address =
-                serial::parseNetworkAddress(path, problem);
-        if (!address)
-            return r;
-        serial::Connected connected =
-                serial::connectTo(*address, ReturnConnectTimeoutMs, keepWaiting);
-        if (connected.fd < 0)
-            return r;
-        if (address->protocol == serial::NetworkAddress::Protocol::Rfc2217) {
-            auto telnet = std::make_unique<serial::TelnetLink>(connected.fd);
-            bool calledOff = false;
-            if (!telnet->configure(m_params, ConfigureTimeoutMs, keepWaiting, r.early, calledOff)
-                         .empty()) {
-                ::close(connected.fd);
-                return r;
-            }
-            r.telnet = std::move(telnet);
-        }
-        r.fd = connected.fd;
-        return r;
+    LineOpening line =
+            openLine(path, m_params, ReturnConnectTimeoutMs, [this] { return !stopRequested(); });
+    // Marking may have been switched on since the opening.
+    if (line.fd >= 0 && !line.network && m_markErrors.load()
+        && !serial::setMarkErrors(line.fd, true)) {
+        serial::closePort(line.fd);
+        line.fd = -1;
     }
-    const serial::OpenResult opened = serial::openPort(path);
-    if (opened.fd < 0)
-        return r;
-    serial::LineConfig current;
-    if (!serial::readConfig(opened.fd, current) || !serial::writeConfig(opened.fd, m_params)
-        || (m_markErrors.load() && !serial::setMarkErrors(opened.fd, true))) {
-        serial::closePort(opened.fd);
-        return r;
-    }
-    r.fd = opened.fd;
-    return r;
+    return line;
 }
 
 bool SerialPort::waitForReturn()
@@ -258,7 +230,7 @@ bool SerialPort::waitForReturn()
         const std::string path = serial::findReturned(m_identity, serial::CurrentScanRoots);
         if (path.empty())
             continue;
-        Returned r = reopen(path);
+        LineOpening r = reopen(path);
         if (r.fd < 0)
             continue;
         std::vector<uint8_t> early = std::move(r.early);
@@ -279,7 +251,7 @@ bool SerialPort::waitForReturn()
 
 void SerialPort::adoptReturned()
 {
-    Returned r;
+    LineOpening r;
     {
         const std::lock_guard lock(m_mutex);
         r = std::move(m_returned);

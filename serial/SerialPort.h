@@ -135,20 +135,27 @@ public:
 private:
     SerialPort(int fd, std::string path, std::unique_ptr<serial::TelnetLink> telnet = {},
                bool network = false);
-    static Opened openNetwork(const std::string &path, const serial::LineParams &params,
-                              const serial::WaitHook &keepWaiting);
+    // A line opened and set, not yet a port: what open() makes a port of, and what the reader
+    // opens when the device comes back.
+    struct LineOpening
+    {
+        int fd = -1;
+        bool network = false;
+        std::unique_ptr<serial::TelnetLink> telnet; // RFC 2217 only
+        std::vector<uint8_t> early; // what a network port sent while its line was being set
+        Failure failure = Failure::None;
+        int error = 0;
+        std::string reason;
+        bool calledOff = false;
+    };
+    static LineOpening openLine(const std::string &path, const serial::LineParams &params,
+                                int connectTimeoutMs, const serial::WaitHook &keepWaiting);
     void readerMain();
     // The reader's part after a hang-up: watches for the device to come back and opens it;
     // false when the port is being closed meanwhile.
     bool waitForReturn();
     bool stopRequested() const;
-    struct Returned
-    {
-        int fd = -1;
-        std::unique_ptr<serial::TelnetLink> telnet;
-        std::vector<uint8_t> early; // what a network port sent while its line was being set
-    };
-    Returned reopen(const std::string &path);
+    LineOpening reopen(const std::string &path);
     void adoptReturned();
     void makeControl();
     void queue(TrafficRecord record);
@@ -159,7 +166,7 @@ private:
     std::string m_path;
     serial::LineParams m_params;
     serial::DeviceIdentity m_identity; // known once reading starts, while the device is there
-    Returned m_returned; // opened by the reader, put in place by take(); under m_mutex
+    LineOpening m_returned; // opened by the reader, put in place by take(); under m_mutex
     bool m_network = false;
     std::unique_ptr<serial::TelnetLink> m_telnet; // RFC 2217 only
     std::unique_ptr<serial::LineControl> m_control;
