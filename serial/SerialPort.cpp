@@ -145,6 +145,17 @@ SerialPort::SerialPort(int fd, std::string path, std::unique_ptr<serial::TelnetL
     livePorts().push_back(this);
 }
 
+void SerialPort::closeLine(int fd) const
+{
+    if (fd < 0)
+        return;
+    // A socket has no exclusive claim to give back.
+    if (m_network)
+        ::close(fd);
+    else
+        serial::closePort(fd);
+}
+
 void SerialPort::makeControl()
 {
     const std::lock_guard lock(openMutex);
@@ -164,17 +175,9 @@ SerialPort::~SerialPort()
         m_reader.join();
     }
     m_control.reset();
-    if (m_network)
-        ::close(m_fd);
-    else
-        serial::closePort(m_fd);
+    closeLine(m_fd);
     // A device that came back while nobody took the news.
-    if (m_returned.fd >= 0) {
-        if (m_network)
-            ::close(m_returned.fd);
-        else
-            serial::closePort(m_returned.fd);
-    }
+    closeLine(m_returned.fd);
     ::close(m_wakeFd);
     ::close(m_stopFd);
     const std::lock_guard lock(openMutex);
@@ -266,10 +269,7 @@ void SerialPort::adoptReturned()
     if (m_reader.joinable())
         m_reader.join();
     m_control.reset();
-    if (m_network)
-        ::close(m_fd);
-    else
-        serial::closePort(m_fd);
+    closeLine(m_fd);
     m_fd = r.fd;
     m_telnet = std::move(r.telnet);
     makeControl();

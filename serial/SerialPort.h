@@ -158,6 +158,7 @@ private:
     LineOpening reopen(const std::string &path);
     void adoptReturned();
     void makeControl();
+    void closeLine(int fd) const;
     void queue(TrafficRecord record);
     // How long what is queued has waited to be taken; 0 when nothing waits.
     int64_t heldSince(int64_t nowUs);

@@ -3,6 +3,7 @@
 // key events in a window of the test's own, exactly once each, and no key stays down.
 #include "GuiHelpers.h"
 #include "Pty.h"
+#include "TypedTextRows.h"
 #include "XKeyRecorder.h"
 
 #include "main/ModeState.h"
@@ -184,22 +185,7 @@ void TestR2KX11::otherLayoutIsToldOnce()
     QCOMPARE(m_recorder.typedText(), QByteArray("q")); // and the mode goes on
 }
 
-void TestR2KX11::typesIntoTheFocusedWindow_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QByteArray>("text");
-    QTest::newRow("greeting") << QByteArray("Hello, World! 123\r")
-                              << QByteArray("Hello, World! 123\r");
-    QTest::newRow("punctuation") << QByteArray("!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~\r")
-                                 << QByteArray("!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~\r");
-    QTest::newRow("letters and digits") << QByteArray("the QUICK brown fox 0123456789 jumps")
-                                        << QByteArray("the QUICK brown fox 0123456789 jumps");
-    // LF after CR, DEL and a Big5 pair type nothing; the backslash trailing 許 is typed.
-    QTest::newRow("dropped bytes")
-            << QByteArray("ok\r\n\x7F\xA4\xA4\xA5\x5C.") << QByteArray("ok\r\\.");
-    QTest::newRow("controls") << QByteArray("\x08\x09\x0F\x01\x0B") << QByteArray("\b\t\x1b\r\t");
-    QTest::newRow("Ctrl+C") << QByteArray("a\x05\x63\x06z") << QByteArray("a\x03z");
-}
+void TestR2KX11::typesIntoTheFocusedWindow_data() { addTypedTextRows(); }
 
 void TestR2KX11::typesIntoTheFocusedWindow()
 {
