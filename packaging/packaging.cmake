@@ -28,6 +28,24 @@ install(TARGETS telvix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET telvix-sim)
     install(TARGETS telvix-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+# `strip` alone leaves the compilers' version strings (.comment) and the bare .note section,
+# which Debian's own packaging removes; do the same when installing stripped (as CPack does).
+set(telvix_programs telvix)
+if(TARGET telvix-sim)
+    list(APPEND telvix_programs telvix-sim)
+endif()
+install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+        foreach(program ${telvix_programs})
+            execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+                --remove-section=.note
+                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\"
+                RESULT_VARIABLE failed)
+            if(failed)
+                message(FATAL_ERROR \"objcopy could not clean \${program}\")
+            endif()
+        endforeach()
+    endif()")
 # The desktop file keeps the program's own name, so that `Icon=telvix`, the command and the
 # menu entry agree; the AppStream id points at it through its launchable.
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/telvix.desktop
