@@ -55,6 +55,56 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/org.telvix.telvix.metainfo.xml
 install(FILES ${PROJECT_SOURCE_DIR}/main/icons/telvix.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
+# ---- manual pages and the package's documents ------------------------------------------
+
+# Compressed as Debian's policy asks (gzip -9, no name or time stamp inside, so that a rebuild
+# gives the same bytes). The Chinese pages pass through cjkbreak.pl first so that groff can
+# break their lines; perl is part of every Debian system.
+find_program(TELVIX_GZIP gzip REQUIRED)
+find_program(TELVIX_PERL perl REQUIRED)
+set(man_sources ${CMAKE_CURRENT_LIST_DIR}/man)
+set(man_built ${PROJECT_BINARY_DIR}/man)
+set(man_outputs)
+set(man_pages telvix)
+if(TARGET telvix-sim)
+    list(APPEND man_pages telvix-sim)
+endif()
+foreach(lang en zh_TW)
+    if(lang STREQUAL en)
+        set(sub "")
+        set(filter "cat")
+    else()
+        set(sub "${lang}/")
+        set(filter "'${TELVIX_PERL}' -CSD -p '${man_sources}/cjkbreak.pl'")
+    endif()
+    foreach(page ${man_pages})
+        set(source ${man_sources}/${sub}${page}.1)
+        set(output ${man_built}/${sub}${page}.1.gz)
+        add_custom_command(OUTPUT ${output}
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${man_built}/${sub}
+            COMMAND sh -c "${filter} '${source}' | '${TELVIX_GZIP}' -9n > '${output}'"
+            DEPENDS ${source} ${man_sources}/cjkbreak.pl
+            COMMENT "Manual page ${sub}${page}(1)" VERBATIM)
+        list(APPEND man_outputs ${output})
+        if(lang STREQUAL en)
+            install(FILES ${output} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+        else()
+            install(FILES ${output} DESTINATION ${CMAKE_INSTALL_MANDIR}/${lang}/man1)
+        endif()
+    endforeach()
+endforeach()
+
+set(TELVIX_DEBIAN_REVISION 1)
+set(debian_changelog ${PROJECT_BINARY_DIR}/changelog.Debian.gz)
+add_custom_command(OUTPUT ${debian_changelog}
+    COMMAND sh -c "'${TELVIX_GZIP}' -9n < '${CMAKE_CURRENT_LIST_DIR}/changelog.Debian' > '${debian_changelog}'"
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/changelog.Debian VERBATIM)
+add_custom_target(telvix_documents ALL DEPENDS ${man_outputs} ${debian_changelog})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${debian_changelog}
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/telvix)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME telvix)
+
 # ---- the Debian package ------------------------------------------------------------------
 
 set(CPACK_GENERATOR DEB)
@@ -66,26 +116,39 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "RS232 serial line tester")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${TELVIX_DEBIAN_REVISION})
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://telvix.example.org/")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Lines of the long description stay within 80 columns, as apt and lintian want them.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "A technician picks a serial port and its line parameters, then works in one of five modes:
-receive (every byte as text with named control codes, or as hex), file send, typed-string
-send, a labelled two-way terminal mode, and R2K mode, which turns received characters into
-keystrokes for the focused application. The user interface is Traditional Chinese.
+    "A technician picks a serial port and its line parameters, then works in one
+of five modes: receive (every byte as text with named control codes, or as
+hex), file send, typed-string send, a labelled two-way terminal mode, and R2K
+mode, which turns received characters into keystrokes for the focused
+application. Ports may also be serial servers on the network (RFC 2217 or raw
+TCP). The user interface is Traditional Chinese.
+.
 Also contains telvix-sim, a simulated serial device on a pseudo-terminal.")
 # Declared by hand rather than through dpkg-shlibdeps: the list has to name what no linker sees
 # (the xcb platform plugin, the SVG plugins that draw the tool-bar glyphs, the fonts the forms
-# are designed in), and a test checks that every library the binaries link is covered.
+# are designed in), and a test checks that every library the binaries link is covered. The
+# versions are those built against: Qt's minor release (its plugins and libraries go together),
+# ICU's exact major with its minor, libXtst's release (Debian's epoch 2). dpkg-shlibdeps asks
+# for no more than these (libc6 2.34 and libstdc++6 11 are its answers).
 string(REGEX MATCH "^[0-9]+" icu_major "${ICU_VERSION}")
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libqt6core6, libqt6dbus6, libqt6gui6, \
-libqt6widgets6, qt6-qpa-plugins, libqt6svg6, libicu${icu_major}, libx11-6, libxtst6, \
-fonts-arphic-uming, fonts-dejavu-core")
+set(qt "(>= ${Qt6_VERSION_MAJOR}.${Qt6_VERSION_MINOR}.0)")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 11), libgcc-s1 (>= 3.0), \
+libqt6core6 ${qt}, libqt6dbus6 ${qt}, libqt6gui6 ${qt}, libqt6widgets6 ${qt}, \
+qt6-qpa-plugins ${qt}, libqt6svg6 ${qt}, libicu${icu_major} (>= ${ICU_VERSION}), libx11-6, \
+libxtst6 (>= 2:${XTEST_xtst_VERSION}), fonts-arphic-uming, fonts-dejavu-core")
 # The traffic display's mono face (without it the forms' Ming font stands in), Qt's own dialogs
 # in Chinese (English without), and the bus that screen readers reach the program through.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-translations-l10n, at-spi2-core")
+# R2K mode on Wayland goes through the desktop portal, which every desktop that has Wayland
+# brings along; elsewhere it would only be dead weight.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xdg-desktop-portal")
 include(CPack)
 
 # ---- screenshots -------------------------------------------------------------------------
