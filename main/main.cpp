@@ -90,6 +90,8 @@ int main(int argc, char *argv[])
         code = app.exec();
     } catch (const std::exception &e) {
         MessageBoxes::errorBox(nullptr, QString::fromLocal8Bit(e.what()));
+        // A window that could not be set up is a failure to whoever started the program.
+        code = 1;
     }
     Forms::destroyAll();
     return code;

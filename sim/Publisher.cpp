@@ -43,7 +43,7 @@ Publication::Claim Publication::claim(const std::string &dir, const std::string 
         if (fd < 0 && errno == EEXIST) {
             serial::VirtualPortRecord other;
             if (serial::readRecord(record, other) && serial::simulatorAlive(other.pid)) {
-                error = link + " is in use by telvix-sim (process " + std::to_string(other.pid)
+                error = link + " is in use by telvix-sim (PID " + std::to_string(other.pid)
                         + ")";
                 return Claim::Taken;
             }

@@ -12,6 +12,8 @@ packages=(
     fonts-arphic-uming fonts-noto-cjk fonts-dejavu-core
     qt6-translations-l10n
     desktop-file-utils appstream
+    # the packaging tests check the package as Debian would, and render the manual pages
+    lintian man-db groff-base
     clang libclang-rt-14-dev llvm valgrind python3
     # the accessibility tests: a D-Bus session, the AT-SPI bus and Python's AT-SPI client
     dbus dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0

@@ -32,3 +32,13 @@ finish() {
     echo "$(basename "$0"): $checks checks, $failures failed"
     [ "$failures" -eq 0 ]
 }
+
+# build_deb <build folder> <output folder>: makes the Debian package with CPack and prints its
+# path; on failure shows CPack's output and prints nothing.
+build_deb() {
+    if ! cpack --config "$1/CPackConfig.cmake" -G DEB -B "$2" >"$2.log" 2>&1; then
+        cat "$2.log" >&2
+        return 1
+    fi
+    ls "$2"/telvix_*.deb
+}

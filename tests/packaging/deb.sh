@@ -3,24 +3,20 @@
 # Builds the Debian package from a built tree, unpacks it into a throw-away root and checks
 # what a user would get from `apt install ./telvix_*.deb`: the files, their places, and
 # dependencies that cover every library the programs link.
-#   deb.sh <build folder> <version> <1 when telvix-sim is built, else 0>
+#   deb.sh <build folder> <version> <Debian revision> <1 when telvix-sim is built, else 0>
 set -uo pipefail
 . "$(dirname "$0")/checks.sh"
 build=$1
 version=$2
-with_sim=$3
+package_version=$2-$3
+with_sim=$4
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$tmp/out" >"$tmp/cpack.log" 2>&1; then
-    cat "$tmp/cpack.log" >&2
-    fail "cpack -G DEB"
-    finish
-    exit 1
-fi
 arch=$(dpkg --print-architecture)
-deb=$tmp/out/telvix_${version}_${arch}.deb
-check "cpack made $(basename "$deb") (made: $(ls "$tmp/out"))" test -s "$deb"
+deb=$(build_deb "$build" "$tmp/out")
+check "cpack made telvix_${package_version}_$arch.deb (made: $deb)" \
+    test "$deb" = "$tmp/out/telvix_${package_version}_$arch.deb"
 [ -s "$deb" ] || { finish; exit 1; }
 
 # ---- control data --------------------------------------------------------------------------
@@ -28,7 +24,7 @@ info=$(dpkg-deb -I "$deb")
 check "dpkg-deb -I reads the package" test $? -eq 0
 field() { dpkg-deb -f "$deb" "$1"; }
 check "Package is telvix" test "$(field Package)" = telvix
-check "Version is $version" test "$(field Version)" = "$version"
+check "Version is $package_version" test "$(field Version)" = "$package_version"
 check "Architecture is $arch" test "$(field Architecture)" = "$arch"
 check "a Maintainer with an address" bash -c '[[ "$1" == *"<"*@*">"* ]]' _ "$(field Maintainer)"
 check "a Description" test -n "$(field Description)"
@@ -41,6 +37,17 @@ for p in libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins libqt6svg6 libxts
     check "Depends names $p (Depends: $depends)" contains "$depends" " $p "
 done
 check "Depends names the ICU library" bash -c '[[ "$1" =~ \ libicu[0-9]+\  ]]' _ "$depends"
+# The versions the build needs: a Qt or ICU older than the one built against would fail to load.
+full_depends=$(field Depends)
+for p in libqt6core6 libqt6gui6 libqt6widgets6 libqt6dbus6; do
+    check "Depends asks $p (>= 6.4) ($full_depends)" \
+        bash -c '[[ "$1" =~ (^|, )$2\ \(\>=\ 6\.4[.0-9]*\) ]]' _ "$full_depends" "$p"
+done
+check "Depends asks libxtst6 with a version" bash -c '[[ "$1" =~ libxtst6\ \(\>=\ [0-9] ]]' _ "$full_depends"
+recommends=$(field Recommends)
+for p in fonts-noto-cjk qt6-translations-l10n at-spi2-core; do
+    check "Recommends names $p ($recommends)" contains ", $recommends," ", $p"
+done
 
 # ---- files ---------------------------------------------------------------------------------
 listing=$(dpkg-deb -c "$deb")
@@ -64,6 +71,16 @@ check "/usr/bin holds only the programs ($(ls "$root/usr/bin" | tr '\n' ' '))" \
 desktop=$root/usr/share/applications/telvix.desktop
 metainfo=$root/usr/share/metainfo/org.telvix.telvix.metainfo.xml
 icon=$root/usr/share/icons/hicolor/scalable/apps/telvix.svg
+doc=$root/usr/share/doc/telvix
+check "/usr/share/doc/telvix/copyright is machine-readable" \
+    grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$doc/copyright"
+check "/usr/share/doc/telvix/changelog.Debian.gz names this version" \
+    bash -c 'zcat "$1" | head -n1 | grep -qF "telvix ($2)"' _ "$doc/changelog.Debian.gz" "$package_version"
+for page in $expected; do
+    check "the manual page $page(1) is installed" test -s "$root/usr/share/man/man1/$page.1.gz"
+    check "the Chinese manual page $page(1) is installed" \
+        test -s "$root/usr/share/man/zh_TW/man1/$page.1.gz"
+done
 check "the desktop entry is installed" test -s "$desktop"
 check "the AppStream file is installed" test -s "$metainfo"
 check "the icon is installed as SVG" grep -q "<svg" "$icon"
