@@ -120,6 +120,21 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
     m_trafficTimer->setInterval(100);
     connect(m_trafficTimer, &QTimer::timeout, this, &TForm1::updateTrafficPanel);
 
+    // Memory running short: a small panel for as long as it lasts, and the whole sentence
+    // once in the bar. Read also while no mode runs, since the display holds what it has.
+    m_memoryPanel = new QLabel(ui->StatusBar1);
+    m_memoryPanel->setObjectName(QStringLiteral("StatusPanel4"));
+    m_memoryPanel->setAlignment(Qt::AlignCenter);
+    m_memoryPanel->setFrameShape(QFrame::Panel);
+    m_memoryPanel->setFrameShadow(QFrame::Sunken);
+    m_memoryPanel->setVisible(false);
+    ui->StatusBar1->addPermanentWidget(m_memoryPanel);
+    m_memoryTimer = new QTimer(this);
+    m_memoryTimer->setObjectName(QStringLiteral("MemoryTimer"));
+    m_memoryTimer->setInterval(MemoryCheckMs);
+    connect(m_memoryTimer, &QTimer::timeout, this, [this] { checkMemory(MemoryProbe::read()); });
+    m_memoryTimer->start();
+
     m_linePanel = new LinePanel(m_traffic, ui->ClientArea);
     m_linePanel->setVisible(false);
     ui->ClientLayout->insertWidget(ui->ClientLayout->indexOf(ui->Panel1) + 1, m_linePanel);
@@ -358,6 +373,7 @@ void TForm1::MiscMenuBarClick()
         const TForm6::WindowOptions options = Form6->windowOptions();
         m_showCounters = options.showCounters;
         updateTrafficPanel();
+        m_memoryWatch.setLimitMb(options.memoryLimitMb);
         // The status bar sits under the tool bar in the layout and moves up by itself.
         ui->Panel1->setVisible(options.showToolBar);
         if (!options.sizable) {
@@ -484,6 +500,26 @@ void TForm1::liveLogFailed(const QString &text)
     // The log goes; the mode, the display and the capture go on without it.
     StopLogMenuBarClick();
     message(text);
+}
+
+void TForm1::checkMemory(const MemoryReading &reading)
+{
+    const std::optional<MemoryWatch::Shortage> begun = m_memoryWatch.update(reading);
+    if (m_memoryWatch.current() == MemoryWatch::Shortage::None) {
+        m_memoryPanel->setVisible(false);
+        return;
+    }
+    if (!begun)
+        return;
+    // Nothing stops and nothing is dropped: the user decides what to keep and when to clear.
+    const QString text = m_memoryWatch.text(reading);
+    m_memoryPanel->setText(*begun == MemoryWatch::Shortage::OverLimit
+                                   ? QStringLiteral("記憶體超過上限")
+                                   : QStringLiteral("記憶體不足"));
+    m_memoryPanel->setToolTip(text + u'\n' + MemoryWatch::advice());
+    m_memoryPanel->setAccessibleDescription(text + u' ' + MemoryWatch::advice());
+    m_memoryPanel->setVisible(true);
+    ui->StatusBar1->showMessage(text, MemoryMessageMs);
 }
 
 void TForm1::updateTrafficPanel()

@@ -7,6 +7,7 @@
 
 #include "main/CaptureExport.h"
 #include "main/DisplayFormatter.h"
+#include "main/MemoryWatch.h"
 #include "main/ModeHost.h"
 #include "main/Traffic.h"
 #include "main/TrafficCapture.h"
@@ -79,6 +80,11 @@ public:
     // The live log while one runs.
     LiveLog *liveLog() const { return m_log.get(); }
     LinePanel *linePanel() const { return m_linePanel; }
+    // Takes a reading of memory (the machine's and our own) and says a shortage that has just
+    // begun; the window takes one every MemoryCheckMs by itself.
+    void checkMemory(const MemoryReading &reading);
+    static constexpr int MemoryCheckMs = 2000;
+    static constexpr int MemoryMessageMs = 15000;
 
     QFontDialog *FontDialog1 = nullptr;
     QFileDialog *OpenDialog1 = nullptr; // made by the file send when first needed
@@ -149,6 +155,9 @@ private:
     LinePanel *m_linePanel = nullptr; // under the tool bar, hidden at start
     QLabel *m_trafficPanel = nullptr; // counters and the live log, right of panel 2
     QTimer *m_trafficTimer = nullptr;
+    MemoryWatch m_memoryWatch;
+    QLabel *m_memoryPanel = nullptr; // shown while memory is short
+    QTimer *m_memoryTimer = nullptr;
     bool m_showCounters = false;
     std::unique_ptr<TerminalPanel> m_terminalPanel;
     TerminalSession *m_terminal = nullptr; // while terminal mode runs

@@ -12,6 +12,7 @@ list(APPEND TELVIX_CORE
     main/LogFormat.cpp main/LogFormat.h
     main/LiveLog.cpp main/LiveLog.h
     main/CaptureExport.cpp main/CaptureExport.h
+    main/MemoryWatch.cpp main/MemoryWatch.h
 )
 list(APPEND TELVIX_FORMS
     main/Telvixmain1.cpp main/Telvixmain1.h main/Telvixmain1.ui

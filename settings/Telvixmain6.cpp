@@ -17,8 +17,8 @@ namespace {
 
 const QColor Gray {0x80, 0x80, 0x80};
 const QColor Maroon {0x80, 0x00, 0x00};
-// The documented 475 x 322 with the group of time and framing below.
-const QSize OuterDialogSize {475, 431};
+// The documented 475 x 322 with the groups of time and framing and of memory below.
+const QSize OuterDialogSize {475, 487};
 
 // The system's colour for the inside of a text box, the one Memo1 starts with.
 QColor windowColour() { return QApplication::palette().color(QPalette::Active, QPalette::Base); }
@@ -65,6 +65,9 @@ TForm6::TForm6(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
     // The gap is asked for only while the break at a gap is on.
     ui->IdleGapEdit->setEnabled(false);
     connect(ui->IdleGap_CheckBox, &QCheckBox::toggled, ui->IdleGapEdit, &QWidget::setEnabled);
+    ui->MemoryLimitEdit->setEnabled(false);
+    connect(ui->MemoryLimit_CheckBox, &QCheckBox::toggled, ui->MemoryLimitEdit,
+            &QWidget::setEnabled);
 
     // Qt has no "entered" signal: a focus-in that moves the focus here from another control of
     // this dialog is the entering; the focus coming back with the window is not.
@@ -145,7 +148,9 @@ TForm6::Snapshot TForm6::snapshot() const
             ui->BlockTimestamp_CheckBox->isChecked(),
             ui->IdleGap_CheckBox->isChecked(),
             ui->IdleGapEdit->value(),
-            ui->Counters_CheckBox->isChecked()};
+            ui->Counters_CheckBox->isChecked(),
+            ui->MemoryLimit_CheckBox->isChecked(),
+            ui->MemoryLimitEdit->value()};
 }
 
 void TForm6::restore(const Snapshot &s)
@@ -175,6 +180,8 @@ void TForm6::restore(const Snapshot &s)
     ui->IdleGap_CheckBox->setChecked(s.idleGap);
     ui->IdleGapEdit->setValue(s.idleGapMs);
     ui->Counters_CheckBox->setChecked(s.counters);
+    ui->MemoryLimit_CheckBox->setChecked(s.memoryLimit);
+    ui->MemoryLimitEdit->setValue(s.memoryLimitMb);
     setPanelColour(ui->ShowArea_ColorPanel, panelColour(ui->tmpPanel));
 }
 
@@ -189,7 +196,8 @@ QColor TForm6::previewColour() const { return panelColour(ui->ShowArea_ColorPane
 TForm6::WindowOptions TForm6::windowOptions() const
 {
     return {ui->ShowQuicklyPanel_CheckBox->isChecked(), ui->FormSizable_CheckBox->isChecked(),
-            previewColour(), ui->Counters_CheckBox->isChecked()};
+            previewColour(), ui->Counters_CheckBox->isChecked(),
+            ui->MemoryLimit_CheckBox->isChecked() ? ui->MemoryLimitEdit->value() : 0};
 }
 
 void TForm6::setEdit1Enabled(bool enabled)

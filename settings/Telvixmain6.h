@@ -43,6 +43,7 @@ public:
         bool sizable = false;
         QColor displayColour;
         bool showCounters = false;
+        int memoryLimitMb = 0; // 0: no limit of the user's own
     };
     WindowOptions windowOptions() const;
 
@@ -56,6 +57,8 @@ public:
         bool hexText, lineTimestamps, blockTimestamps, idleGap;
         int idleGapMs;
         bool counters;
+        bool memoryLimit;
+        int memoryLimitMb;
     };
     Snapshot snapshot() const;
     void restore(const Snapshot &s);

@@ -9,6 +9,7 @@ telvix_test(tst_dialogkeys LABEL gui SOURCES main/tst_dialogkeys.cpp LIBS telvix
 telvix_test(tst_sessions LABEL pty SOURCES main/tst_sessions.cpp modes/RecordingInjector.h
     LIBS telvix_guisupport)
 telvix_test(tst_capture LABEL core SOURCES main/tst_capture.cpp LIBS telvix_core)
+telvix_test(tst_memorywatch LABEL core SOURCES main/tst_memorywatch.cpp LIBS telvix_core)
 telvix_test(tst_logging LABEL pty SOURCES main/tst_logging.cpp send/SendTestSupport.cpp
     send/SendTestSupport.h modes/RecordingInjector.h LIBS telvix_guisupport)
 telvix_test(tst_linepanel LABEL pty SOURCES main/tst_linepanel.cpp LIBS telvix_guisupport)

@@ -511,6 +511,15 @@ void TestLogging::timeAndFramingAreOffAtStartAndCancelled()
     // The gap is asked for only while the break at a gap is on.
     QVERIFY(!s.IdleGapEdit->isEnabled());
     QVERIFY(Form1->renderer().options() == RenderOptions {});
+    // The user's memory limit too is off at start, and asked for only while it is on.
+    QCOMPARE(s.GroupBox4->title(), QStringLiteral("記憶體"));
+    QVERIFY(!s.MemoryLimit_CheckBox->isChecked());
+    QVERIFY(!s.MemoryLimitEdit->isEnabled());
+    QCOMPARE(Form6->windowOptions().memoryLimitMb, 0);
+    s.MemoryLimit_CheckBox->setChecked(true);
+    QVERIFY(s.MemoryLimitEdit->isEnabled());
+    QCOMPARE(Form6->windowOptions().memoryLimitMb, s.MemoryLimitEdit->value());
+    s.MemoryLimit_CheckBox->setChecked(false);
     // Cancel gives back what there was, in the dialog and in the display.
     answerNextModal([](QWidget *w) {
         Ui::TForm6 &d = *static_cast<TForm6 *>(w)->form();
@@ -519,6 +528,8 @@ void TestLogging::timeAndFramingAreOffAtStartAndCancelled()
         QVERIFY(d.IdleGapEdit->isEnabled());
         d.IdleGapEdit->setValue(250);
         d.HexText_Radio->setChecked(true);
+        d.MemoryLimit_CheckBox->setChecked(true);
+        d.MemoryLimitEdit->setValue(512);
         d.BitBtn2->click();
     });
     ui().MiscMenuBar->trigger();
@@ -527,6 +538,8 @@ void TestLogging::timeAndFramingAreOffAtStartAndCancelled()
     QCOMPARE(s.IdleGapEdit->value(), 100);
     QVERIFY(!s.IdleGapEdit->isEnabled());
     QVERIFY(s.HEXOnly_Radio->isChecked());
+    QVERIFY(!s.MemoryLimit_CheckBox->isChecked());
+    QCOMPARE(s.MemoryLimitEdit->value(), 2048);
     QVERIFY(Form1->renderer().options() == RenderOptions {});
     // OK hands them over.
     setTimeAndFraming(true, 250);

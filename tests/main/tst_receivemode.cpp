@@ -12,8 +12,13 @@
 #include "serial/PortSettings.h"
 #include "ui_Telvixmain1.h"
 #include "serial/SerialPort.h"
+#include "settings/Telvixmain6.h"
+#include "ui_Telvixmain6.h"
 
+#include <QLabel>
+#include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/resource.h>
 
@@ -53,7 +58,76 @@ private slots:
     void restartsAfterBreak();
     void pairWaitsAcrossModes();
     void flawedBytesShownMarked();
+    void memoryShortageSaidOnceWhileReceiving();
+    void memoryLimitOfTheSettings();
 };
+
+// Short of memory, the window says so once and every byte still arrives on the display.
+void TestReceiveMode::memoryShortageSaidOnceWhileReceiving()
+{
+    // The readings are the test's own: the machine's would end the shortage at once.
+    Form1->findChild<QTimer *>(QStringLiteral("MemoryTimer"))->stop();
+    auto *panel = Form1->findChild<QLabel *>(QStringLiteral("StatusPanel4"));
+    QVERIFY(panel && panel->isHidden());
+    QStatusBar *bar = Form1->form()->StatusBar1;
+    QStringList said;
+    connect(bar, &QStatusBar::messageChanged, this, [&](const QString &m) {
+        if (!m.isEmpty())
+            said << m;
+    });
+    MemoryReading low;
+    low.totalKb = 8 << 20;
+    low.availableKb = 400 << 10; // under 5 %
+    low.ownKb = 1 << 20;
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    ModeScript script;
+    script.then([&] { pty.write("ab"); })
+            .waitFor([] { return memoText() == "ab"; }, "bytes before")
+            .then([&] {
+                for (int i = 0; i < 3; ++i)
+                    Form1->checkMemory(low);
+            })
+            .then([&] { pty.write("cd"); })
+            .waitFor([] { return memoText() == "abcd"; }, "bytes after the shortage")
+            .then([] { Form1->form()->BreakButton->click(); });
+    script.start();
+    Form1->form()->ReceiveButton->click();
+    QVERIFY2(script.finished() && script.failure().isEmpty(), qPrintable(script.failure()));
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(said[0].contains(QStringLiteral("記憶體不足")) && said[0].contains(QStringLiteral("4%")),
+             qPrintable(said[0]));
+    QVERIFY(!panel->isHidden());
+    QVERIFY(panel->toolTip().contains(QStringLiteral("開始記錄到檔案")));
+    // The capture kept everything too.
+    QCOMPARE(Form1->capture().receivedBytes(), 4);
+    // Plenty again: the panel goes; a new shortage is said anew.
+    MemoryReading plenty = low;
+    plenty.availableKb = 4 << 20;
+    Form1->checkMemory(plenty);
+    QVERIFY(panel->isHidden());
+    bar->clearMessage(); // as its time runs out
+    Form1->checkMemory(low);
+    QCOMPARE(said.size(), 2);
+}
+
+// A limit set in the settings dialog is watched by the window's own readings.
+void TestReceiveMode::memoryLimitOfTheSettings()
+{
+    auto *panel = Form1->findChild<QLabel *>(QStringLiteral("StatusPanel4"));
+    answerNextModal([](QWidget *w) {
+        Ui::TForm6 &d = *static_cast<TForm6 *>(w)->form();
+        d.MemoryLimit_CheckBox->setChecked(true);
+        d.MemoryLimitEdit->setValue(d.MemoryLimitEdit->minimum());
+        d.BitBtn1->click();
+    });
+    Form1->form()->MiscMenuBar->trigger();
+    // Any window of ours is past 16 MB.
+    QTRY_VERIFY_WITH_TIMEOUT(!panel->isHidden(), 3 * TForm1::MemoryCheckMs);
+    QCOMPARE(panel->text(), QStringLiteral("記憶體超過上限"));
+    QVERIFY2(panel->toolTip().contains(QStringLiteral("超過設定的 16 MB")),
+             qPrintable(panel->toolTip()));
+}
 
 void TestReceiveMode::flawedBytesShownMarked()
 {

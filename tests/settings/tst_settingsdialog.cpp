@@ -116,8 +116,8 @@ void TestSettingsDialog::layoutAndDefaults()
 {
     Ui::TForm6 &ui = *Form6->form();
     QCOMPARE(Form6->windowTitle(), QStringLiteral("TELVIX 功能設定"));
-    // The documented 475 x 322, with the group of time and framing added below.
-    QCOMPARE(Form6->frameGeometry().size(), QSize(475, 431));
+    // The documented 475 x 322, with the groups of time and framing and of memory added below.
+    QCOMPARE(Form6->frameGeometry().size(), QSize(475, 487));
     QCOMPARE(Form6->minimumSize(), Form6->maximumSize());
     QCOMPARE(ui.GroupBox1->size(), QSize(309, 173));
     // 309 x 95, one row taller for the fourth style, HEX + text.
