@@ -124,8 +124,47 @@ void DisplayFormatter::appendByte(uint8_t b, QString &out)
     m_pendingLead.clear();
 }
 
+void DisplayFormatter::appendHexOnly(const uint8_t *bytes, size_t count, QString &out) const
+{
+    // The commonest HEX style writes three characters a byte, and a line break after the
+    // rule's byte; appending them one QChar at a time cost more than the rest of the display.
+    int breakByte = -1;
+    switch (m_settings.lineBreakRule) {
+    case LineBreakRule::LF:
+        breakByte = 0x0A;
+        break;
+    case LineBreakRule::CR:
+        breakByte = 0x0D;
+        break;
+    case LineBreakRule::UserDefineCRLF:
+        if (m_settings.userBreakByte)
+            breakByte = *m_settings.userBreakByte;
+        break;
+    case LineBreakRule::NoCR:
+        break;
+    }
+    const qsizetype start = out.size();
+    out.resize(start + qsizetype(count) * 4); // room for a break after every byte
+    char16_t *const begin = reinterpret_cast<char16_t *>(out.data()) + start;
+    char16_t *p = begin;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t b = bytes[i];
+        p[0] = HexDigits[b >> 4];
+        p[1] = HexDigits[b & 0x0F];
+        p[2] = u' ';
+        p += 3;
+        if (b == breakByte)
+            *p++ = LineBreak;
+    }
+    out.truncate(start + (p - begin));
+}
+
 void DisplayFormatter::append(const uint8_t *bytes, size_t count, QString &out)
 {
+    if (m_hex && m_settings.hexStyle == HexStyle::HEXOnly) {
+        appendHexOnly(bytes, count, out);
+        return;
+    }
     for (size_t i = 0; i < count; ++i)
         appendByte(bytes[i], out);
 }

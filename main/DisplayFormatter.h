@@ -60,6 +60,8 @@ public:
 
 private:
     void appendHexForm(uint8_t b, QString &out) const;
+    // The HEX-only style, a chunk at a time, written straight into `out`.
+    void appendHexOnly(const uint8_t *bytes, size_t count, QString &out) const;
 
     DisplaySettings m_settings;
     bool m_hex = false;

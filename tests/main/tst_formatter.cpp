@@ -49,6 +49,8 @@ private slots:
     void asciiForm();
     void hexForm_data();
     void hexForm();
+    void chunkEqualsByteByByte_data();
+    void chunkEqualsByteByByte();
     void everyControlCodeHasItsName();
     void pairState();
     void pairSurvivesHexBytes();
@@ -145,6 +147,62 @@ void TestFormatter::hexForm()
     QFETCH(QString, shown);
     QCOMPARE(render(bytes, true, settings(rule, breakByte, style)), shown);
     QCOMPARE(leadBytePending(), uint8_t(0)); // HEX never touches the pair
+}
+
+void TestFormatter::chunkEqualsByteByByte_data()
+{
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<LineBreakRule>("rule");
+    QTest::addColumn<int>("breakByte");
+    QTest::addColumn<HexStyle>("style");
+    for (const bool hex : {true, false}) {
+        const char *form = hex ? "HEX" : "ASCII";
+        for (const HexStyle style : {HexStyle::HEXOnly, HexStyle::HexAnsi, HexStyle::AnsiHex}) {
+            QTest::addRow("%s style %d CR", form, int(style))
+                    << hex << LineBreakRule::CR << -1 << style;
+            QTest::addRow("%s style %d LF", form, int(style))
+                    << hex << LineBreakRule::LF << -1 << style;
+            QTest::addRow("%s style %d none", form, int(style))
+                    << hex << LineBreakRule::NoCR << -1 << style;
+            QTest::addRow("%s style %d user FF", form, int(style))
+                    << hex << LineBreakRule::UserDefineCRLF << 0xFF << style;
+            QTest::addRow("%s style %d user empty", form, int(style))
+                    << hex << LineBreakRule::UserDefineCRLF << -1 << style;
+        }
+    }
+}
+
+// A chunk shows exactly as its bytes one by one would, after what the string already holds:
+// the chunk's own way through is another path than the byte's.
+void TestFormatter::chunkEqualsByteByByte()
+{
+    QFETCH(bool, hex);
+    QFETCH(LineBreakRule, rule);
+    QFETCH(int, breakByte);
+    QFETCH(HexStyle, style);
+    QByteArray bytes;
+    for (int round = 0; round < 3; ++round)
+        for (int b = 0; b < 256; ++b)
+            bytes.append(char((b * 7 + round) & 0xFF));
+    const DisplaySettings s = settings(rule, breakByte, style);
+    DisplayFormatter one;
+    one.setSettings(s);
+    one.setHexForm(hex);
+    QString byByte = QStringLiteral("before");
+    for (char c : bytes)
+        one.appendByte(uint8_t(c), byByte);
+    DisplayFormatter chunked;
+    chunked.setSettings(s);
+    chunked.setHexForm(hex);
+    QString byChunk = QStringLiteral("before");
+    // Uneven chunks, empty ones among them.
+    const qsizetype sizes[] = {0, 1, 5, 64, 299};
+    for (qsizetype at = 0, k = 0; at < bytes.size(); ++k) {
+        const qsizetype n = std::min(bytes.size() - at, sizes[k % 5]);
+        chunked.append(bytes.mid(at, n), byChunk);
+        at += n;
+    }
+    QCOMPARE(byChunk, byByte);
 }
 
 void TestFormatter::everyControlCodeHasItsName()
