@@ -77,6 +77,7 @@ const Workload Workloads[] = {
         {"text_cr_8m_panel", 8 << 20, false, Workload::TextCr, false, true},
         {"random_8m_panel", 8 << 20, false, Workload::Random, false, true},
         // What the display costs over a long run: the memory per byte has to stay flat.
+        {"hex_8m", 8 << 20, true, Workload::TextCr, false, false, true},
         {"text_cr_64m", 64 << 20, false, Workload::TextCr, false, false, true},
         {"hex_64m", 64 << 20, true, Workload::TextCr, false, false, true},
         {"one_line_64m", 64 << 20, false, Workload::OneLine, false, false, true},
