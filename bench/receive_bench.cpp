@@ -280,6 +280,7 @@ int runWorkload(const Workload &w)
     // The capture keeps the bytes themselves; what is left is the display's own cost.
     const int64_t heapGrowth = liveHeapBytes() - baseHeap;
     const int64_t captureGrowth = Form1->capture().memoryBytes() - baseCapture;
+    const int64_t storeBytes = Form1->memo1()->text().memoryBytes();
     if (seconds == 0)
         seconds = double(clock.nsecsElapsed()) / 1e9;
     QString shown = memo->toPlainText();
@@ -294,10 +295,12 @@ int runWorkload(const Workload &w)
     }
     const bool allShown = shown == expectedText(data, w.hex);
     std::printf("workload=%s bytes=%lld seconds=%.3f bytes_per_s=%.0f all_shown=%s "
-                "peak_rss_kb=%ld bytes_per_byte=%.2f display_bytes_per_byte=%.2f%s\n",
+                "peak_rss_kb=%ld bytes_per_byte=%.2f display_bytes_per_byte=%.2f "
+                "store_bytes_per_byte=%.2f%s\n",
                 w.name, (long long)data.size(), seconds, double(data.size()) / seconds,
                 allShown ? "yes" : "no", peak, double(heapGrowth) / double(data.size()),
                 double(heapGrowth - captureGrowth) / double(data.size()),
+                double(storeBytes) / double(data.size()),
                 w.logged ? (allLogged ? " all_logged=yes" : " all_logged=no") : "");
     Forms::destroyAll();
     return allShown && allLogged ? 0 : 1;
