@@ -14,7 +14,7 @@ namespace {
 constexpr qsizetype PackLimit = 4096;
 // The shared blocks start small, so that a short session pays little, and double up to this.
 constexpr qsizetype FirstBlockSize = 16 << 10;
-constexpr qsizetype LargestBlockSize = 1 << 20;
+constexpr qsizetype LargestBlockSize = 256 << 10;
 
 // The variable-width form, one character (UTF-16 unit) at a time.
 constexpr int encodedLength(char16_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : 3; }
@@ -436,6 +436,17 @@ void TrafficText::replaceInLine(Line &l, qsizetype from, qsizetype to, QStringVi
 
 void TrafficText::finishLine(Line &l)
 {
+    // A line cut before its first wide character, or edited back to Latin-1, is narrowed
+    // while it is copied anyway.
+    if (l.wide && std::all_of(l.data, l.data + l.size, [](uint8_t b) { return b < 0xC4; })) {
+        uint8_t *out = l.data;
+        for (const uint8_t *p = l.data; p < l.data + l.size;)
+            *out++ = uint8_t(decodeOne(p));
+        l.size = uint64_t(l.length);
+        l.wide = 0;
+        if (l.extra)
+            l.extra->byteMarks.clear();
+    }
     if (l.owned) {
         if (qsizetype(l.size) <= PackLimit) {
             uint8_t *p = packedBytes(qsizetype(l.size));
