@@ -6,6 +6,7 @@
 #include <cstring>
 #include <malloc.h>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -16,21 +17,46 @@ constexpr qsizetype PackLimit = 4096;
 constexpr qsizetype FirstBlockSize = 16 << 10;
 constexpr qsizetype LargestBlockSize = 256 << 10;
 
-// The variable-width form, one character (UTF-16 unit) at a time.
-constexpr int encodedLength(char16_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : 3; }
-constexpr int leadLength(uint8_t b) { return b < 0x80 ? 1 : b < 0xE0 ? 2 : 3; }
+// The variable-width form, one character (UTF-16 unit) at a time. ASCII is one byte. The
+// blocks of 256 characters that traffic shows beyond it, Latin-1 and the other alphabets,
+// the symbols and CJK punctuation, the unified ideographs and the full-width forms, are two:
+// a lead byte that names the block, then the low byte. Anything else, a surrogate half
+// included, is the escape FFh and the character's two bytes.
+struct TwoByteBlocks
+{
+    uint8_t leadOf[256] = {}; // by high byte; 0: no two-byte form
+    uint8_t highOf[256] = {}; // by lead byte
+    constexpr TwoByteBlocks()
+    {
+        const std::pair<int, int> ranges[] = {
+                {0x00, 0x07}, {0x20, 0x33}, {0x4E, 0x9F}, {0xFF, 0xFF}};
+        int lead = 0x80;
+        for (const auto &[first, last] : ranges) {
+            for (int high = first; high <= last; ++high, ++lead) {
+                leadOf[high] = uint8_t(lead);
+                highOf[lead] = uint8_t(high);
+            }
+        }
+    }
+};
+constexpr TwoByteBlocks Blocks;
+constexpr uint8_t Escape = 0xFF;
+static_assert(Blocks.leadOf[0xFF] < Escape, "the lead bytes run into the escape");
+
+constexpr int encodedLength(char16_t c) { return c < 0x80 ? 1 : Blocks.leadOf[c >> 8] ? 2 : 3; }
+constexpr int leadLength(uint8_t b) { return b < 0x80 ? 1 : b == Escape ? 3 : 2; }
 
 inline uint8_t *encode(char16_t c, uint8_t *out)
 {
     if (c < 0x80) {
         *out++ = uint8_t(c);
-    } else if (c < 0x800) {
-        *out++ = uint8_t(0xC0 | (c >> 6));
-        *out++ = uint8_t(0x80 | (c & 0x3F));
+    } else if (const uint8_t lead = Blocks.leadOf[c >> 8]) {
+        *out++ = lead;
+        *out++ = uint8_t(c);
     } else {
-        *out++ = uint8_t(0xE0 | (c >> 12));
-        *out++ = uint8_t(0x80 | ((c >> 6) & 0x3F));
-        *out++ = uint8_t(0x80 | (c & 0x3F));
+        *out++ = Escape;
+        *out++ = uint8_t(c >> 8);
+        *out++ = uint8_t(c);
     }
     return out;
 }
@@ -42,14 +68,30 @@ inline char16_t decodeOne(const uint8_t *&p)
         ++p;
         return b;
     }
-    if (b < 0xE0) {
-        const char16_t c = char16_t(((b & 0x1F) << 6) | (p[1] & 0x3F));
+    if (b != Escape) {
+        const char16_t c = char16_t((Blocks.highOf[b] << 8) | p[1]);
         p += 2;
         return c;
     }
-    const char16_t c = char16_t(((b & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+    const char16_t c = char16_t((p[1] << 8) | p[2]);
     p += 3;
     return c;
+}
+
+// True when the variable-width bytes hold nothing past Latin-1.
+bool onlyLatin1(const uint8_t *p, const uint8_t *end)
+{
+    const uint8_t latin1Lead = Blocks.leadOf[0];
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+        } else if (*p == latin1Lead) {
+            p += 2;
+        } else {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool beyondLatin1(QStringView s)
@@ -438,7 +480,7 @@ void TrafficText::finishLine(Line &l)
 {
     // A line cut before its first wide character, or edited back to Latin-1, is narrowed
     // while it is copied anyway.
-    if (l.wide && std::all_of(l.data, l.data + l.size, [](uint8_t b) { return b < 0xC4; })) {
+    if (l.wide && onlyLatin1(l.data, l.data + l.size)) {
         uint8_t *out = l.data;
         for (const uint8_t *p = l.data; p < l.data + l.size;)
             *out++ = uint8_t(decodeOne(p));

@@ -7,9 +7,9 @@
 // Nothing received is ever dropped, so the bytes a line costs decide how long a session can run.
 // A line holds one byte per character while all of it is Latin-1, which received ASCII, HEX and
 // the names of control codes always are. The first character beyond that turns the line into
-// a variable-width form: one byte below 80h, two below 800h, three for the rest (a surrogate
-// is three on its own), so that Big5 text costs three bytes per pair received instead of the
-// four a UTF-16 copy of it takes beside its ASCII. Finished lines are packed end to end into
+// a variable-width form: one byte for ASCII, two for the blocks Big5 text and the other
+// alphabets use, three for the rest, so that a Chinese line keeps its ASCII at a byte a
+// character where UTF-16 would take two. Finished lines are packed end to end into
 // shared blocks, without growth room or a heap block of their own; only the line still growing
 // keeps room to grow. Width and byte marks, and marked ranges, live apart, held only by the
 // lines that need them.
