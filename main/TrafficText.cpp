@@ -181,13 +181,12 @@ std::vector<MarkedRange> marksOfPart(const std::vector<MarkedRange> *marks, qsiz
 } // namespace
 
 TrafficText::Line::Line(Line &&other) noexcept
-    : data(std::exchange(other.data, nullptr)), length(std::exchange(other.length, 0)),
-      size(other.size), wide(other.wide), owned(other.owned), width(std::exchange(other.width, 0)),
-      extra(std::move(other.extra))
+    : data(std::exchange(other.data, nullptr)), extra(std::move(other.extra)),
+      m_length(other.m_length), m_bytesLow(other.m_bytesLow), m_width(other.m_width),
+      m_bytesHigh(other.m_bytesHigh), wide(other.wide), owned(other.owned)
 {
-    other.size = 0;
-    other.wide = 0;
-    other.owned = 0;
+    other.m_length = other.m_bytesLow = other.m_width = other.m_bytesHigh = 0;
+    other.wide = other.owned = 0;
 }
 
 TrafficText::Line &TrafficText::Line::operator=(Line &&other) noexcept
@@ -196,15 +195,15 @@ TrafficText::Line &TrafficText::Line::operator=(Line &&other) noexcept
         if (owned)
             std::free(data);
         data = std::exchange(other.data, nullptr);
-        length = std::exchange(other.length, 0);
-        size = other.size;
+        extra = std::move(other.extra);
+        m_length = other.m_length;
+        m_bytesLow = other.m_bytesLow;
+        m_width = other.m_width;
+        m_bytesHigh = other.m_bytesHigh;
         wide = other.wide;
         owned = other.owned;
-        width = std::exchange(other.width, 0);
-        extra = std::move(other.extra);
-        other.size = 0;
-        other.wide = 0;
-        other.owned = 0;
+        other.m_length = other.m_bytesLow = other.m_width = other.m_bytesHigh = 0;
+        other.wide = other.owned = 0;
     }
     return *this;
 }
@@ -243,7 +242,7 @@ int64_t TrafficText::maxWidth() const
     if (m_maxWidthStale) {
         m_maxWidth = 0;
         for (const Line &l : m_lines)
-            m_maxWidth = std::max(m_maxWidth, l.width);
+            m_maxWidth = std::max(m_maxWidth, l.width());
         m_maxWidthStale = false;
     }
     return m_maxWidth;
@@ -275,8 +274,8 @@ qsizetype TrafficText::byteOffset(const Line &l, qsizetype column) const
 {
     if (!l.wide)
         return column;
-    if (column >= l.length)
-        return qsizetype(l.size); // the end, where received text goes
+    if (column >= l.length())
+        return qsizetype(l.bytes()); // the end, where received text goes
     qsizetype k = column / MarkStride;
     if (k > 0 && (!l.extra || qsizetype(l.extra->byteMarks.size()) < k))
         k = l.extra ? qsizetype(l.extra->byteMarks.size()) : 0;
@@ -288,7 +287,7 @@ qsizetype TrafficText::byteOffset(const Line &l, qsizetype column) const
 
 char16_t TrafficText::charAt(const Line &l, qsizetype column) const
 {
-    if (column < 0 || column >= l.length)
+    if (column < 0 || column >= l.length())
         return 0;
     if (!l.wide)
         return l.data[column];
@@ -315,8 +314,8 @@ void TrafficText::decode(const Line &l, qsizetype from, qsizetype to, char16_t *
 
 QString TrafficText::lineText(const Line &l, qsizetype from, qsizetype to) const
 {
-    from = std::clamp<qsizetype>(from, 0, l.length);
-    to = std::clamp<qsizetype>(to, from, l.length);
+    from = std::clamp<qsizetype>(from, 0, l.length());
+    to = std::clamp<qsizetype>(to, from, l.length());
     if (!l.wide)
         return QString::fromLatin1(reinterpret_cast<const char *>(l.data) + from, to - from);
     QString out(to - from, Qt::Uninitialized);
@@ -363,7 +362,7 @@ void TrafficText::remeasure(Line &l, qsizetype from, int64_t widthAt, qsizetype 
         w = widthAt;
         b = byteAt;
     }
-    const qsizetype n = l.length;
+    const qsizetype n = l.length();
     const uint8_t *data = l.data;
     while (i < n) {
         const qsizetype strideEnd = std::min(n, (i / MarkStride + 1) * MarkStride);
@@ -385,7 +384,7 @@ void TrafficText::remeasure(Line &l, qsizetype from, int64_t widthAt, qsizetype 
                 l.extra->byteMarks.push_back(b);
         }
     }
-    l.width = w;
+    l.setWidth(w);
     if (!m_maxWidthStale)
         m_maxWidth = std::max(m_maxWidth, w);
 }
@@ -414,13 +413,13 @@ void TrafficText::reserveBytes(Line &l, qsizetype bytes)
         return;
     // Growth room in proportion, but not twice the line: a line of a hundred megabytes would
     // keep a hundred spare.
-    const qsizetype size = qsizetype(l.size);
+    const qsizetype size = qsizetype(l.bytes());
     const qsizetype grown = std::max(bytes, size + std::max<qsizetype>(size / 8, 256));
     void *p = l.owned ? std::realloc(l.data, size_t(grown)) : std::malloc(size_t(grown));
     if (!p)
         throw std::bad_alloc();
-    if (!l.owned && l.size > 0)
-        std::memcpy(p, l.data, size_t(l.size));
+    if (!l.owned && l.bytes() > 0)
+        std::memcpy(p, l.data, size_t(l.bytes()));
     l.data = static_cast<uint8_t *>(p);
     l.owned = 1;
 }
@@ -428,20 +427,20 @@ void TrafficText::reserveBytes(Line &l, qsizetype bytes)
 void TrafficText::makeWide(Line &l)
 {
     qsizetype bytes = 0;
-    for (qsizetype i = 0; i < l.length; ++i)
+    for (qsizetype i = 0; i < l.length(); ++i)
         bytes += l.data[i] < 0x80 ? 1 : 2;
     auto *p = static_cast<uint8_t *>(std::malloc(size_t(std::max<qsizetype>(bytes + 256, 1))));
     if (!p)
         throw std::bad_alloc();
     uint8_t *out = p;
-    for (qsizetype i = 0; i < l.length; ++i)
+    for (qsizetype i = 0; i < l.length(); ++i)
         out = encode(l.data[i], out);
     if (l.owned)
         std::free(l.data);
     l.data = p;
     l.owned = 1;
     l.wide = 1;
-    l.size = uint64_t(bytes);
+    l.setBytes(bytes);
     // Widths stay; the byte marks are new.
     if (l.extra) {
         l.extra->byteMarks.clear();
@@ -458,20 +457,20 @@ void TrafficText::replaceInLine(Line &l, qsizetype from, qsizetype to, QStringVi
 {
     if (!l.wide && beyondLatin1(piece))
         makeWide(l);
-    const bool appended = from == l.length && to == from;
+    const bool appended = from == l.length() && to == from;
     const qsizetype byteFrom = byteOffset(l, from);
     const qsizetype byteTo = to == from ? byteFrom : byteOffset(l, to);
     const qsizetype added = encodedSize(piece, l.wide);
-    const qsizetype size = qsizetype(l.size) - (byteTo - byteFrom) + added;
+    const qsizetype size = qsizetype(l.bytes()) - (byteTo - byteFrom) + added;
     reserveBytes(l, size);
-    if (byteTo < qsizetype(l.size))
+    if (byteTo < qsizetype(l.bytes()))
         std::memmove(l.data + byteFrom + added, l.data + byteTo,
-                     size_t(qsizetype(l.size) - byteTo));
+                     size_t(qsizetype(l.bytes()) - byteTo));
     write(piece, l.wide, l.data + byteFrom);
-    l.size = uint64_t(size);
-    l.length += piece.size() - (to - from);
+    l.setBytes(size);
+    l.setLength(l.length() + piece.size() - (to - from));
     if (appended)
-        remeasure(l, from, l.width, byteFrom);
+        remeasure(l, from, l.width(), byteFrom);
     else
         remeasure(l, from);
 }
@@ -480,24 +479,24 @@ void TrafficText::finishLine(Line &l)
 {
     // A line cut before its first wide character, or edited back to Latin-1, is narrowed
     // while it is copied anyway.
-    if (l.wide && onlyLatin1(l.data, l.data + l.size)) {
+    if (l.wide && onlyLatin1(l.data, l.data + l.bytes())) {
         uint8_t *out = l.data;
-        for (const uint8_t *p = l.data; p < l.data + l.size;)
+        for (const uint8_t *p = l.data; p < l.data + l.bytes();)
             *out++ = uint8_t(decodeOne(p));
-        l.size = uint64_t(l.length);
+        l.setBytes(l.length());
         l.wide = 0;
         if (l.extra)
             l.extra->byteMarks.clear();
     }
     if (l.owned) {
-        if (qsizetype(l.size) <= PackLimit) {
-            uint8_t *p = packedBytes(qsizetype(l.size));
+        if (qsizetype(l.bytes()) <= PackLimit) {
+            uint8_t *p = packedBytes(qsizetype(l.bytes()));
             if (p)
-                std::memcpy(p, l.data, l.size);
+                std::memcpy(p, l.data, l.bytes());
             std::free(l.data);
             l.data = p;
             l.owned = 0;
-        } else if (void *p = std::realloc(l.data, l.size)) {
+        } else if (void *p = std::realloc(l.data, l.bytes())) {
             l.data = static_cast<uint8_t *>(p);
         }
     }
@@ -527,8 +526,8 @@ TrafficText::Line TrafficText::makeLine(QStringView text)
     }
     if (size > 0)
         write(text, l.wide, l.data);
-    l.size = uint64_t(size);
-    l.length = text.size();
+    l.setBytes(size);
+    l.setLength(text.size());
     remeasure(l, 0, 0, 0);
     return l;
 }
@@ -540,8 +539,8 @@ QString TrafficText::text() const
     for (size_t i = 0; i < m_lines.size(); ++i) {
         if (i)
             *p++ = u'\n';
-        decode(m_lines[i], 0, m_lines[i].length, p);
-        p += m_lines[i].length;
+        decode(m_lines[i], 0, m_lines[i].length(), p);
+        p += m_lines[i].length();
     }
     return out;
 }
@@ -614,8 +613,8 @@ QString TrafficText::textBetween(TextPosition from, TextPosition to) const
     QString out(selectedTextLength(from, to) + (to.line - from.line), Qt::Uninitialized);
     auto *p = reinterpret_cast<char16_t *>(out.data());
     const Line &first = m_lines[size_t(from.line)];
-    decode(first, from.column, first.length, p);
-    p += first.length - from.column;
+    decode(first, from.column, first.length(), p);
+    p += first.length() - from.column;
     for (qsizetype i = from.line + 1; i < to.line; ++i) {
         *p++ = u'\n';
         decode(m_lines[size_t(i)], 0, lineLength(i), p);
@@ -652,9 +651,9 @@ void TrafficText::insertAt(TextPosition &at, QStringView piece,
         return;
     }
     // The rest of the line after the insertion point ends up behind the piece's last part.
-    const QString tail = lineText(*l, at.column, l->length);
+    const QString tail = lineText(*l, at.column, l->length());
     if (!tail.isEmpty())
-        replaceInLine(*l, at.column, l->length, {});
+        replaceInLine(*l, at.column, l->length(), {});
     {
         const std::vector<MarkedRange> part = marksOfPart(marks, 0, nl);
         replaceInLine(*l, at.column, at.column, piece.left(nl));
@@ -677,7 +676,7 @@ void TrafficText::insertAt(TextPosition &at, QStringView piece,
     added.emplace_back();
     Line &last = added.back();
     replaceInLine(last, 0, 0, piece.mid(start));
-    const qsizetype lastColumn = last.length;
+    const qsizetype lastColumn = last.length();
     if (!tail.isEmpty())
         replaceInLine(last, lastColumn, lastColumn, tail);
     const std::vector<MarkedRange> part = marksOfPart(marks, start, piece.size());
@@ -711,8 +710,8 @@ void TrafficText::removeRange(TextPosition from, TextPosition to)
     if (from.line == to.line) {
         replaceInLine(first, from.column, to.column, {});
     } else {
-        const QString rest = lineText(last, to.column, last.length);
-        replaceInLine(first, from.column, first.length, rest);
+        const QString rest = lineText(last, to.column, last.length());
+        replaceInLine(first, from.column, first.length(), rest);
     }
     if (!lastMarks.empty())
         appendMarks(marksOf(first), lastMarks, from.column);
@@ -817,7 +816,7 @@ void TrafficText::updateLineStarts() const
         m_lineStartsValid = 1;
     }
     for (size_t i = m_lineStartsValid; i < n; ++i)
-        m_lineStarts[i] = m_lineStarts[i - 1] + m_lines[i - 1].length + 1;
+        m_lineStarts[i] = m_lineStarts[i - 1] + m_lines[i - 1].length() + 1;
     m_lineStartsValid = n;
 }
 
@@ -848,7 +847,7 @@ void TrafficText::appendLine(QStringView text)
 int64_t TrafficText::xOfColumn(qsizetype lineIndex, qsizetype column) const
 {
     const Line &l = m_lines[size_t(lineIndex)];
-    column = std::clamp<qsizetype>(column, 0, l.length);
+    column = std::clamp<qsizetype>(column, 0, l.length());
     qsizetype k = column / MarkStride;
     k = l.extra ? std::min(k, qsizetype(l.extra->widthMarks.size())) : 0;
     int64_t w = k > 0 ? l.extra->widthMarks[size_t(k - 1)] : 0;
@@ -877,11 +876,11 @@ qsizetype TrafficText::columnAtX(qsizetype lineIndex, int64_t x) const
     }
     int64_t w = k > 0 ? l.extra->widthMarks[k - 1] : 0;
     const uint8_t *p = l.data + (k > 0 ? byteOffset(l, qsizetype(k) * MarkStride) : 0);
-    for (qsizetype i = qsizetype(k) * MarkStride; i < l.length; ++i) {
+    for (qsizetype i = qsizetype(k) * MarkStride; i < l.length(); ++i) {
         const int a = advance(l.wide ? decodeOne(p) : *p++);
         if (w + a / 2 >= x)
             return i;
         w += a;
     }
-    return l.length;
+    return l.length();
 }

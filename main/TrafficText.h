@@ -17,6 +17,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -56,7 +57,7 @@ public:
 
     qsizetype lineCount() const { return qsizetype(m_lines.size()); }
     // Characters (UTF-16 units) of a line.
-    qsizetype lineLength(qsizetype i) const { return m_lines[size_t(i)].length; }
+    qsizetype lineLength(qsizetype i) const { return m_lines[size_t(i)].length(); }
     // A line as text, made when asked for; drawing asks for lineText() of what it draws.
     QString line(qsizetype i) const { return lineText(i, 0, lineLength(i)); }
     // Columns [from, to) of a line, clamped into it.
@@ -65,9 +66,9 @@ public:
     char16_t charAt(qsizetype i, qsizetype column) const;
     // True while the line is held one byte per character.
     bool isLatin1Line(qsizetype i) const { return !m_lines[size_t(i)].wide; }
-    int64_t lineWidth(qsizetype i) const { return m_lines[size_t(i)].width; }
+    int64_t lineWidth(qsizetype i) const { return m_lines[size_t(i)].width(); }
     int64_t maxWidth() const;
-    bool isEmpty() const { return m_lines.size() == 1 && m_lines[0].length == 0; }
+    bool isEmpty() const { return m_lines.size() == 1 && m_lines[0].length() == 0; }
     // Characters of text() without building it: the lines and their separators.
     qsizetype characterCount() const { return m_characters + lineCount() - 1; }
 
@@ -149,13 +150,34 @@ private:
         Line &operator=(Line &&other) noexcept;
         ~Line();
 
+        qsizetype length() const { return qsizetype(m_length); }
+        void setLength(qsizetype n) { m_length = uint64_t(n); }
+        qsizetype bytes() const { return qsizetype(m_bytesLow | (uint64_t(m_bytesHigh) << 24)); }
+        void setBytes(qsizetype n)
+        {
+            m_bytesLow = uint64_t(n) & 0xFFFFFF;
+            m_bytesHigh = uint64_t(n) >> 24;
+        }
+        int64_t width() const { return int64_t(m_width); }
+        void setWidth(int64_t w)
+        {
+            m_width = uint64_t(std::min<int64_t>(w, (int64_t(1) << 44) - 1));
+        }
+
         uint8_t *data = nullptr; // in a shared block, or a heap block of its own when owned
-        qsizetype length = 0; // characters
-        uint64_t size : 62 = 0; // bytes
+        std::unique_ptr<Extra> extra;
+
+    private:
+        // 32 bytes a line in all: the records of a long session outweigh its short lines. A line
+        // may hold 2^40 characters in 2^42 bytes, 2^44 pixels wide.
+        uint64_t m_length : 40 = 0; // characters
+        uint64_t m_bytesLow : 24 = 0;
+        uint64_t m_width : 44 = 0;
+        uint64_t m_bytesHigh : 18 = 0;
+
+    public:
         uint64_t wide : 1 = 0; // the variable-width form, not one byte per character
         uint64_t owned : 1 = 0; // data is a heap block of the line's own
-        int64_t width = 0;
-        std::unique_ptr<Extra> extra;
     };
 
     int advance(char16_t c) const { return c < 256 ? m_latin1Advance[c] : m_advance(c); }
