@@ -528,7 +528,17 @@ TrafficText::Line TrafficText::makeLine(QStringView text)
         write(text, l.wide, l.data);
     l.setBytes(size);
     l.setLength(text.size());
-    remeasure(l, 0, 0, 0);
+    if (text.size() < MarkStride) {
+        // No marks to make: measured from the text at hand rather than decoded again.
+        int64_t w = 0;
+        for (QChar c : text)
+            w += advance(c.unicode());
+        l.setWidth(w);
+        if (!m_maxWidthStale)
+            m_maxWidth = std::max(m_maxWidth, w);
+    } else {
+        remeasure(l, 0, 0, 0);
+    }
     return l;
 }
 
@@ -633,7 +643,8 @@ void TrafficText::insertAt(TextPosition &at, QStringView piece,
     if (marks && marks->empty())
         marks = nullptr;
     linesMovedAfter(at.line);
-    m_characters += piece.size() - piece.count(u'\n');
+    const qsizetype breaks = piece.count(u'\n');
+    m_characters += piece.size() - breaks;
     qsizetype start = 0;
     qsizetype nl = piece.indexOf(u'\n');
     Line *l = &m_lines[size_t(at.line)];
@@ -663,6 +674,7 @@ void TrafficText::insertAt(TextPosition &at, QStringView piece,
     }
     // The lines between the first and the last part are made whole, straight into place.
     std::vector<Line> added;
+    added.reserve(size_t(breaks));
     start = nl + 1;
     nl = piece.indexOf(u'\n', start);
     while (nl >= 0) {

@@ -2,7 +2,8 @@
 // The text of the traffic display, kept as lines so that a line growing by a megabyte costs
 // no more per byte than a short one: appending touches only the end of one line, and the width
 // of any prefix is found from marks every MarkStride characters instead of measuring again.
-// Widths are 64-bit: three hours of one unbroken HEX line at a large font are past 2^31 pixels.
+// Widths go past 32 bits: three hours of one unbroken HEX line at a large font are past 2^31
+// pixels.
 //
 // Nothing received is ever dropped, so the bytes a line costs decide how long a session can run.
 // A line holds one byte per character while all of it is Latin-1, which received ASCII, HEX and
