@@ -515,7 +515,23 @@ TrafficText::Line TrafficText::makeLine(QStringView text)
 {
     Line l;
     l.wide = beyondLatin1(text);
-    const qsizetype size = encodedSize(text, l.wide);
+    // A line without marks to make is measured from the text at hand, in the pass that sizes
+    // it, rather than decoded again.
+    const bool measured = text.size() < MarkStride;
+    qsizetype size = text.size();
+    int64_t w = 0;
+    if (l.wide && measured) {
+        size = 0;
+        for (QChar c : text) {
+            size += encodedLength(c.unicode());
+            w += advance(c.unicode());
+        }
+    } else if (l.wide) {
+        size = encodedSize(text, true);
+    } else if (measured) {
+        for (QChar c : text)
+            w += m_latin1Advance[c.unicode()];
+    }
     if (size <= PackLimit) {
         l.data = packedBytes(size);
     } else {
@@ -528,11 +544,7 @@ TrafficText::Line TrafficText::makeLine(QStringView text)
         write(text, l.wide, l.data);
     l.setBytes(size);
     l.setLength(text.size());
-    if (text.size() < MarkStride) {
-        // No marks to make: measured from the text at hand rather than decoded again.
-        int64_t w = 0;
-        for (QChar c : text)
-            w += advance(c.unicode());
+    if (measured) {
         l.setWidth(w);
         if (!m_maxWidthStale)
             m_maxWidth = std::max(m_maxWidth, w);
