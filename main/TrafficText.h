@@ -2,13 +2,27 @@
 // The text of the traffic display, kept as lines so that a line growing by a megabyte costs
 // no more per byte than a short one: appending touches only the end of one line, and the width
 // of any prefix is found from marks every MarkStride characters instead of measuring again.
-// Widths are 64-bit: three hours of one unbroken HEX line at a large font are past 2^31 pixels.
+// Widths go past 32 bits: three hours of one unbroken HEX line at a large font are past 2^31
+// pixels.
+//
+// Nothing received is ever dropped, so the bytes a line costs decide how long a session can run.
+// A line holds one byte per character while all of it is Latin-1, which received ASCII, HEX and
+// the names of control codes always are. The first character beyond that turns the line into
+// a variable-width form: one byte for ASCII, two for the blocks Big5 text and the other
+// alphabets use, three for the rest, so that a Chinese line keeps its ASCII at a byte a
+// character where UTF-16 would take two. Finished lines are packed end to end into
+// shared blocks, without growth room or a heap block of their own; only the line still growing
+// keeps room to grow. Width and byte marks, and marked ranges, live apart, held only by the
+// lines that need them.
 #pragma once
 
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // Characters set apart from the rest (received with a flaw): [from, to) in UTF-16 units, of a
@@ -36,14 +50,26 @@ public:
     static constexpr qsizetype MarkStride = 1024;
 
     TrafficText();
+    ~TrafficText();
+    TrafficText(const TrafficText &) = delete;
+    TrafficText &operator=(const TrafficText &) = delete;
 
     void setAdvance(Advance advance); // recomputes every width
 
     qsizetype lineCount() const { return qsizetype(m_lines.size()); }
-    const QString &line(qsizetype i) const { return m_lines[size_t(i)].text; }
-    int64_t lineWidth(qsizetype i) const { return m_lines[size_t(i)].width; }
+    // Characters (UTF-16 units) of a line.
+    qsizetype lineLength(qsizetype i) const { return m_lines[size_t(i)].length(); }
+    // A line as text, made when asked for; drawing asks for lineText() of what it draws.
+    QString line(qsizetype i) const { return lineText(i, 0, lineLength(i)); }
+    // Columns [from, to) of a line, clamped into it.
+    QString lineText(qsizetype i, qsizetype from, qsizetype to) const;
+    // The character at a column of a line; 0 past its end.
+    char16_t charAt(qsizetype i, qsizetype column) const;
+    // True while the line is held one byte per character.
+    bool isLatin1Line(qsizetype i) const { return !m_lines[size_t(i)].wide; }
+    int64_t lineWidth(qsizetype i) const { return m_lines[size_t(i)].width(); }
     int64_t maxWidth() const;
-    bool isEmpty() const { return m_lines.size() == 1 && m_lines[0].text.isEmpty(); }
+    bool isEmpty() const { return m_lines.size() == 1 && m_lines[0].length() == 0; }
     // Characters of text() without building it: the lines and their separators.
     qsizetype characterCount() const { return m_characters + lineCount() - 1; }
 
@@ -80,7 +106,7 @@ public:
     // line break as one; `p` itself at the start or the end of the text.
     TextPosition previousPosition(TextPosition p) const;
     TextPosition nextPosition(TextPosition p) const;
-    TextPosition endPosition() const { return {lineCount() - 1, line(lineCount() - 1).size()}; }
+    TextPosition endPosition() const { return {lineCount() - 1, lineLength(lineCount() - 1)}; }
 
     // The text between two positions, lines joined by '\n'.
     QString textBetween(TextPosition from, TextPosition to) const;
@@ -100,28 +126,79 @@ public:
 
     // The marked ranges of a line, by column, sorted and apart. Text inserted into a mark is
     // not marked; removing marked text removes its mark.
-    const std::vector<MarkedRange> &markedRanges(qsizetype i) const
-    {
-        return m_lines[size_t(i)].marked;
-    }
+    const std::vector<MarkedRange> &markedRanges(qsizetype i) const;
     // The mark holding the character at `p`, if any.
     const MarkedRange *markAt(TextPosition p) const;
+
+    // The heap the text holds: its lines' bytes, their records and marks, room to spare included.
+    int64_t memoryBytes() const;
 
     // Grows with every change; the view uses it to know when to repaint.
     uint64_t revision() const { return m_revision; }
 
 private:
-    struct Line
+    // What only some lines need: lines of MarkStride characters and more, and marked lines.
+    struct Extra
     {
-        QString text;
-        std::vector<int64_t> marks; // marks[k]: width of text[0, k * MarkStride)
-        int64_t width = 0;
+        std::vector<int64_t> widthMarks; // [k]: width of columns [0, (k + 1) * MarkStride)
+        std::vector<qsizetype> byteMarks; // wide lines: byte offset of column (k + 1) * MarkStride
         std::vector<MarkedRange> marked; // empty on the lines without marks
     };
+    struct Line
+    {
+        Line() = default;
+        Line(Line &&other) noexcept;
+        Line &operator=(Line &&other) noexcept;
+        ~Line();
 
-    int64_t advanceOf(QStringView s) const;
-    // Rebuilds marks and width from column `from` on.
-    void remeasure(Line &line, qsizetype from) const;
+        qsizetype length() const { return qsizetype(m_length); }
+        void setLength(qsizetype n) { m_length = uint64_t(n); }
+        qsizetype bytes() const { return qsizetype(m_bytesLow | (uint64_t(m_bytesHigh) << 24)); }
+        void setBytes(qsizetype n)
+        {
+            m_bytesLow = uint64_t(n) & 0xFFFFFF;
+            m_bytesHigh = uint64_t(n) >> 24;
+        }
+        int64_t width() const { return int64_t(m_width); }
+        void setWidth(int64_t w)
+        {
+            m_width = uint64_t(std::min<int64_t>(w, (int64_t(1) << 44) - 1));
+        }
+
+        uint8_t *data = nullptr; // in a shared block, or a heap block of its own when owned
+        std::unique_ptr<Extra> extra;
+
+    private:
+        // 32 bytes a line in all: the records of a long session outweigh its short lines. A line
+        // may hold 2^40 characters in 2^42 bytes, 2^44 pixels wide.
+        uint64_t m_length : 40 = 0; // characters
+        uint64_t m_bytesLow : 24 = 0;
+        uint64_t m_width : 44 = 0;
+        uint64_t m_bytesHigh : 18 = 0;
+
+    public:
+        uint64_t wide : 1 = 0; // the variable-width form, not one byte per character
+        uint64_t owned : 1 = 0; // data is a heap block of the line's own
+    };
+
+    int advance(char16_t c) const { return c < 256 ? m_latin1Advance[c] : m_advance(c); }
+    qsizetype byteOffset(const Line &line, qsizetype column) const;
+    char16_t charAt(const Line &line, qsizetype column) const;
+    void decode(const Line &line, qsizetype from, qsizetype to, char16_t *out) const;
+    QString lineText(const Line &line, qsizetype from, qsizetype to) const;
+    // Rebuilds marks and width from column `from` on; when the line only grew at its end,
+    // `widthAt` and `byteAt` (the width and byte offset of `from`) spare the walk back to the
+    // mark before it.
+    void remeasure(Line &line, qsizetype from, int64_t widthAt = -1, qsizetype byteAt = 0) const;
+    // Columns [from, to) of the line become the piece.
+    void replaceInLine(Line &line, qsizetype from, qsizetype to, QStringView piece);
+    void makeWide(Line &line);
+    void reserveBytes(Line &line, qsizetype bytes);
+    // The line is done growing: it goes into a shared block without room to spare.
+    void finishLine(Line &line);
+    Line makeLine(QStringView text);
+    uint8_t *packedBytes(qsizetype bytes);
+    std::vector<MarkedRange> &marksOf(Line &line);
     void insertAt(TextPosition &at, QStringView piece,
                   const std::vector<MarkedRange> *marks = nullptr);
     void removeRange(TextPosition from, TextPosition to);
@@ -131,10 +208,16 @@ private:
     void linesMovedAfter(qsizetype line) const;
     void updateLineStarts() const;
 
-    std::vector<Line> m_lines;
+    // A deque: its records are never copied to grow, nor kept with room for twice as many.
+    std::deque<Line> m_lines;
+    std::vector<std::unique_ptr<uint8_t[]>> m_blocks; // the shared blocks of finished lines
+    uint8_t *m_blockFree = nullptr;
+    qsizetype m_blockLeft = 0;
+    qsizetype m_nextBlockSize = 0;
     TextPosition m_caret;
     TextPosition m_anchor;
     Advance m_advance;
+    int m_latin1Advance[256];
     mutable int64_t m_maxWidth = 0;
     mutable bool m_maxWidthStale = false;
     uint64_t m_revision = 0;

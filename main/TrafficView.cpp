@@ -16,7 +16,7 @@
 #include <climits>
 
 #ifdef __GLIBC__
-#include <malloc.h>
+#    include <malloc.h>
 #endif
 
 namespace {
@@ -375,8 +375,8 @@ void TrafficView::scrollToPosition(TextPosition p)
     OwnScroll own(this);
     QScrollBar *v = verticalScrollBar();
     if (p.line < v->value() || p.line >= v->value() + visibleLines())
-        v->setValue(int(std::min<qsizetype>(std::max<qsizetype>(0, p.line - visibleLines() / 2),
-                                            INT_MAX)));
+        v->setValue(int(
+                std::min<qsizetype>(std::max<qsizetype>(0, p.line - visibleLines() / 2), INT_MAX)));
     const int64_t x = m_text.xOfColumn(p.line, p.column);
     const int64_t offset = horizontalOffset();
     if (x < offset || x > offset + textAreaWidth())
@@ -435,10 +435,10 @@ QRect TrafficView::characterRect(TextPosition p) const
 {
     p = m_text.clamp(p);
     const int64_t x = m_text.xOfColumn(p.line, p.column);
-    const TextPosition next = {p.line, std::min(p.column + 1, m_text.line(p.line).size())};
+    const TextPosition next = {p.line, std::min(p.column + 1, m_text.lineLength(p.line))};
     const int64_t width = std::max<int64_t>(1, m_text.xOfColumn(next.line, next.column) - x);
-    const int y = Margin + int(std::clamp<qsizetype>(p.line - verticalScrollBar()->value(),
-                                                     -(1 << 20), 1 << 20))
+    const int y = Margin
+            + int(std::clamp<qsizetype>(p.line - verticalScrollBar()->value(), -(1 << 20), 1 << 20))
                     * m_lineHeight;
     return QRect(viewX(x), y, int(std::min<int64_t>(width, 1 << 20)), m_lineHeight);
 }
@@ -469,11 +469,11 @@ void TrafficView::paintEvent(QPaintEvent *)
         const int top = Margin + int(i - first) * m_lineHeight;
         // Only the part of the line inside the viewport is shaped and drawn.
         const qsizetype from = std::max<qsizetype>(0, m_text.columnAtX(i, hx) - 1);
-        const qsizetype to = std::min(m_text.line(i).size(), m_text.columnAtX(i, right) + 1);
+        const qsizetype to = std::min(m_text.lineLength(i), m_text.columnAtX(i, right) + 1);
         const int x0 = viewX(m_text.xOfColumn(i, from));
         if (selecting && i >= selFrom.line && i <= selTo.line) {
             const qsizetype a = i == selFrom.line ? selFrom.column : 0;
-            const qsizetype b = i == selTo.line ? selTo.column : m_text.line(i).size();
+            const qsizetype b = i == selTo.line ? selTo.column : m_text.lineLength(i);
             const int xa = viewX(m_text.xOfColumn(i, a));
             int xb = viewX(m_text.xOfColumn(i, b));
             if (i != selTo.line)
@@ -484,7 +484,7 @@ void TrafficView::paintEvent(QPaintEvent *)
         if (to > from) {
             if (m_text.markedRanges(i).empty()) {
                 p.setPen(palette().color(QPalette::Text));
-                p.drawText(QPoint(x0, top + m_ascent), m_text.line(i).mid(from, to - from));
+                p.drawText(QPoint(x0, top + m_ascent), m_text.lineText(i, from, to));
             } else {
                 paintLine(p, i, from, to, top);
             }
@@ -498,7 +498,6 @@ void TrafficView::paintLine(QPainter &p, qsizetype line, qsizetype from, qsizety
 {
     // The line in runs, each marked one on its own background; the text between in the usual
     // colour.
-    const QString &text = m_text.line(line);
     qsizetype at = from;
     auto run = [&](qsizetype end, bool marked) {
         if (end <= at)
@@ -511,7 +510,7 @@ void TrafficView::paintLine(QPainter &p, qsizetype line, qsizetype from, qsizety
         } else {
             p.setPen(palette().color(QPalette::Text));
         }
-        p.drawText(QPoint(xa, top + m_ascent), text.mid(at, end - at));
+        p.drawText(QPoint(xa, top + m_ascent), m_text.lineText(line, at, end));
         at = end;
     };
     for (const MarkedRange &m : m_text.markedRanges(line)) {
@@ -585,7 +584,7 @@ void TrafficView::mouseDoubleClickEvent(QMouseEvent *event)
 {
     // A word of the traffic: the run of non-blanks under the pointer.
     const TextPosition at = positionAt(event->position().toPoint());
-    const QString &t = m_text.line(at.line);
+    const QString t = m_text.line(at.line);
     qsizetype a = at.column;
     qsizetype b = at.column;
     while (a > 0 && !t[a - 1].isSpace())
@@ -608,13 +607,13 @@ void TrafficView::keyPressEvent(QKeyEvent *event)
     const bool extend = event->modifiers().testFlag(Qt::ShiftModifier);
     const bool word = event->modifiers().testFlag(Qt::ControlModifier);
     TextPosition c = m_text.caret();
-    const qsizetype lineLength = m_text.line(c.line).size();
+    const qsizetype lineLength = m_text.lineLength(c.line);
     switch (event->key()) {
     case Qt::Key_Left:
         if (c.column > 0)
             --c.column;
         else if (c.line > 0)
-            c = {c.line - 1, m_text.line(c.line - 1).size()};
+            c = {c.line - 1, m_text.lineLength(c.line - 1)};
         setCaret(c, extend);
         return;
     case Qt::Key_Right:
@@ -644,7 +643,7 @@ void TrafficView::keyPressEvent(QKeyEvent *event)
         return;
     case Qt::Key_End:
         if (word)
-            c = {m_text.lineCount() - 1, m_text.line(m_text.lineCount() - 1).size()};
+            c = m_text.endPosition();
         else
             c.column = lineLength;
         setCaret(c, extend);

@@ -25,8 +25,7 @@ std::vector<int> itemBoundaries(const QString &text, QAccessible::TextBoundaryTy
     QTextBoundaryFinder finder(kind, text);
     std::vector<int> out {0};
     for (qsizetype p = finder.toNextBoundary(); p > 0; p = finder.toNextBoundary()) {
-        const bool insideBlanks =
-                p < text.size() && text[p - 1].isSpace() && text[p].isSpace();
+        const bool insideBlanks = p < text.size() && text[p - 1].isSpace() && text[p].isSpace();
         if (kind != QTextBoundaryFinder::Word || !insideBlanks)
             out.push_back(int(p));
     }
@@ -143,13 +142,13 @@ QString TrafficViewAccessible::lineBoundary(Side side, int offset, int *startOff
     const bool last = line == t.lineCount() - 1;
     const qsizetype start = t.offsetOf({line, 0});
     *startOffset = clampCount(start);
-    *endOffset = clampCount(start + t.line(line).size() + (last ? 0 : 1));
+    *endOffset = clampCount(start + t.lineLength(line) + (last ? 0 : 1));
     return last ? t.line(line) : t.line(line) + u'\n';
 }
 
 QString TrafficViewAccessible::windowBoundary(Side side, int offset,
-                                              QAccessible::TextBoundaryType type,
-                                              int *startOffset, int *endOffset) const
+                                              QAccessible::TextBoundaryType type, int *startOffset,
+                                              int *endOffset) const
 {
     // Items are looked for in a window around the offset: a screen reader asks for one word at
     // a time, and a line of traffic can be megabytes long.
@@ -257,7 +256,7 @@ QString TrafficViewAccessible::attributes(int offset, int *startOffset, int *end
         return {};
     }
     qsizetype from = 0;
-    qsizetype to = t.line(p.line).size();
+    qsizetype to = t.lineLength(p.line);
     for (const MarkedRange &m : marks) {
         if (m.to <= p.column) {
             from = m.to;
@@ -278,7 +277,7 @@ QString TrafficViewAccessible::attributes(int offset, int *startOffset, int *end
     }
     // The unmarked run around the offset; the line break belongs to the last one.
     *startOffset = clampCount(t.offsetOf({p.line, from}));
-    const bool lastRun = to == t.line(p.line).size() && p.line + 1 < t.lineCount();
+    const bool lastRun = to == t.lineLength(p.line) && p.line + 1 < t.lineCount();
     *endOffset = clampCount(t.offsetOf({p.line, to}) + (lastRun ? 1 : 0));
     return {};
 }

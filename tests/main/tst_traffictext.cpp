@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <climits>
+#include <malloc.h>
 
 namespace {
 
@@ -43,6 +44,67 @@ std::vector<bool> markedFlags(const TrafficText &t)
     return out;
 }
 
+// A character of each kind the store holds apart: ASCII, Latin-1 past ASCII, two-byte and
+// three-byte forms, and the halves of a pair.
+QString mixedPiece(QRandomGenerator &rng, int length, bool wide)
+{
+    QString piece;
+    while (piece.size() < length) {
+        switch (rng.bounded(wide ? 11 : 3)) {
+        case 0:
+            piece += u'\n';
+            break;
+        case 1:
+            piece += QChar(char16_t(0x20 + rng.bounded(95)));
+            break;
+        case 2:
+            piece += QChar(char16_t(0x80 + rng.bounded(0x80)));
+            break;
+        case 3:
+            piece += QChar(char16_t(0x100 + rng.bounded(0x700))); // Greek, Cyrillic...
+            break;
+        case 4:
+            piece += QChar(char16_t(0x800 + rng.bounded(0x1800))); // Indic, Thai...
+            break;
+        case 5:
+            piece += QChar(char16_t(0x2000 + rng.bounded(0x1400))); // symbols, CJK punctuation
+            break;
+        case 6:
+        case 7:
+            piece += QChar(char16_t(0x4E00 + rng.bounded(0x5200)));
+            break;
+        case 8:
+            piece += QChar(char16_t(0xE000 + rng.bounded(0x2000))); // Big5's own, compatibility
+            break;
+        case 9:
+            piece += QChar(char16_t(0xFF00 + rng.bounded(0x100)));
+            break;
+        default:
+            piece += rng.bounded(2) ? QStringLiteral("\U0001F600") : QStringLiteral("\U00020000");
+        }
+    }
+    return piece;
+}
+
+// Where every line break of `text` is, as positions of the store.
+TextPosition positionIn(const QString &text, qsizetype offset)
+{
+    TextPosition p;
+    for (qsizetype i = 0; i < offset; ++i) {
+        if (text[i] == u'\n')
+            p = {p.line + 1, 0};
+        else
+            ++p.column;
+    }
+    return p;
+}
+
+int64_t liveHeap()
+{
+    const struct mallinfo2 m = mallinfo2();
+    return int64_t(m.uordblks + m.hblkhd);
+}
+
 std::vector<bool> flags(const char *pattern)
 {
     std::vector<bool> out;
@@ -72,6 +134,15 @@ private slots:
     void marksAcrossLines();
     void marksGoWithRemovedText();
     void randomEditsKeepMarksRight();
+    void lineTurnsWideMidLine();
+    void insertionAroundTheTurn();
+    void selectionAcrossBothKindsOfLines();
+    void surrogatePairsStepAsOne();
+    void deletingBackToLatin1();
+    void clearAndReuse();
+    void caretInsideSelectionWhenInserting();
+    void randomEditsOfMixedTextMatchAModel();
+    void memoryPerCharacter();
 };
 
 void TestTrafficText::insertAtCaretKeepsSelection()
@@ -258,7 +329,8 @@ void TestTrafficText::offsetsFollowEveryEdit()
             QString piece;
             const int n = int(rng.bounded(40));
             for (int i = 0; i < n; ++i)
-                piece += rng.bounded(6) == 0 ? QChar(u'\n') : QChar(char16_t(u'a' + rng.bounded(26)));
+                piece += rng.bounded(6) == 0 ? QChar(u'\n')
+                                             : QChar(char16_t(u'a' + rng.bounded(26)));
             t.insertAtCaret(piece);
             break;
         }
@@ -420,6 +492,296 @@ void TestTrafficText::randomEditsKeepMarksRight()
         QCOMPARE(t.text(), model);
         QCOMPARE(markedFlags(t), marked);
     }
+}
+
+void TestTrafficText::lineTurnsWideMidLine()
+{
+    // A Latin-1 line past a few width marks that meets a character beyond Latin-1 in its middle,
+    // then at its end: every width and column stays as a plain sum of advances says.
+    TrafficText t;
+    t.setAdvance(advance);
+    QString model;
+    for (int i = 0; i < 3 * TrafficText::MarkStride + 100; ++i)
+        model += QChar(char16_t(i % 7 == 0 ? 0xE9 : 0x41 + i % 26));
+    t.insertAtCaret(model);
+    QVERIFY(t.isLatin1Line(0));
+    const qsizetype middle = TrafficText::MarkStride + 17;
+    t.setCaret({0, middle});
+    t.insertAtCaret(u"中文");
+    model.insert(middle, QStringLiteral("中文"));
+    QVERIFY(!t.isLatin1Line(0));
+    QCOMPARE(t.line(0), model);
+    t.setCaret(t.endPosition());
+    t.insertAtCaret(u"尾ÿ");
+    model += QStringLiteral("尾ÿ");
+    QCOMPARE(t.line(0), model);
+    QCOMPARE(t.lineLength(0), model.size());
+    QCOMPARE(t.lineWidth(0), bruteWidth(model, model.size()));
+    for (qsizetype c : {qsizetype(0), middle, middle + 1, middle + 2, TrafficText::MarkStride,
+                        2 * TrafficText::MarkStride - 1, 2 * TrafficText::MarkStride,
+                        3 * TrafficText::MarkStride + 1, model.size() - 1, model.size()}) {
+        QCOMPARE(t.xOfColumn(0, c), bruteWidth(model, c));
+        QCOMPARE(t.columnAtX(0, bruteWidth(model, c)), c);
+        QCOMPARE(t.charAt(0, c), c < model.size() ? model[c].unicode() : char16_t(0));
+    }
+    QCOMPARE(t.lineText(0, middle - 1, middle + 3), model.mid(middle - 1, 4));
+    QCOMPARE(t.lineText(0, 2 * TrafficText::MarkStride - 2, 2 * TrafficText::MarkStride + 5),
+             model.mid(2 * TrafficText::MarkStride - 2, 7));
+}
+
+void TestTrafficText::insertionAroundTheTurn()
+{
+    // Pieces go in before the first wide character, right at it and after it, Latin-1 ones and
+    // wide ones, with line breaks that split the line on either side of it.
+    TrafficText t;
+    t.setAdvance(advance);
+    t.setText(QStringLiteral("abcdé程式xyz"));
+    t.setCaret({0, 2});
+    t.insertAtCaret(u"12");
+    QCOMPARE(t.text(), QStringLiteral("ab12cdé程式xyz"));
+    t.setCaret({0, 7});
+    t.insertAtCaret(u"ñ");
+    QCOMPARE(t.text(), QStringLiteral("ab12cdéñ程式xyz"));
+    t.setCaret({0, 9});
+    t.insertAtCaret(u"‧");
+    QCOMPARE(t.text(), QStringLiteral("ab12cdéñ程‧式xyz"));
+    // A break before the turn leaves a Latin-1 line and a wide one; after it, the other way.
+    t.setCaret({0, 4});
+    t.insertAtCaret(u"\n");
+    QCOMPARE(t.line(0), QStringLiteral("ab12"));
+    QCOMPARE(t.line(1), QStringLiteral("cdéñ程‧式xyz"));
+    t.setCaret({1, 7});
+    t.insertAtCaret(u"!\n?");
+    QCOMPARE(t.text(), QStringLiteral("ab12\ncdéñ程‧式!\n?xyz"));
+    QVERIFY(t.isLatin1Line(0));
+    QVERIFY(!t.isLatin1Line(1));
+    QVERIFY(t.isLatin1Line(2));
+    QCOMPARE(t.caret(), (TextPosition {2, 1}));
+    // A multi-line piece with a wide middle line, into the wide line.
+    t.setCaret({1, 5});
+    t.insertAtCaret(u"A\n電腦\nB");
+    QCOMPARE(t.text(), QStringLiteral("ab12\ncdéñ程A\n電腦\nB‧式!\n?xyz"));
+    for (qsizetype i = 0; i < t.lineCount(); ++i)
+        QCOMPARE(t.lineWidth(i), bruteWidth(t.line(i), t.lineLength(i)));
+    QCOMPARE(t.characterCount(), t.text().size());
+}
+
+void TestTrafficText::selectionAcrossBothKindsOfLines()
+{
+    TrafficText t;
+    t.setText(QStringLiteral("plain line\n中文 line\nlatin1 ÿ\n末"));
+    QVERIFY(t.isLatin1Line(0));
+    QVERIFY(!t.isLatin1Line(1));
+    QVERIFY(t.isLatin1Line(2));
+    t.setCaret({0, 6});
+    t.setCaret({3, 1}, true);
+    QCOMPARE(t.selectedText(), QStringLiteral("line\n中文 line\nlatin1 ÿ\n末"));
+    QCOMPARE(t.textBetween({1, 1}, {2, 3}), QStringLiteral("文 line\nlat"));
+    QCOMPARE(t.textBetween({2, 8}, {1, 2}), QStringLiteral(" line\nlatin1 ÿ"));
+    QCOMPARE(t.textBetween({1, 0}, {1, 2}), QStringLiteral("中文"));
+    // The offsets assistive technology uses run through both.
+    QCOMPARE(t.offsetOf({2, 0}), 19);
+    QCOMPARE(t.positionOf(13), (TextPosition {1, 2}));
+    t.selectAll();
+    QCOMPARE(t.selectedText(), t.text());
+}
+
+void TestTrafficText::surrogatePairsStepAsOne()
+{
+    TrafficText t;
+    const QString face = QStringLiteral("\U0001F600");
+    t.setText(u'a' + face + u'b');
+    QVERIFY(!t.isLatin1Line(0));
+    QCOMPARE(t.nextPosition({0, 1}), (TextPosition {0, 3}));
+    QCOMPARE(t.previousPosition({0, 3}), (TextPosition {0, 1}));
+    QCOMPARE(t.charAt(0, 1), face[0].unicode());
+    QCOMPARE(t.charAt(0, 2), face[1].unicode());
+    t.setCaret({0, 3});
+    t.deleteBackward();
+    QCOMPARE(t.text(), QStringLiteral("ab"));
+    // A half on its own is kept as it came, and steps as one character.
+    t.setText(QString(QChar(0xD83D)) + u'x' + QChar(0xDE00));
+    QCOMPARE(t.text(), QString(QChar(0xD83D)) + u'x' + QChar(0xDE00));
+    QCOMPARE(t.nextPosition({0, 0}), (TextPosition {0, 1}));
+    QCOMPARE(t.previousPosition({0, 3}), (TextPosition {0, 2}));
+    // Cut in two by a break, the halves stay on their lines.
+    t.setText(u'a' + face);
+    t.setCaret({0, 2});
+    t.insertAtCaret(u"\n");
+    QCOMPARE(t.line(0), u'a' + QString(face[0]));
+    QCOMPARE(t.line(1), QString(face[1]));
+}
+
+void TestTrafficText::deletingBackToLatin1()
+{
+    // Once wide a line may stay so; what it holds and measures is all that counts.
+    TrafficText t;
+    t.setAdvance(advance);
+    QString model = QString(2 * TrafficText::MarkStride, u'x') + QStringLiteral("中") + u'ÿ'
+            + QString(TrafficText::MarkStride, u'y');
+    t.setText(model);
+    const qsizetype at = 2 * TrafficText::MarkStride;
+    t.setCaret({0, at + 1});
+    t.deleteBackward();
+    model.remove(at, 1);
+    QCOMPARE(t.line(0), model);
+    QCOMPARE(t.lineWidth(0), bruteWidth(model, model.size()));
+    QCOMPARE(t.xOfColumn(0, at + 10), bruteWidth(model, at + 10));
+    QCOMPARE(t.charAt(0, at), u'ÿ');
+    // The next edits of the line are exact as well, in both directions.
+    t.setCaret({0, 5});
+    t.deleteForward();
+    model.remove(5, 1);
+    t.replaceRange({0, at - 3}, {0, at + 3}, u"é");
+    model.replace(at - 3, 6, QStringLiteral("é"));
+    QCOMPARE(t.line(0), model);
+    QCOMPARE(t.lineWidth(0), bruteWidth(model, model.size()));
+    QCOMPARE(t.columnAtX(0, bruteWidth(model, at)), at);
+}
+
+void TestTrafficText::clearAndReuse()
+{
+    TrafficText t;
+    t.setAdvance(advance);
+    t.insertAtCaret(QString(5000, u'中') + u'\n' + QString(300, u'a') + u'\n');
+    t.insertAtCaret(u"ab", {{0, 2}});
+    t.clear();
+    QVERIFY(t.isEmpty());
+    QCOMPARE(t.text(), QString());
+    QCOMPARE(t.lineCount(), 1);
+    QCOMPARE(t.maxWidth(), 0);
+    QVERIFY(t.markedRanges(0).empty());
+    QVERIFY(t.isLatin1Line(0));
+    t.insertAtCaret(u"again\n又");
+    QCOMPARE(t.text(), QStringLiteral("again\n又"));
+    QVERIFY(t.isLatin1Line(0));
+    QVERIFY(!t.isLatin1Line(1));
+    QCOMPARE(t.lineWidth(0), bruteWidth(QStringLiteral("again"), 5));
+    QCOMPARE(t.maxWidth(), bruteWidth(QStringLiteral("again"), 5));
+    QCOMPARE(t.offsetOf({1, 1}), 7);
+}
+
+void TestTrafficText::caretInsideSelectionWhenInserting()
+{
+    // Received text goes after the selection, whichever end the caret is at, in a wide line as
+    // in a Latin-1 one, and the selected text is left as it was.
+    for (bool backwards : {false, true}) {
+        TrafficText t;
+        t.setText(QStringLiteral("選取 this 文字"));
+        const TextPosition a {0, 3};
+        const TextPosition b {0, 10};
+        t.setCaret(backwards ? b : a);
+        t.setCaret(backwards ? a : b, true);
+        QCOMPARE(t.selectedText(), QStringLiteral("this 文字"));
+        t.insertAtCaret(u"+更多\nnext");
+        QCOMPARE(t.text(), QStringLiteral("選取 this 文字+更多\nnext"));
+        QCOMPARE(t.caret(), (TextPosition {1, 4}));
+        QVERIFY(!t.hasSelection());
+    }
+}
+
+void TestTrafficText::randomEditsOfMixedTextMatchAModel()
+{
+    // Every operation against a plain QString, on text that mixes all kinds of characters in
+    // lines long enough to hold width marks.
+    QRandomGenerator rng(2024);
+    TrafficText t;
+    t.setAdvance(advance);
+    QString model;
+    for (int step = 0; step < 1500; ++step) {
+        const qsizetype at = rng.bounded(int(model.size() + 1));
+        const int op = int(rng.bounded(10));
+        if (op < 5) {
+            // A piece after a selection kept, Latin-1 only or not.
+            const qsizetype to = std::min(model.size(), at + rng.bounded(20));
+            const QString piece = mixedPiece(rng, int(rng.bounded(1, 1500)), rng.bounded(3) == 0);
+            t.setCaret(positionIn(model, to));
+            t.setCaret(positionIn(model, at), true);
+            t.insertAtCaret(piece);
+            model.insert(to, piece);
+            QCOMPARE(t.offsetOf(t.caret()), to + piece.size());
+        } else if (op < 7) {
+            const qsizetype to = std::min(model.size(), at + rng.bounded(3000));
+            const QString piece = mixedPiece(rng, int(rng.bounded(4)), true);
+            t.replaceRange(positionIn(model, at), positionIn(model, to), piece);
+            model.replace(at, to - at, piece);
+        } else if (op < 8) {
+            t.setCaret(positionIn(model, at));
+            const TextPosition before = t.previousPosition(t.caret());
+            const qsizetype from = t.offsetOf(before);
+            t.deleteBackward();
+            model.remove(from, at - from);
+        } else if (op < 9) {
+            t.setCaret(positionIn(model, at));
+            const qsizetype to = t.offsetOf(t.nextPosition(t.caret()));
+            t.deleteForward();
+            model.remove(at, to - at);
+        } else {
+            const qsizetype to = std::min(model.size(), at + rng.bounded(5000));
+            QCOMPARE(t.textBetween(positionIn(model, to), positionIn(model, at)),
+                     model.mid(at, to - at));
+        }
+        QCOMPARE(t.characterCount(), model.size());
+        if (step % 50 != 0)
+            continue;
+        QCOMPARE(t.text(), model);
+        int64_t widest = 0;
+        for (qsizetype i = 0; i < t.lineCount(); ++i) {
+            const QString line = t.line(i);
+            QCOMPARE(t.lineWidth(i), bruteWidth(line, line.size()));
+            widest = std::max(widest, t.lineWidth(i));
+            const qsizetype probe = rng.bounded(int(line.size() + 1));
+            QCOMPARE(t.xOfColumn(i, probe), bruteWidth(line, probe));
+            QCOMPARE(t.lineText(i, probe / 2, probe), line.mid(probe / 2, probe - probe / 2));
+            QCOMPARE(t.charAt(i, probe), probe < line.size() ? line[probe].unicode() : 0);
+        }
+        QCOMPARE(t.maxWidth(), widest);
+        const qsizetype offset = rng.bounded(int(model.size() + 1));
+        QCOMPARE(t.positionOf(offset), positionIn(model, offset));
+    }
+}
+
+void TestTrafficText::memoryPerCharacter()
+{
+    // Received lines cost about their characters, a byte each while Latin-1, and the line that
+    // grows keeps little room: measured on the heap, not by the store's own account.
+    const QString textLine = QString(70, u'N');
+    const int lines = 50000;
+    const int64_t before = liveHeap();
+    {
+        TrafficText t;
+        for (int i = 0; i < lines / 100; ++i) {
+            QString piece;
+            for (int j = 0; j < 100; ++j)
+                piece += textLine + u'\n';
+            t.insertAtCaret(piece);
+        }
+        const double perCharacter = double(liveHeap() - before) / double(lines * 71);
+        QVERIFY2(perCharacter < 1.8, qPrintable(QString::number(perCharacter)));
+        QVERIFY(std::abs(t.memoryBytes() - (liveHeap() - before)) < (liveHeap() - before) / 10);
+    }
+    {
+        // Big5 text: two bytes a character, its ASCII one; less than UTF-16 takes.
+        TrafficText t;
+        for (int i = 0; i < lines / 100; ++i) {
+            QString piece;
+            for (int j = 0; j < 100; ++j)
+                piece += QString(20, u'中') + QString(50, u'a') + u'\n';
+            t.insertAtCaret(piece);
+        }
+        const double perCharacter = double(liveHeap() - before) / double(lines * 71);
+        QVERIFY2(perCharacter < 2.2, qPrintable(QString::number(perCharacter)));
+    }
+    {
+        // One line that never ends, in pieces as a read loop gives them.
+        TrafficText t;
+        const QString piece(4000, u'x');
+        for (int i = 0; i < 4000; ++i)
+            t.insertAtCaret(piece);
+        const double perCharacter = double(liveHeap() - before) / (4000.0 * 4000.0);
+        QVERIFY2(perCharacter < 1.2, qPrintable(QString::number(perCharacter)));
+    }
+    QVERIFY(liveHeap() - before < 64 * 1024);
 }
 
 QTEST_APPLESS_MAIN(TestTrafficText)

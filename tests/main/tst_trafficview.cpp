@@ -12,6 +12,7 @@
 #include "serial/SerialPort.h"
 
 #include <QAccessible>
+#include <QClipboard>
 #include <QImage>
 #include <QScrollBar>
 #include <QTest>
@@ -37,8 +38,8 @@ bool caretInView()
     const int64_t offset = display()->horizontalOffset();
     const QScrollBar *v = display()->verticalScrollBar();
     const qsizetype line = display()->caret().line;
-    return x >= offset && x <= offset + display()->viewport()->width()
-            && line >= v->value() && line < v->value() + v->pageStep();
+    return x >= offset && x <= offset + display()->viewport()->width() && line >= v->value()
+            && line < v->value() + v->pageStep();
 }
 
 // One HEX line of `bytes` values and the CR rule's break, as the formatter writes it.
@@ -129,6 +130,7 @@ private slots:
     void flawedBytesAreMarked();
     void markedCharactersArePaintedApart();
     void markedCharactersAreToldAsInvalid();
+    void wideTextIsDrawnSelectedAndCopied();
 };
 
 void TestTrafficView::flawedBytesAreMarked_data()
@@ -159,7 +161,8 @@ void TestTrafficView::flawedBytesAreMarked()
         QCOMPARE(markedText(host.view).remove(stamp), expected);
         return;
     }
-    host.pass({{TrafficKind::Received, 1, "ab"}, {TrafficKind::Flawed, 1, "xy"},
+    host.pass({{TrafficKind::Received, 1, "ab"},
+               {TrafficKind::Flawed, 1, "xy"},
                {TrafficKind::Received, 1, "c"}});
     QCOMPARE(markedText(host.view), expected);
     // What comes after, unflawed, stays unmarked.
@@ -187,7 +190,8 @@ void TestTrafficView::markedCharactersArePaintedApart()
 void TestTrafficView::markedCharactersAreToldAsInvalid()
 {
     ViewHost host;
-    host.pass({{TrafficKind::Received, 1, "ab"}, {TrafficKind::Flawed, 1, "xy"},
+    host.pass({{TrafficKind::Received, 1, "ab"},
+               {TrafficKind::Flawed, 1, "xy"},
                {TrafficKind::Received, 1, "c\rd"}});
     QCOMPARE(host.view.toPlainText(), QStringLiteral("abxyc<CR>\nd"));
     QAccessibleTextInterface *text =
@@ -320,6 +324,47 @@ void TestTrafficView::followsPastTwoGigapixels()
     memo->insertAtCaret(u"\n");
     QCOMPARE(memo->horizontalOffset(), int64_t(0));
     QVERIFY(caretInView());
+}
+
+void TestTrafficView::wideTextIsDrawnSelectedAndCopied()
+{
+    // Big5 received in the middle of a Latin-1 line turns it wide; the line next to it stays
+    // Latin-1. Both are drawn, a word of either is picked by a double click, and a selection
+    // over both is copied as shown.
+    ViewHost host;
+    host.pass({{TrafficKind::Received, 1, "abc \xA4\xA4\xA4\xE5 d\rxyz end"}});
+    host.pass({{TrafficKind::Flawed, 2, "!"}});
+    TrafficView &v = host.view;
+    QCOMPARE(v.toPlainText(), QStringLiteral("abc 中文 d<CR>\nxyz end!"));
+    const TrafficText &t = v.text();
+    QVERIFY(!t.isLatin1Line(0));
+    QVERIFY(t.isLatin1Line(1));
+    QCOMPARE(t.markedRanges(1), (std::vector<MarkedRange> {{7, 8}}));
+    v.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&v));
+    const QImage image = v.viewport()->grab().toImage();
+    const QColor base = v.palette().color(QPalette::Base);
+    for (TextPosition p : {TextPosition {0, 4}, TextPosition {0, 5}, TextPosition {1, 0}}) {
+        const QRect box = v.characterRect(p);
+        QVERIFY2(pixelsOf(image, box, base) < box.width() * box.height(),
+                 qPrintable(QStringLiteral("nothing drawn at %1:%2").arg(p.line).arg(p.column)));
+    }
+    QTest::mouseDClick(v.viewport(), Qt::LeftButton, {}, v.characterRect({0, 5}).center());
+    QCOMPARE(t.selectedText(), QStringLiteral("中文"));
+    QTest::mouseDClick(v.viewport(), Qt::LeftButton, {}, v.characterRect({1, 1}).center());
+    QCOMPARE(t.selectedText(), QStringLiteral("xyz"));
+    v.setSelection({0, 5}, {1, 2});
+    QTest::keyClick(&v, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), t.textBetween({0, 5}, {1, 2}));
+    QCOMPARE(QGuiApplication::clipboard()->text().left(2), QStringLiteral("文 "));
+    QVERIFY(QGuiApplication::clipboard()->text().endsWith(QStringLiteral("<CR>\nxy")));
+    // Assistive technology reads the wide line whole, with its break.
+    QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&v)->textInterface();
+    int start = -1;
+    int end = -1;
+    QCOMPARE(text->textAtOffset(5, QAccessible::LineBoundary, &start, &end), t.line(0) + u'\n');
+    QCOMPARE(start, 0);
+    QCOMPARE(end, int(t.lineLength(0)) + 1);
 }
 
 QTEST_MAIN(TestTrafficView)
