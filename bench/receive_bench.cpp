@@ -7,6 +7,14 @@
 //   receive_bench <workload> one workload line; the 64 MiB ones run only when named
 //   receive_bench logged     the 8 MiB text with and without a live log and line timestamps,
 //                            three runs each taken in turn, and the ratio of their medians
+//   receive_bench hex_vs_text the 8 MiB text in the HEX and in the text form, three runs each
+//                            taken in turn: the ratios of their rates and CPU per MiB
+//   receive_bench --platform xcb ...   any of these drawn through the X server of $DISPLAY
+//                            (under xvfb-run), where drawing costs what it does on a desktop
+//
+// Each workload prints its rate, the memory it left per byte received (bytes_per_byte: the
+// live heap; display_bytes_per_byte: without the capture; store_bytes_per_byte: the text
+// store alone), its peak resident size and the CPU seconds per MiB of the whole process.
 //
 // A workload whose name ends in _logged runs with a live log (the .log format, started through
 // the menu as a user would) and "[HH:MM:SS.mmm] " before every line; what was shown is checked
@@ -256,6 +264,10 @@ int runWorkload(const Workload &w)
     std::thread feeder;
     QElapsedTimer clock;
     double seconds = 0;
+    // The whole process: the window's thread, the port's reader and the feeder's writes, the
+    // last the same for both forms of the same bytes.
+    double cpuStart = 0;
+    double cpu = 0;
     TrafficView *memo = Form1->memo1();
     // With stamps the display holds more than the bytes' text; every byte has been shown once
     // the capture, which the display follows in the same pass, has them all.
@@ -264,10 +276,12 @@ int runWorkload(const Workload &w)
                                    : memo->text().characterCount() >= expectedCount;
         if (seconds == 0 && done) {
             seconds = double(clock.nsecsElapsed()) / 1e9;
+            cpu = cpuSeconds() - cpuStart;
             Form1->form()->BreakButton->click();
         }
     });
     QTimer::singleShot(0, [&] {
+        cpuStart = cpuSeconds();
         clock.start();
         feeder = std::thread(feed, line.master, std::cref(data), std::ref(stop));
     });
@@ -281,8 +295,10 @@ int runWorkload(const Workload &w)
     const int64_t heapGrowth = liveHeapBytes() - baseHeap;
     const int64_t captureGrowth = Form1->capture().memoryBytes() - baseCapture;
     const int64_t storeBytes = Form1->memo1()->text().memoryBytes();
-    if (seconds == 0)
+    if (seconds == 0) {
         seconds = double(clock.nsecsElapsed()) / 1e9;
+        cpu = cpuSeconds() - cpuStart;
+    }
     QString shown = memo->toPlainText();
     bool allLogged = true;
     if (w.logged) {
@@ -296,11 +312,13 @@ int runWorkload(const Workload &w)
     const bool allShown = shown == expectedText(data, w.hex);
     std::printf("workload=%s bytes=%lld seconds=%.3f bytes_per_s=%.0f all_shown=%s "
                 "peak_rss_kb=%ld bytes_per_byte=%.2f display_bytes_per_byte=%.2f "
-                "store_bytes_per_byte=%.2f%s\n",
+                "store_bytes_per_byte=%.2f cpu_s_per_mib=%.4f platform=%s%s\n",
                 w.name, (long long)data.size(), seconds, double(data.size()) / seconds,
                 allShown ? "yes" : "no", peak, double(heapGrowth) / double(data.size()),
                 double(heapGrowth - captureGrowth) / double(data.size()),
                 double(storeBytes) / double(data.size()),
+                cpu / (double(data.size()) / double(1 << 20)),
+                qPrintable(QGuiApplication::platformName()),
                 w.logged ? (allLogged ? " all_logged=yes" : " all_logged=no") : "");
     Forms::destroyAll();
     return allShown && allLogged ? 0 : 1;
@@ -361,20 +379,67 @@ void runIdle()
     Forms::destroyAll();
 }
 
-// One workload in a process of its own; its line is passed on, its rate returned (0 when it
-// failed).
-double runChild(const char *self, const char *name)
+struct ChildFigures
+{
+    double rate = 0; // bytes per second; 0 when the run failed
+    double cpuPerMib = 0;
+};
+
+// One workload in a process of its own (on the same platform as this one); its line is passed
+// on, its figures returned.
+ChildFigures runChildFigures(const char *self, const char *name)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(QString::fromLocal8Bit(self), {QString::fromLatin1(name)});
+    p.start(QString::fromLocal8Bit(self),
+            {QStringLiteral("--platform"), QString::fromLocal8Bit(qgetenv("QT_QPA_PLATFORM")),
+             QString::fromLatin1(name)});
     p.waitForFinished(-1);
     const QByteArray out = p.readAllStandardOutput();
     std::fputs(out.constData(), stdout);
     std::fflush(stdout);
     static const QRegularExpression rate(QStringLiteral("bytes_per_s=(\\d+)"));
+    static const QRegularExpression cpu(QStringLiteral("cpu_s_per_mib=([0-9.]+)"));
     const QRegularExpressionMatch m = rate.match(QString::fromLatin1(out));
-    return p.exitCode() == 0 && m.hasMatch() ? m.captured(1).toDouble() : 0;
+    const QRegularExpressionMatch c = cpu.match(QString::fromLatin1(out));
+    ChildFigures f;
+    if (p.exitCode() == 0 && m.hasMatch() && c.hasMatch()) {
+        f.rate = m.captured(1).toDouble();
+        f.cpuPerMib = c.captured(1).toDouble();
+    }
+    return f;
+}
+
+double runChild(const char *self, const char *name) { return runChildFigures(self, name).rate; }
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// The HEX form against the text form of the same 8 MiB, three runs each taken in turn: the
+// ratios of their medians, rate and CPU per MiB.
+int compareHexText(const char *self)
+{
+    std::vector<double> textRate, hexRate, textCpu, hexCpu;
+    for (int run = 0; run < 3; ++run) {
+        const ChildFigures t = runChildFigures(self, "text_cr_8m");
+        const ChildFigures h = runChildFigures(self, "hex_8m");
+        if (t.rate == 0 || h.rate == 0)
+            return 1;
+        textRate.push_back(t.rate);
+        hexRate.push_back(h.rate);
+        textCpu.push_back(t.cpuPerMib);
+        hexCpu.push_back(h.cpuPerMib);
+    }
+    const double tr = median(textRate), hr = median(hexRate);
+    const double tc = median(textCpu), hc = median(hexCpu);
+    std::printf("hex_vs_text: text_bytes_per_s=%.0f hex_bytes_per_s=%.0f rate_ratio=%.2f "
+                "text_cpu_s_per_mib=%.4f hex_cpu_s_per_mib=%.4f cpu_ratio=%.2f platform=%s "
+                "(medians of 3, taken in turn)\n",
+                tr, hr, hr / tr, tc, hc, hc / tc, qgetenv("QT_QPA_PLATFORM").constData());
+    return 0;
 }
 
 // The cost of a live log with line timestamps: the same 8 MiB with and without, in turn.
@@ -385,10 +450,6 @@ int compareLogged(const char *self)
         plain.push_back(runChild(self, "text_cr_8m"));
         logged.push_back(runChild(self, "text_cr_8m_logged"));
     }
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
     const double a = median(plain), b = median(logged);
     std::printf("logged_vs_plain: plain_bytes_per_s=%.0f logged_bytes_per_s=%.0f "
                 "slower_percent=%.1f (medians of 3, taken in turn)\n",
@@ -402,7 +463,17 @@ int compareLogged(const char *self)
 
 int main(int argc, char *argv[])
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Offscreen unless told: drawing through a real X server (`--platform xcb` under Xvfb)
+    // costs more than offscreen, as it does on a desktop. The workloads' own processes inherit
+    // the choice.
+    QByteArray platform = "offscreen";
+    if (argc >= 3 && qstrcmp(argv[1], "--platform") == 0) {
+        platform = argv[2];
+        argv[2] = argv[0];
+        argv += 2;
+        argc -= 2;
+    }
+    qputenv("QT_QPA_PLATFORM", platform);
     if (argc == 1) {
         // Each workload in its own process; medians are taken over several calls of the bench.
         int failures = 0;
@@ -417,6 +488,8 @@ int main(int argc, char *argv[])
     }
     if (qstrcmp(argv[1], "logged") == 0)
         return compareLogged(argv[0]);
+    if (qstrcmp(argv[1], "hex_vs_text") == 0)
+        return compareHexText(argv[0]);
     QApplication app(argc, argv);
     for (const Workload &w : Workloads) {
         if (qstrcmp(argv[1], w.name) == 0)
