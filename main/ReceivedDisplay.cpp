@@ -86,5 +86,11 @@ void ReceivedDisplay::passEnd()
         m_host.display().insertMarked(m_shown, m_marks);
         m_marks.clear();
     }
-    m_shown.clear();
+    // The buffer stays for the next pass, which fills it again at once: QString::clear() gives
+    // it back, and growing a new one each pass cost a page fault every few kilobytes, three
+    // times as many in the HEX form. Only an outsized one is let go.
+    if (m_shown.capacity() > KeptCapacity)
+        m_shown = QString();
+    else
+        m_shown.resize(0);
 }

@@ -38,6 +38,8 @@ protected:
 
 private:
     static constexpr qsizetype StampLength = 15; // "[HH:MM:SS.mmm] "
+    // A pass at full speed in the HEX form is a few million characters.
+    static constexpr qsizetype KeptCapacity = qsizetype(4) << 20; // characters
     QString m_shown;
     std::vector<MarkedRange> m_marks; // in m_shown; empty while no flaw came this pass
 };

@@ -88,7 +88,7 @@ void TrafficRenderer::appendBytes(const QByteArray &bytes, int64_t timeUs, QStri
         return;
     }
     // Every line that begins in this record begins with the record's time.
-    m_piece.clear();
+    m_piece.resize(0); // keeps its buffer: clear() would give it back every record
     m_formatter.append(bytes, m_piece);
     appendText(m_piece, timeUs, out);
 }
