@@ -70,8 +70,7 @@ int64_t unzigzag(uint64_t v) { return int64_t(v >> 1) ^ -int64_t(v & 1); }
 
 TrafficCapture::TrafficCapture(int64_t memoryLimit, QString spillFolder)
     : m_memoryLimit(memoryLimit), m_spillFolder(std::move(spillFolder))
-{
-}
+{ }
 
 TrafficCapture::~TrafficCapture() { closeSpillFile(); }
 
@@ -108,8 +107,8 @@ bool TrafficCapture::spill(size_t index)
 {
     if (m_spillFd < 0 && !m_spillFailed) {
         const QString folder = m_spillFolder.isEmpty() ? QDir::tempPath() : m_spillFolder;
-        m_spillFd = ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC,
-                           0600);
+        m_spillFd =
+                ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
         m_spillFailed = m_spillFd < 0;
     }
     if (m_spillFd < 0)
@@ -117,8 +116,8 @@ bool TrafficCapture::spill(size_t index)
     const uint8_t *data = m_blocks[index].get();
     size_t done = 0;
     while (done < BlockSize) {
-        const ssize_t n = ::pwrite(m_spillFd, data + done, BlockSize - done,
-                                   off_t(index * BlockSize + done));
+        const ssize_t n =
+                ::pwrite(m_spillFd, data + done, BlockSize - done, off_t(index * BlockSize + done));
         if (n > 0)
             done += size_t(n);
         else if (n < 0 && errno == EINTR)
@@ -140,7 +139,8 @@ void TrafficCapture::newBlock()
         block = std::move(m_blocks.back());
         ++m_spilled;
     } else {
-        block = std::make_unique<uint8_t[]>(BlockSize);
+        // Not zeroed first: every byte of it is written before it is read.
+        block = std::make_unique_for_overwrite<uint8_t[]>(BlockSize);
     }
     m_blocks.push_back(std::move(block));
     m_used = 0;
@@ -185,7 +185,8 @@ void TrafficCapture::take(const TrafficRecord &record)
         const auto stored = uint8_t(record.kind);
         append(&stored, 1);
     }
-    append(reinterpret_cast<const uint8_t *>(record.bytes.constData()), size_t(record.bytes.size()));
+    append(reinterpret_cast<const uint8_t *>(record.bytes.constData()),
+           size_t(record.bytes.size()));
     ++m_records;
     if (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed)
         m_received += record.bytes.size();
@@ -211,7 +212,7 @@ bool TrafficCapture::forEach(const std::function<void(const TrafficRecord &)> &v
             return;
         }
         if (!loaded)
-            loaded = std::make_unique<uint8_t[]>(BlockSize);
+            loaded = std::make_unique_for_overwrite<uint8_t[]>(BlockSize);
         size_t done = 0;
         while (done < BlockSize) {
             const ssize_t n = ::pread(m_spillFd, loaded.get() + done, BlockSize - done,
