@@ -6,6 +6,7 @@
 #include <cstring>
 #include <malloc.h>
 #include <new>
+#include <sys/mman.h>
 #include <utility>
 
 namespace {
@@ -16,6 +17,28 @@ constexpr qsizetype PackLimit = 4096;
 // The shared blocks start small, so that a short session pays little, and double up to this.
 constexpr qsizetype FirstBlockSize = 16 << 10;
 constexpr qsizetype LargestBlockSize = 256 << 10;
+// Past this much text the blocks are huge pages: the kernel hands memory out a page at a time,
+// one fault each, and at three characters a byte in the HEX form the faults of 4 KiB pages
+// cost more than writing the text. A huge block is aligned to its size and asked for as one
+// huge page. Before, the one block still filling would be too much of what is held.
+constexpr qsizetype HugeBlockSize = 2 << 20;
+constexpr qsizetype HugeBlocksAfter = 16 << 20;
+
+uint8_t *allocateBlock(qsizetype size)
+{
+    void *p = nullptr;
+    if (size == HugeBlockSize) {
+        p = std::aligned_alloc(size_t(HugeBlockSize), size_t(size));
+        // Only advice: without transparent huge pages the block is ordinary memory.
+        if (p)
+            madvise(p, size_t(size), MADV_HUGEPAGE);
+    } else {
+        p = std::malloc(size_t(size));
+    }
+    if (!p)
+        throw std::bad_alloc();
+    return static_cast<uint8_t *>(p);
+}
 
 // The variable-width form, one character (UTF-16 unit) at a time. ASCII is one byte. The
 // blocks of 256 characters that traffic shows beyond it, Latin-1 and the other alphabets,
@@ -227,6 +250,11 @@ void TrafficText::setAdvance(Advance advance)
     // Received text is nearly all Latin-1: its widths are looked up, not asked for.
     for (int c = 0; c < 256; ++c)
         m_latin1Advance[c] = m_advance(char16_t(c));
+    m_asciiAdvance = m_latin1Advance[0x20];
+    for (int c = 0x21; c < 0x7F; ++c) {
+        if (m_latin1Advance[c] != m_asciiAdvance)
+            m_asciiAdvance = -1;
+    }
     for (Line &l : m_lines) {
         if (l.extra) {
             l.extra->widthMarks.clear();
@@ -251,7 +279,7 @@ int64_t TrafficText::maxWidth() const
 int64_t TrafficText::memoryBytes() const
 {
     int64_t bytes = int64_t(m_lines.size()) * int64_t(sizeof(Line));
-    for (const std::unique_ptr<uint8_t[]> &b : m_blocks)
+    for (const Block &b : m_blocks)
         bytes += int64_t(malloc_usable_size(b.get()));
     for (const Line &l : m_lines) {
         if (l.owned)
@@ -342,6 +370,28 @@ std::vector<MarkedRange> &TrafficText::marksOf(Line &l)
     return l.extra->marked;
 }
 
+template<typename Char>
+int64_t TrafficText::latin1Width(const Char *s, qsizetype n) const
+{
+    // HEX and ASCII text in the display's monospaced font is a run of printable ASCII
+    // characters of one advance: its width is its length times that. Telling so takes a pass
+    // the compiler vectorises, where the look-up of each character's advance would not be.
+    if (m_asciiAdvance >= 0) {
+        Char low = 0x7F;
+        Char high = 0;
+        for (qsizetype i = 0; i < n; ++i) {
+            low = std::min(low, s[i]);
+            high = std::max(high, s[i]);
+        }
+        if (low >= 0x20 && high < 0x7F)
+            return int64_t(n) * m_asciiAdvance;
+    }
+    int64_t w = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        w += m_latin1Advance[uint8_t(s[i])];
+    return w;
+}
+
 void TrafficText::remeasure(Line &l, qsizetype from, int64_t widthAt, qsizetype byteAt) const
 {
     // Everything before `from` is unchanged, so the marks up to it still hold.
@@ -367,8 +417,8 @@ void TrafficText::remeasure(Line &l, qsizetype from, int64_t widthAt, qsizetype 
     while (i < n) {
         const qsizetype strideEnd = std::min(n, (i / MarkStride + 1) * MarkStride);
         if (!l.wide) {
-            for (; i < strideEnd; ++i)
-                w += m_latin1Advance[data[i]];
+            w += latin1Width(data + i, strideEnd - i);
+            i = strideEnd;
             b = i;
         } else {
             const uint8_t *p = data + b;
@@ -395,8 +445,11 @@ uint8_t *TrafficText::packedBytes(qsizetype bytes)
         return nullptr;
     if (m_blockLeft < bytes) {
         const qsizetype size = std::max(bytes, m_nextBlockSize);
-        m_nextBlockSize = std::min(m_nextBlockSize * 2, LargestBlockSize);
-        m_blocks.emplace_back(new uint8_t[size_t(size)]);
+        m_blockBytes += size;
+        m_nextBlockSize = m_blockBytes >= HugeBlocksAfter
+                ? HugeBlockSize
+                : std::min(m_nextBlockSize * 2, LargestBlockSize);
+        m_blocks.emplace_back(allocateBlock(size));
         m_blockFree = m_blocks.back().get();
         m_blockLeft = size;
     }
@@ -529,8 +582,7 @@ TrafficText::Line TrafficText::makeLine(QStringView text)
     } else if (l.wide) {
         size = encodedSize(text, true);
     } else if (measured) {
-        for (QChar c : text)
-            w += m_latin1Advance[c.unicode()];
+        w = latin1Width(text.utf16(), text.size());
     }
     if (size <= PackLimit) {
         l.data = packedBytes(size);
@@ -575,6 +627,7 @@ void TrafficText::clear()
     m_blockFree = nullptr;
     m_blockLeft = 0;
     m_nextBlockSize = FirstBlockSize;
+    m_blockBytes = 0;
     m_caret = m_anchor = {};
     m_maxWidth = 0;
     m_maxWidthStale = false;
@@ -876,11 +929,8 @@ int64_t TrafficText::xOfColumn(qsizetype lineIndex, qsizetype column) const
     k = l.extra ? std::min(k, qsizetype(l.extra->widthMarks.size())) : 0;
     int64_t w = k > 0 ? l.extra->widthMarks[size_t(k - 1)] : 0;
     qsizetype i = k * MarkStride;
-    if (!l.wide) {
-        for (; i < column; ++i)
-            w += m_latin1Advance[l.data[i]];
-        return w;
-    }
+    if (!l.wide)
+        return w + latin1Width(l.data + i, column - i);
     const uint8_t *p = l.data + (k > 0 ? l.extra->byteMarks[size_t(k - 1)] : 0);
     for (; i < column; ++i)
         w += advance(decodeOne(p));

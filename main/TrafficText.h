@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -182,6 +183,9 @@ private:
     };
 
     int advance(char16_t c) const { return c < 256 ? m_latin1Advance[c] : m_advance(c); }
+    // The width of Latin-1 characters, held as bytes or as UTF-16.
+    template<typename Char>
+    int64_t latin1Width(const Char *s, qsizetype n) const;
     qsizetype byteOffset(const Line &line, qsizetype column) const;
     char16_t charAt(const Line &line, qsizetype column) const;
     void decode(const Line &line, qsizetype from, qsizetype to, char16_t *out) const;
@@ -210,14 +214,22 @@ private:
 
     // A deque: its records are never copied to grow, nor kept with room for twice as many.
     std::deque<Line> m_lines;
-    std::vector<std::unique_ptr<uint8_t[]>> m_blocks; // the shared blocks of finished lines
+    struct FreeBlock
+    {
+        void operator()(uint8_t *p) const { std::free(p); }
+    };
+    using Block = std::unique_ptr<uint8_t[], FreeBlock>;
+    std::vector<Block> m_blocks; // the shared blocks of finished lines
     uint8_t *m_blockFree = nullptr;
     qsizetype m_blockLeft = 0;
     qsizetype m_nextBlockSize = 0;
+    qsizetype m_blockBytes = 0; // in all shared blocks
     TextPosition m_caret;
     TextPosition m_anchor;
     Advance m_advance;
     int m_latin1Advance[256];
+    // The advance every printable ASCII character has in a monospaced font; -1 in another.
+    int m_asciiAdvance = -1;
     mutable int64_t m_maxWidth = 0;
     mutable bool m_maxWidthStale = false;
     uint64_t m_revision = 0;

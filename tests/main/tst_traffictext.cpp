@@ -13,6 +13,13 @@ namespace {
 
 // Wide for CJK-like units, as a real font would be, so wrong sums show.
 int advance(char16_t c) { return c >= 0x3000 ? 12 : (c % 3) + 5; }
+// The display's font: printable ASCII of one advance, the rest not.
+int monoAdvance(char16_t c)
+{
+    if (c >= 0x3000)
+        return 14;
+    return c >= 0x20 && c < 0x7F ? 7 : 9 + c % 4;
+}
 
 int64_t bruteWidth(const QString &s, qsizetype column)
 {
@@ -127,6 +134,7 @@ private slots:
     void editing();
     void widthsOfVeryLongLine();
     void widthsPastTwoGigapixels();
+    void randomEditsKeepWidthsExact_data();
     void randomEditsKeepWidthsExact();
     void offsetsFollowEveryEdit();
     void replaceRangeAndNeighbours();
@@ -254,11 +262,27 @@ void TestTrafficText::widthsOfVeryLongLine()
     }
 }
 
+void TestTrafficText::randomEditsKeepWidthsExact_data()
+{
+    QTest::addColumn<bool>("mono");
+    QTest::newRow("proportional") << false;
+    // Printable ASCII all of one advance, as in the display's font: runs of it are measured by
+    // their length, anything else by each character's own.
+    QTest::newRow("monospaced") << true;
+}
+
 void TestTrafficText::randomEditsKeepWidthsExact()
 {
+    QFETCH(bool, mono);
+    const auto width = [mono](QStringView s, qsizetype n) {
+        int64_t w = 0;
+        for (qsizetype i = 0; i < n; ++i)
+            w += mono ? monoAdvance(s[i].unicode()) : advance(s[i].unicode());
+        return w;
+    };
     QRandomGenerator rng(42);
     TrafficText t;
-    t.setAdvance(advance);
+    t.setAdvance(mono ? TrafficText::Advance(monoAdvance) : TrafficText::Advance(advance));
     for (int step = 0; step < 2000; ++step) {
         const int op = int(rng.bounded(10));
         const qsizetype line = rng.bounded(int(t.lineCount()));
@@ -267,9 +291,12 @@ void TestTrafficText::randomEditsKeepWidthsExact()
         if (op < 6) {
             QString piece;
             const int n = int(rng.bounded(3000));
+            // Now and then a control code, a Latin-1 letter or DEL among the printable ones.
+            const char16_t odd[] = {0x01, 0x09, 0x7F, 0xE9};
             for (int i = 0; i < n; ++i)
-                piece += rng.bounded(40) == 0 ? QChar(u'\n')
-                                              : QChar(char16_t(0x20 + rng.bounded(95)));
+                piece += rng.bounded(40) == 0   ? QChar(u'\n')
+                        : rng.bounded(500) == 0 ? QChar(odd[rng.bounded(4)])
+                                                : QChar(char16_t(0x20 + rng.bounded(95)));
             t.insertAtCaret(piece);
         } else if (op < 8) {
             t.setCaret({rng.bounded(int(t.lineCount())), 0}, true);
@@ -280,10 +307,10 @@ void TestTrafficText::randomEditsKeepWidthsExact()
     }
     int64_t widest = 0;
     for (qsizetype i = 0; i < t.lineCount(); ++i) {
-        QCOMPARE(t.lineWidth(i), bruteWidth(t.line(i), t.line(i).size()));
+        QCOMPARE(t.lineWidth(i), width(t.line(i), t.line(i).size()));
         widest = std::max(widest, t.lineWidth(i));
         const qsizetype probe = t.line(i).size() / 2;
-        QCOMPARE(t.xOfColumn(i, probe), bruteWidth(t.line(i), probe));
+        QCOMPARE(t.xOfColumn(i, probe), width(t.line(i), probe));
     }
     QCOMPARE(t.maxWidth(), widest);
     QCOMPARE(t.characterCount(), t.text().size());
