@@ -141,6 +141,16 @@ long peakRssKb()
     return u.ru_maxrss;
 }
 
+// What the process has in memory now, as /proc/self/statm tells it.
+long residentKb()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().simplified().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
 double cpuSeconds()
 {
     rusage u {};
@@ -257,7 +267,9 @@ int runWorkload(const Workload &w)
                 ->setChecked(true);
     }
     QApplication::processEvents();
-    const int64_t baseHeap = liveHeapBytes();
+    // The text store's huge blocks are mapped apart from the heap: they count too.
+    const int64_t baseHeap = liveHeapBytes() + Form1->memo1()->text().mappedBytes();
+    const long baseResident = residentKb();
     const int64_t baseCapture = Form1->capture().memoryBytes();
 
     std::atomic<bool> stop {false};
@@ -292,7 +304,8 @@ int runWorkload(const Workload &w)
     feeder.join();
     const long peak = peakRssKb();
     // The capture keeps the bytes themselves; what is left is the display's own cost.
-    const int64_t heapGrowth = liveHeapBytes() - baseHeap;
+    const int64_t heapGrowth = liveHeapBytes() + Form1->memo1()->text().mappedBytes() - baseHeap;
+    const int64_t residentGrowth = int64_t(residentKb() - baseResident) * 1024;
     const int64_t captureGrowth = Form1->capture().memoryBytes() - baseCapture;
     const int64_t storeBytes = Form1->memo1()->text().memoryBytes();
     if (seconds == 0) {
@@ -312,11 +325,13 @@ int runWorkload(const Workload &w)
     const bool allShown = shown == expectedText(data, w.hex);
     std::printf("workload=%s bytes=%lld seconds=%.3f bytes_per_s=%.0f all_shown=%s "
                 "peak_rss_kb=%ld bytes_per_byte=%.2f display_bytes_per_byte=%.2f "
-                "store_bytes_per_byte=%.2f cpu_s_per_mib=%.4f platform=%s%s\n",
+                "store_bytes_per_byte=%.2f rss_bytes_per_byte=%.2f cpu_s_per_mib=%.4f "
+                "platform=%s%s\n",
                 w.name, (long long)data.size(), seconds, double(data.size()) / seconds,
                 allShown ? "yes" : "no", peak, double(heapGrowth) / double(data.size()),
                 double(heapGrowth - captureGrowth) / double(data.size()),
                 double(storeBytes) / double(data.size()),
+                double(residentGrowth) / double(data.size()),
                 cpu / (double(data.size()) / double(1 << 20)),
                 qPrintable(QGuiApplication::platformName()),
                 w.logged ? (allLogged ? " all_logged=yes" : " all_logged=no") : "");

@@ -24,22 +24,6 @@ constexpr qsizetype LargestBlockSize = 256 << 10;
 constexpr qsizetype HugeBlockSize = 2 << 20;
 constexpr qsizetype HugeBlocksAfter = 16 << 20;
 
-uint8_t *allocateBlock(qsizetype size)
-{
-    void *p = nullptr;
-    if (size == HugeBlockSize) {
-        p = std::aligned_alloc(size_t(HugeBlockSize), size_t(size));
-        // Only advice: without transparent huge pages the block is ordinary memory.
-        if (p)
-            madvise(p, size_t(size), MADV_HUGEPAGE);
-    } else {
-        p = std::malloc(size_t(size));
-    }
-    if (!p)
-        throw std::bad_alloc();
-    return static_cast<uint8_t *>(p);
-}
-
 // The variable-width form, one character (UTF-16 unit) at a time. ASCII is one byte. The
 // blocks of 256 characters that traffic shows beyond it, Latin-1 and the other alphabets,
 // the symbols and CJK punctuation, the unified ideographs and the full-width forms, are two:
@@ -203,6 +187,42 @@ std::vector<MarkedRange> marksOfPart(const std::vector<MarkedRange> *marks, qsiz
 
 } // namespace
 
+TrafficText::Block::Block(qsizetype size) : m_size(size)
+{
+    if (size == HugeBlockSize) {
+        // Mapped at twice the size, so that an aligned huge page lies inside; the rest goes
+        // back at once. From the heap the alignment would cost a second block's worth.
+        const size_t span = 2 * size_t(HugeBlockSize);
+        void *map = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (map != MAP_FAILED) {
+            const auto start = uintptr_t(map);
+            const uintptr_t aligned =
+                    (start + uintptr_t(HugeBlockSize) - 1) & ~uintptr_t(HugeBlockSize - 1);
+            const uintptr_t end = aligned + uintptr_t(HugeBlockSize);
+            if (aligned > start)
+                munmap(map, aligned - start);
+            if (start + span > end)
+                munmap(reinterpret_cast<void *>(end), start + span - end);
+            // Only advice: without transparent huge pages the block is ordinary pages.
+            madvise(reinterpret_cast<void *>(aligned), size_t(HugeBlockSize), MADV_HUGEPAGE);
+            m_data = reinterpret_cast<uint8_t *>(aligned);
+            m_mapped = true;
+            return;
+        }
+    }
+    m_data = static_cast<uint8_t *>(std::malloc(size_t(size)));
+    if (!m_data)
+        throw std::bad_alloc();
+}
+
+TrafficText::Block::~Block()
+{
+    if (m_mapped)
+        munmap(m_data, size_t(m_size));
+    else
+        std::free(m_data);
+}
+
 TrafficText::Line::Line(Line &&other) noexcept
     : data(std::exchange(other.data, nullptr)), extra(std::move(other.extra)),
       m_length(other.m_length), m_bytesLow(other.m_bytesLow), m_width(other.m_width),
@@ -276,11 +296,19 @@ int64_t TrafficText::maxWidth() const
     return m_maxWidth;
 }
 
+int64_t TrafficText::mappedBytes() const
+{
+    int64_t bytes = 0;
+    for (const Block &b : m_blocks)
+        bytes += b.mapped() ? int64_t(b.size()) : 0;
+    return bytes;
+}
+
 int64_t TrafficText::memoryBytes() const
 {
     int64_t bytes = int64_t(m_lines.size()) * int64_t(sizeof(Line));
     for (const Block &b : m_blocks)
-        bytes += int64_t(malloc_usable_size(b.get()));
+        bytes += b.mapped() ? int64_t(b.size()) : int64_t(malloc_usable_size(b.data()));
     for (const Line &l : m_lines) {
         if (l.owned)
             bytes += int64_t(malloc_usable_size(l.data));
@@ -449,8 +477,8 @@ uint8_t *TrafficText::packedBytes(qsizetype bytes)
         m_nextBlockSize = m_blockBytes >= HugeBlocksAfter
                 ? HugeBlockSize
                 : std::min(m_nextBlockSize * 2, LargestBlockSize);
-        m_blocks.emplace_back(allocateBlock(size));
-        m_blockFree = m_blocks.back().get();
+        m_blocks.emplace_back(size);
+        m_blockFree = m_blocks.back().data();
         m_blockLeft = size;
     }
     uint8_t *p = m_blockFree;

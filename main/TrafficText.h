@@ -24,6 +24,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 // Characters set apart from the rest (received with a flaw): [from, to) in UTF-16 units, of a
@@ -133,6 +134,8 @@ public:
 
     // The heap the text holds: its lines' bytes, their records and marks, room to spare included.
     int64_t memoryBytes() const;
+    // The part of it mapped apart from the heap (huge pages), which heap statistics miss.
+    int64_t mappedBytes() const;
 
     // Grows with every change; the view uses it to know when to repaint.
     uint64_t revision() const { return m_revision; }
@@ -214,11 +217,26 @@ private:
 
     // A deque: its records are never copied to grow, nor kept with room for twice as many.
     std::deque<Line> m_lines;
-    struct FreeBlock
+    // A shared block: from the heap, or a huge page mapped apart.
+    class Block
     {
-        void operator()(uint8_t *p) const { std::free(p); }
+    public:
+        explicit Block(qsizetype size);
+        Block(Block &&other) noexcept
+            : m_data(std::exchange(other.m_data, nullptr)), m_size(other.m_size),
+              m_mapped(std::exchange(other.m_mapped, false))
+        { }
+        Block &operator=(Block &&) = delete;
+        ~Block();
+        uint8_t *data() const { return m_data; }
+        qsizetype size() const { return m_size; }
+        bool mapped() const { return m_mapped; }
+
+    private:
+        uint8_t *m_data = nullptr;
+        qsizetype m_size = 0;
+        bool m_mapped = false;
     };
-    using Block = std::unique_ptr<uint8_t[], FreeBlock>;
     std::vector<Block> m_blocks; // the shared blocks of finished lines
     uint8_t *m_blockFree = nullptr;
     qsizetype m_blockLeft = 0;
