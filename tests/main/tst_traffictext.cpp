@@ -151,6 +151,7 @@ private slots:
     void caretInsideSelectionWhenInserting();
     void randomEditsOfMixedTextMatchAModel();
     void memoryPerCharacter();
+    void hugeBlocksOfALongSession();
 };
 
 void TestTrafficText::insertAtCaretKeepsSelection()
@@ -809,6 +810,41 @@ void TestTrafficText::memoryPerCharacter()
         QVERIFY2(perCharacter < 1.2, qPrintable(QString::number(perCharacter)));
     }
     QVERIFY(liveHeap() - before < 64 * 1024);
+}
+
+// Past 16 MiB of text the shared blocks are huge pages mapped apart from the heap: the lines in
+// them read back right, they cost what the others do, and Clear gives them back.
+void TestTrafficText::hugeBlocksOfALongSession()
+{
+    TrafficText t;
+    t.setAdvance(monoAdvance);
+    const auto lineOf = [](int i) {
+        return QStringLiteral("%1 ").arg(i, 8, 16, QChar(u'0'))
+                + QString(190, QChar(u'A' + i % 26));
+    };
+    const int lines = 120000; // about 24 MB
+    for (int i = 0; i < lines;) {
+        QString piece;
+        for (int j = 0; j < 500; ++j, ++i)
+            piece += lineOf(i) + u'\n';
+        t.insertAtCaret(piece);
+    }
+    QVERIFY(t.mappedBytes() > 0);
+    const double perCharacter = double(t.memoryBytes()) / double(t.characterCount());
+    QVERIFY2(perCharacter < 1.3, qPrintable(QString::number(perCharacter)));
+    for (int i : {0, 1, 80000, 90001, lines - 1}) {
+        QCOMPARE(t.line(i), lineOf(i));
+        QCOMPARE(t.lineWidth(i), int64_t(lineOf(i).size()) * 7);
+    }
+    // A line in a huge block edited: the rest stays where it was.
+    t.setCaret({100000, 3});
+    t.replaceSelection(u"中");
+    QCOMPARE(t.line(100000), lineOf(100000).insert(3, u'中'));
+    QCOMPARE(t.line(100001), lineOf(100001));
+    t.clear();
+    QCOMPARE(t.mappedBytes(), 0);
+    t.insertAtCaret(u"again");
+    QCOMPARE(t.text(), QStringLiteral("again"));
 }
 
 QTEST_APPLESS_MAIN(TestTrafficText)
