@@ -771,6 +771,13 @@ void TestTrafficText::randomEditsOfMixedTextMatchAModel()
 
 void TestTrafficText::memoryPerCharacter()
 {
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer keeps a heap of its own, which mallinfo2 does not see");
+#elif defined(__has_feature)
+#    if __has_feature(address_sanitizer)
+    QSKIP("AddressSanitizer keeps a heap of its own, which mallinfo2 does not see");
+#    endif
+#endif
     // Received lines cost about their characters, a byte each while Latin-1, and the line that
     // grows keeps little room: measured on the heap, not by the store's own account.
     const QString textLine = QString(70, u'N');
