@@ -121,7 +121,9 @@ void DisplayFormatter::appendByte(uint8_t b, QString &out)
         return;
     }
     out += Cp950::decodePair(uint8_t(m_pendingLead[0]), b);
-    m_pendingLead.clear();
+    // Keeps its byte of room: clear() would give the buffer back, and every pair of Chinese
+    // text would allocate one anew.
+    m_pendingLead.truncate(0);
 }
 
 void DisplayFormatter::appendHexOnly(const uint8_t *bytes, size_t count, QString &out) const
