@@ -43,6 +43,13 @@ void run(SerialPort &port, TrafficStream &traffic, const std::function<void()> &
         QCoreApplication::processEvents(backlog.empty() ? QEventLoop::WaitForMoreEvents
                                                         : QEventLoop::AllEvents);
     }
+    // Break came with bytes read and not yet worked off (behind a dialog, or a source faster
+    // than the display): they crossed the line before it, so the capture and the log get them,
+    // without the display's cost of showing a backlog that may be a minute long.
+    takeArrived();
+    for (const TrafficRecord &r : backlog)
+        traffic.publishToKeepers(r);
+    traffic.passEnd();
 }
 
 } // namespace ReadLoop

@@ -140,7 +140,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
     ui->ClientLayout->insertWidget(ui->ClientLayout->indexOf(ui->Panel1) + 1, m_linePanel);
 
     // The capture takes everything first, whatever the mode shows of it.
-    m_traffic.subscribe(&m_capture);
+    m_traffic.subscribe(&m_capture, TrafficStream::Role::Keeper);
     connect(ui->Memo1, &TrafficView::cleared, this, [this] { m_renderer.restart(); });
 
     FontDialog1 = new QFontDialog(this);
@@ -474,7 +474,7 @@ void TForm1::StartLogMenuBarClick()
         return;
     }
     connect(m_log.get(), &LiveLog::failed, this, &TForm1::liveLogFailed);
-    m_traffic.subscribe(m_log.get());
+    m_traffic.subscribe(m_log.get(), TrafficStream::Role::Keeper);
     ui->StartLogMenuBar->setEnabled(false);
     ui->StopLogMenuBar->setEnabled(true);
     updateTrafficPanel();

@@ -23,28 +23,36 @@ int64_t wallMicroseconds(int64_t timeUs)
 
 TrafficConsumer::~TrafficConsumer() = default;
 
-void TrafficStream::subscribe(TrafficConsumer *consumer)
+void TrafficStream::subscribe(TrafficConsumer *consumer, Role role)
 {
-    if (std::find(m_consumers.begin(), m_consumers.end(), consumer) == m_consumers.end())
-        m_consumers.push_back(consumer);
+    if (std::none_of(m_consumers.begin(), m_consumers.end(),
+                     [consumer](const Subscriber &s) { return s.consumer == consumer; }))
+        m_consumers.push_back({consumer, role});
 }
 
 void TrafficStream::unsubscribe(TrafficConsumer *consumer)
 {
-    m_consumers.erase(std::remove(m_consumers.begin(), m_consumers.end(), consumer),
-                      m_consumers.end());
+    std::erase_if(m_consumers, [consumer](const Subscriber &s) { return s.consumer == consumer; });
 }
 
 void TrafficStream::publish(const TrafficRecord &record)
 {
-    for (TrafficConsumer *c : m_consumers)
-        c->take(record);
+    for (const Subscriber &s : m_consumers)
+        s.consumer->take(record);
+}
+
+void TrafficStream::publishToKeepers(const TrafficRecord &record)
+{
+    for (const Subscriber &s : m_consumers) {
+        if (s.role == Role::Keeper)
+            s.consumer->take(record);
+    }
 }
 
 void TrafficStream::passEnd()
 {
-    for (TrafficConsumer *c : m_consumers)
-        c->passEnd();
+    for (const Subscriber &s : m_consumers)
+        s.consumer->passEnd();
 }
 
 void SentBytes::add(uint8_t byte, int64_t timeUs)

@@ -54,15 +54,27 @@ public:
 class TrafficStream
 {
 public:
+    // What a consumer is to the stream. A keeper (the capture, a live log) must have every byte
+    // that crossed the line; a viewer (a display, R2K's typist) shows or acts on the traffic
+    // while the mode runs and may be spared what was read but not yet worked off when it ends.
+    enum class Role { Viewer, Keeper };
+
     // Consumers get the records in the order they subscribed. Not while publishing.
-    void subscribe(TrafficConsumer *consumer);
+    void subscribe(TrafficConsumer *consumer, Role role = Role::Viewer);
     void unsubscribe(TrafficConsumer *consumer);
 
     void publish(const TrafficRecord &record);
+    // To the keepers alone: what a mode that is ending had read and not yet published.
+    void publishToKeepers(const TrafficRecord &record);
     void passEnd();
 
 private:
-    std::vector<TrafficConsumer *> m_consumers;
+    struct Subscriber
+    {
+        TrafficConsumer *consumer;
+        Role role;
+    };
+    std::vector<Subscriber> m_consumers;
 };
 
 // Sent bytes gathered into one record until flushed: a send of a megabyte at full speed would
