@@ -120,8 +120,9 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
     m_trafficTimer->setInterval(100);
     connect(m_trafficTimer, &QTimer::timeout, this, &TForm1::updateTrafficPanel);
 
-    // Memory running short: a small panel for as long as it lasts, and the whole sentence
-    // once in the bar. Read also while no mode runs, since the display holds what it has.
+    // Memory running short: a small panel of its own for as long as it lasts, with the whole
+    // sentence in its tool tip. Not a message of the bar: that would take the documented
+    // panels' place. Read also while no mode runs, since the display holds what it has.
     m_memoryPanel = new QLabel(ui->StatusBar1);
     m_memoryPanel->setObjectName(QStringLiteral("StatusPanel4"));
     m_memoryPanel->setAlignment(Qt::AlignCenter);
@@ -134,6 +135,16 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
     m_memoryTimer->setInterval(MemoryCheckMs);
     connect(m_memoryTimer, &QTimer::timeout, this, [this] { checkMemory(MemoryProbe::read()); });
     m_memoryTimer->start();
+    // A message of the bar (a status tip, say) hides the panels while it shows; they come back
+    // whole when it is gone, whatever they were told meanwhile.
+    connect(ui->StatusBar1, &QStatusBar::messageChanged, this, [this](const QString &message) {
+        if (!message.isEmpty())
+            return;
+        for (QLabel *panel : panels)
+            panel->show();
+        updateTrafficPanel();
+        m_memoryPanel->setVisible(m_memoryWatch.current() != MemoryWatch::Shortage::None);
+    });
 
     m_linePanel = new LinePanel(m_traffic, ui->ClientArea);
     m_linePanel->setVisible(false);
@@ -518,8 +529,8 @@ void TForm1::checkMemory(const MemoryReading &reading)
                                    : QStringLiteral("記憶體不足"));
     m_memoryPanel->setToolTip(text + u'\n' + MemoryWatch::advice());
     m_memoryPanel->setAccessibleDescription(text + u' ' + MemoryWatch::advice());
+    m_memoryPanel->setAccessibleName(m_memoryPanel->text());
     m_memoryPanel->setVisible(true);
-    ui->StatusBar1->showMessage(text, MemoryMessageMs);
 }
 
 void TForm1::updateTrafficPanel()

@@ -80,11 +80,10 @@ public:
     // The live log while one runs.
     LiveLog *liveLog() const { return m_log.get(); }
     LinePanel *linePanel() const { return m_linePanel; }
-    // Takes a reading of memory (the machine's and our own) and says a shortage that has just
-    // begun; the window takes one every MemoryCheckMs by itself.
+    // Takes a reading of memory (the machine's and our own) and shows a shortage that has just
+    // begun in a panel of its own; the window takes one every MemoryCheckMs by itself.
     void checkMemory(const MemoryReading &reading);
     static constexpr int MemoryCheckMs = 2000;
-    static constexpr int MemoryMessageMs = 15000;
 
     QFontDialog *FontDialog1 = nullptr;
     QFileDialog *OpenDialog1 = nullptr; // made by the file send when first needed
