@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <string_view>
+#include <vector>
 
 namespace serial {
 
@@ -23,7 +24,37 @@ bool startsWithNoCase(const std::string &text, std::string_view prefix)
     return true;
 }
 
+// Where each UTF-8 character of `text` starts; a stray continuation byte counts as one.
+std::vector<size_t> characterStarts(const std::string &text)
+{
+    std::vector<size_t> starts;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 || starts.empty()
+            || i - starts.back() >= 4)
+            starts.push_back(i);
+    }
+    return starts;
+}
+
 } // namespace
+
+std::string quotedHost(const std::string &host)
+{
+    const std::vector<size_t> starts = characterStarts(host);
+    if (starts.size() <= QuotedHostChars)
+        return host;
+    // The end of a name (its domain) tells as much as its start.
+    const size_t head = (QuotedHostChars - 1) / 2 + (QuotedHostChars - 1) % 2;
+    const size_t tail = QuotedHostChars - 1 - head;
+    return host.substr(0, starts[head]) + "\u2026" + host.substr(starts[starts.size() - tail]);
+}
+
+std::string addressText(const NetworkAddress &address)
+{
+    const std::string host = quotedHost(address.host);
+    const bool ipv6 = address.host.find(':') != std::string::npos;
+    return (ipv6 ? '[' + host + ']' : host) + ':' + std::to_string(address.port);
+}
 
 bool isNetworkPath(const std::string &path)
 {

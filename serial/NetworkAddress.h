@@ -25,4 +25,11 @@ bool isNetworkPath(const std::string &path);
 // The address, or nothing with `problem` saying what is wrong with it (UTF-8, for the user).
 std::optional<NetworkAddress> parseNetworkAddress(const std::string &path, std::string &problem);
 
+// A host as a message quotes it: at most QuotedHostChars characters, a longer one cut in the
+// middle with an ellipsis, so that a pasted page of text makes no page-long message.
+inline constexpr size_t QuotedHostChars = 64;
+std::string quotedHost(const std::string &host);
+// HOST:PORT for a message, an IPv6 address in its brackets ([::1]:2217).
+std::string addressText(const NetworkAddress &address);
+
 } // namespace serial

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <map>
 #include <thread>
 
 namespace serial {
@@ -23,6 +25,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int SliceMs = 50;
+// How often a write that waits for room asks its hook, as a tty's write does.
+constexpr int WriteSliceMs = 20;
 
 int msLeft(Clock::time_point deadline)
 {
@@ -33,7 +37,8 @@ int msLeft(Clock::time_point deadline)
 }
 
 // getaddrinfo may take as long as a name server does; it runs on a thread of its own so that
-// the wait can be given up. A thread given up on ends on its own and frees what it found.
+// the wait can be given up. A thread given up on ends on its own and frees what it found; until
+// then it is the lookup of its host and port that the next attempt joins.
 struct Resolution
 {
     std::mutex mutex;
@@ -48,15 +53,37 @@ struct Resolution
     }
 };
 
+std::mutex lookupsMutex;
+std::map<std::string, std::weak_ptr<Resolution>> &runningLookups()
+{
+    static std::map<std::string, std::weak_ptr<Resolution>> lookups;
+    return lookups;
+}
+
 std::shared_ptr<Resolution> resolve(const NetworkAddress &address)
 {
+    const std::string port = std::to_string(address.port);
+    const std::string key = address.host + '\n' + port;
+    const std::lock_guard registry(lookupsMutex);
+    if (std::shared_ptr<Resolution> running = runningLookups()[key].lock())
+        return running;
     auto resolution = std::make_shared<Resolution>();
-    std::thread([resolution, host = address.host, port = std::to_string(address.port)] {
+    runningLookups()[key] = resolution;
+    std::thread([resolution, key, host = address.host, port] {
         addrinfo hints {};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
+        // A name in another script is looked up as the name server knows it (punycode).
+        hints.ai_flags = AI_IDN;
         addrinfo *found = nullptr;
         const int status = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+        {
+            // The next attempt looks up anew: a name server may know better by then.
+            const std::lock_guard registry(lookupsMutex);
+            const auto it = runningLookups().find(key);
+            if (it != runningLookups().end() && it->second.lock() == resolution)
+                runningLookups().erase(it);
+        }
         const std::lock_guard lock(resolution->mutex);
         resolution->status = status;
         resolution->result = found;
@@ -64,6 +91,20 @@ std::shared_ptr<Resolution> resolve(const NetworkAddress &address)
         resolution->done.notify_all();
     }).detach();
     return resolution;
+}
+
+// What finds a peer that has gone without a word, and no Nagle delay: a serial line has no use
+// for it.
+void tuneSocket(int fd)
+{
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &KeepIdleS, sizeof KeepIdleS);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &KeepIntervalS, sizeof KeepIntervalS);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &KeepCount, sizeof KeepCount);
+    const unsigned userTimeout = UserTimeoutMs;
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
 }
 
 std::string withErrno(const char *what, int error)
@@ -140,7 +181,8 @@ Connected connectTo(const NetworkAddress &address, int timeoutMs, const WaitHook
         while (!resolution->finished) {
             const int left = msLeft(deadline);
             if (left == 0)
-                return failed(ETIMEDOUT, "找不到主機 " + address.host + " (名稱查詢逾時)");
+                return failed(ETIMEDOUT,
+                              "找不到主機 " + quotedHost(address.host) + " (名稱查詢逾時)");
             resolution->done.wait_for(lock, std::chrono::milliseconds(std::min(left, SliceMs)));
             if (!resolution->finished && keepWaiting) {
                 lock.unlock();
@@ -156,7 +198,8 @@ Connected connectTo(const NetworkAddress &address, int timeoutMs, const WaitHook
     }
     if (resolution->status != 0) {
         return failed(EHOSTUNREACH,
-                      "找不到主機 " + address.host + " (" + gai_strerror(resolution->status) + ")");
+                      "找不到主機 " + quotedHost(address.host) + " ("
+                              + gai_strerror(resolution->status) + ")");
     }
     int error = EHOSTUNREACH;
     for (const addrinfo *candidate = resolution->result; candidate;
@@ -170,9 +213,7 @@ Connected connectTo(const NetworkAddress &address, int timeoutMs, const WaitHook
             return c;
         }
         if (error == 0) {
-            // Bytes go out as they are written: a serial line has no use for Nagle's delay.
-            const int on = 1;
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            tuneSocket(fd);
             Connected c;
             c.fd = fd;
             return c;
@@ -180,7 +221,7 @@ Connected connectTo(const NetworkAddress &address, int timeoutMs, const WaitHook
         if (error == ETIMEDOUT)
             break;
     }
-    const std::string where = address.host + ':' + std::to_string(address.port);
+    const std::string where = addressText(address);
     if (error == ETIMEDOUT)
         return failed(error,
                       "連線到 " + where + " 逾時 (" + std::to_string(timeoutMs / 1000)
@@ -190,39 +231,193 @@ Connected connectTo(const NetworkAddress &address, int timeoutMs, const WaitHook
     return failed(error, withErrno(("無法連線到 " + where).c_str(), error));
 }
 
-bool sendAll(int fd, const uint8_t *bytes, size_t count, const WaitHook &hook)
+// ---- the writer
+
+SocketWriter::SocketWriter(int fd)
+    : m_fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0)), m_stopFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
-    size_t sent = 0;
-    while (sent < count) {
-        const ssize_t n = ::send(fd, bytes + sent, count - sent, MSG_NOSIGNAL);
+    // Its own descriptor: the socket cannot be closed and its number given to another file
+    // while the flusher still polls it.
+    if (m_fd < 0)
+        m_error = errno;
+}
+
+SocketWriter::~SocketWriter()
+{
+    stop();
+    if (m_flusher.joinable())
+        m_flusher.join();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    ::close(m_stopFd);
+}
+
+void SocketWriter::stop()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_stopped)
+            return;
+        m_stopped = true;
+    }
+    // Never read back: every poll from now on sees it.
+    const uint64_t one = 1;
+    while (::write(m_stopFd, &one, sizeof one) < 0 && errno == EINTR) { }
+    m_changed.notify_all();
+}
+
+bool SocketWriter::pause(int ms)
+{
+    std::unique_lock lock(m_mutex);
+    return !m_changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_stopped; });
+}
+
+size_t SocketWriter::pending() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_pending;
+}
+
+uint64_t SocketWriter::appendLocked(const uint8_t *bytes, size_t count)
+{
+    Unit unit;
+    unit.bytes.assign(bytes, bytes + count);
+    unit.id = m_nextId++;
+    m_pending += count;
+    m_units.push_back(std::move(unit));
+    return m_units.back().id;
+}
+
+void SocketWriter::flushLocked()
+{
+    while (!m_units.empty() && m_error == 0) {
+        Unit &unit = m_units.front();
+        const ssize_t n = ::send(m_fd, unit.bytes.data() + unit.offset,
+                                 unit.bytes.size() - unit.offset, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
-            sent += size_t(n);
+            unit.offset += size_t(n);
+            m_pending -= size_t(n);
+            if (unit.offset == unit.bytes.size())
+                m_units.pop_front();
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return false;
-        pollfd p {fd, POLLOUT, 0};
-        if (::poll(&p, 1, 20) == 0 && hook && !hook())
-            return false;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        m_error = n < 0 ? errno : EPIPE;
     }
-    return true;
+}
+
+bool SocketWriter::doneLocked(uint64_t id) const
+{
+    // Units leave in order: one older than the first still waiting has gone out.
+    return m_units.empty() || m_units.front().id > id;
+}
+
+void SocketWriter::giveUpLocked(uint64_t id)
+{
+    const auto it = std::find_if(m_units.begin(), m_units.end(),
+                                 [id](const Unit &u) { return u.id == id; });
+    if (it == m_units.end())
+        return;
+    if (it->offset == 0) {
+        m_pending -= it->bytes.size();
+        m_units.erase(it);
+        return;
+    }
+    startFlusherLocked();
+}
+
+void SocketWriter::startFlusherLocked()
+{
+    if (!m_flusher.joinable() && !m_stopped)
+        m_flusher = std::thread(&SocketWriter::flusherMain, this);
+    m_changed.notify_all();
+}
+
+void SocketWriter::flusherMain()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_stopped || (!m_units.empty() && m_error == 0); });
+        if (m_stopped)
+            return;
+        lock.unlock();
+        pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_stopFd, POLLIN, 0}};
+        const int r = ::poll(fds, 2, -1);
+        lock.lock();
+        if (r > 0 && fds[0].revents != 0)
+            flushLocked();
+    }
+}
+
+bool SocketWriter::post(const uint8_t *bytes, size_t count)
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_stopped || m_error != 0 || m_pending + count > PostedBound)
+        return false;
+    appendLocked(bytes, count);
+    flushLocked();
+    if (!m_units.empty() && m_error == 0)
+        startFlusherLocked();
+    return m_error == 0;
+}
+
+SocketWriter::Result SocketWriter::write(const uint8_t *bytes, size_t count, const WaitHook &hook,
+                                         int timeoutMs)
+{
+    std::unique_lock lock(m_mutex);
+    if (m_stopped)
+        return Result::Stopped;
+    if (m_error != 0)
+        return Result::Broken;
+    const uint64_t id = appendLocked(bytes, count);
+    flushLocked();
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (doneLocked(id))
+            return Result::Sent;
+        if (m_error != 0)
+            return Result::Broken;
+        if (m_stopped) {
+            giveUpLocked(id);
+            return Result::Stopped;
+        }
+        const int left = msLeft(deadline);
+        if (left == 0) {
+            giveUpLocked(id);
+            return Result::TimedOut;
+        }
+        // The wait holds no lock: the hook may run the window, which may post a command.
+        lock.unlock();
+        pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_stopFd, POLLIN, 0}};
+        const int r = ::poll(fds, 2, std::min(left, WriteSliceMs));
+        const bool keep = r != 0 || !hook || hook();
+        lock.lock();
+        if (!keep) {
+            if (doneLocked(id))
+                return Result::Sent;
+            giveUpLocked(id);
+            return Result::Refused;
+        }
+        if (r > 0 && fds[0].revents != 0)
+            flushLocked();
+    }
 }
 
 // ---- the Telnet link
 
-bool TelnetLink::send(const rfc2217::Bytes &bytes, const WaitHook &hook)
+bool TelnetLink::send(const rfc2217::Bytes &bytes)
 {
-    const std::lock_guard lock(m_writeMutex);
-    return sendAll(m_fd, bytes.data(), bytes.size(), hook);
+    return m_writer.post(bytes.data(), bytes.size());
 }
 
 bool TelnetLink::writeByte(uint8_t byte, const WaitHook &hook)
 {
     rfc2217::Bytes wire;
     rfc2217::appendData(&byte, 1, wire);
-    return send(wire, hook);
+    return m_writer.write(wire.data(), wire.size(), hook) == SocketWriter::Result::Sent;
 }
 
 void TelnetLink::take(const rfc2217::Answer &answer)
@@ -318,8 +513,18 @@ std::string TelnetLink::configure(const LineParams &params, int timeoutMs,
         const std::lock_guard lock(m_countMutex);
         m_answers.clear();
     }
-    if (!send(out, keepWaiting))
+    switch (m_writer.write(out.data(), out.size(), keepWaiting, timeoutMs)) {
+    case SocketWriter::Result::Sent:
+        break;
+    case SocketWriter::Result::Refused:
+        calledOff = true;
+        return "已取消";
+    case SocketWriter::Result::TimedOut:
+        return "伺服器在 " + std::to_string(timeoutMs / 1000) + " 秒內沒有收下線路參數";
+    case SocketWriter::Result::Stopped:
+    case SocketWriter::Result::Broken:
         return "無法送出線路參數給伺服器";
+    }
 
     const auto answered = [this, &awaited] {
         const std::lock_guard lock(m_countMutex);
@@ -428,12 +633,20 @@ public:
     bool sendBreak(int durationMs) override
     {
         using namespace rfc2217::control;
-        if (!m_link.send(rfc2217::setControl(BreakOn))) {
-            errno = EIO;
+        // The break is held from the moment its start leaves, so it waits for that; a server
+        // that takes nothing gets no break, and the line panel is told so.
+        const rfc2217::Bytes on = rfc2217::setControl(BreakOn);
+        const rfc2217::Bytes off = rfc2217::setControl(BreakOff);
+        SocketWriter &writer = m_link.m_writer;
+        const SocketWriter::Result started =
+                writer.write(on.data(), on.size(), {}, TelnetLink::BreakStartTimeoutMs);
+        if (started != SocketWriter::Result::Sent) {
+            // A start taken back needs no end; one begun does, and a lone end is harmless.
+            writer.post(off.data(), off.size());
+            errno = started == SocketWriter::Result::TimedOut ? ETIMEDOUT : EIO;
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(durationMs));
-        if (!m_link.send(rfc2217::setControl(BreakOff))) {
+        if (!writer.pause(durationMs) || !m_link.send(off)) {
             errno = EIO;
             return false;
         }

@@ -169,6 +169,11 @@ void SerialPort::makeControl()
 
 SerialPort::~SerialPort()
 {
+    // Before anything else: a write waiting for a server that takes nothing gives up now.
+    if (m_telnet)
+        m_telnet->stop();
+    if (m_rawWriter)
+        m_rawWriter->stop();
     m_watcher.reset();
     if (m_reader.joinable()) {
         signal(m_stopFd);
@@ -384,8 +389,15 @@ bool SerialPort::writeByte(uint8_t byte, const serial::WaitHook &hook)
 {
     if (m_telnet)
         return m_telnet->writeByte(byte, hook);
-    if (m_network)
-        return serial::sendAll(m_fd, &byte, 1, hook);
+    if (m_network) {
+        // A line that came back has a socket of its own; it was open before the old one
+        // closed, so its number tells it apart.
+        if (!m_rawWriter || m_rawWriterFd != m_fd) {
+            m_rawWriter = std::make_unique<serial::SocketWriter>(m_fd);
+            m_rawWriterFd = m_fd;
+        }
+        return m_rawWriter->write(&byte, 1, hook) == serial::SocketWriter::Result::Sent;
+    }
     return serial::writeByte(m_fd, byte, hook);
 }
 

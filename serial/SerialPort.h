@@ -170,6 +170,8 @@ private:
     LineOpening m_returned; // opened by the reader, put in place by take(); under m_mutex
     bool m_network = false;
     std::unique_ptr<serial::TelnetLink> m_telnet; // RFC 2217 only
+    std::unique_ptr<serial::SocketWriter> m_rawWriter; // raw TCP, for the socket m_rawWriterFd
+    int m_rawWriterFd = -1;
     std::unique_ptr<serial::LineControl> m_control;
     std::unique_ptr<serial::LineWatcher> m_watcher;
     std::atomic<bool> m_markErrors {false};
