@@ -156,6 +156,10 @@ QString describe(const TrafficRecord &record)
     case TrafficKind::Report:
         return QString::fromUtf8(record.bytes);
     case TrafficKind::LineGone:
+        // With bytes: why the device that went away cannot be opened again yet.
+        if (!record.bytes.isEmpty())
+            return QStringLiteral("線路中斷,等待重新連接 (%1)")
+                    .arg(QString::fromUtf8(record.bytes));
         return QStringLiteral("線路中斷 (裝置已移除或對方掛斷)");
     case TrafficKind::LineBack:
         return QStringLiteral("裝置重新連接 %1").arg(QString::fromUtf8(record.bytes));

@@ -6,6 +6,8 @@
 //   LineErrors  the five counters since the mode started, 4 bytes each little-endian, in the
 //               order of serial::ErrorCounts
 //   Report      UTF-8 text
+//   LineGone    none at the hang-up; while the port waits for the device, UTF-8 text: why it
+//               cannot open it again, each time that changes (empty: it is absent again)
 #pragma once
 
 #include "main/Traffic.h"

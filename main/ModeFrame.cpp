@@ -5,18 +5,22 @@
 #include "main/Traffic.h"
 #include "serial/SerialPort.h"
 
-// Status panel 2 while the device is away: the port waits for it to return, and the mode's own
-// text again once it is back.
+// Status panel 2 while the device is away: the port waits for it to return, and why it cannot
+// open it yet when it knows; the mode's own text again once it is back.
 class LineStatus : public TrafficConsumer
 {
 public:
     LineStatus(ModeHost &host, Mode mode) : m_host(host), m_mode(mode) { }
     void take(const TrafficRecord &record) override
     {
-        if (record.kind == TrafficKind::LineGone)
-            m_host.setStatusText(QStringLiteral("裝置已移除,等待重新連接…"));
-        else if (record.kind == TrafficKind::LineBack)
+        if (record.kind == TrafficKind::LineGone) {
+            QString text = QStringLiteral("裝置已移除,等待重新連接…");
+            if (!record.bytes.isEmpty())
+                text += QStringLiteral(" (%1)").arg(QString::fromUtf8(record.bytes));
+            m_host.setStatusText(text);
+        } else if (record.kind == TrafficKind::LineBack) {
             m_host.setStatusText(QString::fromUtf8(ModeTable::column(m_mode).startText));
+        }
     }
 
 private:

@@ -13,7 +13,7 @@
 enum class TrafficKind : uint8_t {
     Received, // bytes from the line
     Sent, // bytes written to the line
-    LineGone, // the device hung up or went away; no bytes
+    LineGone, // the device hung up or went away; no bytes, or why it cannot be opened again
     // The events of the line panel and the self-test; their bytes are what LineEvents.h says.
     Flawed, // received bytes that came with a parity or framing error, the values as received
     ModemLines, // the handshake lines changed

@@ -3,6 +3,7 @@
 
 #include "serial/NetworkAddress.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <unistd.h>
@@ -57,6 +58,14 @@ std::string findReturned(const DeviceIdentity &identity, const ScanRoots &roots)
         return {};
     }
     return access(identity.path.c_str(), F_OK) == 0 ? identity.path : std::string();
+}
+
+int returnDelayMs(int failedAttempts)
+{
+    int delay = ReturnLookMs;
+    for (int i = 1; i < failedAttempts && delay < ReturnRetryMaxMs; ++i)
+        delay *= 2;
+    return std::min(delay, ReturnRetryMaxMs);
 }
 
 } // namespace serial

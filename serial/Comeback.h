@@ -27,4 +27,12 @@ DeviceIdentity identify(const std::string &path, const ScanRoots &roots);
 // port is always worth a try: only connecting tells.
 std::string findReturned(const DeviceIdentity &identity, const ScanRoots &roots);
 
+// How long a port whose device is away waits before it looks again. Looking for a local
+// device costs nothing, so an absent one is looked for every quarter second; an attempt to
+// open it that failed (a server that refuses, or answers other line parameters) costs the far
+// side a connection, and each failure in a row after the first doubles the wait, up to 5 s.
+inline constexpr int ReturnLookMs = 250;
+inline constexpr int ReturnRetryMaxMs = 5000;
+int returnDelayMs(int failedAttempts);
+
 } // namespace serial

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -48,6 +49,8 @@ void drain(int eventFd)
     uint64_t count = 0;
     while (::read(eventFd, &count, sizeof count) < 0 && errno == EINTR) { }
 }
+
+std::atomic<size_t> networkQueueBound {SerialPort::NetworkQueueBytes};
 
 } // namespace
 
@@ -126,6 +129,15 @@ SerialPort::Opened SerialPort::open(const std::string &path, const serial::LineP
     }
     return {std::move(port), Failure::None, 0, {}, false};
 }
+
+void SerialPort::setNetworkQueueBound(size_t bytes)
+{
+    networkQueueBound = bytes != 0 ? bytes : NetworkQueueBytes;
+}
+
+SerialPort::EventFd::EventFd() : fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) { }
+
+SerialPort::EventFd::~EventFd() { ::close(fd); }
 
 void SerialPort::setControlFactory(ControlFactory factory)
 {
@@ -223,29 +235,70 @@ SerialPort::LineOpening SerialPort::reopen(const std::string &path)
     // Marking may have been switched on since the opening.
     if (line.fd >= 0 && !line.network && m_markErrors.load()
         && !serial::setMarkErrors(line.fd, true)) {
+        line.error = errno;
         serial::closePort(line.fd);
         line.fd = -1;
+        line.failure = Failure::WriteConfig;
     }
     return line;
 }
 
-bool SerialPort::waitForReturn()
+std::string SerialPort::failureReason(const LineOpening &line)
 {
+    if (!line.reason.empty())
+        return line.reason;
+    switch (line.failure) {
+    case Failure::Open:
+        return std::string("埠無法開啟 (") + std::strerror(line.error) + ")";
+    case Failure::ReadConfig:
+        return "埠目前不供存取權";
+    case Failure::WriteConfig:
+    case Failure::None:
+        break;
+    }
+    return "埠無法寫入參數值";
+}
+
+bool SerialPort::waitForReturn(int &fd, serial::TelnetLink *&telnet)
+{
+    int failures = 0;
+    std::string told; // why it cannot be opened, as last recorded
+    const auto tell = [&](std::string why) {
+        if (why == told)
+            return;
+        told = std::move(why);
+        queue({TrafficKind::LineGone, monotonicMicroseconds(), QByteArray::fromStdString(told)});
+    };
     for (;;) {
         pollfd stop {m_stopFd, POLLIN, 0};
-        if (::poll(&stop, 1, ReturnPollMs) != 0)
+        if (::poll(&stop, 1, serial::returnDelayMs(failures)) != 0)
             return false;
         const std::string path = serial::findReturned(m_identity, serial::CurrentScanRoots);
-        if (path.empty())
+        if (path.empty()) {
+            failures = 0;
+            tell({});
             continue;
+        }
         LineOpening r = reopen(path);
-        if (r.fd < 0)
+        if (r.fd < 0) {
+            if (stopRequested())
+                return false;
+            ++failures;
+            tell(failureReason(r));
             continue;
+        }
+        fd = r.fd;
+        telnet = r.telnet.get();
         std::vector<uint8_t> early = std::move(r.early);
+        LineOpening gone;
         {
             const std::lock_guard lock(m_mutex);
+            // A line that came back and went away again before take() moved the writing over.
+            gone = std::move(m_returned);
             m_returned = std::move(r);
         }
+        closeLine(gone.fd);
+        m_decoder.reset();
         const int64_t now = monotonicMicroseconds();
         queue({TrafficKind::LineBack, now, QByteArray::fromStdString(path)});
         if (!early.empty()) {
@@ -267,19 +320,15 @@ void SerialPort::adoptReturned()
     }
     if (r.fd < 0)
         return;
-    // The reader handed the line over and has ended; the watcher follows the old line's
-    // controls and is started again on the new one.
+    // The reader reads the new line already; the writing, the controls and the watcher, which
+    // follows the old line's controls, change over here.
     const bool watching = m_watcher != nullptr;
     m_watcher.reset();
-    if (m_reader.joinable())
-        m_reader.join();
     m_control.reset();
     closeLine(m_fd);
     m_fd = r.fd;
     m_telnet = std::move(r.telnet);
     makeControl();
-    m_decoder.reset();
-    m_reader = std::thread(&SerialPort::readerMain, this);
     if (watching)
         startWatching();
 }
@@ -291,6 +340,7 @@ void SerialPort::queue(TrafficRecord record)
         const std::lock_guard lock(m_mutex);
         if (!m_signalled)
             m_signalledAtUs = record.timeUs;
+        m_queuedBytes += size_t(record.bytes.size());
         m_queue.push_back(std::move(record));
         wake = !m_signalled;
         m_signalled = true;
@@ -305,27 +355,55 @@ int64_t SerialPort::heldSince(int64_t nowUs)
     return m_signalled ? nowUs - m_signalledAtUs : 0;
 }
 
+size_t SerialPort::queuedBytes()
+{
+    const std::lock_guard lock(m_mutex);
+    return m_queuedBytes;
+}
+
+bool SerialPort::holdReading()
+{
+    if (!m_network)
+        return false;
+    const std::lock_guard lock(m_mutex);
+    m_held = m_queuedBytes >= networkQueueBound.load();
+    return m_held;
+}
+
 void SerialPort::readerMain()
+{
+    int fd = m_fd;
+    serial::TelnetLink *telnet = m_telnet.get();
+    while (readLine(fd, telnet) && waitForReturn(fd, telnet)) { }
+}
+
+bool SerialPort::readLine(int fd, serial::TelnetLink *telnet)
 {
     const std::unique_ptr<char[]> buffer(new char[ReadSize]);
     std::vector<TrafficRecord> decoded;
     for (;;) {
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
+        // A line held off is not polled (a negative descriptor is skipped) until take() says
+        // there is room again.
+        pollfd fds[3] = {{holdReading() ? -1 : fd, POLLIN, 0},
+                         {m_stopFd, POLLIN, 0},
+                         {m_resume.fd, POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0) {
             if (errno == EINTR)
                 continue;
-            break;
+            return false;
         }
         if (fds[1].revents != 0)
-            return;
+            return false;
+        if (fds[2].revents != 0)
+            drain(m_resume.fd);
         if (fds[0].revents == 0)
             continue;
-        ssize_t n = ::read(m_fd, buffer.get(), ReadSize);
+        ssize_t n = ::read(fd, buffer.get(), ReadSize);
         const int64_t now = monotonicMicroseconds();
-        if (n > 0 && m_telnet) {
+        if (n > 0 && telnet) {
             // The server's answers and notifications leave only the line's bytes.
             std::vector<uint8_t> data;
-            m_telnet->incoming(reinterpret_cast<const uint8_t *>(buffer.get()), size_t(n), data);
+            telnet->incoming(reinterpret_cast<const uint8_t *>(buffer.get()), size_t(n), data);
             if (data.empty())
                 continue;
             std::memcpy(buffer.get(), data.data(), data.size());
@@ -351,15 +429,13 @@ void SerialPort::readerMain()
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             continue;
         // 0 or EIO, ENXIO, ENODEV: the other side hung up or the device is gone. A hung-up
-        // tty polls readable for ever, so the reader ends here instead of watching it.
+        // tty polls readable for ever, so the reader leaves it here instead of watching it.
         decoded.clear();
         m_decoder.finish(now, decoded);
         for (TrafficRecord &r : decoded)
             queue(std::move(r));
         queue({TrafficKind::LineGone, now, {}});
-        // The line that comes back gets a reader of its own once it is taken.
-        waitForReturn();
-        return;
+        return true;
     }
 }
 
@@ -369,11 +445,16 @@ std::vector<TrafficRecord> SerialPort::take()
     // in what is taken now.
     drain(m_wakeFd);
     std::vector<TrafficRecord> taken;
+    bool resume = false;
     {
         const std::lock_guard lock(m_mutex);
         taken.swap(m_queue);
+        m_queuedBytes = 0;
         m_signalled = false;
+        resume = std::exchange(m_held, false);
     }
+    if (resume)
+        signal(m_resume.fd);
     for (const TrafficRecord &r : taken) {
         if (r.kind == TrafficKind::LineBack) {
             adoptReturned();
@@ -436,10 +517,11 @@ bool SerialPort::setOutputLine(serial::ModemLine line, bool on)
 
 bool SerialPort::sendBreak(int durationMs)
 {
-    const int64_t at = monotonicMicroseconds();
+    // Recorded at its end: what arrived while the line was held comes before it in time, and
+    // only the end tells that the driver took it.
     if (!m_control->sendBreak(durationMs))
         return false;
-    queue(LineEvents::breakSent(at, durationMs));
+    queue(LineEvents::breakSent(monotonicMicroseconds(), durationMs));
     return true;
 }
 

@@ -6,11 +6,13 @@
 // The reader is a thread: it takes every byte the moment the driver has it, with its time, into
 // a queue that the mode drains on the window's thread. When the device goes away (an adapter
 // pulled, a server that drops the connection) the reader records it and waits for the same
-// device to come back; it opens it again with the same parameters and records that too, and
-// the next take() puts the new line in place of the old one, so the mode goes on. So a modal
-// dialog, a long terminal send or a busy moment of the window holds back only the display, never
-// the line; a tty keeps a few kilobytes and drops the rest. Everything else about the port happens
-// on the caller's thread.
+// device to come back; it opens it again with the same parameters, records that too and reads
+// the new line from that moment on; the next take() moves the writing over to it, so the mode
+// goes on. So a modal dialog, a long terminal send or a busy moment of the window holds back
+// only the display, never the line; a tty keeps a few kilobytes and drops the rest. A tty's
+// queue has no bound, since a serial line cannot be held back; a network port stops reading its
+// socket while NetworkQueueBytes wait, and TCP holds the sender until take() makes room.
+// Everything else about the port happens on the caller's thread.
 #pragma once
 
 #include "main/Traffic.h"
@@ -51,9 +53,10 @@ public:
     // How long a network port may take to connect, and then to answer the line parameters.
     static constexpr int ConnectTimeoutMs = 5000;
     static constexpr int ConfigureTimeoutMs = 5000;
-    // How often a port whose device went away looks for it, and how long a network port that
-    // dropped may take to connect again at each try.
-    static constexpr int ReturnPollMs = 250;
+    // How often a port whose device went away looks for it (failed attempts to open it wait
+    // longer, see serial::returnDelayMs), and how long a network port that dropped may take to
+    // connect again at each try.
+    static constexpr int ReturnPollMs = serial::ReturnLookMs;
     static constexpr int ReturnConnectTimeoutMs = 2000;
 
     // Opens `path` for this program alone, reads its configuration and writes the parameters.
@@ -77,10 +80,18 @@ public:
     bool isReading() const { return m_reader.joinable(); }
 
     // What the reader took since the last call, in arrival order, as Received records; a
-    // LineGone record when the device hung up or went away, a LineBack record (with the path
-    // it came back at) when the same device is open again. Taking a LineBack puts the
-    // device's new line in place: what is written from then on goes to it.
+    // LineGone record when the device hung up or went away, and another one, with why in its
+    // bytes (UTF-8), each time the reason the device cannot be opened again changes; a
+    // LineBack record (with the path it came back at) when the same device is open again.
+    // Taking a LineBack moves the writing over to the device's new line.
     std::vector<TrafficRecord> take();
+
+    // The bytes of the records waiting to be taken.
+    size_t queuedBytes();
+    // What a network port lets wait before it stops reading its socket.
+    static constexpr size_t NetworkQueueBytes = size_t(64) << 20;
+    // Another bound (a test's); 0 gives NetworkQueueBytes again.
+    static void setNetworkQueueBound(size_t bytes);
 
     // Readable while records wait to be taken (an eventfd for an event loop to watch). It is
     // signalled once when the queue stops being empty and not again until take(): a loop held
@@ -109,7 +120,9 @@ public:
     // Raises or lowers DTR or RTS and records the change (a ModemLines record in the queue).
     // False when the driver refused; nothing is recorded then.
     bool setOutputLine(serial::ModemLine line, bool on);
-    // Holds the line in break for `durationMs`, returning after it, and records it (BreakSent).
+    // Holds the line in break for `durationMs`, returning after it, and records it (BreakSent)
+    // when it ends, with the time it ended: the bytes that arrived during it come before it,
+    // and a break the driver refused is not recorded.
     bool sendBreak(int durationMs);
     // Follows the input lines and the error counters into the queue until stopWatching() or
     // the port's end. Null while not watching.
@@ -151,11 +164,16 @@ private:
     static LineOpening openLine(const std::string &path, const serial::LineParams &params,
                                 int connectTimeoutMs, const serial::WaitHook &keepWaiting);
     void readerMain();
+    // Reads `fd` until it hangs up (true, recorded) or the port is being closed (false).
+    bool readLine(int fd, serial::TelnetLink *telnet);
     // The reader's part after a hang-up: watches for the device to come back and opens it;
-    // false when the port is being closed meanwhile.
-    bool waitForReturn();
+    // `fd` and `telnet` are then the new line's. False when the port is being closed meanwhile.
+    bool waitForReturn(int &fd, serial::TelnetLink *&telnet);
     bool stopRequested() const;
     LineOpening reopen(const std::string &path);
+    static std::string failureReason(const LineOpening &line);
+    // Whether a network port's reader leaves the socket alone now, the queue being full.
+    bool holdReading();
     void adoptReturned();
     void makeControl();
     void closeLine(int fd) const;
@@ -167,7 +185,8 @@ private:
     std::string m_path;
     serial::LineParams m_params;
     serial::DeviceIdentity m_identity; // known once reading starts, while the device is there
-    LineOpening m_returned; // opened by the reader, put in place by take(); under m_mutex
+    // Opened and read by the reader, the writing moved over to it by take(); under m_mutex.
+    LineOpening m_returned;
     bool m_network = false;
     std::unique_ptr<serial::TelnetLink> m_telnet; // RFC 2217 only
     std::unique_ptr<serial::SocketWriter> m_rawWriter; // raw TCP, for the socket m_rawWriterFd
@@ -179,9 +198,18 @@ private:
     bool m_pseudoTerminal;
     int m_wakeFd = -1;
     int m_stopFd = -1;
+    struct EventFd
+    {
+        EventFd();
+        ~EventFd();
+        int fd;
+    };
+    EventFd m_resume; // take() made room for a reader that held off
     std::thread m_reader;
     std::mutex m_mutex;
     std::vector<TrafficRecord> m_queue;
+    size_t m_queuedBytes = 0;
+    bool m_held = false; // the reader waits for m_resume
     bool m_signalled = false;
     int64_t m_signalledAtUs = 0;
 };

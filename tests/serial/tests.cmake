@@ -12,3 +12,6 @@ telvix_test(tst_networkports LABEL pty SOURCES serial/tst_networkports.cpp
 telvix_test(tst_comeback LABEL pty SOURCES serial/tst_comeback.cpp LIBS telvix_guisupport)
 target_compile_definitions(tst_comeback PRIVATE TELVIX_SIM_PATH="$<TARGET_FILE:telvix-sim>")
 add_dependencies(tst_comeback telvix-sim)
+# The port's records in time order, with the interposer's break.
+telvix_test(tst_portorder LABEL pty SOURCES serial/tst_portorder.cpp
+    LIBS telvix_platform telvix_testsupport PRELOAD)

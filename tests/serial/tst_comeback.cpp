@@ -23,6 +23,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <poll.h>
 #include <termios.h>
 
 namespace {
@@ -32,6 +33,7 @@ struct Taken
     QByteArray bytes;
     int gone = 0;
     QStringList back; // the paths LineBack records named
+    QList<int64_t> receivedAt; // the times of the Received records after the last LineBack
 };
 
 // Takes from the port until `done` holds or time is up.
@@ -44,18 +46,28 @@ Taken takeUntil(SerialPort &port, const std::function<bool(const Taken &)> &done
     while (!done(t) && clock.elapsed() < timeoutMs) {
         serial::waitReadable(port.wakeDescriptor(), 50);
         for (const TrafficRecord &r : port.take()) {
-            if (r.kind == TrafficKind::Received)
+            if (r.kind == TrafficKind::Received) {
                 t.bytes += r.bytes;
-            else if (r.kind == TrafficKind::LineGone)
+                t.receivedAt << r.timeUs;
+            } else if (r.kind == TrafficKind::LineGone) {
                 ++t.gone;
-            else if (r.kind == TrafficKind::LineBack)
+            } else if (r.kind == TrafficKind::LineBack) {
                 t.back << QString::fromUtf8(r.bytes);
+                t.receivedAt.clear();
+            }
         }
     }
     return t;
 }
 
 const serial::LineParams Params {19200, 0, 8, 0, serial::FlowControl::Keep, false};
+
+// Whether a program holds the pty's slave open: until then its master polls hung up.
+bool slaveOpened(const Pty &pty)
+{
+    pollfd p {pty.masterFd(), POLLIN, 0};
+    return ::poll(&p, 1, 0) >= 0 && (p.revents & POLLHUP) == 0;
+}
 
 } // namespace
 
@@ -69,6 +81,9 @@ private slots:
 
     void sameDeviceIsTold();
     void adapterComesBackElsewhere();
+    void returnedLineIsReadBeforeItIsTaken();
+    void retryWaits_data();
+    void retryWaits();
     void receiveModeAcrossTheGap();
     void breakWhileWaiting();
 };
@@ -156,6 +171,81 @@ void TestComeback::adapterComesBackElsewhere()
     QCOMPARE(again.read(1), QByteArray("!"));
     QVERIFY(other.readAvailable().isEmpty());
     serial::CurrentScanRoots = {};
+}
+
+void TestComeback::returnedLineIsReadBeforeItIsTaken()
+{
+    FakeSysfs tree;
+    serial::CurrentScanRoots = tree.roots();
+    const std::string devDir = serial::CurrentScanRoots.devDir;
+    auto first = std::make_unique<Pty>();
+    tree.addUsbSerial(QStringLiteral("ttyUSB0"), QStringLiteral("FTDI"), QStringLiteral("FT232R"),
+                      QStringLiteral("A50285BI"));
+    tree.linkDevice(QStringLiteral("ttyUSB0"), first->slavePath());
+    SerialPort::Opened opened = SerialPort::open(devDir + "/ttyUSB0", Params);
+    QVERIFY(opened.port);
+    SerialPort &port = *opened.port;
+    port.startReading();
+    tree.removePort(QStringLiteral("ttyUSB0"));
+    first->hangUp();
+    QCOMPARE(takeUntil(port, [](const Taken &t) { return t.gone > 0; }).gone, 1);
+
+    // Back while nobody takes (a dialog holds the window): the device sends more than the
+    // driver holds, and a byte the pty does not take now is one a UART would have lost.
+    Pty again;
+    tree.addUsbSerial(QStringLiteral("ttyUSB1"), QStringLiteral("FTDI"), QStringLiteral("FT232R"),
+                      QStringLiteral("A50285BI"));
+    tree.linkDevice(QStringLiteral("ttyUSB1"), again.slavePath());
+    QVERIFY(QTest::qWaitFor([&] { return slaveOpened(again); }, 5000));
+    QByteArray sent;
+    qsizetype lost = 0;
+    const int64_t firstSendUs = monotonicMicroseconds();
+    for (int i = 0; i < 100; ++i) {
+        QByteArray chunk(1024, char('a' + i % 26));
+        chunk[0] = char(i);
+        const qsizetype in =
+                std::max<qsizetype>(again.writeSome(chunk.constData(), chunk.size()), 0);
+        sent += chunk.left(in);
+        lost += chunk.size() - in;
+        QTest::qSleep(10);
+    }
+    const int64_t lastSendUs = monotonicMicroseconds();
+    QTest::qSleep(1000);
+    const Taken after = takeUntil(
+            port, [&](const Taken &t) { return t.bytes.size() >= sent.size(); }, 10000);
+    QCOMPARE(lost, qsizetype(0));
+    QCOMPARE(after.back.size(), 1);
+    QCOMPARE(after.bytes.size(), sent.size());
+    QVERIFY(after.bytes == sent);
+    // Stamped as they arrived, not when the window came to take them a second later.
+    QVERIFY(!after.receivedAt.isEmpty());
+    for (int64_t at : after.receivedAt) {
+        QVERIFY2(
+                at >= firstSendUs && at <= lastSendUs + 500000,
+                qPrintable(
+                        QStringLiteral("%1 ms after the last send").arg((at - lastSendUs) / 1000)));
+    }
+    serial::CurrentScanRoots = {};
+}
+
+void TestComeback::retryWaits_data()
+{
+    QTest::addColumn<int>("failed"); // attempts to open the device that failed in a row
+    QTest::addColumn<int>("waitMs");
+    QTest::newRow("absent or not yet tried") << 0 << 250;
+    QTest::newRow("one failure") << 1 << 250;
+    QTest::newRow("two") << 2 << 500;
+    QTest::newRow("three") << 3 << 1000;
+    QTest::newRow("five") << 5 << 4000;
+    QTest::newRow("six, at the top") << 6 << 5000;
+    QTest::newRow("a night of failures") << 100000 << 5000;
+}
+
+void TestComeback::retryWaits()
+{
+    QFETCH(int, failed);
+    QFETCH(int, waitMs);
+    QCOMPARE(serial::returnDelayMs(failed), waitMs);
 }
 
 void TestComeback::receiveModeAcrossTheGap()

@@ -15,16 +15,26 @@
 #include "ui_Telvixmain1.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -77,6 +87,97 @@ serial::LineParams params(int32_t baud, uint8_t parity = 0, uint8_t dataBits = 8
 
 QString memoText() { return Form1->memo1()->toPlainText(); }
 
+// A server of the test's own on 127.0.0.1, for what ser2net cannot be made to do: each
+// connection it accepts is handed to `serve` on the server's thread with its number from 0,
+// and stays open until drop() or the server's end.
+class OwnServer
+{
+public:
+    using Serve = std::function<void(int fd, int number, const std::atomic<bool> &ending)>;
+
+    explicit OwnServer(Serve serve) : m_serve(std::move(serve))
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+            || ::listen(m_listener, 8) != 0
+            || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~OwnServer()
+    {
+        m_ending = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        for (int fd : m_accepted)
+            ::close(fd);
+        ::close(m_listener);
+    }
+    OwnServer(const OwnServer &) = delete;
+    OwnServer &operator=(const OwnServer &) = delete;
+
+    QString url(const QString &scheme) const
+    {
+        return QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(m_port);
+    }
+    // When each connection came, in monotonicMicroseconds().
+    QList<int64_t> connectedAt() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_connectedAt;
+    }
+    qsizetype connections() const { return connectedAt().size(); }
+    // Ends the connection as a server going down does.
+    void drop(int number)
+    {
+        const std::lock_guard lock(m_mutex);
+        ::shutdown(m_accepted.at(number), SHUT_RDWR);
+    }
+
+private:
+    void run()
+    {
+        while (!m_ending) {
+            pollfd p {m_listener, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                continue;
+            int number = 0;
+            {
+                const std::lock_guard lock(m_mutex);
+                number = int(m_accepted.size());
+                m_accepted.push_back(fd);
+                m_connectedAt << monotonicMicroseconds();
+            }
+            m_serve(fd, number, m_ending);
+        }
+    }
+
+    Serve m_serve;
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_ending {false};
+    mutable std::mutex m_mutex;
+    std::vector<int> m_accepted;
+    QList<int64_t> m_connectedAt;
+    std::thread m_thread;
+};
+
+// What an RFC 2217 server answers to 8N1 at `baud`, before it is asked, as a fast one does.
+QByteArray answersTo(uint32_t baud)
+{
+    QByteArray hex = "FF FD 2C FF FA 2C 65 " + QByteArray::number(baud, 16).rightJustified(8, '0')
+            + " FF F0 FF FA 2C 66 08 FF F0 FF FA 2C 67 01 FF F0 FF FA 2C 68 01 FF F0";
+    return QByteArray::fromHex(hex.replace(' ', ""));
+}
+
 } // namespace
 
 class TestNetworkPorts : public QObject
@@ -104,6 +205,8 @@ private slots:
     void receiveModeFromTheWindow();
     void failureMessagesNameTheUrl();
     void connectingCanBeGivenUp();
+    void serverBackWithOtherParameters();
+    void floodIsHeldAtTheQueueBound();
 
 private:
     std::unique_ptr<SerialPort> open(const QString &url, const serial::LineParams &p);
@@ -449,6 +552,90 @@ void TestNetworkPorts::connectingCanBeGivenUp()
     QCOMPARE(ModeState::ReceiveModeActive, uint8_t(0));
     QCOMPARE(ModeState::PortReady, uint8_t(0));
     QCOMPARE(SerialPort::openCount(), 0);
+}
+
+void TestNetworkPorts::serverBackWithOtherParameters()
+{
+    // As asked the first time; after the line dropped the server comes back set to 19200.
+    OwnServer server([](int fd, int number, const std::atomic<bool> &) {
+        const QByteArray wire = answersTo(number == 0 ? 9600 : 19200);
+        ::send(fd, wire.constData(), size_t(wire.size()), MSG_NOSIGNAL);
+    });
+    const QString url = server.url(QStringLiteral("rfc2217"));
+    PortSettings::DevicePathText = url;
+    PortSettings::PortNameText = url;
+    QString told;
+    ModeScript script;
+    script.waitFor([&] { return server.connections() == 1; }, "connected")
+            .then([&] { server.drop(0); })
+            .waitFor([] { return Form1->statusPanel(2).contains(QStringLiteral("19200")); },
+                     "why it waits")
+            .then([&] { told = Form1->statusPanel(2); })
+            .waitFor([&] { return server.connections() >= 6; }, "four more tries", 10000)
+            .then([] { Form1->form()->BreakButton->click(); });
+    script.start();
+    Form1->form()->ReceiveButton->click();
+    QVERIFY2(script.finished() && script.failure().isEmpty(),
+             qPrintable(script.failure() + u' ' + Form1->statusPanel(2)));
+    QCOMPARE(told, QStringLiteral("裝置已移除,等待重新連接… (伺服器的速率是 19200,不是 9600)"));
+    // Each failed try waits longer before the next.
+    const QList<int64_t> at = server.connectedAt();
+    for (int failed = 1; failed + 1 < at.size(); ++failed) {
+        const int64_t gapMs = (at[failed + 1] - at[failed]) / 1000;
+        QVERIFY2(gapMs >= serial::returnDelayMs(failed) - 20,
+                 qPrintable(QStringLiteral("%1 ms after try %2").arg(gapMs).arg(failed)));
+    }
+    // The reason reaches the capture once, not once a try.
+    QStringList reasons;
+    Form1->capture().forEach([&](const TrafficRecord &r) {
+        if (r.kind == TrafficKind::LineGone && !r.bytes.isEmpty())
+            reasons << QString::fromUtf8(r.bytes);
+    });
+    QCOMPARE(reasons, QStringList {QStringLiteral("伺服器的速率是 19200,不是 9600")});
+    QCOMPARE(SerialPort::openCount(), 0);
+}
+
+void TestNetworkPorts::floodIsHeldAtTheQueueBound()
+{
+    constexpr size_t Bound = size_t(1) << 20;
+    SerialPort::setNetworkQueueBound(Bound);
+    const auto restore = qScopeGuard([] { SerialPort::setNetworkQueueBound(0); });
+    // More than the queue and both sockets' buffers hold.
+    QByteArray data(48 << 20, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(data.data()),
+                                  data.size() / qsizetype(sizeof(quint32)));
+    std::atomic<bool> sentAll {false};
+    OwnServer server([&](int fd, int, const std::atomic<bool> &ending) {
+        qsizetype done = 0;
+        while (done < data.size() && !ending) {
+            pollfd p {fd, POLLOUT, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            const ssize_t n = ::send(fd, data.constData() + done,
+                                     size_t(std::min<qsizetype>(data.size() - done, 1 << 16)),
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0)
+                done += n;
+            else if (errno != EAGAIN && errno != EINTR)
+                return;
+        }
+        sentAll = done == data.size();
+    });
+    std::unique_ptr<SerialPort> port = open(server.url(QStringLiteral("tcp")), params(9600));
+    QVERIFY(port);
+    port->startReading();
+    // Nobody takes: the queue fills to the bound and stays there, and TCP holds the sender.
+    QVERIFY(QTest::qWaitFor([&] { return port->queuedBytes() >= Bound; }, 10000));
+    QTest::qSleep(500);
+    QVERIFY2(port->queuedBytes() <= Bound + Bound / 8,
+             qPrintable(QString::number(port->queuedBytes())));
+    QVERIFY(!sentAll);
+    // Taken, every byte comes, as sent.
+    const Received got = receive(*port, int(data.size()), 60000);
+    QCOMPARE(got.bytes.size(), data.size());
+    QCOMPARE(QCryptographicHash::hash(got.bytes, QCryptographicHash::Sha256).toHex(),
+             QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
+    QTRY_VERIFY(sentAll);
 }
 
 QTEST_MAIN(TestNetworkPorts)
