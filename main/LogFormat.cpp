@@ -7,6 +7,8 @@
 
 #include <QDateTime>
 
+#include <cstdlib>
+
 namespace LogFormat {
 
 namespace {
@@ -144,13 +146,17 @@ void appendTime(int64_t timeUs, QByteArray &out)
     const int64_t second = wallMs >= 0 ? wallMs / 1000 : (wallMs - 999) / 1000;
     if (second != cached.second) {
         const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
-        // With its offset written out, so that a line means one moment wherever it is read.
+        // With its offset written out, so that a line means one moment wherever it is read;
+        // by hand, since Qt writes UTC as "Z" and a script would need a second pattern.
+        const int offset = local.offsetFromUtc();
         const QByteArray whole =
-                local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1();
-        const qsizetype dot = whole.indexOf('.');
+                local.toOffsetFromUtc(offset).toString(Qt::ISODateWithMs).toLatin1();
+        const int minutes = std::abs(offset) / 60;
         cached.second = second;
-        cached.head = whole.left(dot);
-        cached.tail = whole.mid(dot + 4);
+        cached.head = whole.left(whole.indexOf('.'));
+        cached.tail = QByteArray(offset < 0 ? "-" : "+") + char('0' + minutes / 600)
+                + char('0' + minutes / 60 % 10) + ':' + char('0' + minutes % 60 / 10)
+                + char('0' + minutes % 10);
     }
     const int ms = int(wallMs - second * 1000);
     out += cached.head;
@@ -247,6 +253,42 @@ QString csvLine(const TrafficRecord &record)
     QByteArray out;
     appendCsvLine(record, out);
     return QString::fromUtf8(out);
+}
+
+void Lines::add(const TrafficRecord &record, QByteArray &out)
+{
+    if (!m_sent.bytes.isEmpty()) {
+        if (record.kind == TrafficKind::Sent && record.timeUs - m_sent.timeUs <= SentLineUs
+            && m_sent.bytes.size() + record.bytes.size() <= SentBytes::MaxChunk) {
+            m_sent.bytes += record.bytes;
+            return;
+        }
+        finish(out);
+    }
+    if (record.kind == TrafficKind::Sent && !record.bytes.isEmpty())
+        m_sent = record;
+    else
+        append(record, out);
+}
+
+void Lines::finish(QByteArray &out)
+{
+    if (m_sent.bytes.isEmpty())
+        return;
+    append(m_sent, out);
+    m_sent.bytes.clear();
+}
+
+std::optional<int64_t> Lines::waitingSince() const
+{
+    if (m_sent.bytes.isEmpty())
+        return std::nullopt;
+    return m_sent.timeUs;
+}
+
+void Lines::append(const TrafficRecord &record, QByteArray &out) const
+{
+    appendLine(record, m_csv ? ',' : '\t', m_csv, out);
 }
 
 std::optional<Parsed> parseLogLine(QStringView line)
