@@ -3,12 +3,18 @@
 
 #include "main/LineEvents.h"
 #include "main/LogFormat.h"
+#include "main/SystemError.h"
 #include "main/TrafficCapture.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
 #include <QSaveFile>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace CaptureExport {
 
@@ -62,6 +68,67 @@ Target targetOf(const QString &path, Format picked)
 }
 
 namespace {
+
+// Writes to a descriptor it does not own, each piece whole, and says why it could not.
+class FdDevice : public QIODevice
+{
+public:
+    explicit FdDevice(int fd) : m_fd(fd) { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        qint64 done = 0;
+        while (done < size) {
+            const ssize_t n = ::write(m_fd, data + done, size_t(size - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            // A write that stops short is asked again: the second one says why.
+            if (n <= 0) {
+                setErrorString(n < 0 ? SystemError::text(errno) : SystemError::text(EIO));
+                return -1;
+            }
+            done += n;
+        }
+        return done;
+    }
+
+private:
+    int m_fd;
+};
+
+// A pipe whose reader went away while it is written fails the save instead of ending the
+// program: its signal is held meanwhile, and one it raised is taken back.
+class PipeSignalHeld
+{
+public:
+    PipeSignalHeld()
+    {
+        sigemptyset(&m_pipe);
+        sigaddset(&m_pipe, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        m_pendingBefore = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
+    }
+    ~PipeSignalHeld()
+    {
+        sigset_t pending;
+        sigpending(&pending);
+        const timespec none {};
+        if (!m_pendingBefore && sigismember(&pending, SIGPIPE) == 1)
+            sigtimedwait(&m_pipe, nullptr, &none);
+        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+    }
+    PipeSignalHeld(const PipeSignalHeld &) = delete;
+    PipeSignalHeld &operator=(const PipeSignalHeld &) = delete;
+
+private:
+    sigset_t m_pipe;
+    sigset_t m_old;
+    bool m_pendingBefore = false;
+};
 
 // The capture's traffic as the display shows it. When both directions are in it (terminal
 // mode), each block of one direction opens with its name, as the conversation does.
@@ -122,6 +189,7 @@ bool write(const TrafficCapture &capture, Format format, const TextStyle &style,
             ok = false;
     };
     TextWriter text(capture, style);
+    LogFormat::Lines lines(format == Format::Csv);
     if (format == Format::Csv)
         put(LogFormat::CsvHeader);
     QByteArray line;
@@ -129,11 +197,8 @@ bool write(const TrafficCapture &capture, Format format, const TextStyle &style,
         line.clear();
         switch (format) {
         case Format::Log:
-            LogFormat::appendLogLine(record, line);
-            put(line);
-            break;
         case Format::Csv:
-            LogFormat::appendCsvLine(record, line);
+            lines.add(record, line);
             put(line);
             break;
         case Format::Raw:
@@ -157,41 +222,50 @@ bool write(const TrafficCapture &capture, Format format, const TextStyle &style,
         QString rest;
         text.finish(rest);
         put(rest.toUtf8());
+    } else {
+        line.clear();
+        lines.finish(line);
+        put(line);
     }
     if (!ok && error)
         *error = out.errorString();
     return ok;
 }
 
-bool save(const TrafficCapture &capture, Format format, const TextStyle &style,
-          const QString &path, QString *error)
+bool save(const TrafficCapture &capture, Format format, const TextStyle &style, const QString &path,
+          QString *error)
 {
     const QFileInfo info(path);
     if (info.exists() && !info.isFile()) {
-        QFile out(path);
-        if (!out.open(QIODevice::WriteOnly)) {
-            *error = out.errorString();
+        // Not blocking at the open: a pipe that no one reads would hold the window there.
+        const int fd = ::open(QFile::encodeName(path).constData(),
+                              O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) {
+            *error = SystemError::openText(path, errno);
             return false;
         }
-        if (!write(capture, format, style, out, error))
-            return false;
-        if (!out.flush()) {
-            *error = out.errorString();
-            return false;
-        }
-        return true;
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        FdDevice out(fd);
+        const PipeSignalHeld held;
+        const bool ok = write(capture, format, style, out, error);
+        ::close(fd);
+        return ok;
     }
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly)) {
-        *error = out.errorString();
+    // Qt's own write does not say why a write stopped short, as one does on a full disk: the
+    // bytes go to the new file's descriptor here, the replacing stays Qt's.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        *error = file.errorString();
         return false;
     }
+    FdDevice out(file.handle());
     if (!write(capture, format, style, out, error)) {
-        out.cancelWriting();
+        file.cancelWriting();
         return false;
     }
-    if (!out.commit()) {
-        *error = out.errorString();
+    errno = 0;
+    if (!file.commit()) {
+        *error = errno != 0 ? SystemError::text(errno) : file.errorString();
         return false;
     }
     return true;

@@ -10,6 +10,7 @@ list(APPEND TELVIX_CORE
     main/TrafficCapture.cpp main/TrafficCapture.h
     main/TrafficRenderer.cpp main/TrafficRenderer.h
     main/LogFormat.cpp main/LogFormat.h
+    main/SystemError.cpp main/SystemError.h
     main/LiveLog.cpp main/LiveLog.h
     main/CaptureExport.cpp main/CaptureExport.h
     main/MemoryWatch.cpp main/MemoryWatch.h
