@@ -2,105 +2,344 @@
 #include "LiveLog.h"
 
 #include "main/LogFormat.h"
+#include "main/SystemError.h"
 
+#include <QFile>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// What a record held for the file costs: its bytes and its share of the queue.
+qint64 costOf(const TrafficRecord &record)
+{
+    return record.bytes.size() + qint64(sizeof(TrafficRecord));
+}
+
+} // namespace
+
+// What the window and the log's thread share; the thread keeps it alive for as long as it
+// runs, which may be past the LiveLog when a file never answers.
+struct LiveLog::Shared
+{
+    ~Shared()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        if (wake >= 0)
+            ::close(wake);
+    }
+
+    void run();
+    void wakeUp() const { eventfd_write(wake, 1); }
+    // False when the file could not take `out` (then `reason` says why) or the log was given
+    // up meanwhile.
+    bool write(QByteArray &out, QString &reason);
+    bool isAbandoned()
+    {
+        const std::lock_guard lock(mutex);
+        return abandoned;
+    }
+
+    Format format = Format::Log;
+    QByteArray name; // the path, encoded
+    int fd = -1;
+    int wake = -1; // an eventfd: records wait, the log stops, or it is given up
+    // The file as it was opened: the path naming another file, or none, means it is gone.
+    dev_t device = 0;
+    ino_t inode = 0;
+
+    std::mutex mutex;
+    std::condition_variable ended;
+    std::vector<TrafficRecord> queue;
+    qint64 queued = 0; // the cost of the queue since the thread took it last
+    bool woken = false;
+    bool stopping = false; // write what is gathered and end
+    bool abandoned = false; // end now, written or not
+    bool done = false;
+    QString reason; // why the file could not take more
+    LiveLog *owner = nullptr; // told of a failure while it listens
+
+    std::atomic<qint64> size {0};
+    std::atomic<qint64> held {0}; // the cost of what was taken and not yet made into lines
+    std::atomic<bool> failed {false};
+};
+
+bool LiveLog::Shared::write(QByteArray &out, QString &why)
+{
+    qsizetype at = 0;
+    while (at < out.size()) {
+        const ssize_t n = ::write(fd, out.constData() + at, size_t(out.size() - at));
+        if (n > 0) {
+            at += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            // A pipe, a socket or a device that is full: wait for room, or to be given up.
+            pollfd fds[2] = {{fd, POLLOUT, 0}, {wake, POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0 && errno != EINTR) {
+                why = SystemError::text(errno);
+                return false;
+            }
+            if (fds[1].revents & POLLIN) {
+                eventfd_t value;
+                eventfd_read(wake, &value);
+                if (isAbandoned())
+                    return false;
+            }
+            continue;
+        }
+        why = SystemError::text(n < 0 ? errno : EIO);
+        return false;
+    }
+    out.resize(0); // keeps its capacity
+    return true;
+}
+
+void LiveLog::Shared::run()
+{
+    // A pipe whose reader went away is an error of this log, not the end of the program.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+
+    using Clock = std::chrono::steady_clock;
+    constexpr auto Interval = std::chrono::milliseconds(FlushIntervalMs);
+    // Sent bytes may be published a send's delay after they went out, and more may join them:
+    // a line of them is written once no more can come.
+    constexpr int64_t SentHoldUs = 3 * LogFormat::Lines::SentLineUs;
+    LogFormat::Lines lines(format == Format::Csv);
+    QByteArray out;
+    if (format == Format::Csv)
+        out = LogFormat::CsvHeader;
+    qint64 written = 0;
+    std::vector<TrafficRecord> batch;
+    size = out.size();
+    auto nextFlush = Clock::now() + Interval;
+    QString why;
+    for (;;) {
+        const auto wait =
+                std::chrono::duration_cast<std::chrono::milliseconds>(nextFlush - Clock::now());
+        pollfd bell {wake, POLLIN, 0};
+        if (poll(&bell, 1, int(std::max<int64_t>(wait.count(), 0))) > 0) {
+            eventfd_t value;
+            eventfd_read(wake, &value);
+        }
+        bool stop = false;
+        {
+            const std::lock_guard lock(mutex);
+            if (abandoned)
+                break;
+            batch.swap(queue);
+            queued = 0;
+            woken = false;
+            stop = stopping;
+        }
+        bool ok = true;
+        qint64 cost = 0;
+        for (const TrafficRecord &r : batch) {
+            cost += costOf(r);
+            if (format != Format::Raw)
+                lines.add(r, out);
+            else if (r.kind == TrafficKind::Received || r.kind == TrafficKind::Flawed)
+                out += r.bytes;
+            // A fast line makes megabytes of log between two flushes: written in pieces of
+            // a size the cache holds, the buffer is reused instead of grown.
+            if (out.size() >= WriteSize) {
+                const qsizetype n = out.size();
+                if (isAbandoned() || !write(out, why)) {
+                    ok = false;
+                    break;
+                }
+                written += n;
+            }
+        }
+        batch.clear();
+        held -= cost;
+        if (ok && (stop || Clock::now() >= nextFlush)) {
+            const std::optional<int64_t> since = lines.waitingSince();
+            if (stop || (since && monotonicMicroseconds() - *since > SentHoldUs))
+                lines.finish(out);
+            // A folder removed under the log leaves the file writable but reachable by no
+            // one: that is no log any more.
+            struct stat st
+            { };
+            if (::stat(name.constData(), &st) != 0 || st.st_dev != device || st.st_ino != inode) {
+                why = QStringLiteral("記錄檔已不存在 (檔案或資料夾被移除)");
+                ok = false;
+            } else {
+                const qsizetype n = out.size();
+                if ((ok = write(out, why)))
+                    written += n;
+            }
+            nextFlush = Clock::now() + Interval;
+        }
+        size = written + out.size();
+        if (!ok || stop)
+            break;
+    }
+    ::close(fd);
+    fd = -1;
+    const std::lock_guard lock(mutex);
+    done = true;
+    if (!why.isEmpty()) {
+        reason = why;
+        failed = true;
+        if (owner)
+            QMetaObject::invokeMethod(owner, &LiveLog::writerFailed, Qt::QueuedConnection);
+    }
+    ended.notify_all();
+}
 
 std::unique_ptr<LiveLog> LiveLog::start(const QString &path, Format format, QString *error)
 {
-    std::unique_ptr<LiveLog> log(new LiveLog(path, format));
-    // Unbuffered: the log gathers its own writes, and an error shows at the write that met it.
-    if (!log->m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    auto shared = std::make_shared<Shared>();
+    shared->format = format;
+    shared->name = QFile::encodeName(path);
+    // Not blocking, ever: a pipe no one reads fails here at once instead of holding the window,
+    // and a full one is waited for by the log's thread alone.
+    shared->fd = ::open(shared->name.constData(),
+                        O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    if (shared->fd < 0) {
         if (error)
-            *error = QStringLiteral("無法開啟記錄檔 %1 : %2").arg(path, log->m_file.errorString());
+            *error = QStringLiteral("無法開啟記錄檔 %1 : %2")
+                             .arg(path, SystemError::openText(path, errno));
         return nullptr;
     }
     struct stat st
     { };
-    if (fstat(log->m_file.handle(), &st) == 0) {
-        log->m_device = st.st_dev;
-        log->m_inode = st.st_ino;
+    if (fstat(shared->fd, &st) == 0) {
+        shared->device = st.st_dev;
+        shared->inode = st.st_ino;
     }
-    if (format == Format::Csv)
-        log->m_pending = LogFormat::CsvHeader;
-    log->m_timer.start(FlushIntervalMs);
+    shared->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (shared->wake < 0) {
+        if (error)
+            *error = QStringLiteral("無法開啟記錄檔 %1 : %2").arg(path, SystemError::text(errno));
+        return nullptr;
+    }
+    std::unique_ptr<LiveLog> log(new LiveLog(path, shared));
+    shared->owner = log.get();
+    log->m_thread = std::thread([shared] { shared->run(); });
     return log;
 }
 
-LiveLog::LiveLog(const QString &path, Format format) : m_path(path), m_format(format), m_file(path)
-{
-    connect(&m_timer, &QTimer::timeout, this, &LiveLog::flush);
-}
+LiveLog::LiveLog(const QString &path, std::shared_ptr<Shared> shared)
+    : m_path(path), m_shared(std::move(shared))
+{ }
 
 LiveLog::~LiveLog()
 {
-    if (isRunning())
+    if (m_running) {
         stop();
+        return;
+    }
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->owner = nullptr;
+    }
+    if (m_thread.joinable())
+        m_thread.detach();
 }
+
+qint64 LiveLog::size() const { return m_shared->size; }
 
 void LiveLog::take(const TrafficRecord &record)
 {
-    if (!isRunning())
+    if (!m_running || m_shared->failed)
         return;
-    if (m_format == Format::Raw) {
-        if (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed)
-            m_pending += record.bytes;
-    } else {
-        if (m_format == Format::Csv)
-            LogFormat::appendCsvLine(record, m_pending);
-        else
-            LogFormat::appendLogLine(record, m_pending);
+    const qint64 cost = costOf(record);
+    if ((m_shared->held += cost) > HeldLimit) {
+        // A failure is told once the traffic has been published, since whoever hears it may
+        // unsubscribe the log.
+        giveUp(QStringLiteral("檔案跟不上收發的資料 : 超過 %1 MB 的記錄等著寫入")
+                       .arg(HeldLimit >> 20));
+        return;
     }
-    // A fast line makes megabytes of log between two timer ticks: written in pieces of a size
-    // the cache holds, the buffer is reused instead of grown. A failure is told once the
-    // traffic has been published, since whoever hears it may unsubscribe the log.
-    if (m_pending.size() >= WriteSize) {
-        const QString reason = write();
-        if (!reason.isEmpty())
-            QMetaObject::invokeMethod(this, [this, reason] { emit failed(reason); },
-                                      Qt::QueuedConnection);
+    bool wake = false;
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->queue.push_back(record);
+        m_shared->queued += cost;
+        wake = !m_shared->woken && m_shared->queued >= WriteSize;
+        m_shared->woken = m_shared->woken || wake;
     }
+    if (wake)
+        m_shared->wakeUp();
 }
 
-void LiveLog::flush()
+void LiveLog::giveUp(const QString &reason)
 {
-    const QString reason = write();
-    if (!reason.isEmpty())
-        emit failed(reason);
+    m_running = false;
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->abandoned = true;
+        m_shared->owner = nullptr;
+        m_shared->queue.clear();
+    }
+    m_shared->wakeUp();
+    // The thread may be inside a write that never returns; it ends on its own when it does.
+    m_thread.detach();
+    QMetaObject::invokeMethod(
+            this, [this, reason] { emit failed(message(reason)); }, Qt::QueuedConnection);
 }
 
-QString LiveLog::write()
+void LiveLog::writerFailed()
 {
-    if (!isRunning())
-        return {};
-    // A folder removed under the log leaves the file writable but reachable by no one: that is
-    // no log any more.
-    struct stat st
-    { };
-    const QByteArray name = QFile::encodeName(m_path);
-    if (stat(name.constData(), &st) != 0 || st.st_dev != m_device || st.st_ino != m_inode)
-        return fail(QStringLiteral("記錄檔已不存在 (檔案或資料夾被移除)"));
-    if (m_pending.isEmpty())
-        return {};
-    const qint64 n = m_file.write(m_pending);
-    if (n != m_pending.size())
-        return fail(m_file.errorString());
-    m_written += n;
-    m_pending.resize(0); // keeps its capacity
-    return {};
+    if (!m_running)
+        return;
+    m_running = false;
+    QString reason;
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->owner = nullptr;
+        reason = m_shared->reason;
+    }
+    m_thread.join(); // it has told its failure as it ended
+    emit failed(message(reason));
 }
 
 QString LiveLog::stop()
 {
-    const QString reason = write();
-    m_timer.stop();
-    m_file.close();
-    return reason;
+    if (!m_running)
+        return {};
+    m_running = false;
+    std::unique_lock lock(m_shared->mutex);
+    m_shared->stopping = true;
+    m_shared->owner = nullptr;
+    m_shared->wakeUp();
+    const bool ended = m_shared->ended.wait_for(lock, std::chrono::milliseconds(StopWaitMs),
+                                                [this] { return m_shared->done; });
+    if (!ended) {
+        m_shared->abandoned = true;
+        m_shared->queue.clear();
+        m_shared->wakeUp();
+    }
+    const QString reason = m_shared->reason;
+    lock.unlock();
+    if (!ended) {
+        m_thread.detach();
+        return message(QStringLiteral("檔案在 %1 秒內沒有收下其餘的記錄, 它們沒有寫入")
+                               .arg(StopWaitMs / 1000.0));
+    }
+    m_thread.join();
+    return reason.isEmpty() ? QString() : message(reason);
 }
 
-QString LiveLog::fail(const QString &reason)
+QString LiveLog::message(const QString &reason) const
 {
-    m_timer.stop();
-    m_file.close();
-    m_pending.clear();
     return QStringLiteral("記錄已停止 : 無法寫入 %1\n%2").arg(m_path, reason);
 }

@@ -10,6 +10,8 @@
 #include "main/TrafficCapture.h"
 #include "main/TrafficRenderer.h"
 
+#include "PipeWatchdog.h"
+
 #include <QBuffer>
 #include <QDateTime>
 #include <QDir>
@@ -20,6 +22,13 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <ctime>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
 
 Q_DECLARE_METATYPE(LiveLog::Format)
 
@@ -70,6 +79,13 @@ private slots:
     void liveLogKeepsUp();
     void liveLogStopsWhenItCannotWrite_data();
     void liveLogStopsWhenItCannotWrite();
+    void failuresNameTheirCause_data();
+    void failuresNameTheirCause();
+    void logTimeWritesEveryOffsetAlike_data();
+    void logTimeWritesEveryOffsetAlike();
+    void sentBytesInARowAreOneLine_data();
+    void sentBytesInARowAreOneLine();
+    void liveLogNeverWaitsForAPipe();
 };
 
 void TestCapture::keepsEveryRecord()
@@ -495,7 +511,8 @@ void TestCapture::liveLogKeepsUp()
     const int64_t t = monotonicMicroseconds();
     log->take(record(TrafficKind::Received, t, allValues()));
     log->take(record(TrafficKind::Sent, t + 1000, QByteArray("AT\r")));
-    QVERIFY(log->size() > 0);
+    // Counted once the log's thread has made the lines, written or not.
+    QTRY_VERIFY_WITH_TIMEOUT(log->size() > 0, 2 * LiveLog::FlushIntervalMs + 100);
     const auto contents = [&] {
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -561,19 +578,267 @@ void TestCapture::liveLogStopsWhenItCannotWrite()
     log->take(record(TrafficKind::Received, monotonicMicroseconds(), QByteArray("last")));
     QVERIFY(log->stop().contains(QStringLiteral("/dev/full")));
     QCOMPARE(failedAtStop.count(), 0);
-    // A record that fills a write fails within take; the message comes after it returned, once
-    // the publisher is done, since the one who hears it may unsubscribe the log.
+    // A record that fills a write is written at once, by the log's thread; the message comes
+    // after take returned, once the publisher is done, since the one who hears it may
+    // unsubscribe the log.
     log = LiveLog::start(QStringLiteral("/dev/full"), LiveLog::Format::Raw, &error);
     QSignalSpy failedInTake(log.get(), &LiveLog::failed);
     log->take(record(TrafficKind::Received, monotonicMicroseconds(),
                      QByteArray(LiveLog::WriteSize, 'x')));
-    QVERIFY(!log->isRunning());
     QCOMPARE(failedInTake.count(), 0);
     QTRY_COMPARE(failedInTake.count(), 1);
+    QVERIFY(!log->isRunning());
     // A log that cannot even be opened says so at once.
     QVERIFY(!LiveLog::start(dir.filePath(QStringLiteral("no/such/folder/x.log")),
                             LiveLog::Format::Log, &error));
     QVERIFY(error.contains(QStringLiteral("no/such/folder")));
+}
+
+void TestCapture::failuresNameTheirCause_data()
+{
+    QTest::addColumn<bool>("live");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("cause");
+    const QString full = QStringLiteral("磁碟空間不足 (No space left on device)");
+    using L = LiveLog::Format;
+    using S = CaptureExport::Format;
+    QTest::newRow("live log, disk full") << true << int(L::Log) << "full" << full;
+    QTest::newRow("live CSV, disk full") << true << int(L::Csv) << "full" << full;
+    QTest::newRow("live raw, disk full") << true << int(L::Raw) << "full" << full;
+    QTest::newRow("saved log, disk full") << false << int(S::Log) << "full" << full;
+    QTest::newRow("saved CSV, disk full") << false << int(S::Csv) << "full" << full;
+    QTest::newRow("saved text, disk full") << false << int(S::Text) << "full" << full;
+    QTest::newRow("saved raw, disk full") << false << int(S::Raw) << "full" << full;
+    // A file that stops growing part way, as on a disk that fills: the first write is short,
+    // and only the next says why.
+    const QString tooLarge = QStringLiteral("檔案太大 (File too large)");
+    QTest::newRow("live log, stopped short") << true << int(L::Log) << "short" << tooLarge;
+    QTest::newRow("saved log, stopped short") << false << int(S::Log) << "short" << tooLarge;
+    // Its reader gone, a pipe is a failed write, not the end of the program.
+    const QString broken = QStringLiteral("對方已關閉 (管道或連線中斷) (Broken pipe)");
+    QTest::newRow("live raw, the pipe's reader left") << true << int(L::Raw) << "pipe" << broken;
+    QTest::newRow("saved raw, the pipe's reader left") << false << int(S::Raw) << "pipe" << broken;
+}
+
+void TestCapture::failuresNameTheirCause()
+{
+    QFETCH(bool, live);
+    QFETCH(int, format);
+    QFETCH(QString, target);
+    QFETCH(QString, cause);
+    QTemporaryDir dir;
+    QString path = QStringLiteral("/dev/full");
+    // More than a pipe holds.
+    const TrafficRecord r =
+            record(TrafficKind::Received, monotonicMicroseconds(), QByteArray(1 << 20, 'x'));
+    struct Limit
+    {
+        rlimit old {};
+        explicit Limit(bool on)
+        {
+            getrlimit(RLIMIT_FSIZE, &old);
+            if (!on)
+                return;
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit small {4096, old.rlim_max};
+            setrlimit(RLIMIT_FSIZE, &small);
+        }
+        ~Limit() { setrlimit(RLIMIT_FSIZE, &old); }
+    };
+    std::thread leaving;
+    int reader = -1;
+    if (target == u"short") {
+        path = dir.filePath(QStringLiteral("short"));
+    } else if (target == u"pipe") {
+        path = dir.filePath(QStringLiteral("pipe"));
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        reader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        // Takes a byte, then goes.
+        leaving = std::thread([reader] {
+            pollfd p {reader, POLLIN, 0};
+            char byte;
+            while (poll(&p, 1, -1) < 0 || ::read(reader, &byte, 1) != 1) { }
+            ::close(reader);
+        });
+    }
+    QString message;
+    {
+        const Limit limit(target == u"short");
+        if (live) {
+            std::unique_ptr<LiveLog> log = LiveLog::start(path, LiveLog::Format(format), &message);
+            QVERIFY2(log, qPrintable(message));
+            QSignalSpy failed(log.get(), &LiveLog::failed);
+            log->take(r);
+            message = QTest::qWaitFor([&] { return failed.count() > 0; }, 5000)
+                    ? failed.first().first().toString()
+                    : log->stop();
+        } else {
+            TrafficCapture capture;
+            capture.take(r);
+            QVERIFY(!CaptureExport::save(capture, CaptureExport::Format(format), {}, path,
+                                         &message));
+        }
+    }
+    if (leaving.joinable())
+        leaving.join();
+    QVERIFY2(message.contains(cause), qPrintable(message));
+}
+
+void TestCapture::logTimeWritesEveryOffsetAlike_data()
+{
+    // POSIX zones, which need no zone database.
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QString>("offset");
+    QTest::newRow("UTC") << QByteArray("UTC0") << "+00:00";
+    QTest::newRow("east") << QByteArray("CST-8") << "+08:00";
+    QTest::newRow("west, half an hour") << QByteArray("NST3:30") << "-03:30";
+}
+
+void TestCapture::logTimeWritesEveryOffsetAlike()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QString, offset);
+    // A second of its own for each zone: the log makes the fields of a second once.
+    static int64_t later = 0;
+    later += 10'000'000;
+    const int64_t time = monotonicMicroseconds() + later;
+    const QByteArray old = qgetenv("TZ");
+    qputenv("TZ", zone);
+    tzset();
+    const QString line = LogFormat::logLine(record(TrafficKind::Received, time, "x"));
+    old.isNull() ? qunsetenv("TZ") : qputenv("TZ", old);
+    tzset();
+    QVERIFY2(line.section(u'\t', 0, 0).endsWith(offset), qPrintable(line));
+    const std::optional<LogFormat::Parsed> back = LogFormat::parseLogLine(line);
+    QVERIFY(back);
+    QCOMPARE(back->wallMs, wallMicroseconds(time) / 1000);
+    // Logs written before, with "Z" for UTC, read back as they did.
+    if (offset == u"+00:00") {
+        QString z = line;
+        z.replace(QStringLiteral("+00:00\t"), QStringLiteral("Z\t"));
+        QCOMPARE(LogFormat::parseLogLine(z)->wallMs, back->wallMs);
+    }
+}
+
+void TestCapture::sentBytesInARowAreOneLine_data()
+{
+    // A record a letter, `stepMs` apart: T a byte sent, R a byte received, H a hang-up. Each
+    // line expected is its direction, the record it starts at and its byte count.
+    QTest::addColumn<QString>("records");
+    QTest::addColumn<int>("stepMs");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("a paced send") << "TTTTT" << 1 << QStringList {"TX 0 5"};
+    QTest::newRow("a reply between") << "TTRTT" << 1 << QStringList {"TX 0 2", "RX 2 1", "TX 3 2"};
+    QTest::newRow("an event between") << "THT" << 1 << QStringList {"TX 0 1", "EV 1 0", "TX 2 1"};
+    QTest::newRow("longer than a line's time") << "TTT" << 120 << QStringList {"TX 0 2", "TX 2 1"};
+    QTest::newRow("more than a chunk") << QString(SentBytes::MaxChunk + 1, u'T') << 0
+                                       << QStringList {"TX 0 4096", "TX 4096 1"};
+}
+
+void TestCapture::sentBytesInARowAreOneLine()
+{
+    QFETCH(QString, records);
+    QFETCH(int, stepMs);
+    QFETCH(QStringList, lines);
+    // Times the capture keeps exactly, so that a save and the live log see the same.
+    const int64_t start = monotonicMicroseconds() / 100 * 100;
+    std::vector<TrafficRecord> given;
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        const int64_t time = start + i * stepMs * 1000;
+        const QByteArray byte(1, char('A' + i % 26));
+        given.push_back(records[i] == u'T'           ? record(TrafficKind::Sent, time, byte)
+                                : records[i] == u'R' ? record(TrafficKind::Received, time, byte)
+                                                     : record(TrafficKind::LineGone, time, {}));
+    }
+    TrafficCapture capture;
+    for (const TrafficRecord &r : given)
+        capture.take(r);
+    QTemporaryDir dir;
+    for (const bool csv : {false, true}) {
+        QBuffer saved;
+        saved.open(QIODevice::WriteOnly);
+        QString error;
+        QVERIFY(CaptureExport::write(capture,
+                                     csv ? CaptureExport::Format::Csv : CaptureExport::Format::Log,
+                                     {}, saved, &error));
+        // The live log writes what a save of the same records writes.
+        const QString path = dir.filePath(csv ? QStringLiteral("l.csv") : QStringLiteral("l.log"));
+        std::unique_ptr<LiveLog> log =
+                LiveLog::start(path, csv ? LiveLog::Format::Csv : LiveLog::Format::Log, &error);
+        QVERIFY2(log, qPrintable(error));
+        for (const TrafficRecord &r : given)
+            log->take(r);
+        QCOMPARE(log->stop(), QString());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), saved.data());
+        if (csv) {
+            QCOMPARE(saved.data().count('\n'), lines.size() + 1);
+            continue;
+        }
+        const QList<QByteArray> written = saved.data().split('\n');
+        QCOMPARE(written.size(), lines.size() + 1);
+        for (qsizetype l = 0; l < lines.size(); ++l) {
+            const QStringList expected = lines[l].split(u' ');
+            const std::optional<LogFormat::Parsed> p =
+                    LogFormat::parseLogLine(QString::fromUtf8(written[l]));
+            QVERIFY2(p, written[l].constData());
+            QCOMPARE(QString::fromUtf8(written[l]).section(u'\t', 1, 1), expected[0]);
+            const int first = expected[1].toInt();
+            QByteArray bytes;
+            for (int i = first; i < first + expected[2].toInt(); ++i)
+                bytes += given[size_t(i)].bytes;
+            QCOMPARE(p->bytes, bytes);
+            // The time of its first byte.
+            QCOMPARE(p->wallMs, wallMicroseconds(given[size_t(first)].timeUs) / 1000);
+        }
+    }
+}
+
+void TestCapture::liveLogNeverWaitsForAPipe()
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("pipe"));
+    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    PipeWatchdog dog(fifo);
+    // No one reads it: said at once.
+    QString error;
+    QVERIFY(!LiveLog::start(fifo, LiveLog::Format::Raw, &error));
+    QVERIFY2(!dog.bit(), "the log waited for a reader");
+    QVERIFY2(error.contains(QStringLiteral("沒有程式在讀取這個管道")), qPrintable(error));
+    QVERIFY(error.contains(fifo));
+
+    // A reader that never reads: the pipe is full at 64 KiB. The log holds what waits for it
+    // up to its limit, then says once that the file does not keep up.
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    std::unique_ptr<LiveLog> log = LiveLog::start(fifo, LiveLog::Format::Raw, &error);
+    QVERIFY2(log, qPrintable(error));
+    QSignalSpy failed(log.get(), &LiveLog::failed);
+    // One mebibyte shared by every record: the limit is passed without the memory.
+    const QByteArray mebibyte(1 << 20, 'x');
+    for (qint64 taken = 0; taken <= LiveLog::HeldLimit; taken += mebibyte.size()) {
+        log->take(record(TrafficKind::Received, monotonicMicroseconds(), mebibyte));
+        dog.feed();
+    }
+    QVERIFY2(!dog.bit(), "the log waited for the pipe");
+    QTRY_COMPARE(failed.count(), 1);
+    QVERIFY(failed.first().first().toString().contains(fifo));
+    QVERIFY(!log->isRunning());
+    QCOMPARE(log->stop(), QString());
+
+    // Stopped while the pipe takes nothing, it does not wait for it either, and says what it
+    // could not write.
+    log = LiveLog::start(fifo, LiveLog::Format::Raw, &error);
+    QVERIFY2(log, qPrintable(error));
+    log->take(record(TrafficKind::Received, monotonicMicroseconds(), mebibyte));
+    dog.feed();
+    const QString stopped = log->stop();
+    QVERIFY2(!dog.bit(), "the stop waited for the pipe");
+    QVERIFY2(stopped.contains(fifo), qPrintable(stopped));
+    ::close(reader);
 }
 
 QTEST_GUILESS_MAIN(TestCapture)

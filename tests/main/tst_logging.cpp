@@ -4,6 +4,7 @@
 // log that cannot be written stops alone, and the display shows arrival times and frames.
 #include "../send/SendTestSupport.h"
 #include "GuiHelpers.h"
+#include "PipeWatchdog.h"
 #include "Pty.h"
 
 #include "../modes/RecordingInjector.h"
@@ -40,7 +41,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using MessageBoxes::Kind;
 
@@ -147,6 +151,8 @@ private slots:
     void liveLogFollowsTheModes();
     void liveLogStopsAloneWhenItCannotWrite_data();
     void liveLogStopsAloneWhenItCannotWrite();
+    void liveLogOnAPipeNeverHoldsTheWindow_data();
+    void liveLogOnAPipeNeverHoldsTheWindow();
     void timestampsComeFromArrival();
     void idleGapFramesTheDisplay();
     void countersInTheStatusBar();
@@ -324,6 +330,8 @@ void TestLogging::savedFilesGiveTheTrafficBack()
     ui().SaveLogMenuBar->trigger();
     QCOMPARE(boxes.texts(Kind::Plain).size(), 1);
     QVERIFY(boxes.lastText().contains(QStringLiteral("/dev/full")));
+    QVERIFY2(boxes.lastText().contains(QStringLiteral("磁碟空間不足")),
+             qPrintable(boxes.lastText()));
     QVERIFY(!QFileInfo(QStringLiteral("/dev/full")).isFile());
 }
 
@@ -406,10 +414,63 @@ void TestLogging::liveLogStopsAloneWhenItCannotWrite()
     ui().ReceiveButton->click();
     QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
     QVERIFY2(boxes.lastText().contains(path), qPrintable(boxes.lastText()));
+    QVERIFY(boxes.lastText().contains(full ? QStringLiteral("磁碟空間不足")
+                                           : QStringLiteral("記錄檔已不存在")));
     QCOMPARE(boxes.texts(Kind::Plain).size(), 1);
     QVERIFY(!Form1->liveLog());
     QVERIFY(ui().StartLogMenuBar->isEnabled());
     QCOMPARE(captured(TrafficKind::Received), QByteArray("one\rtwo\r"));
+}
+
+void TestLogging::liveLogOnAPipeNeverHoldsTheWindow_data()
+{
+    QTest::addColumn<bool>("reader");
+    QTest::newRow("a pipe no one reads") << false;
+    QTest::newRow("a reader that never reads") << true;
+}
+
+void TestLogging::liveLogOnAPipeNeverHoldsTheWindow()
+{
+    // A pipe that takes nothing, at the start of the log or once it is full (64 KiB, while a
+    // fast line makes a log of megabytes): the window goes on answering, the log is said
+    // stopped once and the capture has every byte.
+    QFETCH(bool, reader);
+    const QString fifo = m_dir.filePath(QStringLiteral("pipe.log"));
+    QFile::remove(fifo);
+    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int readerFd =
+            reader ? ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK) : -1;
+    PipeWatchdog dog(fifo);
+    dog.feedFromEventLoop();
+    MessageRecorder boxes;
+    answerSaveDialog(fifo, 0);
+    ui().StartLogMenuBar->trigger();
+    QCOMPARE(Form1->liveLog() != nullptr, reader);
+    const QByteArray in = allValues(1200); // 300 KiB
+    std::thread writer;
+    ModeScript script;
+    script.then([&] { writer = std::thread([&] { m_pty->write(in); }); })
+            .waitFor([&] { return captured(TrafficKind::Received).size() == in.size(); },
+                     "the bytes", 20000)
+            .then([] {
+                ui().StopLogMenuBar->trigger();
+                ui().BreakButton->click();
+            });
+    script.start();
+    ui().ReceiveButton->click();
+    writer.join();
+    if (readerFd >= 0)
+        ::close(readerFd);
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    QVERIFY2(!dog.bit(), "the window waited for the pipe");
+    QVERIFY(!Form1->liveLog());
+    QVERIFY(ui().StartLogMenuBar->isEnabled());
+    QCOMPARE(boxes.texts(Kind::Plain).size(), 1);
+    QVERIFY2(boxes.lastText().contains(fifo), qPrintable(boxes.lastText()));
+    if (!reader)
+        QVERIFY2(boxes.lastText().contains(QStringLiteral("沒有程式在讀取這個管道")),
+                 qPrintable(boxes.lastText()));
+    QVERIFY(captured(TrafficKind::Received) == in);
 }
 
 void TestLogging::timestampsComeFromArrival()
