@@ -8,6 +8,9 @@ telvix_test(tst_rfc2217 LABEL core SOURCES serial/tst_rfc2217.cpp LIBS telvix_co
 # Network ports against a real ser2net of the test's own.
 telvix_test(tst_networkports LABEL pty SOURCES serial/tst_networkports.cpp
     LIBS telvix_guisupport telvix_ser2net)
+# A network port's socket: its writer, keepalive, lookups and messages, on real TCP connections.
+telvix_test(tst_networkwriter LABEL pty SOURCES serial/tst_networkwriter.cpp
+    LIBS telvix_platform telvix_testsupport telvix_ser2net)
 # Devices that go away and come back: a fake sysfs tree, pseudo-terminals and telvix-sim.
 telvix_test(tst_comeback LABEL pty SOURCES serial/tst_comeback.cpp LIBS telvix_guisupport)
 target_compile_definitions(tst_comeback PRIVATE TELVIX_SIM_PATH="$<TARGET_FILE:telvix-sim>")
