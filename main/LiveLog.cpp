@@ -26,6 +26,9 @@ qint64 costOf(const TrafficRecord &record)
     return record.bytes.size() + qint64(sizeof(TrafficRecord));
 }
 
+// A file that took nothing for this long while records wait for it does not keep up.
+constexpr int64_t StallUs = 2000000;
+
 } // namespace
 
 // What the window and the log's thread share; the thread keeps it alive for as long as it
@@ -72,6 +75,12 @@ struct LiveLog::Shared
 
     std::atomic<qint64> size {0};
     std::atomic<qint64> held {0}; // the cost of what was taken and not yet made into lines
+    // When the thread last got on: made lines of a batch, or the file took some of them.
+    std::atomic<int64_t> progressUs {monotonicMicroseconds()};
+    bool stalled(int64_t forUs = StallUs) const
+    {
+        return monotonicMicroseconds() - progressUs.load() > forUs;
+    }
     std::atomic<bool> failed {false};
 };
 
@@ -82,6 +91,7 @@ bool LiveLog::Shared::write(QByteArray &out, QString &why)
         const ssize_t n = ::write(fd, out.constData() + at, size_t(out.size() - at));
         if (n > 0) {
             at += n;
+            progressUs = monotonicMicroseconds();
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -169,6 +179,7 @@ void LiveLog::Shared::run()
         }
         batch.clear();
         held -= cost;
+        progressUs = monotonicMicroseconds();
         if (ok && (stop || Clock::now() >= nextFlush)) {
             const std::optional<int64_t> since = lines.waitingSince();
             if (stop || (since && monotonicMicroseconds() - *since > SentHoldUs))
@@ -239,7 +250,15 @@ std::unique_ptr<LiveLog> LiveLog::start(const QString &path, Format format, QStr
 
 LiveLog::LiveLog(const QString &path, std::shared_ptr<Shared> shared)
     : m_path(path), m_shared(std::move(shared))
-{ }
+{
+    // No record may come after the one that passed the limit: the stall is watched for too.
+    m_watch.setInterval(int(StallUs / 4000));
+    connect(&m_watch, &QTimer::timeout, this, [this] {
+        if (m_running && !m_shared->failed && m_shared->held > HeldLimit && m_shared->stalled())
+            fallBehind();
+    });
+    m_watch.start();
+}
 
 LiveLog::~LiveLog()
 {
@@ -262,11 +281,12 @@ void LiveLog::take(const TrafficRecord &record)
     if (!m_running || m_shared->failed)
         return;
     const qint64 cost = costOf(record);
-    if ((m_shared->held += cost) > HeldLimit) {
-        // A failure is told once the traffic has been published, since whoever hears it may
-        // unsubscribe the log.
-        giveUp(QStringLiteral("檔案跟不上收發的資料 : 超過 %1 MB 的記錄等著寫入")
-                       .arg(HeldLimit >> 20));
+    // A burst (the backlog of a dialog, published at once) may pass the limit while the file
+    // takes it at its own pace; only a file that gets nowhere, or a backlog past all reason,
+    // ends the log.
+    const qint64 held = m_shared->held += cost;
+    if (held > HardLimit || (held > HeldLimit && m_shared->stalled())) {
+        fallBehind();
         return;
     }
     bool wake = false;
@@ -281,8 +301,17 @@ void LiveLog::take(const TrafficRecord &record)
         m_shared->wakeUp();
 }
 
+void LiveLog::fallBehind()
+{
+    // A failure is told once the traffic has been published, since whoever hears it may
+    // unsubscribe the log.
+    giveUp(QStringLiteral("檔案跟不上收發的資料 : 超過 %1 MB 的記錄等著寫入")
+                   .arg(HeldLimit >> 20));
+}
+
 void LiveLog::giveUp(const QString &reason)
 {
+    m_watch.stop();
     m_running = false;
     {
         const std::lock_guard lock(m_shared->mutex);
@@ -302,6 +331,7 @@ void LiveLog::writerFailed()
     if (!m_running)
         return;
     m_running = false;
+    m_watch.stop();
     QString reason;
     {
         const std::lock_guard lock(m_shared->mutex);
@@ -317,12 +347,23 @@ QString LiveLog::stop()
     if (!m_running)
         return {};
     m_running = false;
+    m_watch.stop();
     std::unique_lock lock(m_shared->mutex);
     m_shared->stopping = true;
     m_shared->owner = nullptr;
     m_shared->wakeUp();
     const bool ended = m_shared->ended.wait_for(lock, std::chrono::milliseconds(StopWaitMs),
                                                 [this] { return m_shared->done; });
+    // Got on within the last half of the wait: it takes the rest, only slowly.
+    if (!ended && !m_shared->stalled(int64_t(StopWaitMs) * 500)) {
+        // A file that takes the rest, only slowly (a backlog, a slow stick): the thread
+        // finishes it on its own while the window goes on; finishAll() waits for it at the end.
+        lock.unlock();
+        const std::lock_guard finishing(finishingMutex());
+        finishingLogs().push_back(m_shared);
+        m_thread.detach();
+        return {};
+    }
     if (!ended) {
         m_shared->abandoned = true;
         m_shared->queue.clear();
@@ -337,6 +378,43 @@ QString LiveLog::stop()
     }
     m_thread.join();
     return reason.isEmpty() ? QString() : message(reason);
+}
+
+std::mutex &LiveLog::finishingMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::vector<std::weak_ptr<LiveLog::Shared>> &LiveLog::finishingLogs()
+{
+    static std::vector<std::weak_ptr<Shared>> logs;
+    return logs;
+}
+
+void LiveLog::finishAll(int timeoutMs)
+{
+    const int64_t until = monotonicMicroseconds() + int64_t(timeoutMs) * 1000;
+    std::vector<std::weak_ptr<Shared>> logs;
+    {
+        const std::lock_guard lock(finishingMutex());
+        logs.swap(finishingLogs());
+    }
+    for (const std::weak_ptr<Shared> &weak : logs) {
+        const std::shared_ptr<Shared> shared = weak.lock();
+        if (!shared)
+            continue;
+        std::unique_lock lock(shared->mutex);
+        while (!shared->done) {
+            if (shared->stalled() || monotonicMicroseconds() > until) {
+                shared->abandoned = true;
+                shared->queue.clear();
+                shared->wakeUp();
+                break;
+            }
+            shared->ended.wait_for(lock, std::chrono::milliseconds(100));
+        }
+    }
 }
 
 QString LiveLog::message(const QString &reason) const

@@ -2,6 +2,7 @@
 #include "main/Fonts.h"
 #include "main/Translations.h"
 #include "main/Forms.h"
+#include "main/LiveLog.h"
 #include "main/MessageBoxes.h"
 #include "main/Telvixmain1.h"
 
@@ -94,5 +95,7 @@ int main(int argc, char *argv[])
         code = 1;
     }
     Forms::destroyAll();
+    // A log stopped with its file still taking the rest is written to its end.
+    LiveLog::finishAll(10000);
     return code;
 }

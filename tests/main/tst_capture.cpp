@@ -86,6 +86,7 @@ private slots:
     void sentBytesInARowAreOneLine_data();
     void sentBytesInARowAreOneLine();
     void liveLogNeverWaitsForAPipe();
+    void liveLogTakesABurstAtItsPace();
 };
 
 void TestCapture::keepsEveryRecord()
@@ -811,7 +812,8 @@ void TestCapture::liveLogNeverWaitsForAPipe()
     QVERIFY(error.contains(fifo));
 
     // A reader that never reads: the pipe is full at 64 KiB. The log holds what waits for it
-    // up to its limit, then says once that the file does not keep up.
+    // past its limit, and once the file has taken nothing for a while it says, once, that the
+    // file does not keep up.
     const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
     QVERIFY(reader >= 0);
     std::unique_ptr<LiveLog> log = LiveLog::start(fifo, LiveLog::Format::Raw, &error);
@@ -824,6 +826,7 @@ void TestCapture::liveLogNeverWaitsForAPipe()
         dog.feed();
     }
     QVERIFY2(!dog.bit(), "the log waited for the pipe");
+    dog.feedFromEventLoop();
     QTRY_COMPARE(failed.count(), 1);
     QVERIFY(failed.first().first().toString().contains(fifo));
     QVERIFY(!log->isRunning());
@@ -839,6 +842,27 @@ void TestCapture::liveLogNeverWaitsForAPipe()
     QVERIFY2(!dog.bit(), "the stop waited for the pipe");
     QVERIFY2(stopped.contains(fifo), qPrintable(stopped));
     ::close(reader);
+}
+
+// A burst past the limit (the backlog published at Break, or after a long dialog) to a file
+// that takes it is no file that falls behind: all of it is written, and a stop right after it
+// lets the thread finish the rest.
+void TestCapture::liveLogTakesABurstAtItsPace()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("burst.bin"));
+    QString error;
+    std::unique_ptr<LiveLog> log = LiveLog::start(path, LiveLog::Format::Raw, &error);
+    QVERIFY2(log, qPrintable(error));
+    QSignalSpy failed(log.get(), &LiveLog::failed);
+    const QByteArray mebibyte(1 << 20, 'b');
+    const qint64 burst = LiveLog::HeldLimit + (qint64(16) << 20);
+    for (qint64 taken = 0; taken < burst; taken += mebibyte.size())
+        log->take(record(TrafficKind::Received, monotonicMicroseconds(), mebibyte));
+    QCOMPARE(log->stop(), QString());
+    LiveLog::finishAll(20000);
+    QCOMPARE(failed.count(), 0);
+    QCOMPARE(QFileInfo(path).size(), burst);
 }
 
 QTEST_GUILESS_MAIN(TestCapture)
