@@ -315,8 +315,11 @@ void LinePanel::sendBreak()
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     holder.join();
     m_breaking = false;
+    // On a network port the break is the server's to make, and a server that reads nothing
+    // never gets the request.
     if (!ok)
-        note(QStringLiteral("驅動程式不接受送出 Break"));
+        note(p->isNetwork() ? QStringLiteral("伺服器沒有收下送出 Break 的要求")
+                            : QStringLiteral("驅動程式不接受送出 Break"));
     refresh();
 }
 

@@ -87,7 +87,9 @@ private:
 void TForm1::portFailed(const QString &suffix, const QString &detail)
 {
     MessageBoxes::beep();
-    QString text = PortSettings::PortNameText + suffix;
+    // A pasted page of text in the path row makes no page-long message.
+    QString text = QString::fromStdString(serial::quotedHost(PortSettings::PortNameText.toStdString()))
+            + suffix;
     if (!detail.isEmpty())
         text += u'\n' + detail;
     MessageBoxes::message(this, text);
@@ -104,7 +106,7 @@ std::unique_ptr<SerialPort> TForm1::Initial_RS232_Register()
     if (path.empty()) {
         opened = {nullptr, SerialPort::Failure::Open, ENOENT, {}, false};
     } else if (serial::isNetworkPath(path)) {
-        ConnectWait wait(QString::fromStdString(path));
+        ConnectWait wait(QString::fromStdString(serial::quotedHost(path)));
         opened = SerialPort::open(path, params, [&wait] { return wait.keepWaiting(); });
     } else {
         opened = SerialPort::open(path, params);
