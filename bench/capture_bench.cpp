@@ -8,7 +8,7 @@
 // as the default 512 MiB would after a long day, and move the rest to the capture's file.
 //
 //   capture_bench [MiB]    (default 64)
-#include "main/TrafficCapture.h"
+#include "traffic/TrafficCapture.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

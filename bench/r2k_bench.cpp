@@ -10,8 +10,8 @@
 #include "XKeyRecorder.h"
 
 #include "main/Forms.h"
-#include "main/MessageBoxes.h"
-#include "main/ModeState.h"
+#include "widgets/MessageBoxes.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "serial/PortSettings.h"
 

@@ -20,12 +20,12 @@
 // the menu as a user would) and "[HH:MM:SS.mmm] " before every line; what was shown is checked
 // with the stamps taken off, and the log is read back and compared with what was fed. One that
 // ends in _panel runs with the line panel shown and errored bytes marked.
-#include "main/DisplayFormatter.h"
+#include "traffic/DisplayFormatter.h"
 #include "main/Forms.h"
 #include "main/LinePanel.h"
-#include "main/LiveLog.h"
-#include "main/LogFormat.h"
-#include "main/ModeState.h"
+#include "traffic/LiveLog.h"
+#include "traffic/LogFormat.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"

@@ -10,7 +10,7 @@
 // then the Break response and longest event-loop gap at D = 0, and the resident memory while
 // a sparse file of M MiB goes out at D = 0.
 #include "main/Forms.h"
-#include "main/MessageBoxes.h"
+#include "widgets/MessageBoxes.h"
 #include "main/Telvixmain1.h"
 #include "send/Telvixmain3.h"
 #include "send/Telvixmain4.h"

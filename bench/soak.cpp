@@ -13,7 +13,7 @@
 // hex (the default) streams random bytes and reads them back from the hex form; ascii streams
 // the simulator's text lines and reads them back from the text form (<CR>, <LF> and the breaks).
 #include "main/Forms.h"
-#include "main/ModeState.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"

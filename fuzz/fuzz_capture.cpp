@@ -10,10 +10,10 @@
 // Input: cut seed, direction mask, time seed, then the bytes.
 #include "FuzzCheck.h"
 
-#include "main/DisplayFormatter.h"
-#include "main/LogFormat.h"
-#include "main/TrafficCapture.h"
-#include "main/TrafficRenderer.h"
+#include "traffic/DisplayFormatter.h"
+#include "traffic/LogFormat.h"
+#include "traffic/TrafficCapture.h"
+#include "traffic/TrafficRenderer.h"
 
 #include <QList>
 #include <QString>

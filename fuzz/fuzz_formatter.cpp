@@ -10,8 +10,8 @@
 // Input: rule, user break (flag, byte), HEX style, cut seed, form mask, then the bytes.
 #include "FuzzCheck.h"
 
-#include "main/Cp950.h"
-#include "main/DisplayFormatter.h"
+#include "traffic/Cp950.h"
+#include "traffic/DisplayFormatter.h"
 
 #include <QString>
 

@@ -10,8 +10,8 @@
 // than random UTF-16 does.
 #include "FuzzCheck.h"
 
-#include "main/Cp950.h"
-#include "send/ControlCodes.h"
+#include "traffic/Cp950.h"
+#include "traffic/ControlCodes.h"
 #include "send/SendText.h"
 
 #include <QString>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "LinePanel.h"
 
-#include "main/LineEvents.h"
-#include "main/Traffic.h"
+#include "traffic/LineEvents.h"
+#include "traffic/Traffic.h"
 #include "serial/SerialPort.h"
 
 #include <QCheckBox>

@@ -9,7 +9,7 @@
 // Hidden, it does nothing at all: no watching, no marking, the port opens as it always did.
 #pragma once
 
-#include "serial/LineState.h"
+#include "traffic/LineState.h"
 
 #include <QFrame>
 #include <QPointer>

@@ -3,8 +3,8 @@
 #include "Telvixmain1.h"
 
 #include "main/LinePanel.h"
-#include "main/MessageBoxes.h"
-#include "main/ModeState.h"
+#include "widgets/MessageBoxes.h"
+#include "session/ModeState.h"
 #include "serial/NetworkAddress.h"
 #include "serial/PermissionHint.h"
 #include "serial/PortDirectory.h"

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "ReceiveSession.h"
 
-#include "main/ModeFrame.h"
-#include "main/ModeHost.h"
-#include "main/ModeState.h"
-#include "main/ReadLoop.h"
-#include "main/ReceivedDisplay.h"
+#include "session/ModeFrame.h"
+#include "session/ModeHost.h"
+#include "session/ModeState.h"
+#include "session/ReadLoop.h"
+#include "session/ReceivedDisplay.h"
 
 void ReceiveSession::run()
 {

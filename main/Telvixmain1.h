@@ -5,13 +5,13 @@
 // that reaches the window only through ModeHost.
 #pragma once
 
-#include "main/CaptureExport.h"
-#include "main/DisplayFormatter.h"
+#include "traffic/CaptureExport.h"
+#include "traffic/DisplayFormatter.h"
 #include "main/MemoryWatch.h"
-#include "main/ModeHost.h"
-#include "main/Traffic.h"
-#include "main/TrafficCapture.h"
-#include "main/TrafficRenderer.h"
+#include "session/ModeHost.h"
+#include "traffic/Traffic.h"
+#include "traffic/TrafficCapture.h"
+#include "traffic/TrafficRenderer.h"
 
 #include <QColor>
 #include <QMainWindow>

@@ -12,8 +12,8 @@
 // they need are built only while an assistive technology listens.
 #pragma once
 
-#include "main/ModeHost.h"
-#include "main/TrafficText.h"
+#include "session/ModeHost.h"
+#include "traffic/TrafficText.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>

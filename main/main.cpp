@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "main/Fonts.h"
+#include "widgets/Fonts.h"
 #include "main/Translations.h"
 #include "main/Forms.h"
-#include "main/LiveLog.h"
-#include "main/MessageBoxes.h"
+#include "traffic/LiveLog.h"
+#include "widgets/MessageBoxes.h"
 #include "main/Telvixmain1.h"
 
 #include <QApplication>

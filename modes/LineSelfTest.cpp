@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "LineSelfTest.h"
 
-#include "main/LineEvents.h"
-#include "main/Traffic.h"
+#include "traffic/LineEvents.h"
+#include "traffic/Traffic.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
 

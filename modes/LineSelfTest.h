@@ -9,7 +9,7 @@
 // milliseconds at a time.
 #pragma once
 
-#include "serial/LineState.h"
+#include "traffic/LineState.h"
 #include "serial/SerialLine.h"
 
 #include <QByteArray>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "R2KSession.h"
 
-#include "main/ModeFrame.h"
-#include "main/ModeHost.h"
-#include "main/ReadLoop.h"
-#include "main/Traffic.h"
+#include "session/ModeFrame.h"
+#include "session/ModeHost.h"
+#include "session/ReadLoop.h"
+#include "traffic/Traffic.h"
 #include "modes/ByteToKeyEvents.h"
 #include "modes/KeyInjection.h"
 #include "modes/KeyState.h"

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "SelfTestDialog.h"
 
-#include "main/LineEvents.h"
-#include "main/ModeHost.h"
-#include "main/Traffic.h"
+#include "traffic/LineEvents.h"
+#include "session/ModeHost.h"
+#include "traffic/Traffic.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "CodeInsertion.h"
 
-#include "send/ControlCodes.h"
+#include "traffic/ControlCodes.h"
 #include "send/Telvixmain5.h"
 
 #include <QEvent>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "FileSendJob.h"
 
-#include "main/IntText.h"
-#include "main/ModeFrame.h"
-#include "main/ModeHost.h"
-#include "main/ModeState.h"
-#include "main/Traffic.h"
+#include "traffic/IntText.h"
+#include "session/ModeFrame.h"
+#include "session/ModeHost.h"
+#include "session/ModeState.h"
+#include "traffic/Traffic.h"
 #include "send/FileByteStream.h"
 #include "send/PacedSender.h"
 #include "send/SendDelay.h"

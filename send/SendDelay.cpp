@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "SendDelay.h"
 
-#include "main/IntText.h"
+#include "traffic/IntText.h"
 
 namespace SendDelay {
 

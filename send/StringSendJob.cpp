@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "StringSendJob.h"
 
-#include "main/IntText.h"
-#include "main/ModeHost.h"
-#include "main/ModeState.h"
-#include "main/ModeTable.h"
-#include "main/Traffic.h"
+#include "traffic/IntText.h"
+#include "session/ModeHost.h"
+#include "session/ModeState.h"
+#include "session/ModeTable.h"
+#include "traffic/Traffic.h"
 #include "send/PacedSender.h"
 #include "send/SendDelay.h"
 #include "send/SendText.h"

@@ -3,7 +3,7 @@
 
 #include "ui_Telvixmain3.h"
 
-#include "main/Fonts.h"
+#include "widgets/Fonts.h"
 #include "send/CodeInsertion.h"
 #include "send/SendTexts.h"
 #include "send/TextColours.h"

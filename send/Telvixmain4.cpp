@@ -3,7 +3,7 @@
 
 #include "ui_Telvixmain4.h"
 
-#include "main/Fonts.h"
+#include "widgets/Fonts.h"
 #include "send/CodeInsertion.h"
 #include "send/TextColours.h"
 

@@ -3,8 +3,8 @@
 
 #include "ui_Telvixmain5.h"
 
-#include "main/Fonts.h"
-#include "send/ControlCodes.h"
+#include "widgets/Fonts.h"
+#include "traffic/ControlCodes.h"
 #include "send/TextColours.h"
 
 TForm5::TForm5(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm5>())

@@ -1,5 +1,4 @@
 list(APPEND TELVIX_CORE
-    send/ControlCodes.cpp send/ControlCodes.h
     send/SendText.cpp send/SendText.h
     send/SendPacing.cpp send/SendPacing.h
     send/FileByteStream.cpp send/FileByteStream.h

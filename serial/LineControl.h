@@ -4,7 +4,7 @@
 // a line model that has them (a pseudo-terminal has none of them); the port uses the kernel's.
 #pragma once
 
-#include "serial/LineState.h"
+#include "traffic/LineState.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "LineWatcher.h"
 
-#include "main/LineEvents.h"
+#include "traffic/LineEvents.h"
 
 #include <cerrno>
 #include <csignal>

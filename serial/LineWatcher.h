@@ -5,7 +5,7 @@
 // reading both 20 times a second. A driver that refuses a call is said once (unknown()).
 #pragma once
 
-#include "main/Traffic.h"
+#include "traffic/Traffic.h"
 #include "serial/LineControl.h"
 
 #include <atomic>

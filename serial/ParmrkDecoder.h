@@ -5,7 +5,7 @@
 // or flawed. A mark may be split across two reads; the decoder keeps the part it has seen.
 #pragma once
 
-#include "main/Traffic.h"
+#include "traffic/Traffic.h"
 
 #include <cstddef>
 #include <cstdint>

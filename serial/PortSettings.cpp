@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "PortSettings.h"
 
-#include "main/IntText.h"
+#include "traffic/IntText.h"
 
 namespace PortSettings {
 

@@ -3,7 +3,7 @@
 // defaults at every start: nothing is stored between runs.
 #pragma once
 
-#include "serial/LineState.h"
+#include "traffic/LineState.h"
 
 #include <QString>
 

@@ -8,7 +8,7 @@
 // servers from turning CR into CR NUL.
 #pragma once
 
-#include "serial/LineState.h"
+#include "traffic/LineState.h"
 
 #include <cstddef>
 #include <cstdint>

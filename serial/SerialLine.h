@@ -4,7 +4,7 @@
 // single user-interface thread never sleeps inside the kernel without a way back.
 #pragma once
 
-#include "serial/LineState.h"
+#include "traffic/LineState.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "SerialPort.h"
 
-#include "main/LineEvents.h"
+#include "traffic/LineEvents.h"
 #include "serial/PortDirectory.h"
 
 #include <cerrno>

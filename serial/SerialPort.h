@@ -15,7 +15,7 @@
 // Everything else about the port happens on the caller's thread.
 #pragma once
 
-#include "main/Traffic.h"
+#include "traffic/Traffic.h"
 #include "serial/Comeback.h"
 #include "serial/LineControl.h"
 #include "serial/LineWatcher.h"

@@ -3,7 +3,7 @@
 
 #include "ui_Telvixmain2.h"
 
-#include "main/Fonts.h"
+#include "widgets/Fonts.h"
 #include "serial/NetworkAddress.h"
 #include "serial/PortDirectory.h"
 

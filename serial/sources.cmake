@@ -1,6 +1,5 @@
 list(APPEND TELVIX_CORE
     serial/PortSettings.cpp serial/PortSettings.h
-    serial/LineState.h
     serial/ParmrkDecoder.cpp serial/ParmrkDecoder.h
     serial/Rfc2217.cpp serial/Rfc2217.h
     serial/NetworkAddress.cpp serial/NetworkAddress.h

@@ -3,7 +3,7 @@
 
 #include "ui_Telvixmain6.h"
 
-#include "main/Fonts.h"
+#include "widgets/Fonts.h"
 #include "send/CodeInsertion.h"
 #include "send/SendText.h"
 #include "settings/OuterSize.h"

@@ -4,8 +4,8 @@
 // and the window options for itself.
 #pragma once
 
-#include "main/DisplayFormatter.h"
-#include "main/TrafficRenderer.h"
+#include "traffic/DisplayFormatter.h"
+#include "traffic/TrafficRenderer.h"
 
 #include <QColor>
 #include <QDialog>

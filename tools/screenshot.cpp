@@ -5,11 +5,11 @@
 //
 //   telvix_screenshot <folder>   writes telvix-main.png, telvix-port-dialog.png,
 //   telvix-settings.png, telvix-message.png, telvix-line-panel.png
-#include "main/Cp950.h"
-#include "main/Fonts.h"
+#include "traffic/Cp950.h"
+#include "widgets/Fonts.h"
 #include "main/Translations.h"
 #include "main/Forms.h"
-#include "main/MessageBoxes.h"
+#include "widgets/MessageBoxes.h"
 #include "main/LinePanel.h"
 #include "main/Telvixmain1.h"
 #include "serial/SerialPort.h"

@@ -7,8 +7,8 @@
 #include "GuiHelpers.h"
 #include "Pty.h"
 
-#include "main/ModeFrame.h"
-#include "main/ModeState.h"
+#include "session/ModeFrame.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "main/TrafficViewAccessible.h"

@@ -3,7 +3,7 @@
 
 #include "GuiHelpers.h"
 
-#include "main/ModeState.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "ui_Telvixmain1.h"
 #include "serial/SerialPort.h"

@@ -3,7 +3,7 @@
 // still has on a node, a port held by another process, and the line set up for RTS/CTS.
 #pragma once
 
-#include "main/ModeTable.h"
+#include "session/ModeTable.h"
 
 #include <QString>
 

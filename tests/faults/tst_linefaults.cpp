@@ -9,8 +9,8 @@
 #include "../modes/RecordingInjector.h"
 #include "../send/SendTestSupport.h"
 
-#include "main/DisplayFormatter.h"
-#include "main/ModeState.h"
+#include "traffic/DisplayFormatter.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "modes/KeyInjection.h"

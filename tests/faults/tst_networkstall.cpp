@@ -7,7 +7,7 @@
 
 #include "../send/SendTestSupport.h"
 
-#include "main/ModeState.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "send/Telvixmain3.h"
 #include "serial/SerialPort.h"

@@ -8,8 +8,8 @@
 #include "../modes/RecordingInjector.h"
 #include "../send/SendTestSupport.h"
 
-#include "main/ModeState.h"
-#include "main/ModeTable.h"
+#include "session/ModeState.h"
+#include "session/ModeTable.h"
 #include "main/Telvixmain1.h"
 #include "modes/KeyInjection.h"
 #include "send/Telvixmain3.h"

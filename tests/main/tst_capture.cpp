@@ -2,13 +2,13 @@
 // The capture, the log formats and the rendering of time and framing, without a window: what
 // is kept comes back exactly, the log reads back to the same bytes and times, and the display's
 // lines carry the arrival times, break at idle gaps and lay out a hex dump.
-#include "main/CaptureExport.h"
-#include "main/Cp950.h"
-#include "main/LineEvents.h"
-#include "main/LiveLog.h"
-#include "main/LogFormat.h"
-#include "main/TrafficCapture.h"
-#include "main/TrafficRenderer.h"
+#include "traffic/CaptureExport.h"
+#include "traffic/Cp950.h"
+#include "traffic/LineEvents.h"
+#include "traffic/LiveLog.h"
+#include "traffic/LogFormat.h"
+#include "traffic/TrafficCapture.h"
+#include "traffic/TrafficRenderer.h"
 
 #include "PipeWatchdog.h"
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Number conversion, the port settings' takeover order and the permission advice.
-#include "main/IntText.h"
+#include "traffic/IntText.h"
 #include "serial/PermissionHint.h"
 #include "serial/PortSettings.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What each byte shows as, under every rule and form, and the Big5 pair state.
-#include "main/Cp950.h"
-#include "main/DisplayFormatter.h"
+#include "traffic/Cp950.h"
+#include "traffic/DisplayFormatter.h"
 
 #include <QTest>
 

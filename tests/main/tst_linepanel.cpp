@@ -7,10 +7,10 @@
 #include "LinePanelHelpers.h"
 #include "Pty.h"
 
-#include "main/LineEvents.h"
+#include "traffic/LineEvents.h"
 #include "main/LinePanel.h"
-#include "main/LogFormat.h"
-#include "main/ModeState.h"
+#include "traffic/LogFormat.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"

@@ -8,9 +8,9 @@
 #include "LinePanelHelpers.h"
 #include "Pty.h"
 
-#include "main/LineEvents.h"
+#include "traffic/LineEvents.h"
 #include "main/LinePanel.h"
-#include "main/ModeState.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"

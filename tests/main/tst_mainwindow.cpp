@@ -4,9 +4,9 @@
 #include "GuiHelpers.h"
 #include "Pty.h"
 
-#include "main/ModeFrame.h"
-#include "main/ModeState.h"
-#include "main/ModeTable.h"
+#include "session/ModeFrame.h"
+#include "session/ModeState.h"
+#include "session/ModeTable.h"
 #include "main/Telvixmain1.h"
 #include "serial/PortSettings.h"
 #include "ui_Telvixmain1.h"

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The one table of what each mode switches off, checked against the control lists each mode
 // is documented to switch, and the per-mode texts and flags.
-#include "main/ModeState.h"
-#include "main/ModeTable.h"
+#include "session/ModeState.h"
+#include "session/ModeTable.h"
 
 #include <QTest>
 

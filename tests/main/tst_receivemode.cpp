@@ -4,10 +4,10 @@
 #include "GuiHelpers.h"
 #include "Pty.h"
 
-#include "main/DisplayFormatter.h"
-#include "main/ModeState.h"
+#include "traffic/DisplayFormatter.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
-#include "main/Traffic.h"
+#include "traffic/Traffic.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"
 #include "ui_Telvixmain1.h"

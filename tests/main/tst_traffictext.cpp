@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The display's text store: insertion at the caret, selections, and the width marks that let
 // a very long line be measured without walking it.
-#include "main/TrafficText.h"
+#include "traffic/TrafficText.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -4,10 +4,10 @@
 // line wider than 2^31 pixels.
 #include "GuiHelpers.h"
 
-#include "main/DisplayFormatter.h"
-#include "main/ReceivedDisplay.h"
+#include "traffic/DisplayFormatter.h"
+#include "session/ReceivedDisplay.h"
 #include "main/Telvixmain1.h"
-#include "main/TrafficRenderer.h"
+#include "traffic/TrafficRenderer.h"
 #include "main/TrafficView.h"
 #include "serial/SerialPort.h"
 

@@ -6,8 +6,8 @@
 #include "Pty.h"
 #include "RecordingInjector.h"
 
-#include "main/ModeState.h"
-#include "main/ModeTable.h"
+#include "session/ModeState.h"
+#include "session/ModeTable.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "modes/ByteToKeyEvents.h"

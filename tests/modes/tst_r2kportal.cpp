@@ -7,7 +7,7 @@
 #include "Pty.h"
 #include "TypedTextRows.h"
 
-#include "main/ModeState.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "modes/KeyInjection.h"
 #include "serial/PortSettings.h"

@@ -6,7 +6,7 @@
 #include "TypedTextRows.h"
 #include "XKeyRecorder.h"
 
-#include "main/ModeState.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "modes/KeyInjection.h"
 #include "serial/PortSettings.h"

@@ -4,8 +4,8 @@
 #include "GuiHelpers.h"
 #include "Pty.h"
 
-#include "main/DisplayFormatter.h"
-#include "main/ModeState.h"
+#include "traffic/DisplayFormatter.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"

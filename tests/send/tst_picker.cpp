@@ -4,7 +4,7 @@
 #include "GuiHelpers.h"
 
 #include "send/CodeInsertion.h"
-#include "send/ControlCodes.h"
+#include "traffic/ControlCodes.h"
 #include "send/Telvixmain3.h"
 #include "send/Telvixmain4.h"
 #include "send/Telvixmain5.h"

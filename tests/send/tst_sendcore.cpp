@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The window-free side of sending: the control-code table, box text to bytes and back, the
 // texts the user reads, the file stream and the pacing of the bytes.
-#include "send/ControlCodes.h"
+#include "traffic/ControlCodes.h"
 #include "send/FileByteStream.h"
 #include "send/SendPacing.h"
 #include "send/SendText.h"

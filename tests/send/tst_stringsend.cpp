@@ -4,8 +4,8 @@
 #include "Pty.h"
 #include "SendTestSupport.h"
 
-#include "main/ModeState.h"
-#include "main/ModeTable.h"
+#include "session/ModeState.h"
+#include "session/ModeTable.h"
 #include "main/Telvixmain1.h"
 #include "send/Telvixmain3.h"
 #include "send/Telvixmain4.h"

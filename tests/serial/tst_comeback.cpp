@@ -7,7 +7,7 @@
 #include "GuiHelpers.h"
 #include "Pty.h"
 
-#include "main/ModeState.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "serial/Comeback.h"

@@ -3,7 +3,7 @@
 // which the fakelines interposer gives the handshake lines, counters and break of a UART.
 #include "FakeLines.h"
 #include "Pty.h"
-#include "main/LineEvents.h"
+#include "traffic/LineEvents.h"
 #include "serial/LineControl.h"
 #include "serial/LineWatcher.h"
 #include "serial/SerialLine.h"

@@ -7,7 +7,7 @@
 #include "Pty.h"
 #include "Ser2Net.h"
 
-#include "main/ModeState.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"

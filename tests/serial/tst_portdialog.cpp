@@ -4,7 +4,7 @@
 #include "GuiHelpers.h"
 #include "Pty.h"
 
-#include "main/ModeState.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "serial/PortDirectory.h"
 #include "serial/PortSettings.h"

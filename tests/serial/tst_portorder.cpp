@@ -5,7 +5,7 @@
 #include "FakeLines.h"
 #include "Pty.h"
 
-#include "main/LineEvents.h"
+#include "traffic/LineEvents.h"
 #include "serial/SerialPort.h"
 
 #include <QTest>

@@ -2,10 +2,10 @@
 // The program settings dialog through the main window's menu, and the help menu's texts.
 #include "SettingsTestSupport.h"
 
-#include "main/DisplayFormatter.h"
-#include "main/ModeState.h"
+#include "traffic/DisplayFormatter.h"
+#include "session/ModeState.h"
 #include "main/TrafficView.h"
-#include "send/ControlCodes.h"
+#include "traffic/ControlCodes.h"
 #include "send/Telvixmain5.h"
 #include "ui_Telvixmain5.h"
 

@@ -5,8 +5,8 @@
 
 #include "Pty.h"
 
-#include "main/DisplayFormatter.h"
-#include "main/ModeState.h"
+#include "traffic/DisplayFormatter.h"
+#include "session/ModeState.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"
 #include "settings/AboutTexts.h"

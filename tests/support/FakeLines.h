@@ -7,7 +7,7 @@
 // read() calls are seen: those the C library makes inside tcsendbreak() or tcdrain() are not.
 #pragma once
 
-#include "serial/LineState.h"
+#include "traffic/LineState.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,7 +2,7 @@
 #include "GuiHelpers.h"
 
 #include "main/Forms.h"
-#include "main/ModeState.h"
+#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "serial/PortDirectory.h"
 #include "serial/PortSettings.h"

@@ -2,7 +2,7 @@
 // What the window tests share: fresh forms per test, recorded message boxes, answered dialogs.
 #pragma once
 
-#include "main/MessageBoxes.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QList>
 #include <QString>

@@ -5,9 +5,9 @@
 // adds its labels and the echo of what it sends.
 #pragma once
 
-#include "main/Traffic.h"
+#include "traffic/Traffic.h"
 
-#include "main/TrafficText.h"
+#include "traffic/TrafficText.h"
 
 #include <QString>
 

@@ -9,7 +9,7 @@
 // stops the log, once, with a message that says why; the traffic goes on without it.
 #pragma once
 
-#include "main/Traffic.h"
+#include "traffic/Traffic.h"
 
 #include <QObject>
 #include <QString>

@@ -4,8 +4,8 @@
 // follows.
 #pragma once
 
-#include "main/ModeState.h"
-#include "main/ModeTable.h"
+#include "session/ModeState.h"
+#include "session/ModeTable.h"
 
 #include <memory>
 #include <optional>

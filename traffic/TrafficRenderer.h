@@ -7,7 +7,7 @@
 // through it, so they read the same.
 #pragma once
 
-#include "main/DisplayFormatter.h"
+#include "traffic/DisplayFormatter.h"
 
 #include <QByteArray>
 #include <QString>

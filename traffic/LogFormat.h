@@ -22,7 +22,7 @@
 // Raw (.bin) is the received bytes alone, exactly as they came.
 #pragma once
 
-#include "main/Traffic.h"
+#include "traffic/Traffic.h"
 
 #include <QByteArray>
 #include <QString>

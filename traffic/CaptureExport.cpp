@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "CaptureExport.h"
 
-#include "main/LineEvents.h"
-#include "main/LogFormat.h"
-#include "main/SystemError.h"
-#include "main/TrafficCapture.h"
+#include "traffic/LineEvents.h"
+#include "traffic/LogFormat.h"
+#include "traffic/SystemError.h"
+#include "traffic/TrafficCapture.h"
 
 #include <QFile>
 #include <QFileInfo>

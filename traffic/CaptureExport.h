@@ -3,8 +3,8 @@
 // as the display shows it, or the received bytes raw (see LogFormat).
 #pragma once
 
-#include "main/DisplayFormatter.h"
-#include "main/TrafficRenderer.h"
+#include "traffic/DisplayFormatter.h"
+#include "traffic/TrafficRenderer.h"
 
 #include <QString>
 

@@ -6,8 +6,8 @@
 // own.
 #pragma once
 
-#include "main/ModeTable.h"
-#include "main/TrafficText.h"
+#include "session/ModeTable.h"
+#include "traffic/TrafficText.h"
 
 #include <QString>
 #include <QStringView>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ReadLoop.h"
 
-#include "main/ModeState.h"
-#include "main/Traffic.h"
+#include "session/ModeState.h"
+#include "traffic/Traffic.h"
 #include "serial/SerialPort.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ModeFrame.h"
 
-#include "main/ModeHost.h"
-#include "main/Traffic.h"
+#include "session/ModeHost.h"
+#include "traffic/Traffic.h"
 #include "serial/SerialPort.h"
 
 // Status panel 2 while the device is away: the port waits for it to return, and why it cannot

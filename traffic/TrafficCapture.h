@@ -15,7 +15,7 @@
 // stay in memory: the capture never drops a byte to keep its limit.
 #pragma once
 
-#include "main/Traffic.h"
+#include "traffic/Traffic.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "UpDown.h"
 
-#include "main/IntText.h"
+#include "traffic/IntText.h"
 
 #include <QLineEdit>
 #include <QToolButton>

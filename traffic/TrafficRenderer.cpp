@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "TrafficRenderer.h"
 
-#include "main/Traffic.h"
+#include "traffic/Traffic.h"
 
 #include <QDateTime>
 

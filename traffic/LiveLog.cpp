@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "LiveLog.h"
 
-#include "main/LogFormat.h"
-#include "main/SystemError.h"
+#include "traffic/LogFormat.h"
+#include "traffic/SystemError.h"
 
 #include <QFile>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ReceivedDisplay.h"
 
-#include "main/ModeHost.h"
-#include "main/TrafficRenderer.h"
+#include "session/ModeHost.h"
+#include "traffic/TrafficRenderer.h"
 
 #include <QDateTime>
 

@@ -1,0 +1,6 @@
+list(APPEND TELVIX_FORMS
+    widgets/UpDown.cpp widgets/UpDown.h
+    widgets/MessageBoxes.cpp widgets/MessageBoxes.h
+    widgets/Fonts.cpp widgets/Fonts.h
+    widgets/FontChoice.cpp widgets/FontChoice.h
+)
