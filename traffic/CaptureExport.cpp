@@ -18,55 +18,6 @@
 
 namespace CaptureExport {
 
-std::optional<Format> formatOfSuffix(const QString &suffix)
-{
-    for (Format f : {Format::Log, Format::Csv, Format::Text, Format::Raw}) {
-        if (suffix.compare(suffixOf(f), Qt::CaseInsensitive) == 0)
-            return f;
-    }
-    return std::nullopt;
-}
-
-QString suffixOf(Format format)
-{
-    switch (format) {
-    case Format::Csv:
-        return QStringLiteral("csv");
-    case Format::Text:
-        return QStringLiteral("txt");
-    case Format::Raw:
-        return QStringLiteral("bin");
-    case Format::Log:
-        break;
-    }
-    return QStringLiteral("log");
-}
-
-QString filterOf(Format format)
-{
-    switch (format) {
-    case Format::Csv:
-        return QStringLiteral("CSV 表格 (*.csv)");
-    case Format::Text:
-        return QStringLiteral("顯示的文字 (*.txt)");
-    case Format::Raw:
-        return QStringLiteral("收到的原始位元組 (*.bin)");
-    case Format::Log:
-        break;
-    }
-    return QStringLiteral("時間記錄 (*.log)");
-}
-
-Target targetOf(const QString &path, Format picked)
-{
-    const QFileInfo info(path);
-    if (const std::optional<Format> named = formatOfSuffix(info.suffix()))
-        return {path, *named};
-    if (info.suffix().isEmpty() && !info.exists())
-        return {path + u'.' + suffixOf(picked), picked};
-    return {path, picked};
-}
-
 namespace {
 
 // Writes to a descriptor it does not own, each piece whole, and says why it could not.
@@ -178,58 +129,129 @@ private:
     TrafficKind m_lastKind = TrafficKind::LineGone;
 };
 
+// What a writer puts out; after the first write the device did not take, nothing more.
+struct Sink
+{
+    QIODevice &out;
+    bool ok = true;
+
+    void put(const QByteArray &bytes)
+    {
+        if (ok && !bytes.isEmpty() && out.write(bytes) != bytes.size())
+            ok = false;
+    }
+};
+
+// Each writer is false when the capture could not be read back whole, and then writes no end.
+template<bool Csv>
+bool writeLines(const TrafficCapture &capture, const TextStyle &, Sink &sink)
+{
+    LogFormat::Lines lines(Csv);
+    if constexpr (Csv)
+        sink.put(LogFormat::CsvHeader);
+    QByteArray line;
+    if (!capture.forEach([&](const TrafficRecord &record) {
+            line.clear();
+            lines.add(record, line);
+            sink.put(line);
+        }))
+        return false;
+    line.clear();
+    lines.finish(line);
+    sink.put(line);
+    return true;
+}
+
+bool writeText(const TrafficCapture &capture, const TextStyle &style, Sink &sink)
+{
+    TextWriter text(capture, style);
+    if (!capture.forEach([&](const TrafficRecord &record) {
+            QString shown;
+            text.add(record, shown);
+            sink.put(shown.toUtf8());
+        }))
+        return false;
+    QString rest;
+    text.finish(rest);
+    sink.put(rest.toUtf8());
+    return true;
+}
+
+bool writeRaw(const TrafficCapture &capture, const TextStyle &, Sink &sink)
+{
+    return capture.forEach([&](const TrafficRecord &record) {
+        if (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed)
+            sink.put(record.bytes);
+    });
+}
+
+struct FormatEntry
+{
+    Format format;
+    QStringView suffix;
+    // What the save dialog calls the format; its filter adds the suffix.
+    QStringView title;
+    bool (*writer)(const TrafficCapture &, const TextStyle &, Sink &);
+};
+
+// The first is the default: what an unknown format falls back to.
+constexpr FormatEntry Formats[] = {
+        {Format::Log, u"log", u"時間記錄", writeLines<false>},
+        {Format::Csv, u"csv", u"CSV 表格", writeLines<true>},
+        {Format::Text, u"txt", u"顯示的文字", writeText},
+        {Format::Raw, u"bin", u"收到的原始位元組", writeRaw},
+};
+
+const FormatEntry &entryOf(Format format)
+{
+    for (const FormatEntry &entry : Formats) {
+        if (entry.format == format)
+            return entry;
+    }
+    return Formats[0];
+}
+
 } // namespace
+
+std::optional<Format> formatOfSuffix(const QString &suffix)
+{
+    for (const FormatEntry &entry : Formats) {
+        if (suffix.compare(entry.suffix, Qt::CaseInsensitive) == 0)
+            return entry.format;
+    }
+    return std::nullopt;
+}
+
+QString suffixOf(Format format) { return entryOf(format).suffix.toString(); }
+
+QString filterOf(Format format)
+{
+    const FormatEntry &entry = entryOf(format);
+    return QStringLiteral("%1 (*.%2)").arg(entry.title, entry.suffix);
+}
+
+Target targetOf(const QString &path, Format picked)
+{
+    const QFileInfo info(path);
+    if (const std::optional<Format> named = formatOfSuffix(info.suffix()))
+        return {path, *named};
+    if (info.suffix().isEmpty() && !info.exists())
+        return {path + u'.' + suffixOf(picked), picked};
+    return {path, picked};
+}
 
 bool write(const TrafficCapture &capture, Format format, const TextStyle &style, QIODevice &out,
            QString *error)
 {
-    bool ok = true;
-    const auto put = [&](const QByteArray &bytes) {
-        if (ok && !bytes.isEmpty() && out.write(bytes) != bytes.size())
-            ok = false;
-    };
-    TextWriter text(capture, style);
-    LogFormat::Lines lines(format == Format::Csv);
-    if (format == Format::Csv)
-        put(LogFormat::CsvHeader);
-    QByteArray line;
-    const bool complete = capture.forEach([&](const TrafficRecord &record) {
-        line.clear();
-        switch (format) {
-        case Format::Log:
-        case Format::Csv:
-            lines.add(record, line);
-            put(line);
-            break;
-        case Format::Raw:
-            if (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed)
-                put(record.bytes);
-            break;
-        case Format::Text: {
-            QString shown;
-            text.add(record, shown);
-            put(shown.toUtf8());
-            break;
-        }
-        }
-    });
-    if (!complete) {
+    Sink sink {out};
+    if (!entryOf(format).writer(capture, style, sink)) {
         if (error)
             *error = QStringLiteral("記錄的暫存檔無法讀回");
         return false;
     }
-    if (format == Format::Text) {
-        QString rest;
-        text.finish(rest);
-        put(rest.toUtf8());
-    } else {
-        line.clear();
-        lines.finish(line);
-        put(line);
-    }
-    if (!ok && error)
+    if (!sink.ok && error)
         *error = out.errorString();
-    return ok;
+    return sink.ok;
 }
 
 bool save(const TrafficCapture &capture, Format format, const TextStyle &style, const QString &path,

@@ -31,6 +31,7 @@
 #include <thread>
 
 Q_DECLARE_METATYPE(LiveLog::Format)
+Q_DECLARE_METATYPE(CaptureExport::Format)
 
 namespace {
 
@@ -72,6 +73,8 @@ private slots:
     void csvQuotesItsText();
     void exportFormats();
     void savesGoWhereTheNameSays();
+    void formatsKeepTheirSuffix_data();
+    void formatsKeepTheirSuffix();
     void timestampsStartEveryLine();
     void idleGapBreaksTheLine();
     void hexDumpLayout();
@@ -412,6 +415,34 @@ void TestCapture::savesGoWhereTheNameSays()
     // A folder that is not there is no half-made file.
     QVERIFY(!CaptureExport::save(capture, F::Raw, {}, dir.filePath(QStringLiteral("none/x.bin")),
                                  &error));
+}
+
+void TestCapture::formatsKeepTheirSuffix_data()
+{
+    using F = CaptureExport::Format;
+    QTest::addColumn<F>("format");
+    QTest::addColumn<QString>("suffix");
+    QTest::newRow("log") << F::Log << "log";
+    QTest::newRow("CSV") << F::Csv << "csv";
+    QTest::newRow("text") << F::Text << "txt";
+    QTest::newRow("raw") << F::Raw << "bin";
+}
+
+void TestCapture::formatsKeepTheirSuffix()
+{
+    using F = CaptureExport::Format;
+    QFETCH(F, format);
+    QFETCH(QString, suffix);
+    // A name given no suffix gets the format's, which saves in that format again whatever is
+    // picked then, and the save dialog's filter shows the files so named.
+    QTemporaryDir dir;
+    const CaptureExport::Target first =
+            CaptureExport::targetOf(dir.filePath(QStringLiteral("a")), format);
+    QCOMPARE(QFileInfo(first.path).suffix(), suffix);
+    const F other = format == F::Log ? F::Raw : F::Log;
+    QCOMPARE(CaptureExport::targetOf(first.path, other).format, format);
+    const QString filter = CaptureExport::filterOf(format);
+    QVERIFY2(filter.endsWith(QStringLiteral(" (*.%1)").arg(suffix)), qPrintable(filter));
 }
 
 void TestCapture::timestampsStartEveryLine()
