@@ -4,6 +4,7 @@
 
 #include "main/LinePanel.h"
 #include "widgets/MessageBoxes.h"
+#include "widgets/WaitBox.h"
 #include "session/ModeState.h"
 #include "serial/NetworkAddress.h"
 #include "serial/PermissionHint.h"
@@ -11,13 +12,6 @@
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
 #include "serial/UserGroups.h"
-
-#include <QApplication>
-#include <QDialog>
-#include <QElapsedTimer>
-#include <QLabel>
-#include <QPushButton>
-#include <QVBoxLayout>
 
 #include <cerrno>
 #include <memory>
@@ -40,47 +34,8 @@ QString permissionAdvice(const std::string &path)
     return PermissionHint::text(serial::hintFacts(serial::groupFactsFor(path)));
 }
 
-// While a network port connects and sets its line: the window goes on, and after a moment a
-// small box says what it waits for, with a button (and Esc) that gives up.
-class ConnectWait
-{
-public:
-    explicit ConnectWait(const QString &where) : m_where(where) { m_clock.start(); }
-
-    bool keepWaiting()
-    {
-        if (!m_box && m_clock.elapsed() >= ShowAfterMs)
-            show();
-        QCoreApplication::processEvents(m_box ? QEventLoop::AllEvents
-                                              : QEventLoop::ExcludeUserInputEvents);
-        return !m_calledOff;
-    }
-
-private:
-    static constexpr int ShowAfterMs = 300;
-
-    void show()
-    {
-        m_box = std::make_unique<QDialog>(QApplication::activeWindow());
-        m_box->setObjectName(QStringLiteral("ConnectWaitDialog"));
-        m_box->setWindowTitle(QApplication::applicationDisplayName());
-        m_box->setWindowModality(Qt::ApplicationModal);
-        auto *layout = new QVBoxLayout(m_box.get());
-        layout->addWidget(new QLabel(QStringLiteral("正在連線到 %1 …").arg(m_where), m_box.get()));
-        auto *stop = new QPushButton(QStringLiteral("中斷"), m_box.get());
-        stop->setObjectName(QStringLiteral("BreakButton"));
-        layout->addWidget(stop, 0, Qt::AlignRight);
-        QObject::connect(stop, &QPushButton::clicked, m_box.get(), [this] { m_calledOff = true; });
-        QObject::connect(m_box.get(), &QDialog::rejected, m_box.get(),
-                         [this] { m_calledOff = true; });
-        m_box->show();
-    }
-
-    QString m_where;
-    QElapsedTimer m_clock;
-    std::unique_ptr<QDialog> m_box;
-    bool m_calledOff = false;
-};
+// A connection made in a moment shows no box.
+constexpr int ConnectBoxAfterMs = 300;
 
 } // namespace
 
@@ -106,8 +61,19 @@ std::unique_ptr<SerialPort> TForm1::Initial_RS232_Register()
     if (path.empty()) {
         opened = {nullptr, SerialPort::Failure::Open, ENOENT, {}, false};
     } else if (serial::isNetworkPath(path)) {
-        ConnectWait wait(QString::fromStdString(serial::quotedHost(path)));
-        opened = SerialPort::open(path, params, [&wait] { return wait.keepWaiting(); });
+        // While it connects and sets its line the window goes on, and after a moment a box
+        // says what it waits for, with a button (and Esc) that gives up.
+        bool calledOff = false;
+        WaitBox wait(
+                {QStringLiteral("ConnectWaitDialog"),
+                 QStringLiteral("正在連線到 %1 …")
+                         .arg(QString::fromStdString(serial::quotedHost(path))),
+                 QStringLiteral("中斷"), QStringLiteral("BreakButton")},
+                [&calledOff] { calledOff = true; }, ConnectBoxAfterMs);
+        opened = SerialPort::open(path, params, [&] {
+            wait.processEvents();
+            return !calledOff;
+        });
     } else {
         opened = SerialPort::open(path, params);
     }

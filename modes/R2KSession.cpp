@@ -8,12 +8,7 @@
 #include "modes/ByteToKeyEvents.h"
 #include "modes/KeyInjection.h"
 #include "modes/KeyState.h"
-
-#include <QApplication>
-#include <QDialog>
-#include <QLabel>
-#include <QPushButton>
-#include <QVBoxLayout>
+#include "widgets/WaitBox.h"
 
 #include <memory>
 
@@ -57,27 +52,18 @@ class ConsentPrompt : public KeyInjection::ConsentWait
 public:
     void begin(std::function<void()> cancel) override
     {
-        m_dialog = std::make_unique<QDialog>(QApplication::activeWindow());
-        m_dialog->setObjectName(QStringLiteral("PortalConsentDialog"));
-        m_dialog->setWindowTitle(QApplication::applicationDisplayName());
-        m_dialog->setWindowModality(Qt::ApplicationModal);
-        auto *layout = new QVBoxLayout(m_dialog.get());
-        auto *text = new QLabel(QStringLiteral("正在等待桌面同意 TELVIX 送出鍵盤事件…\n"
-                                               "請在桌面的詢問視窗中允許遠端控制 (鍵盤)。"),
-                                m_dialog.get());
-        layout->addWidget(text);
-        auto *button = new QPushButton(QStringLiteral("取消"), m_dialog.get());
-        button->setObjectName(QStringLiteral("CancelButton"));
-        layout->addWidget(button, 0, Qt::AlignRight);
-        QObject::connect(button, &QPushButton::clicked, m_dialog.get(), cancel);
-        // Esc and the close box give up as well.
-        QObject::connect(m_dialog.get(), &QDialog::rejected, m_dialog.get(), cancel);
-        m_dialog->show();
+        // Up at once: the desktop's own dialog is already asking.
+        m_box = std::make_unique<WaitBox>(
+                WaitBox::Look {QStringLiteral("PortalConsentDialog"),
+                               QStringLiteral("正在等待桌面同意 TELVIX 送出鍵盤事件…\n"
+                                              "請在桌面的詢問視窗中允許遠端控制 (鍵盤)。"),
+                               QStringLiteral("取消"), QStringLiteral("CancelButton")},
+                std::move(cancel), 0);
     }
-    void end() override { m_dialog.reset(); }
+    void end() override { m_box.reset(); }
 
 private:
-    std::unique_ptr<QDialog> m_dialog;
+    std::unique_ptr<WaitBox> m_box;
 };
 
 } // namespace

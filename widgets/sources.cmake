@@ -3,4 +3,5 @@ list(APPEND TELVIX_FORMS
     widgets/MessageBoxes.cpp widgets/MessageBoxes.h
     widgets/Fonts.cpp widgets/Fonts.h
     widgets/FontChoice.cpp widgets/FontChoice.h
+    widgets/WaitBox.cpp widgets/WaitBox.h
 )

@@ -204,6 +204,7 @@ private slots:
     void serverAnswersOtherParameters();
     void receiveModeFromTheWindow();
     void failureMessagesNameTheUrl();
+    void connectingCanBeGivenUp_data();
     void connectingCanBeGivenUp();
     void serverBackWithOtherParameters();
     void floodIsHeldAtTheQueueBound();
@@ -516,10 +517,19 @@ void TestNetworkPorts::failureMessagesNameTheUrl()
     QCOMPARE(ModeState::ReceiveModeActive, uint8_t(0));
 }
 
+void TestNetworkPorts::connectingCanBeGivenUp_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("中斷") << QStringLiteral("button");
+    QTest::newRow("Esc") << QStringLiteral("escape");
+    QTest::newRow("close box") << QStringLiteral("close");
+}
+
 void TestNetworkPorts::connectingCanBeGivenUp()
 {
     // A server that never answers: the window goes on, a box says where it connects, and its
-    // 中斷 gives up at once, without a failure to tell.
+    // 中斷, Esc or its close box gives up at once, without a failure to tell.
+    QFETCH(QString, how);
     SilentListener silent;
     const QString url = silent.url(QStringLiteral("rfc2217"));
     PortSettings::DevicePathText = url;
@@ -537,7 +547,12 @@ void TestNetworkPorts::connectingCanBeGivenUp()
             modal = QApplication::activeModalWidget() == w;
             for (QLabel *label : w->findChildren<QLabel *>())
                 said += label->text();
-            w->findChild<QPushButton *>(QStringLiteral("BreakButton"))->click();
+            if (how == QLatin1String("button"))
+                w->findChild<QPushButton *>(QStringLiteral("BreakButton"))->click();
+            else if (how == QLatin1String("escape"))
+                QTest::keyClick(w, Qt::Key_Escape);
+            else
+                w->close();
             return;
         }
     });
