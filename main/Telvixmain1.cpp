@@ -294,7 +294,6 @@ void TForm1::ASCIIModeMenuBarClick()
     ui->ASCIIModeMenuBar->setChecked(true);
     ui->HexModeMenuBar->setChecked(false);
     setStatusPanel(1, QStringLiteral("ASCII 模式"));
-    ModeState::HexDisplayMode = 0;
     m_formatter.setHexForm(false);
     ui->Memo1->setFocus();
     ui->Memo1->clear();
@@ -305,7 +304,6 @@ void TForm1::HexModeMenuBarClick()
     ui->ASCIIModeMenuBar->setChecked(false);
     ui->HexModeMenuBar->setChecked(true);
     setStatusPanel(1, QStringLiteral("HEX 模式"));
-    ModeState::HexDisplayMode = 1;
     m_formatter.setHexForm(true);
     ui->Memo1->setFocus();
     ui->Memo1->clear();
@@ -314,7 +312,7 @@ void TForm1::HexModeMenuBarClick()
 void TForm1::DataModeButtonClick()
 {
     ui->Memo1->clear();
-    if (ModeState::HexDisplayMode == 0)
+    if (!m_formatter.hexForm())
         HexModeMenuBarClick();
     else
         ASCIIModeMenuBarClick();

@@ -47,7 +47,6 @@ void reset()
 {
     BreakRequested = 0;
     ReceiveModeActive = 0;
-    HexDisplayMode = 0;
     PortReady = 0;
     SendActive = 0;
     TRModeActive = 0;

@@ -12,7 +12,6 @@ namespace ModeState {
 // Flags hold 0 or 1.
 inline uint8_t BreakRequested = 0;
 inline uint8_t ReceiveModeActive = 0;
-inline uint8_t HexDisplayMode = 0;
 inline uint8_t PortReady = 0;
 inline uint8_t SendActive = 0;
 inline uint8_t TRModeActive = 0;

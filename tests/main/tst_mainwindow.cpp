@@ -220,20 +220,20 @@ void TestMainWindow::displayModeCommands()
         clears = 0;
         ui.HexModeMenuBar->trigger();
         QCOMPARE(clears, 1);
-        QCOMPARE(ModeState::HexDisplayMode, uint8_t(1));
+        QVERIFY(Form1->formatter().hexForm());
         QCOMPARE(Form1->statusPanel(1), QStringLiteral("HEX 模式"));
         QVERIFY(ui.HexModeMenuBar->isChecked());
         QVERIFY(!ui.ASCIIModeMenuBar->isChecked());
     }
     ui.Memo1->setPlainText(QStringLiteral("traffic"));
     ui.DataModeButton->click();
-    QCOMPARE(ModeState::HexDisplayMode, uint8_t(0));
+    QVERIFY(!Form1->formatter().hexForm());
     QCOMPARE(Form1->statusPanel(1), QStringLiteral("ASCII 模式"));
     QVERIFY(ui.ASCIIModeMenuBar->isChecked());
     QVERIFY(ui.Memo1->toPlainText().isEmpty());
     ui.Memo1->setPlainText(QStringLiteral("traffic"));
     ui.DataModeButton->click();
-    QCOMPARE(ModeState::HexDisplayMode, uint8_t(1));
+    QVERIFY(Form1->formatter().hexForm());
     QCOMPARE(Form1->statusPanel(1), QStringLiteral("HEX 模式"));
     QVERIFY(ui.Memo1->toPlainText().isEmpty());
 }

@@ -3,7 +3,6 @@
 #include "SettingsTestSupport.h"
 
 #include "traffic/DisplayFormatter.h"
-#include "session/ModeState.h"
 #include "main/TrafficView.h"
 #include "traffic/ControlCodes.h"
 #include "send/Telvixmain5.h"
@@ -457,7 +456,7 @@ void TestSettingsDialog::aboutReplacesTraffic()
     Form1->ShowDataToMemo1('x');
     Form1->ShowDataToMemo1('\r');
     Form1->ShowDataToMemo1('y');
-    const uint8_t hex = ModeState::HexDisplayMode;
+    const bool hex = Form1->formatter().hexForm();
     Form1->form()->AboutMenubar->trigger();
     const QStringList lines = memoText().split(Nl);
     QCOMPARE(lines.size(), 18);
@@ -473,7 +472,7 @@ void TestSettingsDialog::aboutReplacesTraffic()
     for (int i = 12; i < 17; ++i)
         QVERIFY2(!lines[i].trimmed().isEmpty(), qPrintable(QString::number(i)));
     QCOMPARE(memo->caret(), (TextPosition {17, 0}));
-    QCOMPARE(ModeState::HexDisplayMode, hex);
+    QCOMPARE(Form1->formatter().hexForm(), hex);
     // What is shown next continues on the empty line.
     Form1->ShowDataToMemo1('z');
     QVERIFY(memoText().endsWith(QString(31, u'-') + Nl + lines[12] + Nl + lines[13] + Nl + lines[14]
