@@ -3,6 +3,7 @@
 
 #include "modes/PortalInjector.h"
 #include "modes/XTestInjector.h"
+#include "traffic/Logging.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -57,6 +58,8 @@ Opened openDesktop(ConsentWait *wait)
 {
     if (!isWaylandSession()) {
         Opened x = XTestInjector::open();
+        qCDebug(lcModes) << "no Wayland session: key events through XTest"
+                         << (x.injector ? QString() : x.problem);
         if (!x.injector) {
             x.problem = cannotStart({QStringLiteral("X11:") + x.problem},
                                     QStringLiteral("R2K 模式需要有 XTEST 擴充功能的 X11 "
@@ -71,6 +74,7 @@ Opened openDesktop(ConsentWait *wait)
     PortalInjector::Result portal = PortalInjector::start(wait);
     switch (portal.outcome) {
     case PortalInjector::Outcome::Started:
+        qCDebug(lcModes) << "Wayland session: key events through the desktop portal";
         return fromPortal(std::move(portal));
     case PortalInjector::Outcome::CalledOff:
         return {};
@@ -88,6 +92,8 @@ Opened openDesktop(ConsentWait *wait)
         break;
     }
     Opened x = XTestInjector::open();
+    qCDebug(lcModes) << "Wayland session, no portal session (" << portal.why
+                     << "): key events through XTest" << (x.injector ? QString() : x.problem);
     if (!x.injector) {
         x.problem = cannotStart({QStringLiteral("桌面入口:") + portal.why,
                                  QStringLiteral("X11 (XWayland):") + x.problem},

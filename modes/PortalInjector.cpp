@@ -2,6 +2,7 @@
 #include "PortalInjector.h"
 
 #include "modes/DesktopKeys.h"
+#include "traffic/Logging.h"
 
 #include <QCoreApplication>
 #include <QDBusError>
@@ -13,14 +14,10 @@
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QEventLoop>
-#include <QLoggingCategory>
 #include <QTimer>
 #include <QVariantMap>
 
 #include <atomic>
-
-// Quiet unless asked for (QT_LOGGING_RULES=telvix.portal=true): the user hears in words.
-Q_LOGGING_CATEGORY(lcPortal, "telvix.portal", QtWarningMsg)
 
 namespace {
 
@@ -268,7 +265,7 @@ PortalInjector::Result PortalInjector::start(KeyInjection::ConsentWait *wait)
     const auto failed = [&result](Outcome outcome, const QString &why) {
         result.outcome = outcome;
         result.why = why;
-        qCInfo(lcPortal) << "no portal session:" << why;
+        qCDebug(lcPortal) << "no portal session:" << why;
         return std::move(result);
     };
 
@@ -279,6 +276,7 @@ PortalInjector::Result PortalInjector::start(KeyInjection::ConsentWait *wait)
     const QDBusMessage properties = callAndWait(bus, get);
     if (properties.type() == QDBusMessage::ErrorMessage) {
         const QString name = properties.errorName();
+        qCDebug(lcPortal) << "GetAll answered" << name << properties.errorMessage();
         if (isMissingService(name)) {
             return failed(Outcome::NoPortal,
                           QStringLiteral("工作階段匯流排上沒有桌面入口 (xdg-desktop-portal)"));
@@ -299,6 +297,7 @@ PortalInjector::Result PortalInjector::start(KeyInjection::ConsentWait *wait)
     }
     const uint version = values.value(QStringLiteral("version")).toUInt();
     const uint devices = values.value(QStringLiteral("AvailableDeviceTypes")).toUInt();
+    qCDebug(lcPortal) << "RemoteDesktop version" << version << "device types" << devices;
     if (!(devices & KeyboardDevice)) {
         return failed(Outcome::NoRemoteDesktop, QStringLiteral("桌面入口的遠端桌面不提供鍵盤"));
     }
@@ -315,6 +314,8 @@ PortalInjector::Result PortalInjector::start(KeyInjection::ConsentWait *wait)
         call << options;
         const QDBusMessage reply = callAndWait(bus, call);
         if (reply.type() == QDBusMessage::ErrorMessage) {
+            qCDebug(lcPortal) << call.member() << "answered" << reply.errorName()
+                              << reply.errorMessage();
             error = reply.errorMessage();
             state = PortalRequest::State::TimedOut;
             return request;
@@ -322,6 +323,9 @@ PortalInjector::Result PortalInjector::start(KeyInjection::ConsentWait *wait)
         if (!reply.arguments().isEmpty())
             request->follow(qdbus_cast<QDBusObjectPath>(reply.arguments().constFirst()).path());
         state = request->wait(timeoutMs, consent);
+        static const char *const States[] = {"waiting", "answered", "called off", "timed out"};
+        qCDebug(lcPortal) << call.member() << States[int(state)] << "response"
+                          << request->response() << "results" << request->results().keys();
         return request;
     };
     PortalRequest::State state;
@@ -421,7 +425,7 @@ void PortalInjector::lose(const QString &why)
     if (m_lost)
         return;
     m_lost = true;
-    qCInfo(lcPortal) << "portal session lost:" << why;
+    qCDebug(lcPortal) << "portal session lost:" << why;
     reportLost(why);
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "LineControl.h"
 
+#include "traffic/Logging.h"
+
 // <linux/serial.h> only for struct serial_icounter_struct; <termios.h> stays out of this file,
 // as its struct termios and the kernel's would clash if a kernel header brought its own.
 #include <linux/serial.h>
@@ -49,6 +51,28 @@ int tiocmOf(uint8_t lines)
     return tiocm;
 }
 
+// What a maintainer looks up, for the debug line of a failed request.
+const char *requestName(unsigned long request)
+{
+    switch (request) {
+    case TIOCMGET:
+        return "ioctl TIOCMGET";
+    case TIOCMBIS:
+        return "ioctl TIOCMBIS";
+    case TIOCMBIC:
+        return "ioctl TIOCMBIC";
+    case TIOCMIWAIT:
+        return "ioctl TIOCMIWAIT";
+    case TIOCGICOUNT:
+        return "ioctl TIOCGICOUNT";
+    case TIOCSBRK:
+        return "ioctl TIOCSBRK";
+    case TIOCCBRK:
+        return "ioctl TIOCCBRK";
+    }
+    return "ioctl";
+}
+
 // A signal during these short calls is no reason to fail them.
 template<typename Arg>
 bool call(int fd, unsigned long request, Arg arg)
@@ -56,8 +80,10 @@ bool call(int fd, unsigned long request, Arg arg)
     for (;;) {
         if (::ioctl(fd, request, arg) == 0)
             return true;
-        if (errno != EINTR)
+        if (errno != EINTR) {
+            Logging::failedCall(lcSerial, requestName(request), fd);
             return false;
+        }
     }
 }
 
@@ -102,7 +128,11 @@ public:
     bool waitForChange(uint8_t mask) override
     {
         // Not retried on EINTR: the signal is how the watcher ends a wait.
-        return ::ioctl(m_fd, TIOCMIWAIT, (unsigned long)tiocmOf(mask & InputLines)) == 0;
+        if (::ioctl(m_fd, TIOCMIWAIT, (unsigned long)tiocmOf(mask & InputLines)) == 0)
+            return true;
+        if (errno != EINTR)
+            Logging::failedCall(lcSerial, requestName(TIOCMIWAIT), m_fd);
+        return false;
     }
 
     bool errorCounts(ErrorCounts &counts) override

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "NetworkLine.h"
 
+#include "traffic/Logging.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -211,6 +213,13 @@ Connected connectTo(const NetworkAddress &address, int timeoutMs, const WaitHook
             Connected c = failed(ECANCELED, {});
             c.calledOff = true;
             return c;
+        }
+        if (error != 0) {
+            errno = error;
+            Logging::failedCall(lcSerial,
+                                candidate->ai_family == AF_INET6 ? "connect (IPv6)"
+                                                                 : "connect (IPv4)",
+                                QString::fromStdString(addressText(address)));
         }
         if (error == 0) {
             tuneSocket(fd);

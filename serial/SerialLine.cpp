@@ -2,6 +2,8 @@
 #include "SerialLine.h"
 #include "SerialSpeed2.h"
 
+#include "traffic/Logging.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -181,8 +183,10 @@ OpenResult openPort(const std::string &path)
     do {
         fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    if (fd < 0) {
+        Logging::failedCall(lcSerial, "open", QString::fromStdString(path));
         return {-1, errno};
+    }
 
     // The lock comes before any change to the line, so a port someone else holds is left
     // exactly as they have it. flock binds root as well; TIOCEXCL below does not.
@@ -191,6 +195,7 @@ OpenResult openPort(const std::string &path)
         rc = flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
+        Logging::failedCall(lcSerial, "flock", QString::fromStdString(path));
         const int error = (errno == EWOULDBLOCK) ? EBUSY : errno;
         ::close(fd);
         return {-1, error};
@@ -221,8 +226,11 @@ void closePort(int fd)
 bool readConfig(int fd, LineConfig &out)
 {
     termios t {};
-    if (fd < 0 || !getAttr(fd, t))
+    if (fd < 0 || !getAttr(fd, t)) {
+        if (fd >= 0)
+            Logging::failedCall(lcSerial, "tcgetattr", fd);
         return false;
+    }
 
     LineConfig c;
     if (!readSpeed(fd, c.speed))
@@ -262,12 +270,17 @@ bool writeConfig(int fd, const LineParams &params)
     // Speed 0 would hang the line up; the other checks keep unknown codes from being
     // silently turned into something else.
     if (fd < 0 || params.baudRate <= 0 || params.dataBits < 5 || params.dataBits > 8
-        || params.parity > 4)
+        || params.parity > 4) {
+        qCDebug(lcSerial) << "line parameters refused before any call: speed" << params.baudRate
+                          << "data bits" << int(params.dataBits) << "parity" << int(params.parity);
         return false;
+    }
 
     termios t {};
-    if (!getAttr(fd, t))
+    if (!getAttr(fd, t)) {
+        Logging::failedCall(lcSerial, "tcgetattr", fd);
         return false;
+    }
 
     makeRaw(t);
     applyFlowControl(t, params.flow);
@@ -288,41 +301,63 @@ bool writeConfig(int fd, const LineParams &params)
     }
     // Debian's glibc reports EINVAL when a pty dropped the parity or size bits and nothing
     // else changed, although the rest was applied. The read-back below decides instead.
-    if (!setAttr(fd, t) && errno != EINVAL)
+    if (!setAttr(fd, t) && errno != EINVAL) {
+        Logging::failedCall(lcSerial, "tcsetattr", fd);
         return false;
-    if (!standard && !setCustomSpeed(fd, params.baudRate))
+    }
+    if (!standard && !setCustomSpeed(fd, params.baudRate)) {
+        Logging::failedCall(lcSerial, "ioctl TCGETS2/TCSETS2 (custom speed)", fd);
         return false;
+    }
 
     termios back {};
     int64_t speed = 0;
-    if (!getAttr(fd, back) || !readSpeed(fd, speed))
+    if (!getAttr(fd, back) || !readSpeed(fd, speed)) {
+        Logging::failedCall(lcSerial, "tcgetattr/TCGETS2 (read-back)", fd);
         return false;
-    if (speed != params.baudRate)
+    }
+    if (speed != params.baudRate) {
+        qCDebug(lcSerial) << "driver set speed" << speed << "for" << params.baudRate << "asked";
         return false;
+    }
     if (back.c_iflag != t.c_iflag || back.c_oflag != t.c_oflag || back.c_lflag != t.c_lflag
-        || back.c_cc[VMIN] != t.c_cc[VMIN] || back.c_cc[VTIME] != t.c_cc[VTIME])
+        || back.c_cc[VMIN] != t.c_cc[VMIN] || back.c_cc[VTIME] != t.c_cc[VTIME]) {
+        qCDebug(lcSerial, "driver changed the flags: iflag %o/%o oflag %o/%o lflag %o/%o asked/got",
+                t.c_iflag, back.c_iflag, t.c_oflag, back.c_oflag, t.c_lflag, back.c_lflag);
         return false;
+    }
     // A pseudo-terminal always forces eight bits without parity; it keeps the rest.
     tcflag_t checked = PARODD | CMSPAR | CSTOPB | CREAD | CLOCAL;
     if (params.flow != FlowControl::Keep)
         checked |= CRTSCTS;
     if (!isPseudoTerminal(fd))
         checked |= CSIZE | PARENB;
-    return (back.c_cflag & checked) == (t.c_cflag & checked);
+    if ((back.c_cflag & checked) != (t.c_cflag & checked)) {
+        qCDebug(lcSerial, "driver changed cflag: %o asked, %o got", t.c_cflag & checked,
+                back.c_cflag & checked);
+        return false;
+    }
+    return true;
 }
 
 bool setMarkErrors(int fd, bool on)
 {
     termios t {};
-    if (!getAttr(fd, t))
+    if (!getAttr(fd, t)) {
+        Logging::failedCall(lcSerial, "tcgetattr", fd);
         return false;
+    }
     const tcflag_t flags = PARMRK | INPCK;
     if (on)
         t.c_iflag |= flags;
     else
         t.c_iflag &= ~flags;
+    if (!setAttr(fd, t)) {
+        Logging::failedCall(lcSerial, "tcsetattr", fd);
+        return false;
+    }
     termios back {};
-    return setAttr(fd, t) && getAttr(fd, back) && (back.c_iflag & flags) == (t.c_iflag & flags);
+    return getAttr(fd, back) && (back.c_iflag & flags) == (t.c_iflag & flags);
 }
 
 bool isPseudoTerminal(int fd)

@@ -3,6 +3,7 @@
 
 #include "traffic/LineEvents.h"
 #include "serial/PortDirectory.h"
+#include "traffic/Logging.h"
 
 #include <cerrno>
 #include <cstring>
@@ -269,6 +270,9 @@ bool SerialPort::waitForReturn(int &fd, serial::TelnetLink *&telnet)
         told = std::move(why);
         queue({TrafficKind::LineGone, monotonicMicroseconds(), QByteArray::fromStdString(told)});
     };
+    qCDebug(lcSerial).nospace() << "waiting for " << m_path.c_str()
+                                << " to return: serial number \"" << m_identity.serialNumber.c_str()
+                                << "\", by-id name \"" << m_identity.byIdName.c_str() << '"';
     for (;;) {
         pollfd stop {m_stopFd, POLLIN, 0};
         if (::poll(&stop, 1, serial::returnDelayMs(failures)) != 0)
@@ -283,10 +287,14 @@ bool SerialPort::waitForReturn(int &fd, serial::TelnetLink *&telnet)
         if (r.fd < 0) {
             if (stopRequested())
                 return false;
+            qCDebug(lcSerial) << "reopening" << path.c_str() << "failed, attempt" << failures + 1
+                              << "errno" << r.error << ':' << failureReason(r).c_str();
             ++failures;
             tell(failureReason(r));
             continue;
         }
+        qCDebug(lcSerial) << "line back at" << path.c_str() << "after" << failures
+                          << "failed attempts";
         fd = r.fd;
         telnet = r.telnet.get();
         std::vector<uint8_t> early = std::move(r.early);
@@ -390,6 +398,7 @@ bool SerialPort::readLine(int fd, serial::TelnetLink *telnet)
         if (poll(fds, 3, -1) < 0) {
             if (errno == EINTR)
                 continue;
+            Logging::failedCall(lcSerial, "poll", QString::fromStdString(m_path));
             return false;
         }
         if (fds[1].revents != 0)
@@ -430,6 +439,10 @@ bool SerialPort::readLine(int fd, serial::TelnetLink *telnet)
             continue;
         // 0 or EIO, ENXIO, ENODEV: the other side hung up or the device is gone. A hung-up
         // tty polls readable for ever, so the reader leaves it here instead of watching it.
+        if (n < 0)
+            Logging::failedCall(lcSerial, "read", QString::fromStdString(m_path));
+        else
+            qCDebug(lcSerial) << "line" << m_path.c_str() << "hung up: read gave end of file";
         decoded.clear();
         m_decoder.finish(now, decoded);
         for (TrafficRecord &r : decoded)

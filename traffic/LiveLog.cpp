@@ -2,6 +2,7 @@
 #include "LiveLog.h"
 
 #include "traffic/LogFormat.h"
+#include "traffic/Logging.h"
 #include "traffic/SystemError.h"
 
 #include <QFile>
@@ -207,6 +208,8 @@ void LiveLog::Shared::run()
     const std::lock_guard lock(mutex);
     done = true;
     if (!why.isEmpty()) {
+        qCDebug(lcTraffic) << "live log" << name << "stopped by its writer after" << written
+                           << "bytes:" << why;
         reason = why;
         failed = true;
         if (owner)
@@ -311,6 +314,10 @@ void LiveLog::fallBehind()
 
 void LiveLog::giveUp(const QString &reason)
 {
+    qCDebug(lcTraffic) << "live log" << m_path << "given up with" << m_shared->held.load()
+                       << "bytes of records waiting, none written for"
+                       << (monotonicMicroseconds() - m_shared->progressUs.load()) / 1000
+                       << "ms:" << reason;
     m_watch.stop();
     m_running = false;
     {
@@ -362,6 +369,7 @@ QString LiveLog::stop()
         const std::lock_guard finishing(finishingMutex());
         finishingLogs().push_back(m_shared);
         m_thread.detach();
+        qCDebug(lcTraffic) << "live log" << m_path << "stopped, its thread writes the rest";
         return {};
     }
     if (!ended) {
@@ -373,10 +381,16 @@ QString LiveLog::stop()
     lock.unlock();
     if (!ended) {
         m_thread.detach();
+        qCDebug(lcTraffic) << "live log" << m_path << "stopped, the rest not written: the file"
+                           << "took nothing for" << StopWaitMs << "ms";
         return message(QStringLiteral("檔案在 %1 秒內沒有收下其餘的記錄, 它們沒有寫入")
                                .arg(StopWaitMs / 1000.0));
     }
     m_thread.join();
+    if (reason.isEmpty())
+        qCDebug(lcTraffic) << "live log" << m_path << "stopped, all of it written";
+    else
+        qCDebug(lcTraffic) << "live log" << m_path << "stopped earlier by its writer:" << reason;
     return reason.isEmpty() ? QString() : message(reason);
 }
 
@@ -407,6 +421,9 @@ void LiveLog::finishAll(int timeoutMs)
         std::unique_lock lock(shared->mutex);
         while (!shared->done) {
             if (shared->stalled() || monotonicMicroseconds() > until) {
+                qCDebug(lcTraffic)
+                        << "live log" << shared->name << "left unfinished at the end:"
+                        << (shared->stalled() ? "its file takes nothing" : "no time left");
                 shared->abandoned = true;
                 shared->queue.clear();
                 shared->wakeUp();

@@ -13,4 +13,5 @@ list(APPEND TELVIX_CORE
     traffic/CaptureExport.cpp traffic/CaptureExport.h
     traffic/LineState.h
     traffic/ControlCodes.cpp traffic/ControlCodes.h
+    traffic/Logging.cpp traffic/Logging.h
 )

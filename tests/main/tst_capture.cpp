@@ -7,6 +7,7 @@
 #include "traffic/LineEvents.h"
 #include "traffic/LiveLog.h"
 #include "traffic/LogFormat.h"
+#include "traffic/Logging.h"
 #include "traffic/TrafficCapture.h"
 #include "traffic/TrafficRenderer.h"
 
@@ -17,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -25,6 +27,7 @@
 
 #include <csignal>
 #include <ctime>
+#include <mutex>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -90,6 +93,8 @@ private slots:
     void sentBytesInARowAreOneLine();
     void liveLogNeverWaitsForAPipe();
     void liveLogTakesABurstAtItsPace();
+    void debugLinesOnlyWhenAsked_data();
+    void debugLinesOnlyWhenAsked();
 };
 
 void TestCapture::keepsEveryRecord()
@@ -894,6 +899,60 @@ void TestCapture::liveLogTakesABurstAtItsPace()
     LiveLog::finishAll(20000);
     QCOMPARE(failed.count(), 0);
     QCOMPARE(QFileInfo(path).size(), burst);
+}
+
+void TestCapture::debugLinesOnlyWhenAsked_data()
+{
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<bool>("told");
+    QTest::newRow("by default") << QString() << false;
+    QTest::newRow("all asked for") << "telvix.*.debug=true" << true;
+    QTest::newRow("another asked for") << "telvix.portal.debug=true" << false;
+}
+
+void TestCapture::debugLinesOnlyWhenAsked()
+{
+    QFETCH(QString, rules);
+    QFETCH(bool, told);
+    static std::mutex mutex;
+    static QStringList lines;
+    lines.clear();
+    const QtMessageHandler old = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &context, const QString &m) {
+                if (context.category && qstrncmp(context.category, "telvix.", 7) == 0) {
+                    const std::lock_guard lock(mutex);
+                    lines.append(QLatin1String(context.category) + u' ' + m);
+                }
+            });
+    QLoggingCategory::setFilterRules(rules);
+    // A failed call, which leaves its errno to the caller, and a live log that stops.
+    errno = ENOENT;
+    Logging::failedCall(lcSerial, "open", QStringLiteral("/dev/ttyUSB-telvix-absent"));
+    const int after = errno;
+    QString error;
+    std::unique_ptr<LiveLog> log =
+            LiveLog::start(QStringLiteral("/dev/full"), LiveLog::Format::Raw, &error);
+    QVERIFY2(log, qPrintable(error));
+    QSignalSpy failed(log.get(), &LiveLog::failed);
+    log->take(record(TrafficKind::Received, monotonicMicroseconds(), QByteArray(1 << 16, 'x')));
+    const bool stopped = QTest::qWaitFor([&] { return failed.count() > 0; }, 5000);
+    log.reset();
+    QLoggingCategory::setFilterRules(QString());
+    qInstallMessageHandler(old);
+    QCOMPARE(after, ENOENT);
+    QVERIFY(stopped);
+    const std::lock_guard lock(mutex);
+    if (!told) {
+        QVERIFY2(lines.isEmpty(), qPrintable(lines.join(u'\n')));
+        return;
+    }
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].startsWith(QStringLiteral("telvix.serial open failed on "
+                                                "/dev/ttyUSB-telvix-absent: ENOENT")),
+             qPrintable(lines[0]));
+    QVERIFY2(lines[1].startsWith(QStringLiteral("telvix.traffic live log \"/dev/full\""))
+                     && lines[1].contains(QStringLiteral("No space left on device")),
+             qPrintable(lines[1]));
 }
 
 QTEST_GUILESS_MAIN(TestCapture)
