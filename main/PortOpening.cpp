@@ -5,7 +5,6 @@
 #include "main/LinePanel.h"
 #include "widgets/MessageBoxes.h"
 #include "widgets/WaitBox.h"
-#include "session/ModeState.h"
 #include "serial/NetworkAddress.h"
 #include "serial/PermissionHint.h"
 #include "serial/PortDirectory.h"
@@ -48,7 +47,6 @@ void TForm1::portFailed(const QString &suffix, const QString &detail)
     if (!detail.isEmpty())
         text += u'\n' + detail;
     MessageBoxes::message(this, text);
-    ModeState::PortReady = 0;
 }
 
 std::unique_ptr<SerialPort> TForm1::Initial_RS232_Register()
@@ -80,12 +78,10 @@ std::unique_ptr<SerialPort> TForm1::Initial_RS232_Register()
     const QString reason = QString::fromStdString(opened.reason);
     if (opened.calledOff) {
         // The user gave up on the connection: nothing failed that needs telling.
-        ModeState::PortReady = 0;
         return nullptr;
     }
     switch (opened.failure) {
     case SerialPort::Failure::None:
-        ModeState::PortReady = 1;
         return std::move(opened.port);
     case SerialPort::Failure::Open:
         portFailed(QStringLiteral(" 埠,無法開啟"),

@@ -51,7 +51,7 @@ public:
     void setStatusPanel(int index, const QString &text);
 
     // Opens and configures the port named by the settings, with every mode's start. Tells the
-    // user why when it fails; ModeState::PortReady is the outcome either way.
+    // user why when it fails, and gives back no port.
     std::unique_ptr<SerialPort> Initial_RS232_Register();
 
     // Shows one byte of traffic in Memo1, at the caret, in the display form now chosen.

@@ -83,7 +83,7 @@ void TerminalSession::run()
     ConversationDisplay display(m_host, m_panel);
     m_display = &display;
     m_host.traffic().subscribe(&display);
-    ReadLoop::run(*m_port, m_host.traffic(), [] { ModeState::ReadRestartRequested = 0; });
+    ReadLoop::run(*m_port, m_host.traffic());
     m_host.traffic().unsubscribe(&display);
     display.finish();
     m_display = nullptr;
@@ -105,7 +105,6 @@ void TerminalSession::send()
     }
     m_sending = true;
     ModeState::Hold sending(ModeState::SendActive);
-    ModeState::ReadRestartRequested = 1;
     ModeState::RemotePrefixWritten = 0;
     m_display->label(m_panel.localName(), monotonicMicroseconds());
     m_display->passEnd();

@@ -44,7 +44,7 @@ public:
     virtual ~ModeHost() = default;
 
     // Opens and configures the port the settings name, as every mode's start does; on failure
-    // the user has been told why, and nothing is returned. ModeState::PortReady tells the same.
+    // the user has been told why, and nothing is returned.
     virtual std::unique_ptr<SerialPort> openPort() = 0;
 
     // The window as the mode's column wants it while the mode runs (controls off, Break on,

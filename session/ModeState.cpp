@@ -47,11 +47,9 @@ void reset()
 {
     BreakRequested = 0;
     ReceiveModeActive = 0;
-    PortReady = 0;
     SendActive = 0;
     TRModeActive = 0;
     R2KModeActive = 0;
-    ReadRestartRequested = 0;
     RemotePrefixWritten = 0;
     holds().clear();
 }

@@ -12,11 +12,9 @@ namespace ModeState {
 // Flags hold 0 or 1.
 inline uint8_t BreakRequested = 0;
 inline uint8_t ReceiveModeActive = 0;
-inline uint8_t PortReady = 0;
 inline uint8_t SendActive = 0;
 inline uint8_t TRModeActive = 0;
 inline uint8_t R2KModeActive = 0;
-inline uint8_t ReadRestartRequested = 0;
 inline uint8_t RemotePrefixWritten = 0;
 
 // Sets a mode's flag for as long as it lives. Transmissions can nest (a file send started from

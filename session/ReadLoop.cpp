@@ -13,7 +13,7 @@
 
 namespace ReadLoop {
 
-void run(SerialPort &port, TrafficStream &traffic, const std::function<void()> &afterPass)
+void run(SerialPort &port, TrafficStream &traffic)
 {
     port.startReading();
     // Wakes the wait below when the reader has bytes. Inside a modal dialog's own event loop it
@@ -38,8 +38,6 @@ void run(SerialPort &port, TrafficStream &traffic, const std::function<void()> &
                 takeArrived();
         }
         traffic.passEnd();
-        if (afterPass)
-            afterPass();
         QCoreApplication::processEvents(backlog.empty() ? QEventLoop::WaitForMoreEvents
                                                         : QEventLoop::AllEvents);
     }

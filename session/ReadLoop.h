@@ -10,8 +10,6 @@
 // reader's queue and is shown in order once the dialog closes.
 #pragma once
 
-#include <functional>
-
 class SerialPort;
 class TrafficStream;
 
@@ -25,8 +23,7 @@ inline constexpr int PassBudgetMs = 4;
 // unplugged adapter) is published as a LineGone record; no message is given, and the mode
 // waits like any idle line, for Break or for the same device to come back (a LineBack record,
 // after which its bytes come as before). At Break, what was read and not yet published goes to
-// the stream's keepers alone (the capture, a live log). `afterPass` runs after the records of
-// each pass (and the stream's passEnd), before events are dispatched.
-void run(SerialPort &port, TrafficStream &traffic, const std::function<void()> &afterPass = {});
+// the stream's keepers alone (the capture, a live log).
+void run(SerialPort &port, TrafficStream &traffic);
 
 } // namespace ReadLoop

@@ -470,7 +470,6 @@ void TestMainWindow::failedOpenChangesNothing()
         QCOMPARE(boxes.shown[0].kind, Kind::Beep); // the sound first, the box after it
         QCOMPARE(boxes.shown[1].text, path + message);
         QCOMPARE(*ModeTable::column(m).activeFlag, uint8_t(0));
-        QCOMPARE(ModeState::PortReady, uint8_t(0));
         QCOMPARE(SerialPort::openCount(), 0);
         QCOMPARE(ui.Memo1->toPlainText(), QStringLiteral("kept"));
         QCOMPARE(Form1->memo1Colour(), QColor(Qt::green));

@@ -110,14 +110,13 @@ void TestModeTable::columnFacts()
 void TestModeTable::resetClearsEverything()
 {
     ModeState::BreakRequested = ModeState::ReceiveModeActive = 1;
-    ModeState::PortReady = ModeState::SendActive = ModeState::TRModeActive = 1;
-    ModeState::R2KModeActive = ModeState::ReadRestartRequested = 1;
+    ModeState::SendActive = ModeState::TRModeActive = ModeState::R2KModeActive = 1;
     ModeState::RemotePrefixWritten = 1;
     ModeState::reset();
     for (uint8_t flag :
          {ModeState::BreakRequested, ModeState::ReceiveModeActive,
-          ModeState::PortReady, ModeState::SendActive, ModeState::TRModeActive,
-          ModeState::R2KModeActive, ModeState::ReadRestartRequested, ModeState::RemotePrefixWritten})
+          ModeState::SendActive, ModeState::TRModeActive, ModeState::R2KModeActive,
+          ModeState::RemotePrefixWritten})
         QCOMPARE(flag, uint8_t(0));
 }
 

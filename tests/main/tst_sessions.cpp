@@ -132,7 +132,6 @@ public:
     std::unique_ptr<SerialPort> openPort() override
     {
         SerialPort::Opened opened = SerialPort::open(m_path.toStdString(), {9600, 0, 8, 0});
-        ModeState::PortReady = opened.port ? 1 : 0;
         if (!opened.port)
             messages.append(QStringLiteral("no port"));
         return std::move(opened.port);

@@ -425,7 +425,7 @@ void TestR2KMode::noInjector()
     QVERIFY(!ui.Memo1->isReadOnly());
     QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
     QCOMPARE(ModeState::R2KModeActive, uint8_t(0));
-    QCOMPARE(ModeState::PortReady, uint8_t(0));
+    QCOMPARE(SerialPort::openCount(), 0);
     QVERIFY(!ui.BreakButton->isEnabled());
     for (const char *name : OffDuringMode)
         QVERIFY2(controlEnabled(QString::fromLatin1(name)), name);

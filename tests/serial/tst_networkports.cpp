@@ -565,7 +565,6 @@ void TestNetworkPorts::connectingCanBeGivenUp()
     QVERIFY2(said.contains(url), qPrintable(said));
     QVERIFY(boxes.shown.isEmpty());
     QCOMPARE(ModeState::ReceiveModeActive, uint8_t(0));
-    QCOMPARE(ModeState::PortReady, uint8_t(0));
     QCOMPARE(SerialPort::openCount(), 0);
 }
 
