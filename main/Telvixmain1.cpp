@@ -252,9 +252,8 @@ void TForm1::BreakButtonClick() { BreakMenuBarClick(); }
 
 void TForm1::ClearDataMenubarClick()
 {
-    // In terminal mode the next byte then opens a new, labelled reply.
-    if (ModeState::TRModeActive == 1)
-        ModeState::RemotePrefixWritten = 0;
+    if (m_terminal)
+        m_terminal->displayCleared();
     ui->Memo1->clear();
     ui->Memo1->setFocus();
 }

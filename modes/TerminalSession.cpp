@@ -32,8 +32,8 @@ public:
     {
         if (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed) {
             // The first byte of a reply opens it with the remote name.
-            if (ModeState::RemotePrefixWritten == 0) {
-                ModeState::RemotePrefixWritten = 1;
+            if (!m_replyOpen) {
+                m_replyOpen = true;
                 label(m_panel.remoteName(), record.timeUs);
             }
             if (record.kind == TrafficKind::Flawed)
@@ -43,7 +43,7 @@ public:
         } else if (record.kind == TrafficKind::LineBack) {
             addComeback(record.timeUs);
             // What the device sends next is a reply of its own, under its name again.
-            ModeState::RemotePrefixWritten = 0;
+            m_replyOpen = false;
         } else if (record.kind == TrafficKind::Sent && m_echo) {
             // Shown at once, after what was received before it.
             passEnd();
@@ -51,6 +51,9 @@ public:
             passEnd();
         }
     }
+
+    // The next byte received opens a new reply with its label.
+    void endReply() { m_replyOpen = false; }
 
     // A block's label, with the block's time where the user asked for it.
     void label(const QString &name, int64_t timeUs)
@@ -65,6 +68,7 @@ public:
 private:
     TerminalPanel &m_panel;
     bool m_echo = true;
+    bool m_replyOpen = false; // the remote name is written and the device's bytes follow it
 };
 
 QString TerminalSession::prefix(const QString &name)
@@ -78,7 +82,6 @@ void TerminalSession::run()
     m_port = frame.begin();
     if (!m_port)
         return;
-    ModeState::RemotePrefixWritten = 0;
     m_panel.focusMessage();
     ConversationDisplay display(m_host, m_panel);
     m_display = &display;
@@ -89,6 +92,12 @@ void TerminalSession::run()
     m_display = nullptr;
     m_port = nullptr;
     frame.end();
+}
+
+void TerminalSession::displayCleared()
+{
+    if (m_display)
+        m_display->endReply();
 }
 
 void TerminalSession::send()
@@ -105,7 +114,7 @@ void TerminalSession::send()
     }
     m_sending = true;
     ModeState::Hold sending(ModeState::SendActive);
-    ModeState::RemotePrefixWritten = 0;
+    m_display->endReply();
     m_display->label(m_panel.localName(), monotonicMicroseconds());
     m_display->passEnd();
 

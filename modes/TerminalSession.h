@@ -40,6 +40,10 @@ public:
     // second send. Does nothing while the conversation is not running.
     void send();
 
+    // The display was emptied: what the device sends next opens a new, labelled reply, so no
+    // byte is shown without the name of its sender.
+    void displayCleared();
+
     bool isRunning() const { return m_port != nullptr; }
 
     // The prefix of a block: a line break, the name, " : ".

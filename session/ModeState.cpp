@@ -50,7 +50,6 @@ void reset()
     SendActive = 0;
     TRModeActive = 0;
     R2KModeActive = 0;
-    RemotePrefixWritten = 0;
     holds().clear();
 }
 

@@ -111,12 +111,9 @@ void TestModeTable::resetClearsEverything()
 {
     ModeState::BreakRequested = ModeState::ReceiveModeActive = 1;
     ModeState::SendActive = ModeState::TRModeActive = ModeState::R2KModeActive = 1;
-    ModeState::RemotePrefixWritten = 1;
     ModeState::reset();
-    for (uint8_t flag :
-         {ModeState::BreakRequested, ModeState::ReceiveModeActive,
-          ModeState::SendActive, ModeState::TRModeActive, ModeState::R2KModeActive,
-          ModeState::RemotePrefixWritten})
+    for (uint8_t flag : {ModeState::BreakRequested, ModeState::ReceiveModeActive,
+                         ModeState::SendActive, ModeState::TRModeActive, ModeState::R2KModeActive})
         QCOMPARE(flag, uint8_t(0));
 }
 
