@@ -342,15 +342,6 @@ void TForm1::errorBox(const QString &text) { MessageBoxes::errorBox(this, text);
 
 DisplaySink &TForm1::display() { return *ui->Memo1; }
 
-void TForm1::ShowDataToMemo1(uint8_t byte) { showBytes(&byte, 1); }
-
-void TForm1::showBytes(const uint8_t *bytes, size_t count)
-{
-    QString shown;
-    m_formatter.append(bytes, count, shown);
-    ui->Memo1->insertAtCaret(shown);
-}
-
 // ---- port settings ---------------------------------------------------------------------
 
 void TForm1::RS232ConfigMenuBarClick()

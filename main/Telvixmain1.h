@@ -16,8 +16,6 @@
 #include <QColor>
 #include <QMainWindow>
 
-#include <cstddef>
-#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -53,11 +51,6 @@ public:
     // Opens and configures the port named by the settings, with every mode's start. Tells the
     // user why when it fails, and gives back no port.
     std::unique_ptr<SerialPort> Initial_RS232_Register();
-
-    // Shows one byte of traffic in Memo1, at the caret, in the display form now chosen.
-    void ShowDataToMemo1(uint8_t byte);
-    // The same for a run of bytes, inserted as one piece.
-    void showBytes(const uint8_t *bytes, size_t count);
 
     // The colour Memo1 shows while no mode runs (the settings dialog may change it).
     QColor memo1Colour() const;

@@ -13,6 +13,7 @@
 #include "main/LinePanel.h"
 #include "main/Telvixmain1.h"
 #include "serial/SerialPort.h"
+#include "session/ReceivedDisplay.h"
 #include "ui_Telvixmain1.h"
 #include "send/SendTexts.h"
 #include "serial/Telvixmain2.h"
@@ -121,9 +122,15 @@ int main(int argc, char *argv[])
     const QDir dir(QString::fromLocal8Bit(argv[1]));
 
     Forms::createAll();
-    const QByteArray traffic = sampleTraffic();
-    Form1->showBytes(reinterpret_cast<const uint8_t *>(traffic.constData()),
-                     size_t(traffic.size()));
+    {
+        // Received as a receiving mode takes it: one pass through the window's traffic stream.
+        ReceivedDisplay display(*Form1);
+        Form1->traffic().subscribe(&display);
+        Form1->traffic().publish({TrafficKind::Received, monotonicMicroseconds(), sampleTraffic()});
+        Form1->traffic().passEnd();
+        Form1->traffic().unsubscribe(&display);
+        display.finish();
+    }
     bool ok = save(Form1, dir, "telvix-main.png");
     ok = save(Form2, dir, "telvix-port-dialog.png") && ok;
     Form2->hide();

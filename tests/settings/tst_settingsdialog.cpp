@@ -4,6 +4,7 @@
 
 #include "traffic/DisplayFormatter.h"
 #include "main/TrafficView.h"
+#include "session/ReceivedDisplay.h"
 #include "traffic/ControlCodes.h"
 #include "send/Telvixmain5.h"
 #include "ui_Telvixmain5.h"
@@ -72,12 +73,22 @@ void answerPicker(int radioButton)
 
 QString glyph(uint8_t code) { return QString(*ControlCodes::glyphFor(code)); }
 
-// Shows `bytes` through the main window's formatter entry, as a mode would.
+// `bytes` received in one pass of a receiving mode: through the window's traffic stream to a
+// display that lives as long as the mode.
+void receive(const QByteArray &bytes)
+{
+    ReceivedDisplay display(*Form1);
+    Form1->traffic().subscribe(&display);
+    Form1->traffic().publish({TrafficKind::Received, monotonicMicroseconds(), bytes});
+    Form1->traffic().passEnd();
+    Form1->traffic().unsubscribe(&display);
+    display.finish();
+}
+
 QString shown(const QByteArray &bytes)
 {
     Form1->memo1()->clear();
-    for (char c : bytes)
-        Form1->ShowDataToMemo1(uint8_t(c));
+    receive(bytes);
     return memoText();
 }
 
@@ -453,9 +464,7 @@ void TestSettingsDialog::colourPreviewAndOk()
 void TestSettingsDialog::aboutReplacesTraffic()
 {
     TrafficView *memo = Form1->memo1();
-    Form1->ShowDataToMemo1('x');
-    Form1->ShowDataToMemo1('\r');
-    Form1->ShowDataToMemo1('y');
+    receive("x\ry");
     const bool hex = Form1->formatter().hexForm();
     Form1->form()->AboutMenubar->trigger();
     const QStringList lines = memoText().split(Nl);
@@ -474,14 +483,14 @@ void TestSettingsDialog::aboutReplacesTraffic()
     QCOMPARE(memo->caret(), (TextPosition {17, 0}));
     QCOMPARE(Form1->formatter().hexForm(), hex);
     // What is shown next continues on the empty line.
-    Form1->ShowDataToMemo1('z');
+    receive("z");
     QVERIFY(memoText().endsWith(QString(31, u'-') + Nl + lines[12] + Nl + lines[13] + Nl + lines[14]
                                 + Nl + lines[15] + Nl + lines[16] + Nl + "z"));
 }
 
 void TestSettingsDialog::versionTwice()
 {
-    Form1->ShowDataToMemo1('x');
+    receive("x");
     Form1->form()->VersionMenubar->trigger();
     Form1->form()->VersionMenubar->trigger();
     const QStringList lines = memoText().split(Nl);
