@@ -407,7 +407,7 @@ std::vector<PairResult> wiredPairs()
 double bitsPerCharacter(const serial::LineParams &params)
 {
     const double stop = params.stopBits == 1 ? 1.5 : params.stopBits == 2 ? 2.0 : 1.0;
-    return 1.0 + params.dataBits + (params.parity != 0 ? 1.0 : 0.0) + stop;
+    return 1.0 + params.dataBits + (params.parity != serial::Parity::None ? 1.0 : 0.0) + stop;
 }
 
 QByteArray patternFor(int32_t speed, const serial::LineParams &params, uint32_t seed)

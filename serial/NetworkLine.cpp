@@ -584,7 +584,7 @@ std::string TelnetLink::configure(const LineParams &params, int timeoutMs,
     if (value(Command::SetDataSize) != params.dataBits)
         return "伺服器的資料位元是 " + std::to_string(value(Command::SetDataSize)) + ",不是 "
                 + std::to_string(params.dataBits);
-    if (rfc2217::parityCodeFromWire(uint8_t(value(Command::SetParity))) != params.parity)
+    if (rfc2217::parityFromWire(uint8_t(value(Command::SetParity))) != params.parity)
         return "伺服器不接受這個同位檢查設定";
     if (rfc2217::stopBitsCodeFromWire(uint8_t(value(Command::SetStopSize))) != params.stopBits)
         return "伺服器不接受這個停止位元設定";

@@ -10,7 +10,7 @@ void reset()
     PortNumberText = QStringLiteral("1");
     PortNameText = QStringLiteral("COM1");
     BaudRate = 9600;
-    Parity = 0;
+    Parity = serial::Parity::None;
     DataBits = 8;
     StopBits = 0;
     BaudRateText = QStringLiteral("9600");
@@ -42,10 +42,12 @@ QString summaryText()
             .arg(PortNameText, BaudRateText, ParityText, DataBitsText, StopBitsText);
 }
 
-QString parityLetter(uint8_t code)
+QString parityLetter(serial::Parity parity)
 {
-    static const char Letters[] = {'N', 'O', 'E', 'M', 'S'};
-    return code < sizeof Letters ? QString(QChar(Letters[code])) : QStringLiteral("?");
+    // In the order of serial::Parity.
+    static const char Letters[serial::ParityCount] = {'N', 'O', 'E', 'M', 'S'};
+    const size_t index = size_t(parity);
+    return index < sizeof Letters ? QString(QChar(Letters[index])) : QStringLiteral("?");
 }
 
 std::optional<QString> apply(const DialogValues &values)

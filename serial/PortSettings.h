@@ -15,7 +15,7 @@ namespace PortSettings {
 inline QString PortNumberText = QStringLiteral("1");
 inline QString PortNameText = QStringLiteral("COM1");
 inline int32_t BaudRate = 9600;
-inline uint8_t Parity = 0; // 0 none, 1 odd, 2 even, 3 mark, 4 space
+inline serial::Parity Parity = serial::Parity::None;
 inline uint8_t DataBits = 8;
 inline uint8_t StopBits = 0; // 0 one, 2 two
 inline QString BaudRateText = QStringLiteral("9600");
@@ -39,7 +39,7 @@ struct DialogValues
     QString portText;
     QString devicePath;
     QString baudText;
-    uint8_t parity = 0; // code of the checked parity button
+    serial::Parity parity = serial::Parity::None; // of the checked parity button
     uint8_t dataBits = 8;
     uint8_t stopBits = 0;
     serial::FlowControl flow = serial::FlowControl::Keep;
@@ -53,7 +53,7 @@ std::optional<QString> apply(const DialogValues &values);
 // "保持驅動程式設定", "無", "RTS/CTS", "XON/XOFF": the port dialog's choices, in this order.
 QString flowControlText(serial::FlowControl flow);
 
-// Letters of the parity codes: N O E M S.
-QString parityLetter(uint8_t code);
+// N O E M S.
+QString parityLetter(serial::Parity parity);
 
 } // namespace PortSettings

@@ -20,7 +20,8 @@ bool weAccept(uint8_t option) { return option == Binary || option == SuppressGoA
 // gets the rest ignored rather than held in memory without end.
 constexpr size_t MaxSubnegotiation = 64;
 
-constexpr uint8_t ParityToWire[] = {1, 2, 3, 4, 5}; // none, odd, even, mark, space
+// In the order of serial::Parity.
+constexpr uint8_t ParityToWire[serial::ParityCount] = {1, 2, 3, 4, 5};
 constexpr uint8_t StopBitsToWire[] = {1, 3, 2}; // 1, 1.5, 2
 
 void appendEscaped(uint8_t byte, Bytes &out)
@@ -57,10 +58,11 @@ Bytes setBaudRate(uint32_t bitsPerSecond)
 
 Bytes setDataSize(uint8_t dataBits) { return command(Command::SetDataSize, {dataBits}); }
 
-Bytes setParity(uint8_t parityCode)
+Bytes setParity(serial::Parity parity)
 {
+    const size_t index = size_t(parity);
     return command(Command::SetParity,
-                   {parityCode < std::size(ParityToWire) ? ParityToWire[parityCode] : uint8_t(0)});
+                   {index < std::size(ParityToWire) ? ParityToWire[index] : uint8_t(0)});
 }
 
 Bytes setStopSize(uint8_t stopBitsCode)
@@ -74,13 +76,13 @@ Bytes setControl(uint8_t value) { return command(Command::SetControl, {value}); 
 Bytes setModemStateMask(uint8_t mask) { return command(Command::SetModemStateMask, {mask}); }
 Bytes setLineStateMask(uint8_t mask) { return command(Command::SetLineStateMask, {mask}); }
 
-int parityCodeFromWire(uint8_t wire)
+std::optional<serial::Parity> parityFromWire(uint8_t wire)
 {
-    for (size_t code = 0; code < std::size(ParityToWire); ++code) {
-        if (ParityToWire[code] == wire)
-            return int(code);
+    for (size_t index = 0; index < std::size(ParityToWire); ++index) {
+        if (ParityToWire[index] == wire)
+            return serial::Parity(index);
     }
-    return -1;
+    return std::nullopt;
 }
 
 int stopBitsCodeFromWire(uint8_t wire)

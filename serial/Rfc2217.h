@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace rfc2217 {
@@ -83,20 +84,21 @@ inline constexpr uint8_t Dcd = 0x80;
 // go-ahead.
 Bytes greeting();
 
-// A command with its value, FFh in the value doubled. The four line parameters take the codes
-// of serial::LineParams (parity 0–4 none, odd, even, mark, space; stop bits 0, 1, 2 for 1, 1.5,
-// 2); a value 0 asks for the server's current one.
+// A command with its value, FFh in the value doubled. The line parameters take the values of
+// serial::LineParams (stop bits 0, 1, 2 for 1, 1.5, 2); a value 0 on the wire asks for the
+// server's current one.
 Bytes command(Command command, const Bytes &value);
 Bytes setBaudRate(uint32_t bitsPerSecond);
 Bytes setDataSize(uint8_t dataBits);
-Bytes setParity(uint8_t parityCode);
+Bytes setParity(serial::Parity parity);
 Bytes setStopSize(uint8_t stopBitsCode);
 Bytes setControl(uint8_t value);
 Bytes setModemStateMask(uint8_t mask);
 Bytes setLineStateMask(uint8_t mask);
 
-// The codes of the wire back into those of serial::LineParams; -1 for a code there is none for.
-int parityCodeFromWire(uint8_t wire);
+// The codes of the wire back into the values of serial::LineParams; none (-1) for a code there
+// is none for.
+std::optional<serial::Parity> parityFromWire(uint8_t wire);
 int stopBitsCodeFromWire(uint8_t wire);
 
 // The line's bytes as they go on the wire.

@@ -95,20 +95,21 @@ tcflag_t sizeFlag(uint8_t dataBits)
     }
 }
 
-tcflag_t parityFlags(uint8_t parity)
+tcflag_t parityFlags(Parity parity)
 {
     switch (parity) {
-    case 1:
+    case Parity::None:
+        break;
+    case Parity::Odd:
         return PARENB | PARODD;
-    case 2:
+    case Parity::Even:
         return PARENB;
-    case 3:
+    case Parity::Mark:
         return PARENB | CMSPAR | PARODD;
-    case 4:
+    case Parity::Space:
         return PARENB | CMSPAR;
-    default:
-        return 0;
     }
+    return 0;
 }
 
 // The line as a Windows port has it by nature: every byte passes unchanged both ways,
@@ -252,11 +253,11 @@ bool readConfig(int fd, LineConfig &out)
     }
 
     if (!(t.c_cflag & PARENB))
-        c.parity = 0;
+        c.parity = Parity::None;
     else if (t.c_cflag & CMSPAR)
-        c.parity = (t.c_cflag & PARODD) ? 3 : 4;
+        c.parity = (t.c_cflag & PARODD) ? Parity::Mark : Parity::Space;
     else
-        c.parity = (t.c_cflag & PARODD) ? 1 : 2;
+        c.parity = (t.c_cflag & PARODD) ? Parity::Odd : Parity::Even;
 
     c.stopBits = (t.c_cflag & CSTOPB) ? 2 : 0;
     c.hardwareFlow = (t.c_cflag & CRTSCTS) != 0;
@@ -270,7 +271,7 @@ bool writeConfig(int fd, const LineParams &params)
     // Speed 0 would hang the line up; the other checks keep unknown codes from being
     // silently turned into something else.
     if (fd < 0 || params.baudRate <= 0 || params.dataBits < 5 || params.dataBits > 8
-        || params.parity > 4) {
+        || uint8_t(params.parity) >= ParityCount) {
         qCDebug(lcSerial) << "line parameters refused before any call: speed" << params.baudRate
                           << "data bits" << int(params.dataBits) << "parity" << int(params.parity);
         return false;

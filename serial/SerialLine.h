@@ -13,12 +13,12 @@
 
 namespace serial {
 
-// The four fields a mode start replaces, in the numeric codes of the settings
-// (parity 0 none, 1 odd, 2 even, 3 mark, 4 space; stop bits 0 one, 1 one and a half, 2 two).
+// The four fields a mode start replaces (stop bits in the numeric codes of the settings: 0 one,
+// 1 one and a half, 2 two).
 struct LineParams
 {
     int32_t baudRate = 9600;
-    uint8_t parity = 0;
+    Parity parity = Parity::None;
     uint8_t dataBits = 8;
     uint8_t stopBits = 0;
     FlowControl flow = FlowControl::Keep;
@@ -30,7 +30,7 @@ struct LineConfig
 {
     int64_t speed = 0; // bits per second, as the driver reports it
     uint8_t dataBits = 8; // 5..8
-    uint8_t parity = 0; // same codes as LineParams
+    Parity parity = Parity::None;
     uint8_t stopBits = 0; // 0 or 2
     bool hardwareFlow = false; // CRTSCTS
     bool softwareFlow = false; // IXON and IXOFF

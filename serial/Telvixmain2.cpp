@@ -12,7 +12,22 @@
 
 namespace {
 std::vector<serial::PortInfo> lastScan;
-}
+
+// The parity buttons in the order they stand in the dialog, each with what it means; the
+// first checked one counts.
+struct ParityButton
+{
+    QRadioButton *Ui::TForm2::*button;
+    serial::Parity parity;
+};
+constexpr ParityButton ParityButtons[] = {
+        {&Ui::TForm2::RadioButton11, serial::Parity::None},
+        {&Ui::TForm2::RadioButton12, serial::Parity::Even},
+        {&Ui::TForm2::RadioButton13, serial::Parity::Odd},
+        {&Ui::TForm2::RadioButton18, serial::Parity::Mark},
+        {&Ui::TForm2::RadioButton19, serial::Parity::Space},
+};
+} // namespace
 
 TForm2::TForm2(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm2>())
 {
@@ -65,17 +80,12 @@ PortSettings::DialogValues TForm2::values() const
     v.portText = ui->ComPortEdit->text();
     v.devicePath = ui->DevicePathEdit->text().trimmed();
     v.baudText = ui->BaudRateEdit->text();
-    // Tested in the order None, Even, Odd, Mark, Space, as the buttons stand.
-    if (ui->RadioButton11->isChecked())
-        v.parity = 0;
-    else if (ui->RadioButton12->isChecked())
-        v.parity = 2;
-    else if (ui->RadioButton13->isChecked())
-        v.parity = 1;
-    else if (ui->RadioButton18->isChecked())
-        v.parity = 3;
-    else if (ui->RadioButton19->isChecked())
-        v.parity = 4;
+    for (const ParityButton &b : ParityButtons) {
+        if ((ui.get()->*b.button)->isChecked()) {
+            v.parity = b.parity;
+            break;
+        }
+    }
     v.dataBits = ui->RadioButton15->isChecked() ? 7 : 8;
     v.stopBits = ui->RadioButton17->isChecked() ? 2 : 0;
     v.flow = serial::FlowControl(ui->FlowControlCombo->currentData().toInt());

@@ -55,6 +55,10 @@ struct LineInterrupts
     }
 };
 
+// The parity bit of each character.
+enum class Parity : uint8_t { None, Odd, Even, Mark, Space };
+inline constexpr int ParityCount = 5;
+
 enum class FlowControl : uint8_t {
     Keep, // what the driver reports (the default: the line as it was)
     None,

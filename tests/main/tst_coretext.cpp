@@ -57,14 +57,15 @@ void TestCoreText::toInt32()
 void TestCoreText::settingsTakeoverStopsAtBadBaud()
 {
     PortSettings::reset();
-    PortSettings::DialogValues v {QStringLiteral("7"), QString(), QStringLiteral("fast"), 2, 7, 2};
+    PortSettings::DialogValues v {QStringLiteral("7"),  QString(), QStringLiteral("fast"),
+                                  serial::Parity::Even, 7,         2};
     const std::optional<QString> error = PortSettings::apply(v);
     QVERIFY(error);
     QCOMPARE(*error, QStringLiteral("'fast' is not a valid integer value"));
     QCOMPARE(PortSettings::PortNumberText, QStringLiteral("7"));
     QCOMPARE(PortSettings::PortNameText, QStringLiteral("COM7"));
     QCOMPARE(PortSettings::BaudRateText, QStringLiteral("9600"));
-    QCOMPARE(PortSettings::Parity, uint8_t(0));
+    QCOMPARE(PortSettings::Parity, serial::Parity::None);
     QCOMPARE(PortSettings::summaryText(), QStringLiteral("COM7 = 9600 , N , 8 , 1"));
 
     v.baudText = QStringLiteral("19200");
@@ -76,10 +77,10 @@ void TestCoreText::summaryUsesDevicePath()
 {
     PortSettings::reset();
     QVERIFY(!PortSettings::apply({QStringLiteral("1"), QStringLiteral("/dev/ttyUSB3"),
-                                  QStringLiteral("115200"), 3, 8, 0}));
+                                  QStringLiteral("115200"), serial::Parity::Mark, 8, 0}));
     QCOMPARE(PortSettings::summaryText(), QStringLiteral("/dev/ttyUSB3 = 115200 , M , 8 , 1"));
     QVERIFY(!PortSettings::apply(
-            {QStringLiteral("2"), QString(), QStringLiteral("9600"), 4, 8, 0}));
+            {QStringLiteral("2"), QString(), QStringLiteral("9600"), serial::Parity::Space, 8, 0}));
     QCOMPARE(PortSettings::summaryText(), QStringLiteral("COM2 = 9600 , S , 8 , 1"));
     PortSettings::reset();
 }

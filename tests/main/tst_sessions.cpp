@@ -131,7 +131,8 @@ public:
 
     std::unique_ptr<SerialPort> openPort() override
     {
-        SerialPort::Opened opened = SerialPort::open(m_path.toStdString(), {9600, 0, 8, 0});
+        SerialPort::Opened opened =
+                SerialPort::open(m_path.toStdString(), {9600, serial::Parity::None, 8, 0});
         if (!opened.port)
             messages.append(QStringLiteral("no port"));
         return std::move(opened.port);

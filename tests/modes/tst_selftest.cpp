@@ -47,7 +47,7 @@ std::unique_ptr<SerialPort> openLine(const QString &path, const serial::LinePara
 LineSelfTest::Options optionsFor(std::vector<int32_t> speeds, uint8_t dataBits = 8)
 {
     LineSelfTest::Options o;
-    o.params = {9600, 0, dataBits, 0};
+    o.params = {9600, serial::Parity::None, dataBits, 0};
     o.speeds = std::move(speeds);
     o.seed = 7;
     return o;

@@ -60,7 +60,8 @@ Taken takeUntil(SerialPort &port, const std::function<bool(const Taken &)> &done
     return t;
 }
 
-const serial::LineParams Params {19200, 0, 8, 0, serial::FlowControl::Keep, false};
+const serial::LineParams Params {19200, serial::Parity::None,      8,
+                                 0,     serial::FlowControl::Keep, false};
 
 // Whether a program holds the pty's slave open: until then its master polls hung up.
 bool slaveOpened(const Pty &pty)

@@ -79,8 +79,8 @@ speed_t deviceSpeed(const Pty &pty)
     return cfgetospeed(&t);
 }
 
-serial::LineParams params(int32_t baud, uint8_t parity = 0, uint8_t dataBits = 8,
-                          uint8_t stopBits = 0)
+serial::LineParams params(int32_t baud, serial::Parity parity = serial::Parity::None,
+                          uint8_t dataBits = 8, uint8_t stopBits = 0)
 {
     return {baud, parity, dataBits, stopBits, serial::FlowControl::Keep, false};
 }

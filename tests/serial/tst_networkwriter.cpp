@@ -179,7 +179,10 @@ QByteArray bytesOf(const rfc2217::Bytes &bytes)
     return QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
 }
 
-serial::LineParams params9600() { return {9600, 0, 8, 0, serial::FlowControl::Keep, false}; }
+serial::LineParams params9600()
+{
+    return {9600, serial::Parity::None, 8, 0, serial::FlowControl::Keep, false};
+}
 
 int intOption(int fd, int level, int name)
 {

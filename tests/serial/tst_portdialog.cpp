@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 using MessageBoxes::Kind;
+using serial::Parity;
 
 namespace {
 
@@ -128,7 +129,7 @@ void TestPortDialog::okApplies_data()
     QTest::addColumn<QString>("stopBits");
     QTest::addColumn<QString>("panel");
     QTest::addColumn<int>("baudRate");
-    QTest::addColumn<serial::Parity>("parityValue");
+    QTest::addColumn<Parity>("parityValue");
     QTest::addColumn<int>("dataBitsCode");
     QTest::addColumn<int>("stopBitsCode");
     QTest::newRow("defaults") << "1"
@@ -136,37 +137,38 @@ void TestPortDialog::okApplies_data()
                               << "RadioButton11"
                               << "RadioButton14"
                               << "RadioButton16"
-                              << "COM1 = 9600 , N , 8 , 1" << 9600 << serial::Parity::None << 8 << 0;
-    QTest::newRow("COM3 19200 E 7 2") << "3"
-                                      << "19200"
-                                      << "RadioButton12"
-                                      << "RadioButton15"
-                                      << "RadioButton17"
-                                      << "COM3 = 19200 , E , 7 , 2" << 19200 << serial::Parity::Even << 7 << 2;
+                              << "COM1 = 9600 , N , 8 , 1" << 9600 << Parity::None << 8 << 0;
+    QTest::newRow("COM3 19200 E 7 2")
+            << "3"
+            << "19200"
+            << "RadioButton12"
+            << "RadioButton15"
+            << "RadioButton17"
+            << "COM3 = 19200 , E , 7 , 2" << 19200 << Parity::Even << 7 << 2;
     QTest::newRow("leading zero") << "1"
                                   << "09600"
                                   << "RadioButton11"
                                   << "RadioButton14"
                                   << "RadioButton16"
-                                  << "COM1 = 09600 , N , 8 , 1" << 9600 << serial::Parity::None << 8 << 0;
+                                  << "COM1 = 09600 , N , 8 , 1" << 9600 << Parity::None << 8 << 0;
     QTest::newRow("odd") << "2"
                          << "4800"
                          << "RadioButton13"
                          << "RadioButton14"
                          << "RadioButton16"
-                         << "COM2 = 4800 , O , 8 , 1" << 4800 << serial::Parity::Odd << 8 << 0;
+                         << "COM2 = 4800 , O , 8 , 1" << 4800 << Parity::Odd << 8 << 0;
     QTest::newRow("mark") << "12"
                           << "1200"
                           << "RadioButton18"
                           << "RadioButton15"
                           << "RadioButton16"
-                          << "COM12 = 1200 , M , 7 , 1" << 1200 << serial::Parity::Mark << 7 << 0;
+                          << "COM12 = 1200 , M , 7 , 1" << 1200 << Parity::Mark << 7 << 0;
     QTest::newRow("space") << "1"
                            << "300"
                            << "RadioButton19"
                            << "RadioButton14"
                            << "RadioButton17"
-                           << "COM1 = 300 , S , 8 , 2" << 300 << serial::Parity::Space << 8 << 2;
+                           << "COM1 = 300 , S , 8 , 2" << 300 << Parity::Space << 8 << 2;
 }
 
 void TestPortDialog::okApplies()
@@ -201,7 +203,7 @@ void TestPortDialog::cancelKeepsEditsInDialog()
     QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM1 = 9600 , N , 8 , 1"));
     QCOMPARE(PortSettings::PortNumberText, QStringLiteral("1"));
     QCOMPARE(PortSettings::BaudRate, 9600);
-    QCOMPARE(PortSettings::Parity, serial::Parity::None);
+    QCOMPARE(PortSettings::Parity, Parity::None);
 
     // The edits wait in the dialog; OK at its next showing applies them unchanged.
     answerNextModal([](QWidget *w) {
@@ -262,7 +264,7 @@ void TestPortDialog::baudTextThatIsNoNumber()
     QCOMPARE(PortSettings::PortNameText, QStringLiteral("COM4"));
     QCOMPARE(PortSettings::BaudRate, 9600);
     QCOMPARE(PortSettings::BaudRateText, QStringLiteral("9600"));
-    QCOMPARE(PortSettings::Parity, serial::Parity::None);
+    QCOMPARE(PortSettings::Parity, Parity::None);
     QCOMPARE(PortSettings::DataBits, uint8_t(8));
     QCOMPARE(PortSettings::StopBits, uint8_t(0));
     QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM1 = 9600 , N , 8 , 1"));

@@ -43,8 +43,9 @@ void TestPortOrder::breakAmongArrivingBytes()
     FakeLines lines;
     QVERIFY(lines.isValid());
     Pty pty;
-    SerialPort::Opened opened = SerialPort::open(pty.slavePath().toStdString(),
-                                                 {9600, 0, 8, 0, serial::FlowControl::Keep, false});
+    SerialPort::Opened opened =
+            SerialPort::open(pty.slavePath().toStdString(),
+                             {9600, serial::Parity::None, 8, 0, serial::FlowControl::Keep, false});
     QVERIFY(opened.port);
     SerialPort &port = *opened.port;
     port.startReading();

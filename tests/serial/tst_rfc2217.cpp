@@ -95,9 +95,12 @@ void TestRfc2217::commandsOnTheWire_data()
     QTest::newRow("ask the rate") << hex(setBaudRate(0))
                                   << QByteArray("FF FA 2C 01 00 00 00 00 FF F0");
     QTest::newRow("7 bits") << hex(setDataSize(7)) << QByteArray("FF FA 2C 02 07 FF F0");
-    QTest::newRow("none") << hex(setParity(0)) << QByteArray("FF FA 2C 03 01 FF F0");
-    QTest::newRow("mark") << hex(setParity(3)) << QByteArray("FF FA 2C 03 04 FF F0");
-    QTest::newRow("space") << hex(setParity(4)) << QByteArray("FF FA 2C 03 05 FF F0");
+    QTest::newRow("none") << hex(setParity(serial::Parity::None))
+                          << QByteArray("FF FA 2C 03 01 FF F0");
+    QTest::newRow("mark") << hex(setParity(serial::Parity::Mark))
+                          << QByteArray("FF FA 2C 03 04 FF F0");
+    QTest::newRow("space") << hex(setParity(serial::Parity::Space))
+                           << QByteArray("FF FA 2C 03 05 FF F0");
     QTest::newRow("1.5 stop") << hex(setStopSize(1)) << QByteArray("FF FA 2C 04 03 FF F0");
     QTest::newRow("2 stop") << hex(setStopSize(2)) << QByteArray("FF FA 2C 04 02 FF F0");
     QTest::newRow("DTR on") << hex(setControl(control::DtrOn))
@@ -117,15 +120,15 @@ void TestRfc2217::commandsOnTheWire()
 
 void TestRfc2217::lineCodesBothWays()
 {
-    for (uint8_t code = 0; code <= 4; ++code) {
-        const Bytes wire = setParity(code);
-        QCOMPARE(parityCodeFromWire(wire[4]), int(code));
+    for (int code = 0; code < serial::ParityCount; ++code) {
+        const Bytes wire = setParity(serial::Parity(code));
+        QCOMPARE(parityFromWire(wire[4]), std::optional(serial::Parity(code)));
     }
     for (uint8_t code = 0; code <= 2; ++code) {
         const Bytes wire = setStopSize(code);
         QCOMPARE(stopBitsCodeFromWire(wire[4]), int(code));
     }
-    QCOMPARE(parityCodeFromWire(0), -1);
+    QVERIFY(!parityFromWire(0));
     QCOMPARE(stopBitsCodeFromWire(9), -1);
     QCOMPARE(modemLinesFromWire(0xB0 | 0x0F), uint8_t(serial::Cts | serial::Dsr | serial::Dcd));
     QCOMPARE(modemLinesFromWire(0x40), uint8_t(serial::Ri));
@@ -149,7 +152,7 @@ void TestRfc2217::answersAmongDataSplitAnywhere()
         QCOMPARE(d.answers[2].command, Command::NotifyLineState);
         QCOMPARE(d.answers[2].value, uint32_t(linestate::Parity | linestate::Framing));
         QCOMPARE(d.answers[3].command, Command::SetParity);
-        QCOMPARE(parityCodeFromWire(uint8_t(d.answers[3].value)), 2);
+        QCOMPARE(parityFromWire(uint8_t(d.answers[3].value)), serial::Parity::Even);
         QVERIFY(d.reply.empty());
     }
 }

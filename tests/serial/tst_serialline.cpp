@@ -21,6 +21,7 @@
 
 using serial::LineConfig;
 using serial::LineParams;
+using serial::Parity;
 using serial::ReadStatus;
 
 namespace {
@@ -209,7 +210,7 @@ void SerialLineTest::bytesPassUnchanged()
     QVERIFY2(r.fd >= 0, strerror(r.error));
     Held port(r.fd);
     makeCooked(port.fd);
-    QVERIFY(serial::writeConfig(port.fd, LineParams {115200, 0, 8, 0}));
+    QVERIFY(serial::writeConfig(port.fd, LineParams {115200, Parity::None, 8, 0}));
     termios t {};
     QVERIFY(tcgetattr(port.fd, &t) == 0);
     QCOMPARE(int(t.c_cc[VMIN]), 1);
@@ -231,34 +232,38 @@ void SerialLineTest::bytesPassUnchanged()
 void SerialLineTest::configReadBack_data()
 {
     QTest::addColumn<int>("baud");
-    QTest::addColumn<int>("parity");
+    QTest::addColumn<Parity>("parity");
     QTest::addColumn<int>("dataBits");
     QTest::addColumn<int>("stopBits");
     QTest::addColumn<int>("stopBitsBack");
     QTest::addColumn<bool>("parOdd"); // what the pty keeps of the parity flags
     QTest::addColumn<bool>("cmsPar");
 
-    QTest::newRow("9600 8N1") << 9600 << 0 << 8 << 0 << 0 << false << false;
-    QTest::newRow("115200 8N1") << 115200 << 0 << 8 << 0 << 0 << false << false;
-    QTest::newRow("50, lowest classic") << 50 << 0 << 8 << 0 << 0 << false << false;
-    QTest::newRow("134 (134.5)") << 134 << 0 << 8 << 0 << 0 << false << false;
-    QTest::newRow("4000000, highest classic") << 4000000 << 0 << 8 << 0 << 0 << false << false;
-    QTest::newRow("250000 via termios2") << 250000 << 0 << 8 << 0 << 0 << false << false;
-    QTest::newRow("12345 via termios2") << 12345 << 0 << 8 << 0 << 0 << false << false;
-    QTest::newRow("5000000 via termios2") << 5000000 << 0 << 8 << 0 << 0 << false << false;
-    QTest::newRow("two stop bits") << 9600 << 0 << 8 << 2 << 2 << false << false;
-    QTest::newRow("one and a half gets one") << 9600 << 0 << 8 << 1 << 0 << false << false;
-    QTest::newRow("odd") << 38400 << 1 << 8 << 0 << 0 << true << false;
-    QTest::newRow("even, 7 bits") << 19200 << 2 << 7 << 0 << 0 << false << false;
-    QTest::newRow("mark") << 9600 << 3 << 8 << 0 << 0 << true << true;
-    QTest::newRow("space, 7 bits, two stop") << 57600 << 4 << 7 << 2 << 2 << false << true;
-    QTest::newRow("5 data bits") << 1200 << 0 << 5 << 0 << 0 << false << false;
+    QTest::newRow("9600 8N1") << 9600 << Parity::None << 8 << 0 << 0 << false << false;
+    QTest::newRow("115200 8N1") << 115200 << Parity::None << 8 << 0 << 0 << false << false;
+    QTest::newRow("50, lowest classic") << 50 << Parity::None << 8 << 0 << 0 << false << false;
+    QTest::newRow("134 (134.5)") << 134 << Parity::None << 8 << 0 << 0 << false << false;
+    QTest::newRow("4000000, highest classic")
+            << 4000000 << Parity::None << 8 << 0 << 0 << false << false;
+    QTest::newRow("250000 via termios2") << 250000 << Parity::None << 8 << 0 << 0 << false << false;
+    QTest::newRow("12345 via termios2") << 12345 << Parity::None << 8 << 0 << 0 << false << false;
+    QTest::newRow("5000000 via termios2")
+            << 5000000 << Parity::None << 8 << 0 << 0 << false << false;
+    QTest::newRow("two stop bits") << 9600 << Parity::None << 8 << 2 << 2 << false << false;
+    QTest::newRow("one and a half gets one")
+            << 9600 << Parity::None << 8 << 1 << 0 << false << false;
+    QTest::newRow("odd") << 38400 << Parity::Odd << 8 << 0 << 0 << true << false;
+    QTest::newRow("even, 7 bits") << 19200 << Parity::Even << 7 << 0 << 0 << false << false;
+    QTest::newRow("mark") << 9600 << Parity::Mark << 8 << 0 << 0 << true << true;
+    QTest::newRow("space, 7 bits, two stop")
+            << 57600 << Parity::Space << 7 << 2 << 2 << false << true;
+    QTest::newRow("5 data bits") << 1200 << Parity::None << 5 << 0 << 0 << false << false;
 }
 
 void SerialLineTest::configReadBack()
 {
     QFETCH(int, baud);
-    QFETCH(int, parity);
+    QFETCH(Parity, parity);
     QFETCH(int, dataBits);
     QFETCH(int, stopBits);
     QFETCH(int, stopBitsBack);
@@ -273,19 +278,19 @@ void SerialLineTest::configReadBack()
 
     // Start from the opposite of every field, so a field merged instead of replaced shows.
     const int otherBaud = (baud == 9600) ? 250000 : 9600;
-    const LineParams before {otherBaud, uint8_t(parity == 0 ? 3 : 0), 8,
+    const LineParams before {otherBaud, parity == Parity::None ? Parity::Mark : Parity::None, 8,
                              uint8_t(stopBitsBack == 2 ? 0 : 2)};
     QVERIFY(serial::writeConfig(port.fd, before));
 
-    QVERIFY(serial::writeConfig(
-            port.fd, LineParams {baud, uint8_t(parity), uint8_t(dataBits), uint8_t(stopBits)}));
+    QVERIFY(serial::writeConfig(port.fd,
+                                LineParams {baud, parity, uint8_t(dataBits), uint8_t(stopBits)}));
     LineConfig c;
     QVERIFY(serial::readConfig(port.fd, c));
     QCOMPARE(c.speed, qint64(baud));
     QCOMPARE(int(c.stopBits), stopBitsBack);
     // A pty slave forces CS8 and clears PARENB; the odd and stick flags stay as written.
     QCOMPARE(int(c.dataBits), 8);
-    QCOMPARE(int(c.parity), 0);
+    QCOMPARE(c.parity, Parity::None);
     termios t {};
     QVERIFY(tcgetattr(port.fd, &t) == 0);
     QCOMPARE(bool(t.c_cflag & PARODD), parOdd);
@@ -301,27 +306,27 @@ void SerialLineTest::configReadBack()
 void SerialLineTest::sameConfigTwice_data()
 {
     QTest::addColumn<int>("baud");
-    QTest::addColumn<int>("parity");
+    QTest::addColumn<Parity>("parity");
     QTest::addColumn<int>("dataBits");
 
     // The second write changes nothing the pty keeps, which the C library reports as EINVAL
     // when parity or 7 bits were asked for; a mode restart must still succeed.
-    QTest::newRow("8N1") << 9600 << 0 << 8;
-    QTest::newRow("7E1") << 9600 << 2 << 7;
-    QTest::newRow("mark via termios2") << 250000 << 3 << 8;
+    QTest::newRow("8N1") << 9600 << Parity::None << 8;
+    QTest::newRow("7E1") << 9600 << Parity::Even << 7;
+    QTest::newRow("mark via termios2") << 250000 << Parity::Mark << 8;
 }
 
 void SerialLineTest::sameConfigTwice()
 {
     QFETCH(int, baud);
-    QFETCH(int, parity);
+    QFETCH(Parity, parity);
     QFETCH(int, dataBits);
 
     Pty pty;
     const serial::OpenResult r = serial::openPort(pty.slavePath().toStdString());
     QVERIFY(r.fd >= 0);
     Held port(r.fd);
-    const LineParams params {baud, uint8_t(parity), uint8_t(dataBits), 0};
+    const LineParams params {baud, parity, uint8_t(dataBits), 0};
     QVERIFY(serial::writeConfig(port.fd, params));
     QVERIFY(serial::writeConfig(port.fd, params));
     LineConfig c;
@@ -332,22 +337,22 @@ void SerialLineTest::sameConfigTwice()
 void SerialLineTest::refusedParams_data()
 {
     QTest::addColumn<int>("baud");
-    QTest::addColumn<int>("parity");
+    QTest::addColumn<Parity>("parity");
     QTest::addColumn<int>("dataBits");
 
-    QTest::newRow("speed 0 (would hang up)") << 0 << 0 << 8;
-    QTest::newRow("speed -1") << -1 << 0 << 8;
-    QTest::newRow("speed INT_MIN") << INT_MIN << 0 << 8;
-    QTest::newRow("4 data bits") << 9600 << 0 << 4;
-    QTest::newRow("9 data bits") << 9600 << 0 << 9;
-    QTest::newRow("parity code 5") << 9600 << 5 << 8;
-    QTest::newRow("parity code 255") << 9600 << 255 << 8;
+    QTest::newRow("speed 0 (would hang up)") << 0 << Parity::None << 8;
+    QTest::newRow("speed -1") << -1 << Parity::None << 8;
+    QTest::newRow("speed INT_MIN") << INT_MIN << Parity::None << 8;
+    QTest::newRow("4 data bits") << 9600 << Parity::None << 4;
+    QTest::newRow("9 data bits") << 9600 << Parity::None << 9;
+    QTest::newRow("parity code 5") << 9600 << Parity(5) << 8;
+    QTest::newRow("parity code 255") << 9600 << Parity(255) << 8;
 }
 
 void SerialLineTest::refusedParams()
 {
     QFETCH(int, baud);
-    QFETCH(int, parity);
+    QFETCH(Parity, parity);
     QFETCH(int, dataBits);
 
     Pty pty;
@@ -358,8 +363,7 @@ void SerialLineTest::refusedParams()
     termios before {};
     QVERIFY(tcgetattr(port.fd, &before) == 0);
 
-    QVERIFY(!serial::writeConfig(port.fd,
-                                 LineParams {baud, uint8_t(parity), uint8_t(dataBits), 0}));
+    QVERIFY(!serial::writeConfig(port.fd, LineParams {baud, parity, uint8_t(dataBits), 0}));
     termios after {};
     QVERIFY(tcgetattr(port.fd, &after) == 0);
     QVERIFY(sameTermios(before, after));
@@ -401,7 +405,7 @@ void SerialLineTest::hardwareFlowKept()
     QVERIFY(serial::readConfig(port.fd, c));
     QCOMPARE(c.hardwareFlow, rtsCts);
     for (int baud : {9600, 250000}) {
-        QVERIFY(serial::writeConfig(port.fd, LineParams {baud, 2, 7, 2}));
+        QVERIFY(serial::writeConfig(port.fd, LineParams {baud, Parity::Even, 7, 2}));
         QVERIFY(serial::readConfig(port.fd, c));
         QCOMPARE(c.hardwareFlow, rtsCts);
     }
@@ -432,7 +436,7 @@ void SerialLineTest::exclusiveOpen()
     serial::OpenResult first = serial::openPort(path);
     QVERIFY(first.fd >= 0);
     Held holder(first.fd);
-    QVERIFY(serial::writeConfig(holder.fd, LineParams {9600, 0, 8, 0}));
+    QVERIFY(serial::writeConfig(holder.fd, LineParams {9600, Parity::None, 8, 0}));
     // The holder's own setting of CLOCAL must survive a rejected second open.
     termios t {};
     QVERIFY(tcgetattr(holder.fd, &t) == 0);
@@ -512,7 +516,7 @@ void SerialLineTest::hangUpToldApartFromSilence()
     const serial::OpenResult r = serial::openPort(pty.slavePath().toStdString());
     QVERIFY(r.fd >= 0);
     Held port(r.fd);
-    QVERIFY(serial::writeConfig(port.fd, LineParams {9600, 0, 8, 0}));
+    QVERIFY(serial::writeConfig(port.fd, LineParams {9600, Parity::None, 8, 0}));
 
     uint8_t buf[16];
     size_t n = 99;
@@ -553,7 +557,7 @@ void SerialLineTest::fullBuffer()
     const serial::OpenResult r = serial::openPort(pty.slavePath().toStdString());
     QVERIFY(r.fd >= 0);
     Held port(r.fd);
-    QVERIFY(serial::writeConfig(port.fd, LineParams {115200, 0, 8, 0}));
+    QVERIFY(serial::writeConfig(port.fd, LineParams {115200, Parity::None, 8, 0}));
 
     int hookCalls = 0;
     QByteArray drained;

@@ -101,7 +101,9 @@ class Line
 public:
     explicit Line(const QString &path) : m_fd(serial::openPort(path.toStdString()).fd)
     {
-        if (m_fd >= 0 && !serial::writeConfig(m_fd, serial::LineParams {115200, 0, 8, 0})) {
+        if (m_fd >= 0
+            && !serial::writeConfig(m_fd,
+                                    serial::LineParams {115200, serial::Parity::None, 8, 0})) {
             serial::closePort(m_fd);
             m_fd = -1;
         }
