@@ -224,10 +224,14 @@ void closePort(int fd)
     ::close(fd);
 }
 
-bool readConfig(int fd, LineConfig &out)
+bool readConfig(int fd, LineConfig &out, ConfigFault *fault)
 {
+    ConfigFault ignored;
+    ConfigFault &why = fault ? *fault : ignored;
+    why = {};
     termios t {};
     if (fd < 0 || !getAttr(fd, t)) {
+        why.error = fd < 0 ? EBADF : errno;
         if (fd >= 0)
             Logging::failedCall(lcSerial, "tcgetattr", fd);
         return false;
@@ -266,21 +270,39 @@ bool readConfig(int fd, LineConfig &out)
     return true;
 }
 
-bool writeConfig(int fd, const LineParams &params)
+bool writeConfig(int fd, const LineParams &params, ConfigFault *fault)
 {
+    ConfigFault ignored;
+    ConfigFault &why = fault ? *fault : ignored;
+    why = {};
+    const auto notTaken = [&why](ConfigField field) {
+        why.field = field;
+        return false;
+    };
+    const auto callFailed = [&why] {
+        why.error = errno;
+        return false;
+    };
+    if (fd < 0) {
+        why.error = EBADF;
+        return false;
+    }
     // Speed 0 would hang the line up; the other checks keep unknown codes from being
     // silently turned into something else.
-    if (fd < 0 || params.baudRate <= 0 || params.dataBits < 5 || params.dataBits > 8
+    if (params.baudRate <= 0 || params.dataBits < 5 || params.dataBits > 8
         || uint8_t(params.parity) >= ParityCount) {
         qCDebug(lcSerial) << "line parameters refused before any call: speed" << params.baudRate
                           << "data bits" << int(params.dataBits) << "parity" << int(params.parity);
-        return false;
+        why.invalid = true;
+        return notTaken(params.baudRate <= 0                            ? ConfigField::Speed
+                                : uint8_t(params.parity) >= ParityCount ? ConfigField::Parity
+                                                                        : ConfigField::DataBits);
     }
 
     termios t {};
     if (!getAttr(fd, t)) {
         Logging::failedCall(lcSerial, "tcgetattr", fd);
-        return false;
+        return callFailed();
     }
 
     makeRaw(t);
@@ -304,28 +326,30 @@ bool writeConfig(int fd, const LineParams &params)
     // else changed, although the rest was applied. The read-back below decides instead.
     if (!setAttr(fd, t) && errno != EINVAL) {
         Logging::failedCall(lcSerial, "tcsetattr", fd);
-        return false;
+        return callFailed();
     }
     if (!standard && !setCustomSpeed(fd, params.baudRate)) {
         Logging::failedCall(lcSerial, "ioctl TCGETS2/TCSETS2 (custom speed)", fd);
-        return false;
+        return callFailed();
     }
 
     termios back {};
     int64_t speed = 0;
     if (!getAttr(fd, back) || !readSpeed(fd, speed)) {
         Logging::failedCall(lcSerial, "tcgetattr/TCGETS2 (read-back)", fd);
-        return false;
+        return callFailed();
     }
     if (speed != params.baudRate) {
         qCDebug(lcSerial) << "driver set speed" << speed << "for" << params.baudRate << "asked";
-        return false;
+        return notTaken(ConfigField::Speed);
     }
     if (back.c_iflag != t.c_iflag || back.c_oflag != t.c_oflag || back.c_lflag != t.c_lflag
         || back.c_cc[VMIN] != t.c_cc[VMIN] || back.c_cc[VTIME] != t.c_cc[VTIME]) {
         qCDebug(lcSerial, "driver changed the flags: iflag %o/%o oflag %o/%o lflag %o/%o asked/got",
                 t.c_iflag, back.c_iflag, t.c_oflag, back.c_oflag, t.c_lflag, back.c_lflag);
-        return false;
+        // XON/XOFF lives among the input flags.
+        return notTaken((back.c_iflag ^ t.c_iflag) & (IXON | IXOFF) ? ConfigField::Flow
+                                                                    : ConfigField::RawMode);
     }
     // A pseudo-terminal always forces eight bits without parity; it keeps the rest.
     tcflag_t checked = PARODD | CMSPAR | CSTOPB | CREAD | CLOCAL;
@@ -333,10 +357,15 @@ bool writeConfig(int fd, const LineParams &params)
         checked |= CRTSCTS;
     if (!isPseudoTerminal(fd))
         checked |= CSIZE | PARENB;
-    if ((back.c_cflag & checked) != (t.c_cflag & checked)) {
+    const tcflag_t changed = (back.c_cflag ^ t.c_cflag) & checked;
+    if (changed != 0) {
         qCDebug(lcSerial, "driver changed cflag: %o asked, %o got", t.c_cflag & checked,
                 back.c_cflag & checked);
-        return false;
+        return notTaken(changed & CSIZE                                ? ConfigField::DataBits
+                                : changed & (PARENB | PARODD | CMSPAR) ? ConfigField::Parity
+                                : changed & CSTOPB                     ? ConfigField::StopBits
+                                : changed & CRTSCTS                    ? ConfigField::Flow
+                                                                       : ConfigField::RawMode);
     }
     return true;
 }

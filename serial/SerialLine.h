@@ -52,15 +52,26 @@ OpenResult openPort(const std::string &path);
 // Safe with -1.
 void closePort(int fd);
 
+// Why a configuration read or write failed, for the user: the errno of the call the driver
+// turned down, or, where no call failed, the field it did not take (read back otherwise than
+// written) or that was refused before asking it (`invalid`: no line can have that value).
+enum class ConfigField : uint8_t { None, Speed, DataBits, Parity, StopBits, Flow, RawMode };
+struct ConfigFault
+{
+    int error = 0;
+    ConfigField field = ConfigField::None;
+    bool invalid = false;
+};
+
 // tcgetattr plus the real speed (TCGETS2). False when the node is no terminal.
-bool readConfig(int fd, LineConfig &out);
+bool readConfig(int fd, LineConfig &out, ConfigFault *fault = nullptr);
 
 // Raw line discipline (no echo, no canonical input, no CR/LF translation, no signals,
 // no input XON/XOFF, CREAD|CLOCAL, VMIN 1, VTIME 0) plus exactly the four fields.
 // CRTSCTS keeps what the driver reported. The result is read back; a field the driver did not
 // take makes it false, except that a pseudo-terminal forcing 8 bits and no parity is accepted.
-// Speeds <= 0 are refused without touching the port.
-bool writeConfig(int fd, const LineParams &params);
+// Speeds <= 0 are refused without touching the port. `fault` gets why it failed.
+bool writeConfig(int fd, const LineParams &params, ConfigFault *fault = nullptr);
 
 // PARMRK and INPCK on or off on the open line, read back.
 bool setMarkErrors(int fd, bool on);

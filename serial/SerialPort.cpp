@@ -2,6 +2,7 @@
 #include "SerialPort.h"
 
 #include "traffic/LineEvents.h"
+#include "traffic/SystemError.h"
 #include "serial/PortDirectory.h"
 #include "traffic/Logging.h"
 
@@ -53,6 +54,41 @@ void drain(int eventFd)
 
 std::atomic<size_t> networkQueueBound {SerialPort::NetworkQueueBytes};
 
+// Why the driver did not take the line, for the second line of the message.
+std::string configFaultText(const serial::ConfigFault &fault, const serial::LineParams &params)
+{
+    if (fault.error != 0)
+        return SystemError::text(fault.error).toStdString();
+    using serial::ConfigField;
+    if (fault.invalid) {
+        switch (fault.field) {
+        case ConfigField::Speed:
+            return "速率不正確";
+        case ConfigField::Parity:
+            return "同位檢查設定不正確";
+        default:
+            return "資料位元不正確";
+        }
+    }
+    switch (fault.field) {
+    case ConfigField::Speed:
+        return "驅動程式不接受速率 " + std::to_string(params.baudRate);
+    case ConfigField::DataBits:
+        return "驅動程式不接受 " + std::to_string(params.dataBits) + " 個資料位元";
+    case ConfigField::Parity:
+        return "驅動程式不接受這個同位檢查設定";
+    case ConfigField::StopBits:
+        return "驅動程式不接受這個停止位元設定";
+    case ConfigField::Flow:
+        return "驅動程式不接受這個流量控制設定";
+    case ConfigField::RawMode:
+        return "驅動程式不接受原始模式 (raw) 的線路設定";
+    case ConfigField::None:
+        break;
+    }
+    return {};
+}
+
 } // namespace
 
 SerialPort::LineOpening SerialPort::openLine(const std::string &path,
@@ -68,13 +104,17 @@ SerialPort::LineOpening SerialPort::openLine(const std::string &path,
             return line;
         }
         serial::LineConfig current;
-        line.failure = !serial::readConfig(opened.fd, current) ? Failure::ReadConfig
-                : !serial::writeConfig(opened.fd, params)      ? Failure::WriteConfig
-                                                               : Failure::None;
-        if (line.failure != Failure::None)
+        serial::ConfigFault fault;
+        line.failure = !serial::readConfig(opened.fd, current, &fault) ? Failure::ReadConfig
+                : !serial::writeConfig(opened.fd, params, &fault)      ? Failure::WriteConfig
+                                                                       : Failure::None;
+        if (line.failure != Failure::None) {
+            line.error = fault.error;
+            line.reason = configFaultText(fault, params);
             serial::closePort(opened.fd);
-        else
+        } else {
             line.fd = opened.fd;
+        }
         return line;
     }
 
@@ -237,6 +277,7 @@ SerialPort::LineOpening SerialPort::reopen(const std::string &path)
     if (line.fd >= 0 && !line.network && m_markErrors.load()
         && !serial::setMarkErrors(line.fd, true)) {
         line.error = errno;
+        line.reason = SystemError::text(line.error).toStdString();
         serial::closePort(line.fd);
         line.fd = -1;
         line.failure = Failure::WriteConfig;
@@ -246,18 +287,20 @@ SerialPort::LineOpening SerialPort::reopen(const std::string &path)
 
 std::string SerialPort::failureReason(const LineOpening &line)
 {
-    if (!line.reason.empty())
+    // A network port's reason says it all; a device's comes after what failed.
+    if (line.network && !line.reason.empty())
         return line.reason;
+    const std::string cause = line.reason.empty() ? std::string() : " (" + line.reason + ")";
     switch (line.failure) {
     case Failure::Open:
         return std::string("埠無法開啟 (") + std::strerror(line.error) + ")";
     case Failure::ReadConfig:
-        return "埠目前不供存取權";
+        return "埠目前不供存取權" + cause;
     case Failure::WriteConfig:
     case Failure::None:
         break;
     }
-    return "埠無法寫入參數值";
+    return "埠無法寫入參數值" + cause;
 }
 
 bool SerialPort::waitForReturn(int &fd, serial::TelnetLink *&telnet)

@@ -45,8 +45,10 @@ public:
     {
         std::unique_ptr<SerialPort> port; // null on failure
         Failure failure = Failure::None;
-        int error = 0; // errno of the failing open
-        std::string reason; // what a network port's failure was, for the user (UTF-8)
+        int error = 0; // errno of the failing open or configuration call
+        // Why it failed, for the user (UTF-8): a network port's failure, or what the driver
+        // of a device did not take
+        std::string reason;
         bool calledOff = false; // the user gave up waiting for the connection
     };
 

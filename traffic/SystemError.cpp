@@ -70,6 +70,10 @@ const char16_t *wordingOf(int errnum)
         return u"主機沒有回應";
     case EADDRINUSE:
         return u"位址已被使用";
+    case ENOTTY:
+        return u"不是終端裝置";
+    case EINVAL:
+        return u"參數不正確";
     default:
         return nullptr;
     }

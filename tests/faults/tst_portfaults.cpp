@@ -275,12 +275,15 @@ void TestPortFaults::nodeThatIsNoTerminal_data()
     QTest::addColumn<QString>("suffix");
     // A node that opens but is no terminal fails on the configuration read; one that does
     // not open at all fails on the open.
-    QTest::newRow("/dev/null") << "null"
-                               << " 埠,目前不供存取權";
-    QTest::newRow("regular file") << "file"
-                                  << " 埠,目前不供存取權";
-    QTest::newRow("named pipe") << "fifo"
-                                << " 埠,目前不供存取權";
+    QTest::newRow("/dev/null")
+            << "null"
+            << " 埠,目前不供存取權\n不是終端裝置 (Inappropriate ioctl for device)";
+    QTest::newRow("regular file")
+            << "file"
+            << " 埠,目前不供存取權\n不是終端裝置 (Inappropriate ioctl for device)";
+    QTest::newRow("named pipe")
+            << "fifo"
+            << " 埠,目前不供存取權\n不是終端裝置 (Inappropriate ioctl for device)";
     QTest::newRow("directory") << "directory"
                                << " 埠,無法開啟";
     QTest::newRow("socket") << "socket"

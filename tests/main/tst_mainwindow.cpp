@@ -444,8 +444,9 @@ void TestMainWindow::failedOpenChangesNothing_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("missing") << "/dev/telvix-no-such-port"
                              << " 埠,無法開啟";
-    QTest::newRow("not a tty") << "/dev/null"
-                               << " 埠,目前不供存取權";
+    QTest::newRow("not a tty")
+            << "/dev/null"
+            << " 埠,目前不供存取權\n不是終端裝置 (Inappropriate ioctl for device)";
 }
 
 void TestMainWindow::failedOpenChangesNothing()

@@ -381,7 +381,8 @@ void TestPortDialog::configurationFailureReleasesPort()
         QVERIFY(!openAndClose());
         QCOMPARE(boxes.shown.size(), 2);
         QCOMPARE(boxes.shown[0].kind, Kind::Beep);
-        QCOMPARE(boxes.shown[1].text, pty.slavePath() + QStringLiteral(" 埠,無法寫入參數值"));
+        QCOMPARE(boxes.shown[1].text,
+                 pty.slavePath() + QStringLiteral(" 埠,無法寫入參數值\n速率不正確"));
         QCOMPARE(SerialPort::openCount(), 0);
     }
     // Nothing is held: with the baud rate corrected the port opens at once.

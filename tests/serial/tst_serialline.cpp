@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The serial layer against real pseudo-terminals: the test plays the device on the master.
+#include "FakeLines.h"
 #include "Pty.h"
 #include "serial/ParmrkDecoder.h"
 #include "serial/SerialLine.h"
+#include "serial/SerialPort.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -129,6 +131,8 @@ private slots:
     void sameConfigTwice();
     void refusedParams_data();
     void refusedParams();
+    void refusalSaysWhy_data();
+    void refusalSaysWhy();
     void hardwareFlowKept_data();
     void hardwareFlowKept();
     void exclusiveOpen_data();
@@ -370,6 +374,57 @@ void SerialLineTest::refusedParams()
     LineConfig c;
     QVERIFY(serial::readConfig(port.fd, c));
     QCOMPARE(c.speed, qint64(19200));
+}
+
+void SerialLineTest::refusalSaysWhy_data()
+{
+    QTest::addColumn<QString>("path"); // empty: a pty, its driver refusing as `refuse` says
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<uint32_t>("refuse");
+    QTest::addColumn<SerialPort::Failure>("failure");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("reason");
+
+    const auto write = SerialPort::Failure::WriteConfig;
+    QTest::newRow("rate the driver refuses")
+            << QString() << 250000 << uint32_t(FakeLines::Speed) << write << EINVAL
+            << QStringLiteral("參數不正確 (Invalid argument)");
+    QTest::newRow("rate the driver ignores")
+            << QString() << 250000 << uint32_t(FakeLines::SpeedIgnored) << write << 0
+            << QStringLiteral("驅動程式不接受速率 250000");
+    QTest::newRow("no rate") << QString() << 0 << 0u << write << 0 << QStringLiteral("速率不正確");
+    QTest::newRow("no terminal") << QStringLiteral("/dev/null") << 9600 << 0u
+                                 << SerialPort::Failure::ReadConfig << ENOTTY
+                                 << QStringLiteral("不是終端裝置 (Inappropriate ioctl for device)");
+}
+
+void SerialLineTest::refusalSaysWhy()
+{
+    QFETCH(QString, path);
+    QFETCH(int, baud);
+    QFETCH(uint32_t, refuse);
+    QFETCH(SerialPort::Failure, failure);
+    QFETCH(int, error);
+    QFETCH(QString, reason);
+
+    FakeLines lines;
+    QVERIFY(lines.isValid());
+    if (refuse != 0)
+        QVERIFY2(FakeLines::active(), "runs with the fakelines interposer preloaded");
+    lines.setRefused(refuse, EINVAL);
+    Pty pty;
+    const QString device = path.isEmpty() ? pty.slavePath() : path;
+    const SerialPort::Opened opened =
+            SerialPort::open(device.toStdString(), LineParams {baud, Parity::Even, 7, 2});
+    QVERIFY(!opened.port);
+    QCOMPARE(opened.failure, failure);
+    QCOMPARE(opened.error, error);
+    QCOMPARE(QString::fromStdString(opened.reason), reason);
+    // Refused, the port is not held: it opens again at once.
+    QCOMPARE(SerialPort::openCount(), 0);
+    const serial::OpenResult again = serial::openPort(device.toStdString());
+    QVERIFY2(again.fd >= 0, strerror(again.error));
+    serial::closePort(again.fd);
 }
 
 void SerialLineTest::hardwareFlowKept_data()

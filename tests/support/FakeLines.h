@@ -28,6 +28,8 @@ public:
         WaitForChange = 4,
         Counts = 8,
         Break = 16,
+        Speed = 32, // a speed outside the classic list
+        SpeedIgnored = 64, // taken without an error, and not set
     };
     enum Wire : uint32_t { RtsToCts = 1, DtrToDsr = 2, DtrToDcd = 4 };
 

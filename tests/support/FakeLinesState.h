@@ -25,6 +25,8 @@ enum Refuse : uint32_t {
     RefuseWait = 4, // TIOCMIWAIT
     RefuseCounts = 8, // TIOCGICOUNT
     RefuseBreak = 16, // TIOCSBRK, TIOCCBRK, TCSBRK, TCSBRKP
+    RefuseSpeed = 32, // TCSETS2: a speed outside the classic list
+    IgnoreSpeed = 64, // TCSETS2 succeeds but leaves the speed as it was, as a lax driver does
 };
 
 // The wires of a loopback plug; a pair left out models a broken wire.

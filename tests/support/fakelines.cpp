@@ -5,6 +5,7 @@
 // everything while the variable is unset goes to the C library untouched.
 #include "FakeLinesState.h"
 
+#include <asm/termbits.h> // struct termios2, for TCSETS2
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -216,6 +217,12 @@ int fakeIoctl(State &s, int fd, unsigned long request, void *arg)
         breakOff(s);
         return 0;
     }
+    case TCSETS2:
+        if (refused(s, fakelines::RefuseSpeed))
+            return -1;
+        if (s.refuse.load() & fakelines::IgnoreSpeed)
+            return 0;
+        return realIoctl()(fd, request, arg);
     default:
         return realIoctl()(fd, request, arg);
     }
@@ -234,6 +241,7 @@ bool faked(unsigned long request)
     case TIOCCBRK:
     case TCSBRK:
     case TCSBRKP:
+    case TCSETS2:
         return true;
     default:
         return false;
