@@ -16,7 +16,7 @@
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"
-#include "ui_Telvixmain1.h"
+#include "TForm1Controls.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -197,7 +197,7 @@ void run(const Scenario &s, int holdSeconds)
     PortSettings::DevicePathText = QString::fromLocal8Bit(name);
     Forms::createAll();
     Form1->show();
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     ui.HexModeMenuBar->trigger();
     const long long echoed = s.busy == Busy::TerminalSend ? 8000 : 0;
     if (s.busy == Busy::TerminalSend) {

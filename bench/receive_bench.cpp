@@ -29,7 +29,7 @@
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"
-#include "ui_Telvixmain1.h"
+#include "TForm1Controls.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -205,7 +205,7 @@ void startLiveLog(const QString &path)
             name->setText(path);
         static_cast<QDialog *>(dialog)->accept();
     });
-    Form1->form()->StartLogMenuBar->trigger();
+    TForm1Controls(Form1).StartLogMenuBar->trigger();
 }
 
 // The received bytes a log file holds, in order.
@@ -246,7 +246,7 @@ int runWorkload(const Workload &w)
     Forms::createAll();
     Form1->show();
     if (w.hex)
-        Form1->form()->HexModeMenuBar->trigger();
+        TForm1Controls(Form1).HexModeMenuBar->trigger();
     QTemporaryDir logDir;
     const QString logPath = logDir.filePath(QStringLiteral("bench.log"));
     if (w.logged) {
@@ -261,7 +261,7 @@ int runWorkload(const Workload &w)
         }
     }
     if (w.panel) {
-        Form1->form()->LinePanelMenuBar->trigger();
+        TForm1Controls(Form1).LinePanelMenuBar->trigger();
         Form1->linePanel()
                 ->findChild<QCheckBox *>(QStringLiteral("MarkErrorsCheck"))
                 ->setChecked(true);
@@ -289,7 +289,7 @@ int runWorkload(const Workload &w)
         if (seconds == 0 && done) {
             seconds = double(clock.nsecsElapsed()) / 1e9;
             cpu = cpuSeconds() - cpuStart;
-            Form1->form()->BreakButton->click();
+            TForm1Controls(Form1).BreakButton->click();
         }
     });
     QTimer::singleShot(0, [&] {
@@ -298,8 +298,8 @@ int runWorkload(const Workload &w)
         feeder = std::thread(feed, line.master, std::cref(data), std::ref(stop));
     });
     // A run that stalls is reported, not waited for forever.
-    QTimer::singleShot(120000, [] { Form1->form()->BreakButton->click(); });
-    Form1->form()->ReceiveButton->click();
+    QTimer::singleShot(120000, [] { TForm1Controls(Form1).BreakButton->click(); });
+    TForm1Controls(Form1).ReceiveButton->click();
     stop = true;
     feeder.join();
     const long peak = peakRssKb();
@@ -319,7 +319,7 @@ int runWorkload(const Workload &w)
                 QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] "),
                 QRegularExpression::MultilineOption);
         shown.remove(stamps);
-        Form1->form()->StopLogMenuBar->trigger();
+        TForm1Controls(Form1).StopLogMenuBar->trigger();
         allLogged = loggedBytes(logPath) == data;
     }
     const bool allShown = shown == expectedText(data, w.hex);
@@ -352,35 +352,35 @@ void runIdle()
             const double before = cpuSeconds();
             QTimer::singleShot(10000, [&, before] {
                 cpu = cpuSeconds() - before;
-                Form1->form()->BreakButton->click();
+                TForm1Controls(Form1).BreakButton->click();
             });
         });
-        Form1->form()->ReceiveButton->click();
+        TForm1Controls(Form1).ReceiveButton->click();
         return cpu / 10.0 * 100.0;
     };
     std::printf("idle_cpu_percent=%.2f\n", idlePercent());
     // The same with the line panel shown: its lamps and counters are read 20 times a second.
-    Form1->form()->LinePanelMenuBar->trigger();
+    TForm1Controls(Form1).LinePanelMenuBar->trigger();
     std::printf("idle_cpu_percent_line_panel=%.2f\n", idlePercent());
-    Form1->form()->LinePanelMenuBar->trigger();
+    TForm1Controls(Form1).LinePanelMenuBar->trigger();
 
     // Break during a full-speed stream: from the moment the click was due until the loop left.
     const Workload w {"break", 64 << 20, false, Workload::TextCr};
     const QByteArray data = makeData(w);
     std::vector<double> latencies;
     for (int run = 0; run < 5; ++run) {
-        Form1->form()->ClearDataButton->click();
+        TForm1Controls(Form1).ClearDataButton->click();
         std::atomic<bool> stop {false};
         std::thread feeder(feed, line.master, std::cref(data), std::ref(stop));
         QElapsedTimer due;
         QTimer::singleShot(300, [&] {
             due.start();
-            Form1->form()->BreakButton->click();
+            TForm1Controls(Form1).BreakButton->click();
         });
         // The timer is due 300 ms after it was set; its dispatch delay counts as latency.
         QElapsedTimer set;
         set.start();
-        Form1->form()->ReceiveButton->click();
+        TForm1Controls(Form1).ReceiveButton->click();
         const double ms = double(set.nsecsElapsed()) / 1e6 - 300.0;
         stop = true;
         feeder.join();

@@ -15,9 +15,9 @@
 #include "send/Telvixmain3.h"
 #include "send/Telvixmain4.h"
 #include "serial/PortSettings.h"
-#include "ui_Telvixmain1.h"
-#include "ui_Telvixmain3.h"
-#include "ui_Telvixmain4.h"
+#include "TForm1Controls.h"
+#include "TForm3Controls.h"
+#include "TForm4Controls.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -191,7 +191,7 @@ void runFileSend(const QString &path, int delay)
 {
     answer("QFileDialog", [path, delay](QWidget *w) {
         answer("TForm3", [delay](QWidget *w) {
-            Ui::TForm3 &ui = *static_cast<TForm3 *>(w)->form();
+            const TForm3Controls &ui = TForm3Controls(w);
             ui.HeadStringEdit->clear();
             ui.EndStringEdit->clear();
             ui.IntercharDelayEdit->setText(QString::number(delay));
@@ -206,20 +206,20 @@ void runFileSend(const QString &path, int delay)
             name->setText(path);
         static_cast<QDialog *>(dialog)->accept();
     });
-    Form1->form()->Send_FileContentButton->click();
+    TForm1Controls(Form1).Send_FileContentButton->click();
 }
 
 void runStringSend(const QString &text, int delay)
 {
     answer("TForm4", [text, delay](QWidget *w) {
-        answer("TForm4", [](QWidget *w) { static_cast<TForm4 *>(w)->form()->BitBtn2->click(); });
-        Ui::TForm4 &ui = *static_cast<TForm4 *>(w)->form();
+        answer("TForm4", [](QWidget *w) { TForm4Controls(w).BitBtn2->click(); });
+        const TForm4Controls &ui = TForm4Controls(w);
         ui.Edit1->setText(text);
         ui.DelayTimeEdit->setText(QString::number(delay));
         ui.CheckBox1->setChecked(false);
         ui.BitBtn1->click();
     });
-    Form1->form()->Send_UserStringButton->click();
+    TForm1Controls(Form1).Send_UserStringButton->click();
 }
 
 QString makeFile(const QTemporaryDir &dir, const char *name, int64_t size, bool sparse)
@@ -333,7 +333,7 @@ int main(int argc, char **argv)
             ticker.start(1);
             QTimer::singleShot(400, [&] {
                 intended = Clock::now();
-                Form1->form()->BreakButton->click();
+                TForm1Controls(Form1).BreakButton->click();
             });
             runFileSend(file, 0);
             ticker.stop();

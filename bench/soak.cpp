@@ -17,7 +17,7 @@
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"
-#include "ui_Telvixmain1.h"
+#include "TForm1Controls.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -178,7 +178,7 @@ int main(int argc, char *argv[])
     Forms::createAll();
     Form1->show();
     if (o.hex)
-        Form1->form()->HexModeMenuBar->trigger();
+        TForm1Controls(Form1).HexModeMenuBar->trigger();
     QApplication::processEvents();
     std::printf("soak: minutes=%d rate=%lld form=%s port=%s\n", o.minutes,
                 static_cast<long long>(o.rate), o.hex ? "hex" : "ascii", qPrintable(port));
@@ -192,7 +192,7 @@ int main(int argc, char *argv[])
     TrafficView *memo = Form1->memo1();
     const auto takeAndClear = [&] {
         garbled |= !readBack(memo->toPlainText(), o.hex, shown, count);
-        Form1->form()->ClearDataButton->click();
+        TForm1Controls(Form1).ClearDataButton->click();
     };
 
     QElapsedTimer clock;
@@ -221,14 +221,14 @@ int main(int argc, char *argv[])
             return;
         takeAndClear();
         if (count >= total || clock.elapsed() > (o.minutes * 60 + 30) * 1000LL)
-            Form1->form()->BreakButton->click();
+            TForm1Controls(Form1).BreakButton->click();
     });
     QTimer::singleShot(0, [&] {
         clock.start();
         everyMinute.start();
         tail.start();
     });
-    Form1->form()->ReceiveButton->click(); // runs until Break
+    TForm1Controls(Form1).ReceiveButton->click(); // runs until Break
 
     // The port is closed now, so the simulator ends and reports what the port took.
     sim.closeWriteChannel();

@@ -42,7 +42,6 @@ public:
     explicit TForm1(QWidget *parent = nullptr);
     ~TForm1() override;
 
-    Ui::TForm1 *form() const { return ui.get(); }
     TrafficView *memo1() const;
 
     QString statusPanel(int index) const;

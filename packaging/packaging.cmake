@@ -155,5 +155,5 @@ include(CPack)
 
 # Built with everything else so that it keeps compiling; tools/screenshot.sh runs it.
 add_executable(telvix_screenshot ${PROJECT_SOURCE_DIR}/tools/screenshot.cpp)
-target_link_libraries(telvix_screenshot PRIVATE telvix_forms)
+target_link_libraries(telvix_screenshot PRIVATE telvix_controls)
 set_target_properties(telvix_screenshot PROPERTIES AUTOUIC OFF)

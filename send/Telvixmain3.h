@@ -27,7 +27,6 @@ public:
     explicit TForm3(QWidget *parent = nullptr);
     ~TForm3() override;
 
-    Ui::TForm3 *form() const { return ui.get(); }
 
     // The chosen file's path and its size as the file system gave it (-1: unknown).
     void showFile(const QString &path, int64_t size);

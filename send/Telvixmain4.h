@@ -22,7 +22,6 @@ public:
     explicit TForm4(QWidget *parent = nullptr);
     ~TForm4() override;
 
-    Ui::TForm4 *form() const { return ui.get(); }
     // What the boxes hold now.
     StringSendRequest request() const;
 

@@ -23,7 +23,6 @@ public:
     explicit TForm2(QWidget *parent = nullptr);
     ~TForm2() override;
 
-    Ui::TForm2 *form() const { return ui.get(); }
     PortSettings::DialogValues values() const;
 
     // The port list and the line that tells which device the typed number names.

@@ -29,7 +29,6 @@ public:
     explicit TForm6(QWidget *parent = nullptr);
     ~TForm6() override;
 
-    Ui::TForm6 *form() const { return ui.get(); }
 
     // What the controls hold as the formatter's settings, and as the time and framing of the
     // display.

@@ -14,7 +14,7 @@
 #include "main/Telvixmain1.h"
 #include "serial/SerialPort.h"
 #include "session/ReceivedDisplay.h"
-#include "ui_Telvixmain1.h"
+#include "TForm1Controls.h"
 #include "send/SendTexts.h"
 #include "serial/Telvixmain2.h"
 #include "settings/Telvixmain6.h"
@@ -151,12 +151,12 @@ int main(int argc, char *argv[])
         std::unique_ptr<SerialPort> port;
         if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
             port = SerialPort::open(ptsname(master), serial::LineParams {}).port;
-        Form1->form()->LinePanelMenuBar->trigger();
+        TForm1Controls(Form1).LinePanelMenuBar->trigger();
         if (port)
             Form1->linePanel()->attach(port.get());
         settle(300);
         ok = save(Form1, dir, "telvix-line-panel.png") && ok;
-        Form1->form()->LinePanelMenuBar->trigger();
+        TForm1Controls(Form1).LinePanelMenuBar->trigger();
         port.reset();
         if (master >= 0)
             ::close(master);

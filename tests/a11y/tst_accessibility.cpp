@@ -18,8 +18,8 @@
 #include "serial/PortSettings.h"
 #include "serial/Telvixmain2.h"
 #include "settings/Telvixmain6.h"
-#include "ui_Telvixmain1.h"
-#include "ui_Telvixmain3.h"
+#include "TForm1Controls.h"
+#include "TForm3Controls.h"
 
 #include <QAccessible>
 #include <QLabel>
@@ -460,7 +460,7 @@ void TestAccessibility::outputTellsWhatChanged()
     // Clear says what was removed, from the start.
     const QString before = memo->toPlainText();
     told.clear();
-    Form1->form()->ClearDataButton->click();
+    TForm1Controls(Form1).ClearDataButton->click();
     const QList<Told> removed = toldAbout(memo, QAccessible::TextRemoved);
     QCOMPARE(removed.size(), 1);
     QCOMPARE(removed[0].position, 0);
@@ -494,9 +494,9 @@ void TestAccessibility::everyShownControlIsNamed()
     switch (form) {
     case 1:
         // Terminal mode shows its two panels too, and the line panel may be shown.
-        Form1->form()->Panel8->setVisible(true);
-        Form1->form()->EchoDataPanel->setVisible(true);
-        Form1->form()->LinePanelMenuBar->trigger();
+        TForm1Controls(Form1).Panel8->setVisible(true);
+        TForm1Controls(Form1).EchoDataPanel->setVisible(true);
+        TForm1Controls(Form1).LinePanelMenuBar->trigger();
         shown = Form1;
         break;
     case 2:
@@ -529,7 +529,7 @@ void TestAccessibility::everyShownControlIsNamed()
 void TestAccessibility::valueLabelsShowTheirValue()
 {
     Form3->showFile(QStringLiteral("/home/tech/韌體/update.bin"), 48213);
-    const Ui::TForm3 &ui = *Form3->form();
+    const TForm3Controls &ui = TForm3Controls(Form3);
     QAccessibleInterface *size = QAccessible::queryAccessibleInterface(ui.FileSizeLabel);
     QAccessibleInterface *path = QAccessible::queryAccessibleInterface(ui.FilePathLabel);
     QCOMPARE(size->text(QAccessible::Name), QStringLiteral("48213 byte"));

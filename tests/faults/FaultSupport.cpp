@@ -5,7 +5,7 @@
 
 #include "session/ModeState.h"
 #include "main/Telvixmain1.h"
-#include "ui_Telvixmain1.h"
+#include "TForm1Controls.h"
 #include "serial/SerialPort.h"
 
 #include <QDir>
@@ -150,7 +150,7 @@ void HeldElsewhere::release()
 
 void verifyWindowIdle(Mode mode)
 {
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
     QVERIFY(!controlEnabled(QStringLiteral("BreakButton")));
     QVERIFY(!controlEnabled(QStringLiteral("BreakMenuBar")));

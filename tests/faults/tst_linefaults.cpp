@@ -18,9 +18,9 @@
 #include "send/Telvixmain3.h"
 #include "send/Telvixmain4.h"
 #include "serial/SerialLine.h"
-#include "ui_Telvixmain1.h"
-#include "ui_Telvixmain3.h"
-#include "ui_Telvixmain4.h"
+#include "TForm1Controls.h"
+#include "TForm3Controls.h"
+#include "TForm4Controls.h"
 #include "serial/SerialPort.h"
 
 #include <QCheckBox>
@@ -45,7 +45,7 @@ namespace {
 
 const QString Nl {QChar(DisplayFormatter::LineBreak)};
 
-Ui::TForm1 &ui() { return *Form1->form(); }
+TForm1Controls ui() { return TForm1Controls(Form1); }
 
 QString memoText() { return Form1->memo1()->toPlainText(); }
 
@@ -73,7 +73,7 @@ void runFileSend(const QString &path, const QString &head, const QString &end, c
 {
     answerDialog("QFileDialog", [=](QWidget *w) {
         answerDialog("TForm3", [=](QWidget *w) {
-            Ui::TForm3 &confirm = *static_cast<TForm3 *>(w)->form();
+            const TForm3Controls &confirm = TForm3Controls(w);
             confirm.HeadStringEdit->setText(head);
             confirm.EndStringEdit->setText(end);
             confirm.IntercharDelayEdit->setText(delay);
@@ -87,12 +87,12 @@ void runFileSend(const QString &path, const QString &head, const QString &end, c
 }
 
 // Answers the string dialog's next showing, from inside its exec().
-void onStringDialog(std::function<void(Ui::TForm4 &)> answer)
+void onStringDialog(std::function<void(const TForm4Controls &)> answer)
 {
-    answerDialog("TForm4", [answer](QWidget *w) { answer(*static_cast<TForm4 *>(w)->form()); });
+    answerDialog("TForm4", [answer](QWidget *w) { answer(TForm4Controls(w)); });
 }
 
-void sendFromDialog(Ui::TForm4 &dialog, const QByteArray &text, const QString &delay, bool cr)
+void sendFromDialog(const TForm4Controls &dialog, const QByteArray &text, const QString &delay, bool cr)
 {
     dialog.Edit1->setText(QString::fromLatin1(text));
     dialog.DelayTimeEdit->setText(delay);
@@ -495,7 +495,7 @@ void TestLineFaults::hangUpInStringSend()
         cpu.start();
     };
     const auto leaveNext = [&] {
-        onStringDialog([&](Ui::TForm4 &dialog) {
+        onStringDialog([&](const TForm4Controls &dialog) {
             ++showings;
             dialog.BitBtn2->click();
         });
@@ -503,15 +503,14 @@ void TestLineFaults::hangUpInStringSend()
     QTimer device;
     device.setInterval(1);
     if (whileWaiting) {
-        onStringDialog([&](Ui::TForm4 &dialog) {
+        onStringDialog([&](const TForm4Controls &dialog) {
             ++showings;
             hangUp();
             // A second of the dialog waiting on the dead line, then a send on it.
-            Ui::TForm4 *d = &dialog;
-            QTimer::singleShot(1000, [&, d] {
+            QTimer::singleShot(1000, [&, d = dialog] {
                 share = cpu.share();
                 leaveNext();
-                sendFromDialog(*d, "AB", QStringLiteral("0"), true);
+                sendFromDialog(d, "AB", QStringLiteral("0"), true);
             });
         });
     } else {
@@ -523,7 +522,7 @@ void TestLineFaults::hangUpInStringSend()
             device.stop();
             hangUp();
         });
-        onStringDialog([&](Ui::TForm4 &dialog) {
+        onStringDialog([&](const TForm4Controls &dialog) {
             ++showings;
             leaveNext();
             device.start();
@@ -690,9 +689,9 @@ void TestLineFaults::stalledStringSend()
             pty.hangUp();
         }
     });
-    onStringDialog([&](Ui::TForm4 &dialog) {
+    onStringDialog([&](const TForm4Controls &dialog) {
         ++showings;
-        onStringDialog([&](Ui::TForm4 &again) {
+        onStringDialog([&](const TForm4Controls &again) {
             ++showings;
             again.BitBtn2->click();
         });

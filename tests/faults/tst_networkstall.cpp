@@ -11,8 +11,8 @@
 #include "main/Telvixmain1.h"
 #include "send/Telvixmain3.h"
 #include "serial/SerialPort.h"
-#include "ui_Telvixmain1.h"
-#include "ui_Telvixmain3.h"
+#include "TForm1Controls.h"
+#include "TForm3Controls.h"
 
 #include <QAction>
 #include <QFile>
@@ -201,8 +201,8 @@ void TestNetworkStall::lineControlsDuringAStalledSend()
     QFETCH(QString, control);
     StallingServer server;
     usePort(server.url());
-    if (!Form1->form()->LinePanelMenuBar->isChecked())
-        Form1->form()->LinePanelMenuBar->trigger();
+    if (!TForm1Controls(Form1).LinePanelMenuBar->isChecked())
+        TForm1Controls(Form1).LinePanelMenuBar->trigger();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("big.bin"));
     {
@@ -237,14 +237,14 @@ void TestNetworkStall::lineControlsDuringAStalledSend()
         stalled = server.answered();
         clicked = true;
         // The mode's Break comes while the control's click is still being handled.
-        QTimer::singleShot(1500, [] { Form1->form()->BreakButton->click(); });
+        QTimer::singleShot(1500, [] { TForm1Controls(Form1).BreakButton->click(); });
         panel()->findChild<QAbstractButton *>(control)->click();
     });
     steps.start();
 
     answerDialog("QFileDialog", [path](QWidget *w) {
         answerDialog("TForm3", [](QWidget *w) {
-            Ui::TForm3 &confirm = *static_cast<TForm3 *>(w)->form();
+            const TForm3Controls &confirm = TForm3Controls(w);
             confirm.IntercharDelayEdit->setText(QStringLiteral("0"));
             confirm.SendButton->click();
         });
@@ -255,7 +255,7 @@ void TestNetworkStall::lineControlsDuringAStalledSend()
     int64_t longest = 0;
     {
         LoopWatch watch;
-        Form1->form()->Send_FileContentButton->click();
+        TForm1Controls(Form1).Send_FileContentButton->click();
         longest = watch.longestGapMs();
     }
     steps.stop();

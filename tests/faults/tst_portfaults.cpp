@@ -17,10 +17,10 @@
 #include "serial/PortSettings.h"
 #include "serial/SerialLine.h"
 #include "serial/Telvixmain2.h"
-#include "ui_Telvixmain1.h"
-#include "ui_Telvixmain2.h"
-#include "ui_Telvixmain3.h"
-#include "ui_Telvixmain4.h"
+#include "TForm1Controls.h"
+#include "TForm2Controls.h"
+#include "TForm3Controls.h"
+#include "TForm4Controls.h"
 #include "serial/SerialPort.h"
 
 #include <QApplication>
@@ -47,7 +47,7 @@ namespace {
 
 enum class Start { Receive, Terminal, R2K, FileSend, StringSend };
 
-Ui::TForm1 &ui() { return *Form1->form(); }
+TForm1Controls ui() { return TForm1Controls(Form1); }
 
 struct Started
 {
@@ -67,7 +67,7 @@ Started startCommand(Start start, const QString &fileToSend)
         QWidget *modal = QApplication::activeModalWidget();
         if (modal && modal->isVisible() && modal->inherits("TForm4")) {
             out.stringDialogShown = true;
-            static_cast<TForm4 *>(modal)->form()->BitBtn2->click();
+            TForm4Controls(modal).BitBtn2->click();
         }
         if (SerialPort::openCount() > 0) {
             out.portOpened = true;
@@ -90,7 +90,7 @@ Started startCommand(Start start, const QString &fileToSend)
     case Start::FileSend:
         answerDialog("QFileDialog", [fileToSend](QWidget *w) {
             answerDialog("TForm3", [](QWidget *w) {
-                Ui::TForm3 &confirm = *static_cast<TForm3 *>(w)->form();
+                const TForm3Controls &confirm = TForm3Controls(w);
                 confirm.IntercharDelayEdit->setText(QStringLiteral("0"));
                 confirm.SendButton->click();
             });
@@ -165,7 +165,7 @@ void choosePortByPath(const QString &path)
     answerNextModal([path](QWidget *w) {
         auto *dialog = qobject_cast<TForm2 *>(w);
         QVERIFY(dialog);
-        Ui::TForm2 &form = *dialog->form();
+        const TForm2Controls &form = TForm2Controls(dialog);
         form.ComPortEdit->setText(QStringLiteral("1"));
         form.BaudRateEdit->setText(QStringLiteral("9600"));
         form.DevicePathEdit->setText(path);

@@ -10,8 +10,8 @@
 #include "serial/PortSettings.h"
 #include "serial/Telvixmain2.h"
 #include "settings/Telvixmain6.h"
-#include "ui_Telvixmain1.h"
-#include "ui_Telvixmain2.h"
+#include "TForm1Controls.h"
+#include "TForm2Controls.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -164,7 +164,7 @@ void TestDialogKeys::enterOutsideButtonsIsTheDefault()
 void TestDialogKeys::enterOnCancelKeepsThePort()
 {
     // Tab to 取消 and Enter: the settings stay as they were.
-    Ui::TForm2 &ui = *Form2->form();
+    const TForm2Controls &ui = TForm2Controls(Form2);
     QTimer::singleShot(0, [&ui] {
         if (!waitUntil([] { return Form2->isVisible(); }))
             return;
@@ -173,7 +173,7 @@ void TestDialogKeys::enterOnCancelKeepsThePort()
         ui.BitBtn2->setFocus(Qt::TabFocusReason);
         QTest::keyClick(ui.BitBtn2, Qt::Key_Return);
     });
-    Form1->form()->Rs232ConfigButton->click();
+    TForm1Controls(Form1).Rs232ConfigButton->click();
     QCOMPARE(PortSettings::summaryText(), QStringLiteral("COM1 = 9600 , N , 8 , 1"));
     QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM1 = 9600 , N , 8 , 1"));
 }

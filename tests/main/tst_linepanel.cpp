@@ -16,8 +16,8 @@
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
 #include "serial/Telvixmain2.h"
-#include "ui_Telvixmain1.h"
-#include "ui_Telvixmain2.h"
+#include "TForm1Controls.h"
+#include "TForm2Controls.h"
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -139,14 +139,14 @@ private slots:
 private:
     void showPanel()
     {
-        if (!Form1->form()->LinePanelMenuBar->isChecked())
-            Form1->form()->LinePanelMenuBar->trigger();
+        if (!TForm1Controls(Form1).LinePanelMenuBar->isChecked())
+            TForm1Controls(Form1).LinePanelMenuBar->trigger();
     }
     bool runReceive(ModeScript &script)
     {
-        script.then([] { Form1->form()->BreakButton->click(); });
+        script.then([] { TForm1Controls(Form1).BreakButton->click(); });
         script.start();
-        Form1->form()->ReceiveButton->click();
+        TForm1Controls(Form1).ReceiveButton->click();
         return script.finished() && script.failure().isEmpty();
     }
     std::unique_ptr<LineModel> model;
@@ -155,23 +155,23 @@ private:
 void TestLinePanel::showsAndHidesWithoutMovingTheRest()
 {
     QVERIFY(!panel()->isVisible());
-    QVERIFY(!Form1->form()->LinePanelMenuBar->isChecked());
+    QVERIFY(!TForm1Controls(Form1).LinePanelMenuBar->isChecked());
     // Beside the documented items, not among them.
-    const QList<QAction *> items = Form1->form()->SettingsMenuBar->actions();
-    QCOMPARE(items.last(), Form1->form()->LinePanelMenuBar);
-    QCOMPARE(Form1->form()->LinePanelMenuBar->text(), QStringLiteral("線路狀態面板"));
+    const QList<QAction *> items = TForm1Controls(Form1).SettingsMenuBar->actions();
+    QCOMPARE(items.last(), TForm1Controls(Form1).LinePanelMenuBar);
+    QCOMPARE(TForm1Controls(Form1).LinePanelMenuBar->text(), QStringLiteral("線路狀態面板"));
 
     const QSize window = Form1->size();
     const QSize memo = Form1->memo1()->size();
-    const QRect toolBar = Form1->form()->Panel1->geometry();
+    const QRect toolBar = TForm1Controls(Form1).Panel1->geometry();
     showPanel();
     QVERIFY(waitUntil([] { return panel()->isVisible(); }));
     QVERIFY(waitUntil([&] { return Form1->memo1()->size() == memo; }));
     QCOMPARE(Form1->width(), window.width());
     QCOMPARE(Form1->height(), window.height() + panel()->height());
-    QCOMPARE(Form1->form()->Panel1->geometry(), toolBar);
+    QCOMPARE(TForm1Controls(Form1).Panel1->geometry(), toolBar);
     QCOMPARE(panel()->geometry().top(), toolBar.bottom() + 1);
-    Form1->form()->LinePanelMenuBar->trigger();
+    TForm1Controls(Form1).LinePanelMenuBar->trigger();
     QVERIFY(waitUntil([&] { return Form1->size() == window; }));
     QCOMPARE(Form1->memo1()->size(), memo);
 }
@@ -182,7 +182,7 @@ void TestLinePanel::hiddenChangesNothing()
     showPanel();
     panelChild<QComboBox>("OpenLinesCombo")->setCurrentIndex(1);
     panelChild<QCheckBox>("MarkErrorsCheck")->setChecked(true);
-    Form1->form()->LinePanelMenuBar->trigger();
+    TForm1Controls(Form1).LinePanelMenuBar->trigger();
     Pty pty;
     PortSettings::DevicePathText = pty.slavePath();
     tcflag_t flags = 0;

@@ -15,7 +15,7 @@
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
-#include "ui_Telvixmain1.h"
+#include "TForm1Controls.h"
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -48,10 +48,10 @@ private slots:
 private:
     bool runReceive(ModeScript &script)
     {
-        Form1->form()->LinePanelMenuBar->trigger();
-        script.then([] { Form1->form()->BreakButton->click(); });
+        TForm1Controls(Form1).LinePanelMenuBar->trigger();
+        script.then([] { TForm1Controls(Form1).BreakButton->click(); });
         script.start();
-        Form1->form()->ReceiveButton->click();
+        TForm1Controls(Form1).ReceiveButton->click();
         return script.finished() && script.failure().isEmpty();
     }
 };
@@ -139,7 +139,7 @@ void TestLinePanelKernel::errorsMarkedAndRealFfPasses()
     Pty pty;
     PortSettings::DevicePathText = pty.slavePath();
     panelChild<QCheckBox>("MarkErrorsCheck")->setChecked(true);
-    Form1->form()->HexModeMenuBar->trigger();
+    TForm1Controls(Form1).HexModeMenuBar->trigger();
     ModeScript script;
     // What the tty delivers under PARMRK: 41h with a parity error, then a real FFh (doubled by
     // the tty itself) and 42h.
@@ -189,7 +189,7 @@ void TestLinePanelKernel::selfTestThroughTheMenu()
             shown << table->item(r, 1)->text();
         dialog->findChild<QPushButton *>(QStringLiteral("closeButton"))->click();
     });
-    Form1->form()->SelfTestMenuBar->trigger();
+    TForm1Controls(Form1).SelfTestMenuBar->trigger();
     QCOMPARE(shown, verdicts);
     QCOMPARE(SerialPort::openCount(), 0);
     // The report is kept with the capture, as the log shows it.

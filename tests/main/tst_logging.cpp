@@ -19,10 +19,10 @@
 #include "send/Telvixmain4.h"
 #include "serial/SerialPort.h"
 #include "settings/Telvixmain6.h"
-#include "ui_Telvixmain1.h"
-#include "ui_Telvixmain3.h"
-#include "ui_Telvixmain4.h"
-#include "ui_Telvixmain6.h"
+#include "TForm1Controls.h"
+#include "TForm3Controls.h"
+#include "TForm4Controls.h"
+#include "TForm6Controls.h"
 
 #include <QCheckBox>
 #include <QCryptographicHash>
@@ -50,7 +50,7 @@ using MessageBoxes::Kind;
 
 namespace {
 
-Ui::TForm1 &ui() { return *Form1->form(); }
+TForm1Controls ui() { return TForm1Controls(Form1); }
 
 QByteArray allValues(int times = 1)
 {
@@ -96,7 +96,7 @@ void answerSaveDialog(const QString &path, int filter)
 void setTimeAndFraming(bool lineTimestamps, int idleGapMs, bool counters = false)
 {
     answerNextModal([=](QWidget *w) {
-        Ui::TForm6 &s = *static_cast<TForm6 *>(w)->form();
+        const TForm6Controls &s = TForm6Controls(w);
         s.LineTimestamp_CheckBox->setChecked(lineTimestamps);
         s.IdleGap_CheckBox->setChecked(idleGapMs > 0);
         if (idleGapMs > 0)
@@ -252,12 +252,12 @@ void TestLogging::captureKeepsEveryByte()
         const QString text = QStringLiteral("ab") + QChar(0x263A) + QChar(0x4E00);
         expectedOut = QByteArray("ab\x01\xA4\x40\r");
         answerDialog("TForm4", [text](QWidget *w) {
-            Ui::TForm4 &s = *static_cast<TForm4 *>(w)->form();
+            const TForm4Controls &s = TForm4Controls(w);
             s.Edit1->setText(text);
             s.DelayTimeEdit->setText(QStringLiteral("0"));
             s.CheckBox1->setChecked(true);
             answerDialog("TForm4",
-                         [](QWidget *w) { static_cast<TForm4 *>(w)->form()->BitBtn2->click(); });
+                         [](QWidget *w) { TForm4Controls(w).BitBtn2->click(); });
             s.BitBtn1->click();
         });
         ui().Send_UserStringButton->click();
@@ -561,7 +561,7 @@ void TestLogging::countersInTheStatusBar()
 
 void TestLogging::timeAndFramingAreOffAtStartAndCancelled()
 {
-    Ui::TForm6 &s = *Form6->form();
+    const TForm6Controls &s = TForm6Controls(Form6);
     QCOMPARE(s.GroupBox3->title(), QStringLiteral("時間與分段"));
     for (QCheckBox *box : {s.LineTimestamp_CheckBox, s.BlockTimestamp_CheckBox, s.IdleGap_CheckBox,
                            s.Counters_CheckBox})
@@ -583,7 +583,7 @@ void TestLogging::timeAndFramingAreOffAtStartAndCancelled()
     s.MemoryLimit_CheckBox->setChecked(false);
     // Cancel gives back what there was, in the dialog and in the display.
     answerNextModal([](QWidget *w) {
-        Ui::TForm6 &d = *static_cast<TForm6 *>(w)->form();
+        const TForm6Controls &d = TForm6Controls(w);
         d.LineTimestamp_CheckBox->setChecked(true);
         d.IdleGap_CheckBox->setChecked(true);
         QVERIFY(d.IdleGapEdit->isEnabled());

@@ -9,7 +9,7 @@
 #include "session/ModeTable.h"
 #include "main/Telvixmain1.h"
 #include "serial/PortSettings.h"
-#include "ui_Telvixmain1.h"
+#include "TForm1Controls.h"
 
 #include "main/Translations.h"
 #include "main/TrafficView.h"
@@ -104,7 +104,7 @@ void TestMainWindow::startUpState()
     QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM1 = 9600 , N , 8 , 1"));
     QCOMPARE(Form1->statusPanel(1), QStringLiteral("ASCII 模式"));
     QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     QVERIFY(ui.ASCIIModeMenuBar->isChecked());
     QVERIFY(!ui.HexModeMenuBar->isChecked());
     QVERIFY(!ui.BreakMenuBar->isEnabled());
@@ -209,7 +209,7 @@ void TestMainWindow::menuItems()
 
 void TestMainWindow::displayModeCommands()
 {
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     int clears = 0;
     connect(ui.Memo1, &TrafficView::textChanged, this, [&] {
         if (ui.Memo1->isEmpty())
@@ -240,7 +240,7 @@ void TestMainWindow::displayModeCommands()
 
 void TestMainWindow::clearCommand()
 {
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     // In terminal mode Clear also opens a new labelled reply; the terminal tests drive that.
     ui.Memo1->setPlainText(QStringLiteral("abc"));
     ui.ClearDataButton->click();
@@ -260,7 +260,7 @@ void TestMainWindow::fontCommand_data()
 void TestMainWindow::fontCommand()
 {
     QFETCH(bool, terminalBox);
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     QWidget *box = terminalBox ? static_cast<QWidget *>(ui.Memo2) : ui.Memo1;
     const auto openDialog = [&] {
         if (terminalBox)
@@ -360,7 +360,7 @@ void TestMainWindow::modeFrameSwitchesItsColumn()
     Pty pty;
     QVERIFY(pty.isOpen());
     PortSettings::DevicePathText = pty.slavePath();
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     const QColor colour = Form1->memo1Colour();
     ui.Memo1->setPlainText(QStringLiteral("before"));
 
@@ -409,7 +409,7 @@ void TestMainWindow::modeEndRestoresColourOfItsStart()
     Form1->setMemo1Colour(Qt::yellow);
     QVERIFY(runIdleMode(Mode::Receive, [] {
         Form1->setMemo1Colour(Qt::cyan); // as the settings dialog may do meanwhile
-        Form1->form()->BreakButton->click();
+        TForm1Controls(Form1).BreakButton->click();
     }));
     QCOMPARE(Form1->memo1Colour(), QColor(Qt::yellow));
 }
@@ -423,7 +423,7 @@ void TestMainWindow::closeRefusedWhileModeRuns()
     QVERIFY(runIdleMode(Mode::Receive, [&] {
         QVERIFY(!Form1->close());
         stayedOpen = Form1->isVisible();
-        Form1->form()->BreakButton->click();
+        TForm1Controls(Form1).BreakButton->click();
     }));
     QVERIFY(stayedOpen);
     QCOMPARE(boxes.texts(Kind::Plain), QStringList {QStringLiteral("還在連線中唷...請先中斷連線")});
@@ -456,7 +456,7 @@ void TestMainWindow::failedOpenChangesNothing()
     MessageRecorder boxes;
     PortSettings::DevicePathText = path;
     PortSettings::PortNameText = path;
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     ui.Memo1->setPlainText(QStringLiteral("kept"));
     Form1->setMemo1Colour(Qt::green);
     for (Mode m : {Mode::Receive, Mode::FileSend, Mode::Terminal, Mode::R2K}) {

@@ -10,10 +10,10 @@
 #include "traffic/Traffic.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"
-#include "ui_Telvixmain1.h"
+#include "TForm1Controls.h"
 #include "serial/SerialPort.h"
 #include "settings/Telvixmain6.h"
-#include "ui_Telvixmain6.h"
+#include "TForm6Controls.h"
 
 #include <QLabel>
 #include <QStatusBar>
@@ -72,7 +72,7 @@ void TestReceiveMode::memoryShortageSaidOnceWhileReceiving()
     Form1->findChild<QTimer *>(QStringLiteral("MemoryTimer"))->stop();
     auto *panel = Form1->findChild<QLabel *>(QStringLiteral("StatusPanel4"));
     QVERIFY(panel && panel->isHidden());
-    QStatusBar *bar = Form1->form()->StatusBar1;
+    QStatusBar *bar = TForm1Controls(Form1).StatusBar1;
     const auto documentedPanelsShown = [bar] {
         for (int i = 0; i < 3; ++i) {
             auto *p = bar->findChild<QLabel *>(QStringLiteral("StatusPanel%1").arg(i));
@@ -108,9 +108,9 @@ void TestReceiveMode::memoryShortageSaidOnceWhileReceiving()
             .then([&] { QVERIFY(documentedPanelsShown()); })
             .then([&] { pty.write("cd"); })
             .waitFor([] { return memoText() == "abcd"; }, "bytes after the shortage")
-            .then([] { Form1->form()->BreakButton->click(); });
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
     script.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(script.finished() && script.failure().isEmpty(), qPrintable(script.failure()));
     QCOMPARE(shown, 1);
     QVERIFY2(said.isEmpty(), qPrintable(said.join(u'|')));
@@ -145,13 +145,13 @@ void TestReceiveMode::memoryLimitOfTheSettings()
     auto *panel = Form1->findChild<QLabel *>(QStringLiteral("StatusPanel4"));
     int minimum = 0;
     answerNextModal([&](QWidget *w) {
-        Ui::TForm6 &d = *static_cast<TForm6 *>(w)->form();
+        const TForm6Controls &d = TForm6Controls(w);
         d.MemoryLimit_CheckBox->setChecked(true);
         minimum = d.MemoryLimitEdit->minimum();
         d.MemoryLimitEdit->setValue(minimum);
         d.BitBtn1->click();
     });
-    Form1->form()->MiscMenuBar->trigger();
+    TForm1Controls(Form1).MiscMenuBar->trigger();
     QCOMPARE(minimum, 256);
     MemoryReading reading;
     reading.totalKb = 8 << 20;
@@ -181,9 +181,9 @@ void TestReceiveMode::flawedBytesShownMarked()
             })
             .then([&] { pty.write("c"); })
             .waitFor([] { return memoText() == "abxc"; }, "flawed byte among the others")
-            .then([] { Form1->form()->BreakButton->click(); });
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
     script.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(script.finished() && script.failure().isEmpty(), qPrintable(script.failure()));
     QCOMPARE(Form1->memo1()->text().markedRanges(0), (std::vector<MarkedRange> {{2, 3}}));
 }
@@ -195,12 +195,12 @@ void TestReceiveMode::showsBytesInBothForms()
     ModeScript script;
     script.then([&] { pty.write("Hi\r\n!"); })
             .waitFor([] { return memoText() == "Hi<CR>" + Nl + "<LF>!"; }, "ASCII text")
-            .then([] { Form1->form()->HexModeMenuBar->trigger(); })
+            .then([] { TForm1Controls(Form1).HexModeMenuBar->trigger(); })
             .then([&] { pty.write(QByteArray("A\r\x00", 3)); })
             .waitFor([] { return memoText() == "41 0D " + Nl + "00 "; }, "HEX text")
-            .then([] { Form1->form()->BreakButton->click(); });
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
     script.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(script.finished() && script.failure().isEmpty(), qPrintable(script.failure()));
     QCOMPARE(ModeState::ReceiveModeActive, uint8_t(0));
     QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
@@ -213,16 +213,16 @@ void TestReceiveMode::clearAndHexSwitchMidStream()
     ModeScript script;
     script.then([&] { pty.write("abc"); })
             .waitFor([] { return memoText() == "abc"; }, "first bytes")
-            .then([] { Form1->form()->ClearDataButton->click(); })
+            .then([] { TForm1Controls(Form1).ClearDataButton->click(); })
             .then([&] { pty.write("de"); })
             .waitFor([] { return memoText() == "de"; }, "bytes after Clear")
-            .then([] { Form1->form()->DataModeButton->click(); })
+            .then([] { TForm1Controls(Form1).DataModeButton->click(); })
             .then([&] { QCOMPARE(memoText(), QString()); })
             .then([&] { pty.write("f"); })
             .waitFor([] { return memoText() == "66 "; }, "bytes after the switch")
-            .then([] { Form1->form()->BreakMenuBar->trigger(); });
+            .then([] { TForm1Controls(Form1).BreakMenuBar->trigger(); });
     script.start();
-    Form1->form()->StartRecMenuBar->trigger();
+    TForm1Controls(Form1).StartRecMenuBar->trigger();
     QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
 }
 
@@ -240,7 +240,7 @@ void TestReceiveMode::everyByteValueInOrder()
     hex.append(bytes, expected);
     qsizetype sent = 0;
     ModeScript script;
-    script.then([] { Form1->form()->HexModeMenuBar->trigger(); })
+    script.then([] { TForm1Controls(Form1).HexModeMenuBar->trigger(); })
             .waitFor(
                     [&] {
                         sent += pty.writeSome(bytes.constData() + sent, bytes.size() - sent);
@@ -248,9 +248,9 @@ void TestReceiveMode::everyByteValueInOrder()
                     },
                     "the device to send everything", 20000)
             .waitFor([&] { return memoText().size() >= expected.size(); }, "all bytes", 20000)
-            .then([] { Form1->form()->BreakButton->click(); });
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
     script.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
     QCOMPARE(memoText(), expected);
 }
@@ -277,9 +277,9 @@ void TestReceiveMode::outputGoesToTheCaret()
             .then([&] { pty.write("Y"); })
             .waitFor([] { return memoText() == "oneX twoY"; }, "text after the selection")
             .then([&] { QCOMPARE(memo->selectedText(), QString()); })
-            .then([] { Form1->form()->BreakButton->click(); });
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
     script.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
 }
 
@@ -287,7 +287,7 @@ void TestReceiveMode::lookDuringModeAndRestore()
 {
     Pty pty;
     PortSettings::DevicePathText = pty.slavePath();
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     ui.Memo1->setPlainText(QStringLiteral("old"));
     Form1->setMemo1Colour(Qt::white);
     bool closeRefused = false;
@@ -302,7 +302,7 @@ void TestReceiveMode::lookDuringModeAndRestore()
               QVERIFY(ui.BreakButton->isEnabled());
               MessageRecorder boxes;
               closeRefused = !Form1->close();
-          }).then([] { Form1->form()->BreakButton->click(); });
+          }).then([] { TForm1Controls(Form1).BreakButton->click(); });
     script.start();
     ui.ReceiveButton->click();
     QVERIFY(closeRefused);
@@ -318,7 +318,7 @@ void TestReceiveMode::missingPortChangesNothing()
     PortSettings::DevicePathText = QStringLiteral("/dev/telvix-nothing");
     PortSettings::PortNameText = PortSettings::DevicePathText;
     Form1->memo1()->setPlainText(QStringLiteral("kept"));
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QCOMPARE(boxes.texts(Kind::Plain), QStringList {"/dev/telvix-nothing 埠,無法開啟"});
     QCOMPARE(ModeState::ReceiveModeActive, uint8_t(0));
     QCOMPARE(memoText(), QStringLiteral("kept"));
@@ -346,9 +346,9 @@ void TestReceiveMode::hangUpLeavesModeIdleUntilBreak()
                     },
                     "half a second")
             .then([&] { cpuIdle = cpuSeconds() - cpuBefore; })
-            .then([] { Form1->form()->BreakButton->click(); });
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
     script.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
     // A hung-up tty is always "readable"; watching it would burn a core.
     QVERIFY2(cpuIdle < 0.2, qPrintable(QString::number(cpuIdle)));
@@ -365,9 +365,9 @@ void TestReceiveMode::restartsAfterBreak()
         ModeScript script;
         script.then([&] { pty.write(text); })
                 .waitFor([&] { return memoText() == QLatin1String(text); }, "text")
-                .then([] { Form1->form()->BreakButton->click(); });
+                .then([] { TForm1Controls(Form1).BreakButton->click(); });
         script.start();
-        Form1->form()->ReceiveButton->click();
+        TForm1Controls(Form1).ReceiveButton->click();
         QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
     }
 }
@@ -388,10 +388,10 @@ void TestReceiveMode::breakKeepsWhatWasRead()
                 // The window is held here: only the reader takes the bytes off the line.
                 QVERIFY(pty.write(sent));
                 QThread::msleep(300);
-                Form1->form()->BreakButton->click();
+                TForm1Controls(Form1).BreakButton->click();
             });
     script.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
     QCOMPARE(Form1->capture().receivedBytes(), 2 + sent.size());
 }
@@ -405,16 +405,16 @@ void TestReceiveMode::pairWaitsAcrossModes()
     first.then([&] { pty.write("a\xA4"); })
             .waitFor([] { return memoText() == "a"; }, "lead byte")
             .waitFor([] { return Form1->formatter().leadBytePending(); }, "pending pair")
-            .then([] { Form1->form()->BreakButton->click(); });
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
     first.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(first.failure().isEmpty(), qPrintable(first.failure()));
     ModeScript second;
     second.then([&] { pty.write("\x40"); })
             .waitFor([] { return memoText() == QString(QChar(0x4E00)); }, "completed pair")
-            .then([] { Form1->form()->BreakButton->click(); });
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
     second.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(second.failure().isEmpty(), qPrintable(second.failure()));
 }
 

@@ -23,7 +23,7 @@
 #include "send/StringSendJob.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
-#include "ui_Telvixmain1.h"
+#include "TForm1Controls.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -238,7 +238,7 @@ void TestSessions::dialogOverReadingMode()
 {
     // 300 KB at 300 KB/s while a dialog is up for a second: several times what a tty holds.
     QFETCH(bool, terminal);
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     ui.HexModeMenuBar->trigger();
     const QByteArray bytes = pattern(300000);
     double cpu = -1;
@@ -279,7 +279,7 @@ void TestSessions::replyDuringLongTerminalSend()
 {
     // A message of 2000 characters at 1 ms takes two seconds; the device answers 200 KB
     // meanwhile. Everything it said is shown after the message, as one reply, in order.
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     ui.HexModeMenuBar->trigger();
     ui.Memo2->setPlainText(QString(2000, u'A'));
     ui.TRMode_Char_DelayTime_Edit->setText(QStringLiteral("1"));
@@ -316,7 +316,7 @@ void TestSessions::hangUpBehindDialog()
 {
     // The device goes away while the settings dialog is up: nothing spins meanwhile, and Break
     // ends the mode once the dialog is closed.
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     double cpu = -1;
     ModeScript script;
     script.then([&] { m_pty->write("before"); })
@@ -352,7 +352,7 @@ void TestSessions::breakEndsEachMode()
     // go and gives the window back.
     QFETCH(int, mode);
     const Mode m = Mode(mode);
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     KeyInjection::setFactory([] {
         return KeyInjection::Opened {std::make_unique<RecordingInjector>(), {}, {}, {}};
     });

@@ -15,7 +15,7 @@
 #include "modes/KeyState.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
-#include "ui_Telvixmain1.h"
+#include "TForm1Controls.h"
 
 #include <QAction>
 #include <QApplication>
@@ -114,15 +114,15 @@ bool runMode(const std::function<void()> &start, QList<Step> steps, int timeoutM
             return;
         }
         timer.stop();
-        Form1->form()->BreakButton->click();
+        TForm1Controls(Form1).BreakButton->click();
     });
     timer.start();
     start();
     return !timedOut;
 }
 
-void clickMenu() { Form1->form()->EnableR2KModeMenubar->trigger(); }
-void clickButton() { Form1->form()->R2KModeButton->click(); }
+void clickMenu() { TForm1Controls(Form1).EnableR2KModeMenubar->trigger(); }
+void clickButton() { TForm1Controls(Form1).R2KModeButton->click(); }
 
 } // namespace
 
@@ -229,7 +229,7 @@ void TestR2KMode::typesWhatArrives()
 void TestR2KMode::windowDuringAndAfterMode()
 {
     MessageRecorder boxes;
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     ui.Memo1->setPlainText(QStringLiteral("earlier traffic"));
     Form1->setMemo1Colour(Qt::yellow);
     std::set<QString> off(std::begin(OffDuringMode), std::end(OffDuringMode));
@@ -326,7 +326,7 @@ void TestR2KMode::helpDuringMode()
 {
     QFETCH(QString, item);
     MessageRecorder boxes;
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     auto *action = Form1->findChild<QAction *>(item);
     QVERIFY(action);
     QString memoAfter;
@@ -355,7 +355,7 @@ void TestR2KMode::portCannotBeOpened()
     useRecorder(QStringLiteral("layout note"));
     PortSettings::DevicePathText = QStringLiteral("/dev/telvix-no-such-port");
     PortSettings::PortNameText = PortSettings::DevicePathText;
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     ui.Memo1->setPlainText(QStringLiteral("kept"));
     Form1->setMemo1Colour(Qt::green);
     clickMenu(); // returns at once: there is no mode to break
@@ -412,7 +412,7 @@ void TestR2KMode::noInjector()
     // A port that would fail: were it tried first, its beep and box would show.
     PortSettings::DevicePathText = QStringLiteral("/dev/telvix-no-such-port");
     MessageRecorder boxes;
-    Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     ui.Memo1->setPlainText(QStringLiteral("kept"));
     Form1->setMemo1Colour(Qt::green);
     clickButton();

@@ -12,7 +12,7 @@
 #include "modes/KeyInjection.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
-#include "ui_Telvixmain1.h"
+#include "TForm1Controls.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -43,7 +43,7 @@ QStringList kinds(const QStringList &events)
 // The display's lines, without the empty one the caret waits on.
 QStringList memoLines()
 {
-    QStringList lines = Form1->form()->Memo1->toPlainText().split(u'\n');
+    QStringList lines = TForm1Controls(Form1).Memo1->toPlainText().split(u'\n');
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
@@ -129,9 +129,9 @@ bool TestR2KPortal::runMode(const std::function<void()> &during, const std::func
     script.waitFor([] { return ModeState::R2KModeActive != 0; }, QStringLiteral("mode started"))
             .then(during)
             .waitFor(done, QStringLiteral("the keys arrived"), 10000)
-            .then([] { Form1->form()->BreakButton->click(); });
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
     script.start();
-    Form1->form()->R2KModeButton->click();
+    TForm1Controls(Form1).R2KModeButton->click();
     if (!script.failure().isEmpty())
         qWarning("%s", qPrintable(script.failure()));
     return script.failure().isEmpty() && script.finished();
@@ -240,8 +240,8 @@ void TestR2KPortal::consentComesBeforeThePort()
     PortSettings::DevicePathText = QStringLiteral("/dev/telvix-no-such-port");
     PortSettings::PortNameText = PortSettings::DevicePathText;
     MessageRecorder boxes;
-    Form1->form()->Memo1->setPlainText(QStringLiteral("kept"));
-    Form1->form()->R2KModeButton->click();
+    TForm1Controls(Form1).Memo1->setPlainText(QStringLiteral("kept"));
+    TForm1Controls(Form1).R2KModeButton->click();
     QVERIFY(waitUntil([&] { return kinds(m_portal->events()).contains(QStringLiteral("close")); }));
     const QStringList seen = kinds(m_portal->events());
     QCOMPARE(seen.first(), QStringLiteral("create"));
@@ -250,7 +250,7 @@ void TestR2KPortal::consentComesBeforeThePort()
     QVERIFY2(hasEventStarting(seen, QStringLiteral("start ")), qPrintable(seen.join(u',')));
     QCOMPARE(boxes.texts(Kind::Plain),
              QStringList {QStringLiteral("/dev/telvix-no-such-port 埠,無法開啟")});
-    QCOMPARE(Form1->form()->Memo1->toPlainText(), QStringLiteral("kept"));
+    QCOMPARE(TForm1Controls(Form1).Memo1->toPlainText(), QStringLiteral("kept"));
     QCOMPARE(ModeState::R2KModeActive, uint8_t(0));
 }
 
@@ -275,13 +275,13 @@ void TestR2KPortal::refusedConsent()
     // A port that would fail: had it been tried, its beep and box would show.
     PortSettings::DevicePathText = QStringLiteral("/dev/telvix-no-such-port");
     MessageRecorder boxes;
-    Form1->form()->Memo1->setPlainText(QStringLiteral("kept"));
-    Form1->form()->R2KModeButton->click();
+    TForm1Controls(Form1).Memo1->setPlainText(QStringLiteral("kept"));
+    TForm1Controls(Form1).R2KModeButton->click();
     QCOMPARE(boxes.shown.size(), 1);
     QCOMPARE(boxes.shown[0].kind, Kind::Plain);
     QVERIFY2(boxes.shown[0].text.startsWith(QStringLiteral("無法啟動 R2K 模式:") + says),
              qPrintable(boxes.shown[0].text));
-    QCOMPARE(Form1->form()->Memo1->toPlainText(), QStringLiteral("kept"));
+    QCOMPARE(TForm1Controls(Form1).Memo1->toPlainText(), QStringLiteral("kept"));
     QCOMPARE(ModeState::R2KModeActive, uint8_t(0));
     QCOMPARE(SerialPort::openCount(), 0);
     QVERIFY(controlEnabled(QStringLiteral("R2KModeButton")));
@@ -314,7 +314,7 @@ void TestR2KPortal::waitingForConsentCanBeCalledOff()
         }
     });
     poll.start();
-    Form1->form()->R2KModeButton->click();
+    TForm1Controls(Form1).R2KModeButton->click();
     QVERIFY(shown);
     QVERIFY(boxes.shown.isEmpty()); // giving up is the user's own choice: nothing to tell
     QCOMPARE(ModeState::R2KModeActive, uint8_t(0));
@@ -349,7 +349,7 @@ void TestR2KPortal::withoutPortal()
     const QByteArray display = qgetenv("DISPLAY");
     qunsetenv("DISPLAY");
     MessageRecorder boxes;
-    Form1->form()->R2KModeButton->click();
+    TForm1Controls(Form1).R2KModeButton->click();
     if (!display.isNull())
         qputenv("DISPLAY", display);
     QCOMPARE(boxes.shown.size(), 1);
@@ -391,10 +391,10 @@ void TestR2KPortal::portalGoesAwayMidMode()
                      QStringLiteral("bytes kept after the loss"))
             .then([&] {
                 memoDuring = memoLines();
-                Form1->form()->BreakButton->click();
+                TForm1Controls(Form1).BreakButton->click();
             });
     script.start();
-    Form1->form()->R2KModeButton->click();
+    TForm1Controls(Form1).R2KModeButton->click();
     QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
     QVERIFY(script.finished());
     QCOMPARE(typedBefore, 2);

@@ -10,7 +10,7 @@
 #include "main/Telvixmain1.h"
 #include "modes/KeyInjection.h"
 #include "serial/PortSettings.h"
-#include "ui_Telvixmain1.h"
+#include "TForm1Controls.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -95,11 +95,11 @@ bool TestR2KX11::typeThrough(const QByteArray &bytes, int typed)
         if (settled || clock.elapsed() > 10000) {
             done = settled;
             timer.stop();
-            Form1->form()->BreakButton->click();
+            TForm1Controls(Form1).BreakButton->click();
         }
     });
     timer.start();
-    Form1->form()->R2KModeButton->click();
+    TForm1Controls(Form1).R2KModeButton->click();
     QTest::qWait(50); // the last releases are on their way to the recorder
     return done;
 }

@@ -9,7 +9,7 @@
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"
-#include "ui_Telvixmain1.h"
+#include "TForm1Controls.h"
 
 #include <QRadioButton>
 #include <QTest>
@@ -24,7 +24,7 @@ const QString Nl {QChar(DisplayFormatter::LineBreak)};
 
 QString memoText() { return Form1->memo1()->toPlainText(); }
 
-Ui::TForm1 &ui() { return *Form1->form(); }
+TForm1Controls ui() { return TForm1Controls(Form1); }
 
 void typeAndEnter(const QString &text)
 {

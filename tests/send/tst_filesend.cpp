@@ -9,8 +9,8 @@
 #include "main/Telvixmain1.h"
 #include "send/Telvixmain3.h"
 #include "serial/SerialLine.h"
-#include "ui_Telvixmain1.h"
-#include "ui_Telvixmain3.h"
+#include "TForm1Controls.h"
+#include "TForm3Controls.h"
 #include "serial/SerialPort.h"
 
 #include <QElapsedTimer>
@@ -48,7 +48,7 @@ void runFileSend(const QString &path, const Confirm &c)
 {
     answerDialog("QFileDialog", [path, c](QWidget *w) {
         answerDialog("TForm3", [c](QWidget *w) {
-            Ui::TForm3 &ui = *static_cast<TForm3 *>(w)->form();
+            const TForm3Controls &ui = TForm3Controls(w);
             ui.HeadStringEdit->setText(c.head);
             ui.EndStringEdit->setText(c.end);
             ui.IntercharDelayEdit->setText(c.delay);
@@ -61,7 +61,7 @@ void runFileSend(const QString &path, const Confirm &c)
         dialog->selectFile(path);
         static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides it
     });
-    Form1->form()->Send_FileContentButton->click();
+    TForm1Controls(Form1).Send_FileContentButton->click();
 }
 
 QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &content)
@@ -83,7 +83,7 @@ void breakWhen(std::function<bool()> done)
             return;
         timer->stop();
         timer->deleteLater();
-        Form1->form()->BreakButton->click();
+        TForm1Controls(Form1).BreakButton->click();
     });
     timer->start();
 }
@@ -191,7 +191,7 @@ private:
 
 void TestFileSend::confirmationLayout()
 {
-    Ui::TForm3 &ui = *Form3->form();
+    const TForm3Controls &ui = TForm3Controls(Form3);
     QCOMPARE(Form3->windowTitle(), QStringLiteral("RS232 傳送檔案資料確定訊息"));
     QCOMPARE(Form3->size(), QSize(433, 227));
     QCOMPARE(Form3->minimumSize(), Form3->maximumSize());
@@ -262,8 +262,8 @@ void TestFileSend::headFileEnd()
     QCOMPARE(watch.seen.panel, progress);
     QVERIFY(watch.others.isEmpty());
     verifyIdleAgain(pty);
-    QCOMPARE(Form3->form()->FileSizeLabel->text(), QStringLiteral("%1 byte").arg(file.size()));
-    QCOMPARE(Form3->form()->FilePathLabel->text(), path);
+    QCOMPARE(TForm3Controls(Form3).FileSizeLabel->text(), QStringLiteral("%1 byte").arg(file.size()));
+    QCOMPARE(TForm3Controls(Form3).FilePathLabel->text(), path);
 }
 
 void TestFileSend::breakInHead()
@@ -402,7 +402,7 @@ void TestFileSend::fileOverTwoGiBShowsTrueSize()
     QString label;
     breakWhen([&] { return line.count() >= 2000; });
     Confirm c;
-    c.beforeSend = [&] { label = Form3->form()->FileSizeLabel->text(); };
+    c.beforeSend = [&] { label = TForm3Controls(Form3).FileSizeLabel->text(); };
     runFileSend(path, c);
     line.settle(100);
     QCOMPARE(label, QStringLiteral("3221225477 byte"));
@@ -502,7 +502,7 @@ void TestFileSend::fileGoneBeforeSend()
     QString label;
     Confirm c;
     c.beforeSend = [&] {
-        label = Form3->form()->FileSizeLabel->text();
+        label = TForm3Controls(Form3).FileSizeLabel->text();
         QFile::remove(path);
     };
     runFileSend(path, c);
@@ -524,15 +524,15 @@ void TestFileSend::cancelledSendsNothing()
     c.send = false;
     runFileSend(path, c);
     // The labels keep showing the file until the next choice.
-    QCOMPARE(Form3->form()->FilePathLabel->text(), path);
-    QCOMPARE(Form3->form()->FileSizeLabel->text(), QStringLiteral("1024 byte"));
+    QCOMPARE(TForm3Controls(Form3).FilePathLabel->text(), path);
+    QCOMPARE(TForm3Controls(Form3).FileSizeLabel->text(), QStringLiteral("1024 byte"));
 
     answerDialog("QFileDialog", [](QWidget *w) { static_cast<QFileDialog *>(w)->reject(); });
-    Form1->form()->Send_FileContentMenuBar->trigger();
+    TForm1Controls(Form1).Send_FileContentMenuBar->trigger();
     line.settle(50);
     QVERIFY(line.bytes().isEmpty());
     QVERIFY(boxes.shown.isEmpty());
-    QCOMPARE(Form3->form()->FilePathLabel->text(), path);
+    QCOMPARE(TForm3Controls(Form3).FilePathLabel->text(), path);
     verifyIdleAgain(pty);
 }
 

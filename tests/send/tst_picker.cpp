@@ -8,9 +8,9 @@
 #include "send/Telvixmain3.h"
 #include "send/Telvixmain4.h"
 #include "send/Telvixmain5.h"
-#include "ui_Telvixmain3.h"
-#include "ui_Telvixmain4.h"
-#include "ui_Telvixmain5.h"
+#include "TForm3Controls.h"
+#include "TForm4Controls.h"
+#include "TForm5Controls.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -31,9 +31,9 @@ void answerPicker(int n, const QString &how = QStringLiteral("insert"))
         if (n > 0)
             picker->radioButton(n)->click();
         if (how == u"insert")
-            picker->form()->BitBtn1->click();
+            TForm5Controls(picker).BitBtn1->click();
         else if (how == u"cancel")
-            picker->form()->BitBtn2->click();
+            TForm5Controls(picker).BitBtn2->click();
         else if (how == u"escape")
             QTest::keyClick(picker, Qt::Key_Escape);
         else
@@ -70,7 +70,7 @@ private slots:
 
 void TestPicker::pickerLayout()
 {
-    Ui::TForm5 &ui = *Form5->form();
+    const TForm5Controls &ui = TForm5Controls(Form5);
     QCOMPARE(Form5->windowTitle(), QStringLiteral("要插入的字碼選擇表"));
     QCOMPARE(Form5->size(), QSize(459, 299));
     QCOMPARE(Form5->minimumSize(), Form5->maximumSize());
@@ -234,7 +234,7 @@ void TestPicker::stringDialogButton()
     QFETCH(int, button);
     QFETCH(QString, how);
     QFETCH(QString, expected);
-    Ui::TForm4 &ui = *Form4->form();
+    const TForm4Controls &ui = TForm4Controls(Form4);
     Form4->show();
     ui.Edit1->setText(QStringLiteral("AB"));
     answerPicker(button, how);
@@ -245,7 +245,7 @@ void TestPicker::stringDialogButton()
 
 void TestPicker::selectionSurvivesClickOnButton()
 {
-    Ui::TForm4 &ui = *Form4->form();
+    const TForm4Controls &ui = TForm4Controls(Form4);
     Form4->show();
     QVERIFY(QTest::qWaitForWindowActive(Form4));
     ui.Edit1->setText(QStringLiteral("hello"));
@@ -264,7 +264,7 @@ void TestPicker::selectionSurvivesClickOnButton()
 
 void TestPicker::fileDialogTargets()
 {
-    Ui::TForm3 &ui = *Form3->form();
+    const TForm3Controls &ui = TForm3Controls(Form3);
     Form3->show();
     QVERIFY(QTest::qWaitForWindowActive(Form3));
     QCOMPARE(CtrlCodeTarget, 1);
@@ -307,7 +307,7 @@ void TestPicker::fileDialogTargets()
 
 void TestPicker::fileDialogFullBox()
 {
-    Ui::TForm3 &ui = *Form3->form();
+    const TForm3Controls &ui = TForm3Controls(Form3);
     Form3->show();
     QCOMPARE(ui.HeadStringEdit->maxLength(), 10);
     QCOMPARE(ui.EndStringEdit->maxLength(), 10);

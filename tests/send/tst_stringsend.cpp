@@ -10,9 +10,9 @@
 #include "send/Telvixmain3.h"
 #include "send/Telvixmain4.h"
 #include "serial/SerialLine.h"
-#include "ui_Telvixmain1.h"
-#include "ui_Telvixmain3.h"
-#include "ui_Telvixmain4.h"
+#include "TForm1Controls.h"
+#include "TForm3Controls.h"
+#include "TForm4Controls.h"
 #include "serial/SerialPort.h"
 
 #include <QCheckBox>
@@ -45,7 +45,7 @@ void answerShowings(QList<Showing> showings)
         const Showing s = showings.takeFirst();
         answerShowings(showings);
         auto *dialog = static_cast<TForm4 *>(w);
-        Ui::TForm4 &ui = *dialog->form();
+        const TForm4Controls &ui = TForm4Controls(dialog);
         if (s.check)
             s.check();
         if (s.button == u"escape") {
@@ -111,7 +111,7 @@ private slots:
 
 void TestStringSend::dialogLayout()
 {
-    Ui::TForm4 &ui = *Form4->form();
+    const TForm4Controls &ui = TForm4Controls(Form4);
     QCOMPARE(Form4->windowTitle(), QStringLiteral("字串資料 , 傳送 -> RS232 埠"));
     QCOMPARE(Form4->size(), QSize(403, 207));
     QCOMPARE(Form4->minimumSize(), Form4->maximumSize());
@@ -172,16 +172,16 @@ void TestStringSend::sendsBytes()
         QCOMPARE(Form1->statusPanel(2), QStringLiteral("傳送(自定字串)......"));
     };
     answerShowings({{text, delay, cr, QStringLiteral("BitBtn1"), {}}, after});
-    Form1->form()->Send_UserStringButton->click();
+    TForm1Controls(Form1).Send_UserStringButton->click();
     line.settle(50);
     QCOMPARE(line.bytes().toHex(' '), expected.toHex(' '));
     QVERIFY(allOutAtSecondShowing);
     QVERIFY(boxes.shown.isEmpty());
     verifyIdleAgain(pty);
     // Kept for the next time.
-    QCOMPARE(Form4->form()->Edit1->text(), text);
-    QCOMPARE(Form4->form()->DelayTimeEdit->text(), delay);
-    QCOMPARE(Form4->form()->CheckBox1->isChecked(), cr);
+    QCOMPARE(TForm4Controls(Form4).Edit1->text(), text);
+    QCOMPARE(TForm4Controls(Form4).DelayTimeEdit->text(), delay);
+    QCOMPARE(TForm4Controls(Form4).CheckBox1->isChecked(), cr);
 }
 
 void TestStringSend::sendsAgainUntilLeft()
@@ -198,7 +198,7 @@ void TestStringSend::sendsAgainUntilLeft()
                         idleDuringSend = true;
                     }};
     answerShowings({first, second, leave()});
-    Form1->form()->Send_UserStringMenuBar->trigger();
+    TForm1Controls(Form1).Send_UserStringMenuBar->trigger();
     line.settle(50);
     QVERIFY(idleDuringSend);
     QCOMPARE(line.bytes(), QByteArray("onetwo\r"));
@@ -227,7 +227,7 @@ void TestStringSend::leaveOnFirstShowing()
         held = serial::openPort(pty.slavePath().toStdString()).fd < 0;
     };
     answerShowings({s});
-    Form1->form()->Send_UserStringButton->click();
+    TForm1Controls(Form1).Send_UserStringButton->click();
     QVERIFY(held);
     QVERIFY(line.bytes().isEmpty());
     verifyIdleAgain(pty);
@@ -241,7 +241,7 @@ void TestStringSend::delayThatIsNoNumber()
     MessageRecorder boxes;
     answerShowings(
             {{QStringLiteral("XYZ"), QStringLiteral("abc"), true, QStringLiteral("BitBtn1"), {}}});
-    Form1->form()->Send_UserStringButton->click();
+    TForm1Controls(Form1).Send_UserStringButton->click();
     line.settle(50);
     // The first byte has gone out when the delay is converted; the send stops there and the
     // mode ends: no second showing, port closed, idle again.
@@ -278,7 +278,7 @@ void TestStringSend::refusedBeforeSending()
     Showing again = leave();
     again.check = [&] { shownAgain = true; };
     answerShowings({{text, delay, true, QStringLiteral("BitBtn1"), {}}, again});
-    Form1->form()->Send_UserStringButton->click();
+    TForm1Controls(Form1).Send_UserStringButton->click();
     line.settle(50);
     QVERIFY(line.bytes().isEmpty()); // not even the 0Dh
     QCOMPARE(boxes.texts(Kind::Plain), QStringList {message});
@@ -316,12 +316,12 @@ void TestStringSend::anotherModeMeanwhileCannotTakeThePort()
         QVERIFY(controlEnabled(QStringLiteral("Send_FileContentButton")));
         answerDialog("QFileDialog", [file](QWidget *w) {
             answerDialog("TForm3",
-                         [](QWidget *w) { static_cast<TForm3 *>(w)->form()->SendButton->click(); });
+                         [](QWidget *w) { TForm3Controls(w).SendButton->click(); });
             auto *d = static_cast<QFileDialog *>(w);
             d->selectFile(file);
             static_cast<QDialog *>(d)->accept();
         });
-        Form1->form()->Send_FileContentButton->click();
+        TForm1Controls(Form1).Send_FileContentButton->click();
         sendActiveAfterNested = ModeState::SendActive;
         QVERIFY(SerialPort::openPorts() == portsDuringSend);
         nestedDone = true;
@@ -334,7 +334,7 @@ void TestStringSend::anotherModeMeanwhileCannotTakeThePort()
                      QStringLiteral("BitBtn1"),
                      {}},
                     leave()});
-    Form1->form()->Send_UserStringButton->click();
+    TForm1Controls(Form1).Send_UserStringButton->click();
     line.settle(50);
 
     QVERIFY(nestedDone);
@@ -354,7 +354,7 @@ void TestStringSend::portFailure()
     usePort(dir.filePath(QStringLiteral("absent")));
     Form1->setStatusPanel(2, QStringLiteral("before"));
     MessageRecorder boxes;
-    Form1->form()->Send_UserStringButton->click();
+    TForm1Controls(Form1).Send_UserStringButton->click();
     QCOMPARE(boxes.texts(Kind::Beep).size(), 1);
     QVERIFY(boxes.lastText().contains(QStringLiteral("無法開啟")));
     QCOMPARE(ModeState::SendActive, uint8_t(0));

@@ -14,7 +14,7 @@
 #include "serial/PortDirectory.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
-#include "ui_Telvixmain1.h"
+#include "TForm1Controls.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -282,9 +282,9 @@ void TestComeback::receiveModeAcrossTheGap()
                         return after.count(u'\n') >= 2;
                     },
                     "bytes after the gap", 5000)
-            .then([] { Form1->form()->BreakButton->click(); });
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
     script.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     sim.terminate();
     sim.waitForFinished(5000);
     QVERIFY2(script.finished() && script.failure().isEmpty(),
@@ -320,10 +320,10 @@ void TestComeback::breakWhileWaiting()
                      "the device gone")
             .then([&] {
                 clock.start();
-                Form1->form()->BreakButton->click();
+                TForm1Controls(Form1).BreakButton->click();
             });
     script.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     breakAt = clock.elapsed();
     QVERIFY2(script.finished() && script.failure().isEmpty(), qPrintable(script.failure()));
     QVERIFY(breakAt < SerialPort::ReturnPollMs * 4);

@@ -12,7 +12,7 @@
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
-#include "ui_Telvixmain1.h"
+#include "TForm1Controls.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -494,9 +494,9 @@ void TestNetworkPorts::receiveModeFromTheWindow()
     ModeScript script;
     script.then([&] { m_pty->write("OK\r"); })
             .waitFor([] { return memoText().startsWith(QStringLiteral("OK<CR>")); }, "bytes shown")
-            .then([] { Form1->form()->BreakButton->click(); });
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
     script.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(script.finished() && script.failure().isEmpty(),
              qPrintable(script.failure() + u' ' + memoText()));
     QCOMPARE(SerialPort::openCount(), 0);
@@ -508,7 +508,7 @@ void TestNetworkPorts::failureMessagesNameTheUrl()
     PortSettings::DevicePathText = url;
     PortSettings::PortNameText = url;
     MessageRecorder boxes;
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     const QStringList texts = boxes.texts(MessageBoxes::Kind::Plain);
     QCOMPARE(texts.size(), 1);
     QVERIFY2(texts[0].startsWith(url + QStringLiteral(" 埠,無法開啟\n連線到 127.0.0.1:")),
@@ -559,7 +559,7 @@ void TestNetworkPorts::connectingCanBeGivenUp()
     poll.start();
     QElapsedTimer clock;
     clock.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY(clock.elapsed() < SerialPort::ConnectTimeoutMs);
     QVERIFY(modal);
     QVERIFY2(said.contains(url), qPrintable(said));
@@ -586,9 +586,9 @@ void TestNetworkPorts::serverBackWithOtherParameters()
                      "why it waits")
             .then([&] { told = Form1->statusPanel(2); })
             .waitFor([&] { return server.connections() >= 6; }, "four more tries", 10000)
-            .then([] { Form1->form()->BreakButton->click(); });
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
     script.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(script.finished() && script.failure().isEmpty(),
              qPrintable(script.failure() + u' ' + Form1->statusPanel(2)));
     QCOMPARE(told, QStringLiteral("裝置已移除,等待重新連接… (伺服器的速率是 19200,不是 9600)"));

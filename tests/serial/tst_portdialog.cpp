@@ -9,8 +9,8 @@
 #include "serial/PortSettings.h"
 #include "serial/SerialLine.h"
 #include "serial/Telvixmain2.h"
-#include "ui_Telvixmain1.h"
-#include "ui_Telvixmain2.h"
+#include "TForm1Controls.h"
+#include "TForm2Controls.h"
 #include "serial/SerialPort.h"
 
 #include <QApplication>
@@ -42,7 +42,7 @@ void runPortDialog(const Edits &e, const char *button = "BitBtn1")
     answerNextModal([e, button](QWidget *w) {
         auto *dialog = qobject_cast<TForm2 *>(w);
         QVERIFY(dialog);
-        Ui::TForm2 &ui = *dialog->form();
+        const TForm2Controls &ui = TForm2Controls(dialog);
         ui.ComPortEdit->setText(e.port);
         ui.BaudRateEdit->setText(e.baud);
         ui.DevicePathEdit->setText(e.devicePath);
@@ -50,7 +50,7 @@ void runPortDialog(const Edits &e, const char *button = "BitBtn1")
             dialog->findChild<QRadioButton *>(name)->setChecked(true);
         dialog->findChild<QPushButton *>(QLatin1String(button))->click();
     });
-    Form1->form()->Rs232ConfigButton->click();
+    TForm1Controls(Form1).Rs232ConfigButton->click();
 }
 
 // Where a user clicks a row of the port list: on its COM number.
@@ -104,7 +104,7 @@ private slots:
 void TestPortDialog::dialogLayout()
 {
     QCOMPARE(Form2->windowTitle(), QStringLiteral("RS232 參數設定"));
-    Ui::TForm2 &ui = *Form2->form();
+    const TForm2Controls &ui = TForm2Controls(Form2);
     QCOMPARE(ui.ComPortEdit->maxLength(), 2);
     QCOMPARE(ui.ComPortEdit->text(), QStringLiteral("1"));
     QCOMPARE(ui.BaudRateEdit->text(), QStringLiteral("9600"));
@@ -207,7 +207,7 @@ void TestPortDialog::cancelKeepsEditsInDialog()
 
     // The edits wait in the dialog; OK at its next showing applies them unchanged.
     answerNextModal([](QWidget *w) {
-        Ui::TForm2 &ui = *qobject_cast<TForm2 *>(w)->form();
+        const TForm2Controls &ui = TForm2Controls(w);
         QCOMPARE(ui.ComPortEdit->text(), QStringLiteral("3"));
         QCOMPARE(ui.BaudRateEdit->text(), QStringLiteral("19200"));
         QVERIFY(ui.RadioButton12->isChecked());
@@ -215,7 +215,7 @@ void TestPortDialog::cancelKeepsEditsInDialog()
         QVERIFY(ui.RadioButton17->isChecked());
         ui.BitBtn1->click();
     });
-    Form1->form()->RS232ConfigMenuBar->trigger();
+    TForm1Controls(Form1).RS232ConfigMenuBar->trigger();
     QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM3 = 19200 , E , 7 , 2"));
 }
 
@@ -229,7 +229,7 @@ void TestPortDialog::escapeIsCancel()
     result = Form2->exec();
     QCOMPARE(result, int(TForm2::ResultCancel));
     answerNextModal([](QWidget *w) {
-        QTest::keyClick(qobject_cast<TForm2 *>(w)->form()->BaudRateEdit, Qt::Key_Return);
+        QTest::keyClick(TForm2Controls(w).BaudRateEdit, Qt::Key_Return);
     });
     result = Form2->exec();
     QCOMPARE(result, int(TForm2::ResultOk));
@@ -329,7 +329,7 @@ void TestPortDialog::portListShowsDescriptions()
                      QStringLiteral("FT232R USB UART"), QStringLiteral("A50285BI"));
     serial::CurrentScanRoots = sys.roots();
     answerNextModal([](QWidget *w) {
-        Ui::TForm2 &ui = *qobject_cast<TForm2 *>(w)->form();
+        const TForm2Controls &ui = TForm2Controls(w);
         QCOMPARE(ui.PortListView->topLevelItemCount(), 2);
         QCOMPARE(ui.PortListView->topLevelItem(0)->text(0), QStringLiteral("COM1"));
         QVERIFY(ui.PortListView->topLevelItem(0)->text(1).endsWith(QStringLiteral("/ttyS0")));
@@ -346,7 +346,7 @@ void TestPortDialog::portListShowsDescriptions()
         QVERIFY(ui.PortMappingLabel->text().contains(QStringLiteral("/dev/pts/9")));
         ui.BitBtn2->click();
     });
-    Form1->form()->Rs232ConfigButton->click();
+    TForm1Controls(Form1).Rs232ConfigButton->click();
 }
 
 void TestPortDialog::devicePathRowTakesPrecedence()
@@ -422,7 +422,7 @@ void TestPortDialog::choosingFromTheList()
                 dialog->reject();
         });
         QVERIFY(QTest::qWaitForWindowExposed(dialog));
-        Ui::TForm2 &ui = *dialog->form();
+        const TForm2Controls &ui = TForm2Controls(dialog);
         // The number is where typing goes at once.
         QCOMPARE(QApplication::focusWidget(), ui.ComPortEdit);
         QTreeWidget *list = ui.PortListView;
@@ -444,19 +444,19 @@ void TestPortDialog::choosingFromTheList()
         // A double click takes it and confirms.
         doubleClick(list, usb);
     });
-    Form1->form()->Rs232ConfigButton->click();
+    TForm1Controls(Form1).Rs232ConfigButton->click();
     QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM2 = 9600 , N , 8 , 1"));
 
     // And back, from COM2 to COM1, by a double click alone.
     answerNextModal([](QWidget *w) {
         QVERIFY(QTest::qWaitForWindowExposed(w));
-        QTreeWidget *list = qobject_cast<TForm2 *>(w)->form()->PortListView;
+        QTreeWidget *list = TForm2Controls(w).PortListView;
         doubleClick(list, list->topLevelItem(0));
         // Should the click not have confirmed, the test fails rather than waits.
         if (w->isVisible())
             qobject_cast<TForm2 *>(w)->reject();
     });
-    Form1->form()->Rs232ConfigButton->click();
+    TForm1Controls(Form1).Rs232ConfigButton->click();
     QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM1 = 9600 , N , 8 , 1"));
 }
 

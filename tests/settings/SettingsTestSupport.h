@@ -6,8 +6,8 @@
 
 #include "main/Telvixmain1.h"
 #include "settings/Telvixmain6.h"
-#include "ui_Telvixmain1.h"
-#include "ui_Telvixmain6.h"
+#include "TForm1Controls.h"
+#include "TForm6Controls.h"
 
 #include <QAbstractButton>
 #include <QColorDialog>
@@ -32,10 +32,10 @@ inline void leave(TForm6 *dialog, Leave how)
 {
     switch (how) {
     case Leave::Ok:
-        dialog->form()->BitBtn1->click();
+        TForm6Controls(dialog).BitBtn1->click();
         break;
     case Leave::Cancel:
-        dialog->form()->BitBtn2->click();
+        TForm6Controls(dialog).BitBtn2->click();
         break;
     case Leave::Escape:
         QTest::keyClick(dialog, Qt::Key_Escape);
@@ -48,7 +48,7 @@ inline void leave(TForm6 *dialog, Leave how)
 
 // Opens the dialog with the menu item, runs `work` on it while it is up, then leaves it.
 // Returns the dialog's modal result.
-inline int runSettings(const std::function<void(Ui::TForm6 &)> &work, Leave how)
+inline int runSettings(const std::function<void(const TForm6Controls &)> &work, Leave how)
 {
     int result = -1;
     QObject::connect(
@@ -57,16 +57,16 @@ inline int runSettings(const std::function<void(Ui::TForm6 &)> &work, Leave how)
     answerNextModal([work, how](QWidget *w) {
         auto *dialog = qobject_cast<TForm6 *>(w);
         QVERIFY(dialog);
-        work(*dialog->form());
+        work(TForm6Controls(dialog));
         leave(dialog, how);
     });
-    Form1->form()->MiscMenuBar->trigger();
+    TForm1Controls(Form1).MiscMenuBar->trigger();
     return result;
 }
 
 // Picks `colour` in the colour dialog that `MemoColorButton` opens, or cancels it when the
 // colour is invalid. `opened` receives the colour the dialog came up with.
-inline void pickColour(Ui::TForm6 &ui, const QColor &colour, QColor *opened = nullptr)
+inline void pickColour(const TForm6Controls &ui, const QColor &colour, QColor *opened = nullptr)
 {
     answerNextModal([colour, opened](QWidget *w) {
         auto *dialog = qobject_cast<QColorDialog *>(w);

@@ -7,7 +7,7 @@
 #include "session/ReceivedDisplay.h"
 #include "traffic/ControlCodes.h"
 #include "send/Telvixmain5.h"
-#include "ui_Telvixmain5.h"
+#include "TForm5Controls.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -31,7 +31,7 @@ QString memoText() { return Form1->memo1()->toPlainText(); }
 // Everything Cancel must put back, as one comparable list.
 QVariantList dialogState()
 {
-    const Ui::TForm6 &ui = *Form6->form();
+    const TForm6Controls &ui = TForm6Controls(Form6);
     return {ui.NoCR_Radio->isChecked(),
             ui.LF_Radio->isChecked(),
             ui.CR_Radio->isChecked(),
@@ -52,7 +52,7 @@ QVariantList dialogState()
 // What the main window shows of the settings.
 QVariantList windowState()
 {
-    const Ui::TForm1 &ui = *Form1->form();
+    const TForm1Controls &ui = TForm1Controls(Form1);
     return {ui.Panel1->isVisibleTo(Form1),
             Form1->size(),
             Form1->minimumSize(),
@@ -67,7 +67,7 @@ void answerPicker(int radioButton)
         auto *picker = qobject_cast<TForm5 *>(w);
         QVERIFY(picker);
         picker->radioButton(radioButton)->click();
-        picker->form()->BitBtn1->click();
+        TForm5Controls(picker).BitBtn1->click();
     });
 }
 
@@ -124,7 +124,7 @@ private slots:
 
 void TestSettingsDialog::layoutAndDefaults()
 {
-    Ui::TForm6 &ui = *Form6->form();
+    const TForm6Controls &ui = TForm6Controls(Form6);
     QCOMPARE(Form6->windowTitle(), QStringLiteral("TELVIX 功能設定"));
     // The documented 475 x 322, with the groups of time and framing and of memory added below.
     QCOMPARE(Form6->frameGeometry().size(), QSize(475, 487));
@@ -154,7 +154,7 @@ void TestSettingsDialog::layoutAndDefaults()
     QVERIFY(ui.ShowQuicklyPanel_CheckBox->isChecked());
     QCOMPARE(panelColour(ui.ShowArea_ColorPanel), windowColour());
     QCOMPARE(Form1->memo1Colour(), windowColour());
-    QVERIFY(Form1->form()->Panel1->isVisible());
+    QVERIFY(TForm1Controls(Form1).Panel1->isVisible());
 
     const DisplaySettings s = Form1->formatter().settings();
     QCOMPARE(s.lineBreakRule, LineBreakRule::CR);
@@ -176,16 +176,16 @@ void TestSettingsDialog::resultsOfLeaving()
 {
     QFETCH(Leave, how);
     QFETCH(int, result);
-    QCOMPARE(runSettings([](Ui::TForm6 &) {}, how), result);
-    QCOMPARE(Form1->focusWidget(), Form1->form()->Memo1);
+    QCOMPARE(runSettings([](const TForm6Controls &) {}, how), result);
+    QCOMPARE(Form1->focusWidget(), TForm1Controls(Form1).Memo1);
 }
 
 void TestSettingsDialog::cancelRestoresSnapshot_data()
 {
-    QTest::addColumn<std::function<void(Ui::TForm6 &)>>("change");
+    QTest::addColumn<std::function<void(const TForm6Controls &)>>("change");
     QTest::addColumn<Leave>("how");
-    using Change = std::function<void(Ui::TForm6 &)>;
-    const Change everything = [](Ui::TForm6 &ui) {
+    using Change = std::function<void(const TForm6Controls &)>;
+    const Change everything = [](const TForm6Controls &ui) {
         clickOn(ui.UserDefineCRLF_Radio);
         QTest::keyClicks(ui.Edit1, QStringLiteral(";"));
         clickOn(ui.AnsiHex_Radio);
@@ -194,16 +194,16 @@ void TestSettingsDialog::cancelRestoresSnapshot_data()
         pickColour(ui, Qt::yellow);
     };
     QTest::newRow("LF over the user rule")
-            << Change([](Ui::TForm6 &ui) { clickOn(ui.LF_Radio); }) << Leave::Cancel;
-    QTest::newRow("user rule and Edit1") << Change([](Ui::TForm6 &ui) {
+            << Change([](const TForm6Controls &ui) { clickOn(ui.LF_Radio); }) << Leave::Cancel;
+    QTest::newRow("user rule and Edit1") << Change([](const TForm6Controls &ui) {
         clickOn(ui.UserDefineCRLF_Radio);
         QTest::keyClicks(ui.Edit1, QStringLiteral("x"));
     }) << Leave::Cancel;
-    QTest::newRow("HEX style") << Change([](Ui::TForm6 &ui) { clickOn(ui.HEXOnly_Radio); })
+    QTest::newRow("HEX style") << Change([](const TForm6Controls &ui) { clickOn(ui.HEXOnly_Radio); })
                                << Leave::Cancel;
-    QTest::newRow("colour") << Change([](Ui::TForm6 &ui) { pickColour(ui, Qt::cyan); })
+    QTest::newRow("colour") << Change([](const TForm6Controls &ui) { pickColour(ui, Qt::cyan); })
                             << Leave::Cancel;
-    QTest::newRow("check boxes") << Change([](Ui::TForm6 &ui) {
+    QTest::newRow("check boxes") << Change([](const TForm6Controls &ui) {
         clickOn(ui.FormSizable_CheckBox);
         clickOn(ui.ShowQuicklyPanel_CheckBox);
     }) << Leave::Cancel;
@@ -213,11 +213,11 @@ void TestSettingsDialog::cancelRestoresSnapshot_data()
 
 void TestSettingsDialog::cancelRestoresSnapshot()
 {
-    QFETCH(std::function<void(Ui::TForm6 &)>, change);
+    QFETCH(std::function<void(const TForm6Controls &)>, change);
     QFETCH(Leave, how);
     // Start from a state of the user's own, not the defaults: user rule with ';', HexAnsi.
     runSettings(
-            [](Ui::TForm6 &ui) {
+            [](const TForm6Controls &ui) {
                 clickOn(ui.UserDefineCRLF_Radio);
                 QTest::keyClicks(ui.Edit1, QStringLiteral("!"));
                 clickOn(ui.HexAnsi_Radio);
@@ -230,7 +230,7 @@ void TestSettingsDialog::cancelRestoresSnapshot()
 
     QVariantList dialogChanged;
     runSettings(
-            [&](Ui::TForm6 &ui) {
+            [&](const TForm6Controls &ui) {
                 change(ui);
                 dialogChanged = dialogState();
             },
@@ -245,7 +245,7 @@ void TestSettingsDialog::cancelRestoresSnapshot()
 
     // Reopened, the dialog shows the former state.
     QVariantList reopened;
-    runSettings([&](Ui::TForm6 &) { reopened = dialogState(); }, Leave::Cancel);
+    runSettings([&](const TForm6Controls &) { reopened = dialogState(); }, Leave::Cancel);
     QCOMPARE(reopened, dialogBefore);
 }
 
@@ -260,10 +260,10 @@ void TestSettingsDialog::okAppliesWindowOptions_data()
 void TestSettingsDialog::okAppliesWindowOptions()
 {
     QFETCH(QList<bool>, sizableAtEachOk);
-    const Ui::TForm1 &main = *Form1->form();
+    const TForm1Controls &main = TForm1Controls(Form1);
     for (bool sizable : sizableAtEachOk) {
         const QSize sizeBefore = Form1->size();
-        runSettings([sizable](Ui::TForm6 &ui) { ui.FormSizable_CheckBox->setChecked(sizable); },
+        runSettings([sizable](const TForm6Controls &ui) { ui.FormSizable_CheckBox->setChecked(sizable); },
                     Leave::Ok);
         if (sizable) {
             QCOMPARE(Form1->size(), sizeBefore);
@@ -282,13 +282,13 @@ void TestSettingsDialog::okAppliesWindowOptions()
 
 void TestSettingsDialog::toolBarHiddenMovesStatusBarUp()
 {
-    const Ui::TForm1 &main = *Form1->form();
+    const TForm1Controls &main = TForm1Controls(Form1);
     QVERIFY(main.StatusBar1->y() > 0);
-    runSettings([](Ui::TForm6 &ui) { clickOn(ui.ShowQuicklyPanel_CheckBox); }, Leave::Ok);
+    runSettings([](const TForm6Controls &ui) { clickOn(ui.ShowQuicklyPanel_CheckBox); }, Leave::Ok);
     QVERIFY(!main.Panel1->isVisible());
     QTRY_COMPARE(main.StatusBar1->y(), 0);
     QCOMPARE(Form1->frameGeometry().size(), QSize(600, 428));
-    runSettings([](Ui::TForm6 &ui) { clickOn(ui.ShowQuicklyPanel_CheckBox); }, Leave::Ok);
+    runSettings([](const TForm6Controls &ui) { clickOn(ui.ShowQuicklyPanel_CheckBox); }, Leave::Ok);
     QVERIFY(main.Panel1->isVisible());
     QTRY_COMPARE(main.StatusBar1->y(), main.Panel1->height());
 }
@@ -296,7 +296,7 @@ void TestSettingsDialog::toolBarHiddenMovesStatusBarUp()
 void TestSettingsDialog::enteringRuleButtons()
 {
     runSettings(
-            [](Ui::TForm6 &ui) {
+            [](const TForm6Controls &ui) {
                 QTest::keyClicks(ui.Edit1, QStringLiteral("z")); // disabled: takes nothing
                 QCOMPARE(ui.Edit1->text(), QString());
                 clickOn(ui.UserDefineCRLF_Radio);
@@ -348,7 +348,7 @@ void TestSettingsDialog::pickerIntoEdit1()
     QFETCH(QString, edit1);
     QFETCH(QString, shown);
     runSettings(
-            [radioButton](Ui::TForm6 &ui) {
+            [radioButton](const TForm6Controls &ui) {
                 clickOn(ui.UserDefineCRLF_Radio);
                 QTest::keyClicks(ui.Edit1, QStringLiteral(";"));
                 // Cancelling the picker leaves the box alone.
@@ -360,7 +360,7 @@ void TestSettingsDialog::pickerIntoEdit1()
                 QCOMPARE(Form6->focusWidget(), ui.Edit1);
             },
             Leave::Ok);
-    QCOMPARE(Form6->form()->Edit1->text(), edit1);
+    QCOMPARE(TForm6Controls(Form6).Edit1->text(), edit1);
     QCOMPARE(::shown("A\rB;"), shown);
 }
 
@@ -391,13 +391,13 @@ void TestSettingsDialog::typedBreakCharacter()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, shown);
     runSettings(
-            [typed](Ui::TForm6 &ui) {
+            [typed](const TForm6Controls &ui) {
                 clickOn(ui.UserDefineCRLF_Radio);
                 ui.Edit1->insert(typed);
             },
             Leave::Ok);
     if (hex)
-        Form1->form()->HexModeMenuBar->trigger();
+        TForm1Controls(Form1).HexModeMenuBar->trigger();
     QCOMPARE(::shown(bytes), shown);
 }
 
@@ -418,15 +418,15 @@ void TestSettingsDialog::hexStylesThroughWindow()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, shown);
     runSettings(
-            [style](Ui::TForm6 &ui) {
+            [style](const TForm6Controls &ui) {
                 clickOn(ui.AnsiHex_Radio); // away from the default first
                 clickOn(Form6->findChild<QRadioButton *>(style));
             },
             Leave::Ok);
-    Form1->form()->HexModeMenuBar->trigger();
+    TForm1Controls(Form1).HexModeMenuBar->trigger();
     QCOMPARE(::shown(bytes), shown);
     // The ASCII form ignores the style.
-    Form1->form()->ASCIIModeMenuBar->trigger();
+    TForm1Controls(Form1).ASCIIModeMenuBar->trigger();
     QCOMPARE(::shown("@"), QStringLiteral("@"));
 }
 
@@ -435,7 +435,7 @@ void TestSettingsDialog::colourPreviewAndOk()
     const QColor before = Form1->memo1Colour();
     QColor opened;
     runSettings(
-            [&](Ui::TForm6 &ui) {
+            [&](const TForm6Controls &ui) {
                 pickColour(ui, Qt::red);
                 QCOMPARE(panelColour(ui.ShowArea_ColorPanel), QColor(Qt::red));
                 QCOMPARE(Form1->memo1Colour(), before);
@@ -450,14 +450,14 @@ void TestSettingsDialog::colourPreviewAndOk()
     // The colour dialog opens with what was last confirmed in it, not with the preview.
     Form1->setMemo1Colour(Qt::green);
     runSettings(
-            [&](Ui::TForm6 &ui) {
+            [&](const TForm6Controls &ui) {
                 QCOMPARE(panelColour(ui.ShowArea_ColorPanel), QColor(Qt::green));
                 pickColour(ui, Qt::blue, &opened);
                 QCOMPARE(opened, QColor(Qt::red));
             },
             Leave::Cancel);
     QCOMPARE(Form1->memo1Colour(), QColor(Qt::green));
-    runSettings([&](Ui::TForm6 &ui) { pickColour(ui, QColor(), &opened); }, Leave::Cancel);
+    runSettings([&](const TForm6Controls &ui) { pickColour(ui, QColor(), &opened); }, Leave::Cancel);
     QCOMPARE(opened, QColor(Qt::blue));
 }
 
@@ -466,7 +466,7 @@ void TestSettingsDialog::aboutReplacesTraffic()
     TrafficView *memo = Form1->memo1();
     receive("x\ry");
     const bool hex = Form1->formatter().hexForm();
-    Form1->form()->AboutMenubar->trigger();
+    TForm1Controls(Form1).AboutMenubar->trigger();
     const QStringList lines = memoText().split(Nl);
     QCOMPARE(lines.size(), 18);
     QCOMPARE(lines.last(), QString());
@@ -491,8 +491,8 @@ void TestSettingsDialog::aboutReplacesTraffic()
 void TestSettingsDialog::versionTwice()
 {
     receive("x");
-    Form1->form()->VersionMenubar->trigger();
-    Form1->form()->VersionMenubar->trigger();
+    TForm1Controls(Form1).VersionMenubar->trigger();
+    TForm1Controls(Form1).VersionMenubar->trigger();
     const QStringList lines = memoText().split(Nl);
     QCOMPARE(lines.size(), 7);
     QCOMPARE(lines[0], QStringLiteral(" "));

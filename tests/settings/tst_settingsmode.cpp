@@ -39,16 +39,16 @@ private slots:
 
 void TestSettingsMode::ruleAppliesFromNextByte_data()
 {
-    QTest::addColumn<std::function<void(Ui::TForm6 &)>>("change");
+    QTest::addColumn<std::function<void(const TForm6Controls &)>>("change");
     QTest::addColumn<Leave>("how");
     QTest::addColumn<QString>("after"); // what "B\r\n;C" shows once the dialog is left
-    using Change = std::function<void(Ui::TForm6 &)>;
-    const Change toLF = [](Ui::TForm6 &ui) { clickOn(ui.LF_Radio); };
+    using Change = std::function<void(const TForm6Controls &)>;
+    const Change toLF = [](const TForm6Controls &ui) { clickOn(ui.LF_Radio); };
     QTest::newRow("LF, OK") << toLF << Leave::Ok << "B<CR><LF>" + Nl + ";C";
     QTest::newRow("LF, Cancel") << toLF << Leave::Cancel << "B<CR>" + Nl + "<LF>;C";
-    QTest::newRow("no break, OK") << Change([](Ui::TForm6 &ui) { clickOn(ui.NoCR_Radio); })
+    QTest::newRow("no break, OK") << Change([](const TForm6Controls &ui) { clickOn(ui.NoCR_Radio); })
                                   << Leave::Ok << QStringLiteral("B<CR><LF>;C");
-    QTest::newRow("user ';', OK") << Change([](Ui::TForm6 &ui) {
+    QTest::newRow("user ';', OK") << Change([](const TForm6Controls &ui) {
         clickOn(ui.UserDefineCRLF_Radio);
         QTest::keyClicks(ui.Edit1, QStringLiteral(";"));
     }) << Leave::Ok << "B<CR><LF>;" + Nl + "C";
@@ -56,7 +56,7 @@ void TestSettingsMode::ruleAppliesFromNextByte_data()
 
 void TestSettingsMode::ruleAppliesFromNextByte()
 {
-    QFETCH(std::function<void(Ui::TForm6 &)>, change);
+    QFETCH(std::function<void(const TForm6Controls &)>, change);
     QFETCH(Leave, how);
     QFETCH(QString, after);
     Pty pty;
@@ -67,7 +67,7 @@ void TestSettingsMode::ruleAppliesFromNextByte()
             .waitFor([&] { return memoText() == before; }, "bytes under the CR rule")
             .then([&] {
                 runSettings(
-                        [&](Ui::TForm6 &ui) {
+                        [&](const TForm6Controls &ui) {
                             change(ui);
                             // Sent while the dialog is up: they wait in the driver and are
                             // shown with whatever the dialog was left with.
@@ -76,9 +76,9 @@ void TestSettingsMode::ruleAppliesFromNextByte()
                         how);
             })
             .waitFor([&] { return memoText() == before + after; }, "bytes after the dialog")
-            .then([] { Form1->form()->BreakButton->click(); });
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
     script.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(script.failure().isEmpty(),
              qPrintable(script.failure() + ": " + memoText().replace(Nl, "|")));
 }
@@ -93,16 +93,16 @@ void TestSettingsMode::colourDuringMode()
     ModeScript script;
     script.then([&] {
               runSettings(
-                      [&](Ui::TForm6 &ui) {
+                      [&](const TForm6Controls &ui) {
                           preview = panelColour(ui.ShowArea_ColorPanel);
                           pickColour(ui, Qt::magenta);
                       },
                       Leave::Ok);
           })
             .then([&] { QCOMPARE(Form1->memo1Colour(), QColor(Qt::magenta)); })
-            .then([] { Form1->form()->BreakButton->click(); });
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
     script.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
     QVERIFY(script.finished());
     QCOMPARE(preview, readOnly);
@@ -118,12 +118,12 @@ void TestSettingsMode::aboutDuringReceive()
     ModeScript script;
     script.then([&] { pty.write("old"); })
             .waitFor([] { return memoText() == QStringLiteral("old"); }, "traffic")
-            .then([] { Form1->form()->AboutMenubar->trigger(); })
+            .then([] { TForm1Controls(Form1).AboutMenubar->trigger(); })
             .then([&] { pty.write("new"); })
             .waitFor([&] { return memoText() == about + "new"; }, "bytes below the text")
-            .then([] { Form1->form()->BreakButton->click(); });
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
     script.start();
-    Form1->form()->ReceiveButton->click();
+    TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
 }
 
