@@ -4,6 +4,7 @@
 // mode's Break must end the send whatever the socket does.
 #include "GuiHelpers.h"
 #include "LinePanelHelpers.h"
+#include "Loopback.h"
 
 #include "../send/SendTestSupport.h"
 
@@ -53,17 +54,7 @@ class StallingServer
 public:
     StallingServer()
     {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int small = 4096;
-        setsockopt(m_listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        ::bind(m_listener, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        ::listen(m_listener, 1);
-        getsockname(m_listener, reinterpret_cast<sockaddr *>(&a), &length);
-        m_port = ntohs(a.sin_port);
+        m_listener = smallLoopbackListener(m_port);
         m_thread = std::thread([this] { run(); });
     }
     ~StallingServer()

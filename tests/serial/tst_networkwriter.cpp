@@ -3,6 +3,7 @@
 // reading (it gives up on its hook, its stop and its time-out, queues commands behind the data
 // and never splits a unit), the keepalive that finds a dead peer, a silent peer as a hang-up,
 // one name lookup at a time, international host names, and what messages quote of an address.
+#include "Loopback.h"
 #include "Pty.h"
 #include "Ser2Net.h"
 
@@ -89,22 +90,6 @@ private:
     std::thread m_thread;
 };
 
-int smallListener(uint16_t &port)
-{
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    const int small = 4096;
-    setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    ::bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ::listen(listener, 4);
-    getsockname(listener, reinterpret_cast<sockaddr *>(&a), &length);
-    port = ntohs(a.sin_port);
-    return listener;
-}
-
 // Both ends of a TCP connection on 127.0.0.1 with small buffers, so a far end that does not
 // read stops the near one after a few kilobytes.
 struct TcpPair
@@ -114,7 +99,7 @@ struct TcpPair
     TcpPair()
     {
         uint16_t port = 0;
-        const int listener = smallListener(port);
+        const int listener = smallLoopbackListener(port, SOCK_NONBLOCK);
         near = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int small = 4096;
         setsockopt(near, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
@@ -395,7 +380,7 @@ void TestNetworkWriter::silentPeerIsAHangUp()
     // ETIMEDOUT: the writes fail, the reader tells a hang-up, and the port comes back on a new
     // connection to the same server, which the writes then reach.
     uint16_t port = 0;
-    const int listener = smallListener(port);
+    const int listener = smallLoopbackListener(port, SOCK_NONBLOCK);
     SerialPort::Opened opened = SerialPort::open(
             QStringLiteral("tcp://127.0.0.1:%1").arg(port).toStdString(), params9600());
     QVERIFY2(opened.port, opened.reason.c_str());
