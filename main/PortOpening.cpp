@@ -3,14 +3,14 @@
 #include "Telvixmain1.h"
 
 #include "main/LinePanel.h"
-#include "widgets/MessageBoxes.h"
-#include "widgets/WaitBox.h"
 #include "serial/NetworkAddress.h"
 #include "serial/PermissionHint.h"
 #include "serial/PortDirectory.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
 #include "serial/UserGroups.h"
+#include "widgets/MessageBoxes.h"
+#include "widgets/WaitBox.h"
 
 #include <cerrno>
 #include <memory>
@@ -42,7 +42,8 @@ void TForm1::portFailed(const QString &suffix, const QString &detail)
 {
     MessageBoxes::beep();
     // A pasted page of text in the path row makes no page-long message.
-    QString text = QString::fromStdString(serial::quotedHost(PortSettings::PortNameText.toStdString()))
+    QString text =
+            QString::fromStdString(serial::quotedHost(PortSettings::PortNameText.toStdString()))
             + suffix;
     if (!detail.isEmpty())
         text += u'\n' + detail;

@@ -5,10 +5,10 @@
 // that reaches the window only through ModeHost.
 #pragma once
 
-#include "traffic/CaptureExport.h"
-#include "traffic/DisplayFormatter.h"
 #include "main/MemoryWatch.h"
 #include "session/ModeHost.h"
+#include "traffic/CaptureExport.h"
+#include "traffic/DisplayFormatter.h"
 #include "traffic/Traffic.h"
 #include "traffic/TrafficCapture.h"
 #include "traffic/TrafficRenderer.h"

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "LineSelfTest.h"
 
-#include "traffic/LineEvents.h"
-#include "traffic/Traffic.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
+#include "traffic/LineEvents.h"
+#include "traffic/Traffic.h"
 
 #include <QCoreApplication>
 #include <QStringList>

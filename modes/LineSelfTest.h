@@ -9,8 +9,8 @@
 // milliseconds at a time.
 #pragma once
 
-#include "traffic/LineState.h"
 #include "serial/SerialLine.h"
+#include "traffic/LineState.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "R2KSession.h"
 
+#include "modes/ByteToKeyEvents.h"
+#include "modes/KeyInjection.h"
+#include "modes/KeyState.h"
 #include "session/ModeFrame.h"
 #include "session/ModeHost.h"
 #include "session/ReadLoop.h"
 #include "traffic/Traffic.h"
-#include "modes/ByteToKeyEvents.h"
-#include "modes/KeyInjection.h"
-#include "modes/KeyState.h"
 #include "widgets/WaitBox.h"
 
 #include <memory>

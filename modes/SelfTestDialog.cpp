@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "SelfTestDialog.h"
 
-#include "traffic/LineEvents.h"
-#include "session/ModeHost.h"
-#include "traffic/Traffic.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
+#include "session/ModeHost.h"
+#include "traffic/LineEvents.h"
+#include "traffic/Traffic.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "TerminalSession.h"
 
-#include "traffic/DisplayFormatter.h"
-#include "traffic/IntText.h"
+#include "send/PacedSender.h"
+#include "send/SendDelay.h"
+#include "send/SendText.h"
+#include "send/SendTexts.h"
 #include "session/ModeFrame.h"
 #include "session/ModeHost.h"
 #include "session/ModeState.h"
 #include "session/ReadLoop.h"
 #include "session/ReceivedDisplay.h"
+#include "traffic/DisplayFormatter.h"
+#include "traffic/IntText.h"
 #include "traffic/TrafficRenderer.h"
-#include "send/PacedSender.h"
-#include "send/SendDelay.h"
-#include "send/SendText.h"
-#include "send/SendTexts.h"
 
 // The conversation as the display shows it: each reply opens with the remote name, and every
 // byte sent is echoed after its pause. Both pass through the window's one formatter, so a

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "CodeInsertion.h"
 
-#include "traffic/ControlCodes.h"
 #include "send/Telvixmain5.h"
+#include "traffic/ControlCodes.h"
 
 #include <QEvent>
 #include <QFocusEvent>

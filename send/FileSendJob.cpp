@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "FileSendJob.h"
 
-#include "traffic/IntText.h"
-#include "session/ModeFrame.h"
-#include "session/ModeHost.h"
-#include "session/ModeState.h"
-#include "traffic/Traffic.h"
 #include "send/FileByteStream.h"
 #include "send/PacedSender.h"
 #include "send/SendDelay.h"
 #include "send/SendText.h"
 #include "send/SendTexts.h"
+#include "session/ModeFrame.h"
+#include "session/ModeHost.h"
+#include "session/ModeState.h"
+#include "traffic/IntText.h"
+#include "traffic/Traffic.h"
 
 #include <optional>
 

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "StringSendJob.h"
 
-#include "traffic/IntText.h"
-#include "session/ModeHost.h"
-#include "session/ModeState.h"
-#include "session/ModeTable.h"
-#include "traffic/Traffic.h"
 #include "send/PacedSender.h"
 #include "send/SendDelay.h"
 #include "send/SendText.h"
 #include "send/SendTexts.h"
+#include "session/ModeHost.h"
+#include "session/ModeState.h"
+#include "session/ModeTable.h"
+#include "traffic/IntText.h"
+#include "traffic/Traffic.h"
 
 #include <QCoreApplication>
 

@@ -3,10 +3,10 @@
 
 #include "ui_Telvixmain3.h"
 
-#include "widgets/Fonts.h"
 #include "send/CodeInsertion.h"
 #include "send/SendTexts.h"
 #include "send/TextColours.h"
+#include "widgets/Fonts.h"
 
 #include <QFocusEvent>
 

@@ -27,7 +27,6 @@ public:
     explicit TForm3(QWidget *parent = nullptr);
     ~TForm3() override;
 
-
     // The chosen file's path and its size as the file system gave it (-1: unknown).
     void showFile(const QString &path, int64_t size);
     // The file shown and what the boxes hold now.

@@ -3,9 +3,9 @@
 
 #include "ui_Telvixmain4.h"
 
-#include "widgets/Fonts.h"
 #include "send/CodeInsertion.h"
 #include "send/TextColours.h"
+#include "widgets/Fonts.h"
 
 TForm4::TForm4(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm4>())
 {

@@ -3,9 +3,9 @@
 
 #include "ui_Telvixmain5.h"
 
-#include "widgets/Fonts.h"
-#include "traffic/ControlCodes.h"
 #include "send/TextColours.h"
+#include "traffic/ControlCodes.h"
+#include "widgets/Fonts.h"
 
 TForm5::TForm5(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm5>())
 {

@@ -23,7 +23,6 @@ public:
     explicit TForm5(QWidget *parent = nullptr);
     ~TForm5() override;
 
-
     // RadioButtonN stands for the code N - 1.
     QRadioButton *radioButton(int n) const;
 

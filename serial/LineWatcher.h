@@ -5,8 +5,8 @@
 // reading both 20 times a second. A driver that refuses a call is said once (unknown()).
 #pragma once
 
-#include "traffic/Traffic.h"
 #include "serial/LineControl.h"
+#include "traffic/Traffic.h"
 
 #include <atomic>
 #include <functional>

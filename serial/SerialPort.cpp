@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "SerialPort.h"
 
-#include "traffic/LineEvents.h"
-#include "traffic/SystemError.h"
 #include "serial/PortDirectory.h"
+#include "traffic/LineEvents.h"
 #include "traffic/Logging.h"
+#include "traffic/SystemError.h"
 
 #include <cerrno>
 #include <cstring>

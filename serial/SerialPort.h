@@ -15,13 +15,13 @@
 // Everything else about the port happens on the caller's thread.
 #pragma once
 
-#include "traffic/Traffic.h"
 #include "serial/Comeback.h"
 #include "serial/LineControl.h"
 #include "serial/LineWatcher.h"
 #include "serial/NetworkLine.h"
 #include "serial/ParmrkDecoder.h"
 #include "serial/SerialLine.h"
+#include "traffic/Traffic.h"
 
 #include <atomic>
 #include <functional>

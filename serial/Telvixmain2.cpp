@@ -3,9 +3,9 @@
 
 #include "ui_Telvixmain2.h"
 
-#include "widgets/Fonts.h"
 #include "serial/NetworkAddress.h"
 #include "serial/PortDirectory.h"
+#include "widgets/Fonts.h"
 
 #include <QHeaderView>
 #include <QShowEvent>

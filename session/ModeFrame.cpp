@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "ModeFrame.h"
 
+#include "serial/SerialPort.h"
 #include "session/ModeHost.h"
 #include "traffic/Traffic.h"
-#include "serial/SerialPort.h"
 
 // Status panel 2 while the device is away: the port waits for it to return, and why it cannot
 // open it yet when it knows; the mode's own text again once it is back.

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "ReadLoop.h"
 
+#include "serial/SerialPort.h"
 #include "session/ModeState.h"
 #include "traffic/Traffic.h"
-#include "serial/SerialPort.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

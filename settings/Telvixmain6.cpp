@@ -3,10 +3,10 @@
 
 #include "ui_Telvixmain6.h"
 
-#include "widgets/Fonts.h"
 #include "send/CodeInsertion.h"
 #include "send/SendText.h"
 #include "settings/OuterSize.h"
+#include "widgets/Fonts.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -29,7 +29,6 @@ public:
     explicit TForm6(QWidget *parent = nullptr);
     ~TForm6() override;
 
-
     // What the controls hold as the formatter's settings, and as the time and framing of the
     // display.
     DisplaySettings displaySettings() const;

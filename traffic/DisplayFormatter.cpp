@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "DisplayFormatter.h"
 
-#include "traffic/Cp950.h"
 #include "traffic/ControlCodes.h"
+#include "traffic/Cp950.h"
 
 #include <array>
 

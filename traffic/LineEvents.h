@@ -10,8 +10,8 @@
 //               cannot open it again, each time that changes (empty: it is absent again)
 #pragma once
 
-#include "traffic/Traffic.h"
 #include "traffic/LineState.h"
+#include "traffic/Traffic.h"
 
 #include <QString>
 

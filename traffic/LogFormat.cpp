@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "LogFormat.h"
 
+#include "traffic/ControlCodes.h"
 #include "traffic/Cp950.h"
 #include "traffic/LineEvents.h"
-#include "traffic/ControlCodes.h"
 
 #include <QDateTime>
 
