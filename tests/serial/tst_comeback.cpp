@@ -70,6 +70,26 @@ bool slaveOpened(const Pty &pty)
     return ::poll(&p, 1, 0) >= 0 && (p.revents & POLLHUP) == 0;
 }
 
+
+// An FT232R adapter plugged in as `name`; with a pty, its line is that pty's.
+void plug(FakeSysfs &tree, const char *name, const char *serialNumber = "A50285BI",
+          const Pty *line = nullptr)
+{
+    tree.addUsbSerial(QString::fromLatin1(name), QStringLiteral("FTDI"), QStringLiteral("FT232R"),
+                      QString::fromLatin1(serialNumber));
+    if (line)
+        tree.linkDevice(QString::fromLatin1(name), line->slavePath());
+}
+
+// The adapter at ttyUSB0 pulled under a reading port: its line hangs up and it leaves the tree;
+// true when the port told the hang-up once.
+bool pull(FakeSysfs &tree, Pty &line, SerialPort &port)
+{
+    tree.removePort(QStringLiteral("ttyUSB0"));
+    line.hangUp();
+    return takeUntil(port, [](const Taken &t) { return t.gone > 0; }).gone == 1;
+}
+
 } // namespace
 
 class TestComeback : public QObject
@@ -93,8 +113,7 @@ void TestComeback::sameDeviceIsTold()
 {
     FakeSysfs tree;
     const serial::ScanRoots roots = tree.roots();
-    tree.addUsbSerial(QStringLiteral("ttyUSB0"), QStringLiteral("FTDI"), QStringLiteral("FT232R"),
-                      QStringLiteral("A50285BI"));
+    plug(tree, "ttyUSB0", "A50285BI");
     const std::string usb0 = roots.devDir + "/ttyUSB0";
     const serial::DeviceIdentity id = serial::identify(usb0, roots);
     QCOMPARE(id.serialNumber, std::string("A50285BI"));
@@ -106,12 +125,10 @@ void TestComeback::sameDeviceIsTold()
     tree.removePort(QStringLiteral("ttyUSB0"));
     QCOMPARE(serial::findReturned(id, roots), std::string());
     // Another adapter where it was is another device.
-    tree.addUsbSerial(QStringLiteral("ttyUSB0"), QStringLiteral("FTDI"), QStringLiteral("FT232R"),
-                      QStringLiteral("OTHER123"));
+    plug(tree, "ttyUSB0", "OTHER123");
     QCOMPARE(serial::findReturned(id, roots), std::string());
     // The same one, wherever the kernel puts it now.
-    tree.addUsbSerial(QStringLiteral("ttyUSB1"), QStringLiteral("FTDI"), QStringLiteral("FT232R"),
-                      QStringLiteral("A50285BI"));
+    plug(tree, "ttyUSB1", "A50285BI");
     QCOMPARE(serial::findReturned(id, roots), roots.devDir + "/ttyUSB1");
 
     // Without a serial number (a pseudo-terminal, a link) the path tells; a network port is
@@ -130,9 +147,7 @@ void TestComeback::adapterComesBackElsewhere()
     serial::CurrentScanRoots = tree.roots();
     const std::string devDir = serial::CurrentScanRoots.devDir;
     auto first = std::make_unique<Pty>();
-    tree.addUsbSerial(QStringLiteral("ttyUSB0"), QStringLiteral("FTDI"), QStringLiteral("FT232R"),
-                      QStringLiteral("A50285BI"));
-    tree.linkDevice(QStringLiteral("ttyUSB0"), first->slavePath());
+    plug(tree, "ttyUSB0", "A50285BI", first.get());
     SerialPort::Opened opened = SerialPort::open(devDir + "/ttyUSB0", Params);
     QVERIFY(opened.port);
     SerialPort &port = *opened.port;
@@ -142,23 +157,17 @@ void TestComeback::adapterComesBackElsewhere()
              QByteArray("before"));
 
     // Pulled: the line hangs up and the adapter leaves the tree.
-    tree.removePort(QStringLiteral("ttyUSB0"));
-    first->hangUp();
-    QCOMPARE(takeUntil(port, [](const Taken &t) { return t.gone > 0; }).gone, 1);
+    QVERIFY(pull(tree, *first, port));
     // Another adapter in its place is not taken.
     Pty other;
-    tree.addUsbSerial(QStringLiteral("ttyUSB0"), QStringLiteral("FTDI"), QStringLiteral("FT232R"),
-                      QStringLiteral("OTHER123"));
-    tree.linkDevice(QStringLiteral("ttyUSB0"), other.slavePath());
+    plug(tree, "ttyUSB0", "OTHER123", &other);
     const Taken meanwhile = takeUntil(
             port, [](const Taken &t) { return !t.back.isEmpty(); }, 4 * SerialPort::ReturnPollMs);
     QVERIFY(meanwhile.back.isEmpty());
 
     // The same adapter back, as the next number: opened again with the same speed.
     Pty again;
-    tree.addUsbSerial(QStringLiteral("ttyUSB1"), QStringLiteral("FTDI"), QStringLiteral("FT232R"),
-                      QStringLiteral("A50285BI"));
-    tree.linkDevice(QStringLiteral("ttyUSB1"), again.slavePath());
+    plug(tree, "ttyUSB1", "A50285BI", &again);
     const Taken back = takeUntil(port, [](const Taken &t) { return !t.back.isEmpty(); });
     QCOMPARE(back.back, QStringList {QString::fromStdString(devDir + "/ttyUSB1")});
     termios t {};
@@ -180,23 +189,17 @@ void TestComeback::returnedLineIsReadBeforeItIsTaken()
     serial::CurrentScanRoots = tree.roots();
     const std::string devDir = serial::CurrentScanRoots.devDir;
     auto first = std::make_unique<Pty>();
-    tree.addUsbSerial(QStringLiteral("ttyUSB0"), QStringLiteral("FTDI"), QStringLiteral("FT232R"),
-                      QStringLiteral("A50285BI"));
-    tree.linkDevice(QStringLiteral("ttyUSB0"), first->slavePath());
+    plug(tree, "ttyUSB0", "A50285BI", first.get());
     SerialPort::Opened opened = SerialPort::open(devDir + "/ttyUSB0", Params);
     QVERIFY(opened.port);
     SerialPort &port = *opened.port;
     port.startReading();
-    tree.removePort(QStringLiteral("ttyUSB0"));
-    first->hangUp();
-    QCOMPARE(takeUntil(port, [](const Taken &t) { return t.gone > 0; }).gone, 1);
+    QVERIFY(pull(tree, *first, port));
 
     // Back while nobody takes (a dialog holds the window): the device sends more than the
     // driver holds, and a byte the pty does not take now is one a UART would have lost.
     Pty again;
-    tree.addUsbSerial(QStringLiteral("ttyUSB1"), QStringLiteral("FTDI"), QStringLiteral("FT232R"),
-                      QStringLiteral("A50285BI"));
-    tree.linkDevice(QStringLiteral("ttyUSB1"), again.slavePath());
+    plug(tree, "ttyUSB1", "A50285BI", &again);
     QVERIFY(QTest::qWaitFor([&] { return slaveOpened(again); }, 5000));
     QByteArray sent;
     qsizetype lost = 0;
