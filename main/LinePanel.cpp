@@ -4,6 +4,7 @@
 #include "traffic/LineEvents.h"
 #include "traffic/Traffic.h"
 #include "serial/SerialPort.h"
+#include "widgets/Lamp.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -25,12 +26,10 @@ namespace {
 constexpr serial::ModemLine OutputLineOf[2] = {serial::Dtr, serial::Rts};
 constexpr serial::ModemLine LampLineOf[4] = {serial::Cts, serial::Dsr, serial::Dcd, serial::Ri};
 
-QString lampStyle(const char *colour)
-{
-    return QStringLiteral("QLabel { border: 1px solid #606060; border-radius: 3px; padding: 0 3px;"
-                          " background: %1; }")
-            .arg(QLatin1String(colour));
-}
+// One word for a line's two states across the panel, its tooltips and what a screen reader says.
+QString stateWord(bool on) { return on ? QStringLiteral("開") : QStringLiteral("關"); }
+
+QString lineText(serial::ModemLine line) { return QLatin1String(LineEvents::lineName(line)); }
 
 } // namespace
 
@@ -53,16 +52,16 @@ LinePanel::LinePanel(TrafficStream &traffic, QWidget *parent) : QFrame(parent), 
     for (int i = 0; i < 2; ++i) {
         auto *b = new QToolButton(this);
         b->setObjectName(QLatin1String(OutputNames[i]));
-        b->setText(QLatin1String(LineEvents::lineName(OutputLineOf[i])));
         b->setCheckable(true);
         b->setEnabled(false);
-        b->setToolTip(QStringLiteral("%1 輸出:按下為 ON,立即設定線路")
-                              .arg(QLatin1String(LineEvents::lineName(OutputLineOf[i]))));
-        b->setAccessibleName(b->text());
+        b->setToolTip(QStringLiteral("%1 輸出:按下為開,立即設定線路").arg(lineText(OutputLineOf[i])));
         b->setAccessibleDescription(b->toolTip());
+        // The face says the state: a pressed-in button alone is hard to read at a glance.
+        connect(b, &QToolButton::toggled, this, [this, i] { showOutput(i); });
         connect(b, &QToolButton::clicked, this,
                 [this, i](bool on) { setOutput(OutputLineOf[i], on); });
         m_outputs[i] = b;
+        showOutput(i);
         row->addWidget(b);
     }
 
@@ -70,8 +69,8 @@ LinePanel::LinePanel(TrafficStream &traffic, QWidget *parent) : QFrame(parent), 
     m_openState = new QComboBox(this);
     m_openState->setObjectName(QStringLiteral("OpenLinesCombo"));
     m_openState->addItem(QStringLiteral("不變更"), int(serial::OpenLineState::Unchanged));
-    m_openState->addItem(QStringLiteral("ON"), int(serial::OpenLineState::On));
-    m_openState->addItem(QStringLiteral("OFF"), int(serial::OpenLineState::Off));
+    m_openState->addItem(stateWord(true), int(serial::OpenLineState::On));
+    m_openState->addItem(stateWord(false), int(serial::OpenLineState::Off));
     m_openState->setToolTip(QStringLiteral("開啟埠之後 DTR 與 RTS 的狀態 (拉高 DTR 會重置許多板子)"));
     openLabel->setBuddy(m_openState);
     row->addWidget(openLabel);
@@ -80,11 +79,10 @@ LinePanel::LinePanel(TrafficStream &traffic, QWidget *parent) : QFrame(parent), 
 
     static const char *LampNames[4] = {"CtsLamp", "DsrLamp", "DcdLamp", "RiLamp"};
     for (int i = 0; i < 4; ++i) {
-        auto *lamp = new QLabel(QLatin1String(LineEvents::lineName(LampLineOf[i])), this);
+        auto *lamp = new Lamp(lineText(LampLineOf[i]), this);
         lamp->setObjectName(QLatin1String(LampNames[i]));
-        lamp->setAlignment(Qt::AlignCenter);
-        lamp->setMinimumWidth(44);
         m_lamps[i] = lamp;
+        row->addSpacing(4);
         row->addWidget(lamp);
     }
     row->addStretch(1);
@@ -157,7 +155,7 @@ void LinePanel::attach(SerialPort *port)
         const bool on = state == serial::OpenLineState::On;
         for (serial::ModemLine line : OutputLineOf)
             if (!port->setOutputLine(line, on))
-                note(QStringLiteral("驅動程式不接受設定 %1").arg(QLatin1String(LineEvents::lineName(line))));
+                note(QStringLiteral("驅動程式不接受設定 %1").arg(lineText(line)));
     }
     if (port) {
         // A mode that reads drains the port's queue itself; for the others (the sends) what the
@@ -218,25 +216,25 @@ void LinePanel::refresh()
     if (!p && m_port) {
         m_port = nullptr; // the mode ended
         m_wake.reset();
+        // What the driver could not do was said of that port; the next may well do it.
+        note(QString());
     }
     const serial::LineWatcher *w = p ? p->watcher() : nullptr;
     const bool known = w && w->linesKnown();
     const uint8_t lines = w ? w->lines() : 0;
     for (int i = 0; i < 4; ++i) {
-        const QString name = QLatin1String(LineEvents::lineName(LampLineOf[i]));
+        const QString name = lineText(LampLineOf[i]);
         QString state;
         if (!p) {
             state = QStringLiteral("未連線");
-            m_lamps[i]->setStyleSheet(lampStyle("#d0d0d0"));
+            m_lamps[i]->setState(Lamp::State::Absent);
         } else if (!known) {
             state = QString::fromUtf8(UnknownText);
-            m_lamps[i]->setStyleSheet(lampStyle("#e8e0a0"));
-        } else if (lines & LampLineOf[i]) {
-            state = QStringLiteral("ON");
-            m_lamps[i]->setStyleSheet(lampStyle("#40d040"));
+            m_lamps[i]->setState(Lamp::State::Unknown);
         } else {
-            state = QStringLiteral("OFF");
-            m_lamps[i]->setStyleSheet(lampStyle("#406040; color: #d0d0d0"));
+            const bool on = lines & LampLineOf[i];
+            state = stateWord(on);
+            m_lamps[i]->setState(on ? Lamp::State::On : Lamp::State::Off);
         }
         m_lamps[i]->setText(p && !known ? name + QStringLiteral("?") : name);
         // Colour alone says nothing to a screen reader: the state is in the name.
@@ -250,10 +248,6 @@ void LinePanel::refresh()
         m_outputs[i]->setEnabled(p != nullptr);
         if (known)
             m_outputs[i]->setChecked((lines & OutputLineOf[i]) != 0);
-        const QString spoken = QLatin1String(LineEvents::lineName(OutputLineOf[i]))
-                + (m_outputs[i]->isChecked() ? QStringLiteral(" ON") : QStringLiteral(" OFF"));
-        if (m_outputs[i]->accessibleName() != spoken)
-            m_outputs[i]->setAccessibleName(spoken);
     }
     m_break->setEnabled(p != nullptr && !m_breaking);
     if (w && w->countsKnown()) {
@@ -273,6 +267,15 @@ void LinePanel::refresh()
                               : QStringLiteral("此埠的驅動程式不提供錯誤計數"));
 }
 
+void LinePanel::showOutput(int i)
+{
+    const QString face = lineText(OutputLineOf[i]) + u' ' + stateWord(m_outputs[i]->isChecked());
+    if (m_outputs[i]->text() == face)
+        return;
+    m_outputs[i]->setText(face);
+    m_outputs[i]->setAccessibleName(face);
+}
+
 void LinePanel::note(const QString &text)
 {
     m_note->setText(text);
@@ -285,7 +288,7 @@ void LinePanel::setOutput(serial::ModemLine line, bool on)
     SerialPort *p = port();
     if (!p || !p->setOutputLine(line, on)) {
         if (p)
-            note(QStringLiteral("驅動程式不接受設定 %1").arg(QLatin1String(LineEvents::lineName(line))));
+            note(QStringLiteral("驅動程式不接受設定 %1").arg(lineText(line)));
         const int i = line == serial::Dtr ? 0 : 1;
         m_outputs[i]->setChecked(!on);
     }

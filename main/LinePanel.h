@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The line panel: a row under the tool bar with the handshake lines of the port a mode has
-// open. DTR and RTS as toggles that set the line at once, their state right after opening,
+// open. DTR and RTS as toggles that set the line at once (開/關 on their face), their state right after opening,
 // CTS/DSR/DCD/RI as lamps that follow the line, a break of a chosen length, the driver's error
 // counters since the mode started, and whether bytes that came with a parity or framing error
 // are marked. Everything it sees and does goes into the traffic stream with its time, so the
@@ -18,6 +18,7 @@
 
 class QCheckBox;
 class QComboBox;
+class Lamp;
 class QLabel;
 class QPushButton;
 class QSocketNotifier;
@@ -63,6 +64,7 @@ private:
     void markErrorsToggled(bool on);
     void takeQueued();
     void note(const QString &text);
+    void showOutput(int i); // the toggle's face and spoken name follow its state
 
     TrafficStream &m_traffic;
     SerialPort *m_port = nullptr;
@@ -70,7 +72,7 @@ private:
     QTimer *m_timer = nullptr;
     QToolButton *m_outputs[2] = {}; // DTR, RTS
     QComboBox *m_openState = nullptr;
-    QLabel *m_lamps[4] = {}; // CTS, DSR, DCD, RI
+    Lamp *m_lamps[4] = {}; // CTS, DSR, DCD, RI
     QPushButton *m_break = nullptr;
     QSpinBox *m_breakMs = nullptr;
     QCheckBox *m_markErrors = nullptr;

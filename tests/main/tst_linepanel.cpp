@@ -200,7 +200,7 @@ void TestLinePanel::hiddenChangesNothing()
 void TestLinePanel::outputsAndBreak()
 {
     showPanel();
-    panelChild<QComboBox>("OpenLinesCombo")->setCurrentIndex(1); // ON
+    panelChild<QComboBox>("OpenLinesCombo")->setCurrentIndex(1); // 開
     QToolButton *dtr = panelChild<QToolButton>("DtrButton");
     QToolButton *rts = panelChild<QToolButton>("RtsButton");
     QPushButton *breakButton = panelChild<QPushButton>("SendBreakButton");
@@ -213,7 +213,7 @@ void TestLinePanel::outputsAndBreak()
                    "both outputs on after opening")
             .then([&] { dtr->click(); })
             .waitFor([&] { return !(model->lines & serial::Dtr); }, "DTR off")
-            .waitFor([&] { return spoken(dtr) == u"DTR OFF"; }, "DTR readable as off")
+            .waitFor([&] { return spoken(dtr) == u"DTR 關"; }, "DTR readable as off")
             .then([&] { breakButton->click(); })
             .waitFor([&] { return model->breaks.size() == 1; }, "a break")
             .waitFor([] { return captured(TrafficKind::BreakSent).size() == 1; }, "break recorded");
@@ -249,9 +249,9 @@ void TestLinePanel::lampsAndCountersFollowTheLine()
         model->lines = (model->lines & serial::OutputLines) | lines;
     };
     ModeScript script;
-    script.waitFor([&] { return spoken(cts) == u"CTS OFF"; }, "CTS read")
+    script.waitFor([&] { return spoken(cts) == u"CTS 關"; }, "CTS read")
             .then([&] { setInputs(serial::Cts | serial::Dcd); })
-            .waitFor([&] { return spoken(cts) == u"CTS ON" && spoken(dsr) == u"DSR OFF"; },
+            .waitFor([&] { return spoken(cts) == u"CTS 開" && spoken(dsr) == u"DSR 關"; },
                      "CTS on")
             .then([&] {
                 const std::lock_guard lock(model->mutex);
@@ -261,7 +261,7 @@ void TestLinePanel::lampsAndCountersFollowTheLine()
             .waitFor([&] { return counts->text().startsWith(QStringLiteral("訊框 2 同位 1 ")); },
                      "counters")
             .then([&] { setInputs(serial::Dsr); })
-            .waitFor([&] { return spoken(dsr) == u"DSR ON" && spoken(cts) == u"CTS OFF"; },
+            .waitFor([&] { return spoken(dsr) == u"DSR 開" && spoken(cts) == u"CTS 關"; },
                      "DSR on, CTS off")
             .waitFor([] { return captured(TrafficKind::ModemLines).size() >= 3; }, "recorded");
     QVERIFY2(runReceive(script), qPrintable(script.failure()));
@@ -296,6 +296,8 @@ void TestLinePanel::refusingDriverIsSaidOnce()
             .waitFor([&] { return note->text().contains(u"RTS"); }, "the refusal said");
     QVERIFY2(runReceive(script), qPrintable(script.failure()));
     QVERIFY(boxes.shown.isEmpty());
+    // What the driver refused was said of that mode's port: it goes with the mode.
+    QVERIFY(waitUntil([&] { return note->text().isEmpty(); }));
     // Asked once, not 20 times a second for the whole mode.
     QVERIFY2(model->lineReads <= 2, qPrintable(QString::number(model->lineReads)));
     QVERIFY(captured(TrafficKind::ModemLines).isEmpty());
