@@ -4,6 +4,7 @@
 #include "ui_Telvixmain1.h"
 
 #include "traffic/CaptureExport.h"
+#include "widgets/FileDialogs.h"
 #include "widgets/FontChoice.h"
 #include "widgets/Fonts.h"
 #include "widgets/MessageBoxes.h"
@@ -415,6 +416,7 @@ TForm1::askLogTarget(const QString &title, const QList<CaptureExport::Format> &f
     const std::unique_ptr<QFileDialog> dialog(SaveDialog1);
     dialog->setObjectName(QStringLiteral("SaveDialog1"));
     dialog->setOption(QFileDialog::DontUseNativeDialog);
+    FileDialogs::localise(dialog.get());
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     if (!m_logFolder.isEmpty())
@@ -565,6 +567,7 @@ void TForm1::Send_FileContentMenuBarClick()
         // by accessibility tools, and a dialog that tests can fill in.
         OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
         OpenDialog1->setOption(QFileDialog::HideNameFilterDetails);
+        FileDialogs::localise(OpenDialog1);
         OpenDialog1->setFileMode(QFileDialog::ExistingFile);
         OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
         OpenDialog1->setWindowTitle(QStringLiteral("選擇欲傳送之 TELVIX  ( 檔案名稱)"));

@@ -5,4 +5,5 @@ list(APPEND TELVIX_FORMS
     widgets/FontChoice.cpp widgets/FontChoice.h
     widgets/WaitBox.cpp widgets/WaitBox.h
     widgets/Lamp.cpp widgets/Lamp.h
+    widgets/FileDialogs.cpp widgets/FileDialogs.h
 )

@@ -32,6 +32,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -40,6 +41,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeView>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -157,6 +159,7 @@ private slots:
     void idleGapFramesTheDisplay();
     void countersInTheStatusBar();
     void timeAndFramingAreOffAtStartAndCancelled();
+    void fileDialogSpeaksChinese();
 
 private:
     QTemporaryDir m_dir;
@@ -605,6 +608,43 @@ void TestLogging::timeAndFramingAreOffAtStartAndCancelled()
     // OK hands them over.
     setTimeAndFraming(true, 250);
     QVERIFY(Form1->renderer().options() == (RenderOptions {true, 250, false}));
+}
+
+void TestLogging::fileDialogSpeaksChinese()
+{
+    const QTemporaryDir dir; // of its own: the other tests leave their logs in m_dir
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+    QFile file(dir.filePath(QStringLiteral("a.log")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(100, 'x')) == 100);
+    file.close();
+    // The kind, size and date of each entry, and whether the date fits its column.
+    QMap<QString, QStringList> rows;
+    bool dateFits = false;
+    answerDialog("QFileDialog", [&](QWidget *w) {
+        auto *dialog = static_cast<QFileDialog *>(w);
+        dialog->setDirectory(dir.path());
+        auto *view = dialog->findChild<QTreeView *>(QStringLiteral("treeView"));
+        QAbstractItemModel *model = view ? view->model() : nullptr;
+        if (model && QTest::qWaitFor([&] { return model->rowCount(view->rootIndex()) == 2; }))
+            for (int row = 0; row < 2; ++row) {
+                const auto at = [&](int column) {
+                    return model->index(row, column, view->rootIndex()).data().toString();
+                };
+                rows[at(0)] = QStringList {at(1), at(2), at(3)};
+                dateFits = view->fontMetrics().horizontalAdvance(at(3))
+                        <= view->header()->sectionSize(3);
+            }
+        static_cast<QDialog *>(w)->reject();
+    });
+    ui().StartLogMenuBar->trigger();
+    QCOMPARE(rows.value(QStringLiteral("sub")).value(1), QStringLiteral("資料夾"));
+    QCOMPARE(rows.value(QStringLiteral("a.log")).mid(0, 2),
+             QStringList({QStringLiteral("100 位元組"), QStringLiteral("log 檔案")}));
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d$"))
+                     .match(rows.value(QStringLiteral("a.log")).value(2))
+                     .hasMatch(),
+             qPrintable(rows.value(QStringLiteral("a.log")).value(2)));
+    QVERIFY(dateFits);
 }
 
 QTEST_MAIN(TestLogging)
