@@ -50,6 +50,9 @@ for name in $(printf "%s\n" "${!programs[@]}" | sort); do
         man_options=$(options_in "$tmp/source")
         check "$lang page $name(1) names the options of --help (page: $man_options; help: $help_options)" \
             test "$man_options" = "$help_options"
+        # A menu's keyboard mnemonic is the window's business; on paper "(&L)" is noise.
+        check "$lang page $name(1) has no menu mnemonics: $(grep -o '.\{12\}(&[A-Z])' "$tmp/rendered" | head -3)" \
+            bash -c '! grep -q "(&[A-Z])" "$1"' _ "$tmp/rendered"
         # The Chinese page says all that the English one says: the same sections.
         sections=$(grep -c '^\.SH' "$tmp/source")
         if [ "$lang" = en ]; then
