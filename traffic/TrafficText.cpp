@@ -1092,8 +1092,8 @@ TextSearch::State TextSearch::run(const TrafficText &text, qsizetype budget)
             m_at = backward ? text.endPosition() : TextPosition {};
             continue;
         }
-        const qsizetype n = std::min({budget, Piece,
-                                      backward ? m_at.column : length - m_at.column});
+        const qsizetype n =
+                std::min({budget, Piece, backward ? m_at.column : length - m_at.column});
         const qsizetype from = backward ? m_at.column - n : m_at.column;
         const char16_t *wide = nullptr;
         if (l.wide) {

@@ -897,8 +897,8 @@ void TestTrafficText::find_data()
     const auto back = findOptions(true, false, false);
     const std::optional<TextRange> none;
     const QString abc = QStringLiteral("xabc\nabcABC\n");
-    QTest::newRow("forward from the start") << abc << "abc" << TextPosition {} << fwd
-                                            << range(0, 1, 0, 4);
+    QTest::newRow("forward from the start")
+            << abc << "abc" << TextPosition {} << fwd << range(0, 1, 0, 4);
     QTest::newRow("forward from inside a match skips it")
             << abc << "abc" << TextPosition {0, 2} << fwd << range(1, 0, 1, 3);
     QTest::newRow("forward from a match's start finds it")
@@ -919,8 +919,8 @@ void TestTrafficText::find_data()
     QTest::newRow("wrap finds a match over the start point")
             << QStringLiteral("abcd") << "bc" << TextPosition {0, 2}
             << findOptions(false, false, true) << range(0, 1, 0, 3);
-    QTest::newRow("backward from the end") << abc << "abc" << TextPosition {2, 0} << back
-                                           << range(1, 3, 1, 6);
+    QTest::newRow("backward from the end")
+            << abc << "abc" << TextPosition {2, 0} << back << range(1, 3, 1, 6);
     QTest::newRow("backward ends at or before the start point")
             << abc << "abc" << TextPosition {1, 5} << back << range(1, 0, 1, 3);
     QTest::newRow("backward from a match's end finds it")
@@ -930,19 +930,17 @@ void TestTrafficText::find_data()
     QTest::newRow("backward wraps to the end")
             << abc << "abc" << TextPosition {0, 3} << findOptions(true, false, true)
             << range(1, 3, 1, 6);
-    QTest::newRow("a match runs over line breaks")
-            << QStringLiteral("41 0D \n0A 42 ") << "0D 0A" << TextPosition {} << fwd
-            << range(0, 3, 1, 2);
+    QTest::newRow("a match runs over line breaks") << QStringLiteral("41 0D \n0A 42 ") << "0D 0A"
+                                                   << TextPosition {} << fwd << range(0, 3, 1, 2);
     QTest::newRow("backward over line breaks and an empty line")
             << QStringLiteral("<CR>\n\n<LF>!") << "<CR><LF>" << TextPosition {2, 5} << back
             << range(0, 0, 2, 4);
     QTest::newRow("a line break is no character of the needle")
             << QStringLiteral("a\nb") << "a b" << TextPosition {} << fwd << none;
-    QTest::newRow("overlapping candidates") << QStringLiteral("aaab") << "aab"
-                                            << TextPosition {} << fwd << range(0, 1, 0, 4);
-    QTest::newRow("wide line, case ignored")
-            << QStringLiteral("中文 Stra\u00dfe ÄBC") << "äbc" << TextPosition {} << fwd
-            << range(0, 10, 0, 13);
+    QTest::newRow("overlapping candidates")
+            << QStringLiteral("aaab") << "aab" << TextPosition {} << fwd << range(0, 1, 0, 4);
+    QTest::newRow("wide line, case ignored") << QStringLiteral("中文 Stra\u00dfe ÄBC") << "äbc"
+                                             << TextPosition {} << fwd << range(0, 10, 0, 13);
     QTest::newRow("empty needle finds nothing") << abc << "" << TextPosition {} << fwd << none;
     QTest::newRow("empty text") << QString() << "a" << TextPosition {}
                                 << findOptions(false, false, true) << none;
@@ -993,9 +991,8 @@ void TestTrafficText::findInSlicesAcrossPieces()
     QString first = filler.repeated(1022) + QStringLiteral("0D 0A") + filler.repeated(2000);
     QString text = first + QStringLiteral("0D") + u'\n' + QStringLiteral(" 0A")
             + filler.repeated(3000) + QStringLiteral("0D 0A");
-    const std::vector<TextRange> all = {{{0, 1022}, {0, 1027}},
-                                        {{0, first.size()}, {1, 3}},
-                                        {{1, 3003}, {1, 3008}}};
+    const std::vector<TextRange> all = {
+            {{0, 1022}, {0, 1027}}, {{0, first.size()}, {1, 3}}, {{1, 3003}, {1, 3008}}};
     TrafficText t;
     t.setText(text);
     TextSearch::Options options;
@@ -1051,19 +1048,26 @@ void TestTrafficText::bytesAsShown_data()
     QTest::addColumn<QString>("shown"); // empty: refused
     QTest::addColumn<QString>("error");
     const int only = int(HexStyle::HEXOnly);
-    QTest::newRow("HEX form") << "0d 0A" << true << only << "0D 0A" << "";
-    QTest::newRow("digits without blanks") << "0D0A41" << true << only << "0D 0A 41" << "";
-    QTest::newRow("commas, 0x and h") << "0x0D, 0Ah" << true << only << "0D 0A" << "";
+    QTest::newRow("HEX form") << "0d 0A" << true << only << "0D 0A"
+                              << "";
+    QTest::newRow("digits without blanks") << "0D0A41" << true << only << "0D 0A 41"
+                                           << "";
+    QTest::newRow("commas, 0x and h") << "0x0D, 0Ah" << true << only << "0D 0A"
+                                      << "";
     QTest::newRow("bracketed HEX style")
-            << "41 0D" << true << int(HexStyle::HexAnsi) << "41(A) 0D(<CR>)" << "";
-    QTest::newRow("ASCII form names control codes") << "48 0D 0A" << false << only
-                                                    << "H<CR><LF>" << "";
-    QTest::newRow("ASCII form, a Big5 pair") << "A4 40 41" << false << only << "\u4e00A" << "";
+            << "41 0D" << true << int(HexStyle::HexAnsi) << "41(A) 0D(<CR>)"
+            << "";
+    QTest::newRow("ASCII form names control codes") << "48 0D 0A" << false << only << "H<CR><LF>"
+                                                    << "";
+    QTest::newRow("ASCII form, a Big5 pair") << "A4 40 41" << false << only << "\u4e00A"
+                                             << "";
     QTest::newRow("ASCII form, a lone lead byte")
-            << "41 A4" << false << only << "" << "ASCII 模式下, 80h 以上的位元組與下一個位元組合為一個字";
+            << "41 A4" << false << only << ""
+            << "ASCII 模式下, 80h 以上的位元組與下一個位元組合為一個字";
     QTest::newRow("odd digits") << "0D 0" << true << only << ""
                                 << "16 進制位元組須兩位數一組:「0」";
-    QTest::newRow("no hex digit") << "0G" << true << only << "" << "「G」不是 16 進制數字";
+    QTest::newRow("no hex digit") << "0G" << true << only << ""
+                                  << "「G」不是 16 進制數字";
 }
 
 void TestTrafficText::bytesAsShown()
