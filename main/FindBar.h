@@ -45,8 +45,8 @@ public:
     QString statusText() const;
     bool searching() const { return m_search.has_value(); }
 
-    // Characters one turn of the event loop reads at the most.
-    static constexpr qsizetype SliceCharacters = 1 << 20;
+    // Characters one turn of the event loop reads at the most: a few milliseconds.
+    static constexpr qsizetype SliceCharacters = 1 << 18;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
