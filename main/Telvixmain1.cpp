@@ -8,6 +8,7 @@
 #include "widgets/FontChoice.h"
 #include "widgets/Fonts.h"
 #include "widgets/MessageBoxes.h"
+#include "main/FindBar.h"
 #include "main/LinePanel.h"
 #include "traffic/LiveLog.h"
 #include "session/ModeState.h"
@@ -150,6 +151,10 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
     m_linePanel = new LinePanel(m_traffic, ui->ClientArea);
     m_linePanel->setVisible(false);
     ui->ClientLayout->insertWidget(ui->ClientLayout->indexOf(ui->Panel1) + 1, m_linePanel);
+    // Right under the display, hidden at start; shown, it makes the window taller by its row.
+    m_findBar = new FindBar(ui->Memo1, m_formatter, ui->Panel6);
+    ui->Panel6Layout->insertWidget(ui->Panel6Layout->indexOf(ui->Memo1) + 1, m_findBar);
+    m_findBar->addShortcutsTo(this);
 
     // The capture takes everything first, whatever the mode shows of it.
     m_traffic.subscribe(&m_capture, TrafficStream::Role::Keeper);

@@ -28,6 +28,7 @@ class QFontDialog;
 class QKeyEvent;
 class QLabel;
 class QTimer;
+class FindBar;
 class LinePanel;
 class LiveLog;
 class TerminalPanel;
@@ -144,6 +145,7 @@ private:
     TrafficCapture m_capture;
     std::unique_ptr<LiveLog> m_log;
     LinePanel *m_linePanel = nullptr; // under the tool bar, hidden at start
+    FindBar *m_findBar = nullptr; // under the display, hidden at start
     QLabel *m_trafficPanel = nullptr; // counters and the live log, right of panel 2
     QTimer *m_trafficTimer = nullptr;
     MemoryWatch m_memoryWatch;

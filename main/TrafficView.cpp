@@ -103,11 +103,13 @@ void TrafficView::insertMarked(QStringView piece, const std::vector<MarkedRange>
         return;
     const bool a11y = QAccessible::isActive();
     const bool hadSelection = m_text.hasSelection();
-    const qsizetype at = a11y ? m_text.offsetOf(std::max(m_text.caret(), m_text.anchor())) : 0;
+    const TextPosition insertedAt = std::max(m_text.caret(), m_text.anchor());
+    const qsizetype at = a11y ? m_text.offsetOf(insertedAt) : 0;
     if (marks.empty())
         m_text.insertAtCaret(piece);
     else
         m_text.insertAtCaret(piece, marks);
+    shiftFound(insertedAt, m_text.caret());
     outputChanged();
     if (a11y) {
         QAccessibleTextInsertEvent inserted(this, clampOffset(at), piece.toString());
@@ -122,7 +124,9 @@ void TrafficView::appendLine(QStringView line)
 {
     const bool a11y = QAccessible::isActive();
     const qsizetype at = a11y ? m_text.characterCount() : 0;
+    const TextPosition insertedAt = m_text.endPosition();
     m_text.appendLine(line);
+    shiftFound(insertedAt, m_text.endPosition());
     outputChanged();
     if (a11y) {
         QAccessibleTextInsertEvent inserted(this, clampOffset(at), line.toString() + u'\n');
@@ -137,6 +141,7 @@ void TrafficView::clear()
     const bool a11y = QAccessible::isActive() && !m_text.isEmpty();
     const QString removed = a11y ? m_text.text() : QString();
     m_text.clear();
+    dropFound();
     emit cleared();
     m_following = true;
     m_followedLine = -1;
@@ -162,6 +167,7 @@ void TrafficView::setPlainText(const QString &text)
     const bool a11y = QAccessible::isActive();
     const QString old = a11y ? m_text.text() : QString();
     m_text.setText(text);
+    dropFound();
     emit cleared();
     m_following = true;
     outputChanged();
@@ -250,6 +256,7 @@ void TrafficView::edit(TextPosition from, TextPosition to, QStringView piece)
     const qsizetype at = a11y ? m_text.offsetOf(from) : 0;
     const QString removed = a11y ? m_text.textBetween(from, to) : QString();
     m_text.replaceRange(from, to, piece);
+    dropFound();
     userChanged();
     restartBlink();
     emit textChanged();
@@ -385,6 +392,42 @@ void TrafficView::scrollToPosition(TextPosition p)
     viewport()->update();
 }
 
+QColor TrafficView::foundBackgroundColor() { return QColor(255, 170, 40); }
+
+void TrafficView::setFoundRange(std::optional<TextRange> range)
+{
+    if (range)
+        range = TextRange {m_text.clamp(range->from), m_text.clamp(range->to)};
+    if (range == m_found)
+        return;
+    m_found = range;
+    viewport()->update();
+}
+
+void TrafficView::dropFound()
+{
+    if (!m_found)
+        return;
+    m_found.reset();
+    emit foundRangeDropped();
+}
+
+void TrafficView::shiftFound(TextPosition at, TextPosition end)
+{
+    if (!m_found)
+        return;
+    const auto shifted = [&](TextPosition p) {
+        if (p.line != at.line)
+            return TextPosition {p.line + end.line - at.line, p.column};
+        return TextPosition {end.line, end.column + p.column - at.column};
+    };
+    // Output at the very end of the match goes after it; at its start, before it.
+    if (m_found->from >= at)
+        m_found->from = shifted(m_found->from);
+    if (m_found->to > at)
+        m_found->to = shifted(m_found->to);
+}
+
 void TrafficView::userScrolled(bool horizontal, bool vertical)
 {
     // Scrolled away from the caret, the user reads something else; back at the caret or at the
@@ -471,6 +514,13 @@ void TrafficView::paintEvent(QPaintEvent *)
         const qsizetype from = std::max<qsizetype>(0, m_text.columnAtX(i, hx) - 1);
         const qsizetype to = std::min(m_text.lineLength(i), m_text.columnAtX(i, right) + 1);
         const int x0 = viewX(m_text.xOfColumn(i, from));
+        if (m_found && i >= m_found->from.line && i <= m_found->to.line) {
+            const qsizetype a = i == m_found->from.line ? m_found->from.column : 0;
+            const qsizetype b = i == m_found->to.line ? m_found->to.column : m_text.lineLength(i);
+            const int xa = viewX(m_text.xOfColumn(i, a));
+            const int xb = viewX(m_text.xOfColumn(i, b));
+            p.fillRect(QRect(xa, top, std::max(1, xb - xa), m_lineHeight), foundBackgroundColor());
+        }
         if (selecting && i >= selFrom.line && i <= selTo.line) {
             const qsizetype a = i == selFrom.line ? selFrom.column : 0;
             const qsizetype b = i == selTo.line ? selTo.column : m_text.lineLength(i);

@@ -20,6 +20,7 @@
 #include <QColor>
 #include <QElapsedTimer>
 
+#include <optional>
 #include <vector>
 
 class QPainter;
@@ -72,10 +73,19 @@ public:
     // Scrolls so that `p` is in view, without moving the caret.
     void scrollToPosition(TextPosition p);
 
+    // What the find bar found, painted apart from the selection: selecting it would send the
+    // output after it. Output inserted before it moves it along with its text; an edit, Clear
+    // or other text drops it.
+    void setFoundRange(std::optional<TextRange> range);
+    std::optional<TextRange> foundRange() const { return m_found; }
+    static QColor foundBackgroundColor();
+
 signals:
     void textChanged();
     // Emptied, or given other text to hold: what is shown next begins afresh.
     void cleared();
+    // The found range is gone with the text it stood on.
+    void foundRangeDropped();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -119,6 +129,9 @@ private:
     void edit(TextPosition from, TextPosition to, QStringView piece);
     void notifySelection() const;
     void notifyCaret() const;
+    // Output went in at `at` and ends at `end`: the found range behind it moves with its text.
+    void shiftFound(TextPosition at, TextPosition end);
+    void dropFound();
 
     TrafficText m_text;
     bool m_readOnly = false;
@@ -134,4 +147,5 @@ private:
     int m_ascent = 1;
     int m_charStep = 1; // one click of the horizontal bar's arrows
     std::vector<int16_t> m_advances; // per UTF-16 unit, -1 until measured
+    std::optional<TextRange> m_found;
 };

@@ -986,3 +986,143 @@ qsizetype TrafficText::columnAtX(qsizetype lineIndex, int64_t x) const
     }
     return l.length();
 }
+
+TextSearch::TextSearch(QStringView needle, TextPosition from, Options options)
+    : m_needle(needle.toString()), m_from(from), m_at(from), m_options(options)
+{
+    for (QChar &c : m_needle)
+        c = QChar(fold(c.unicode()));
+    if (options.backward)
+        std::reverse(m_needle.begin(), m_needle.end());
+    const qsizetype n = m_needle.size();
+    m_fail.assign(size_t(n), 0);
+    for (qsizetype i = 1, k = 0; i < n; ++i) {
+        while (k > 0 && m_needle[i] != m_needle[k])
+            k = m_fail[size_t(k - 1)];
+        if (m_needle[i] == m_needle[k])
+            ++k;
+        m_fail[size_t(i)] = k;
+    }
+    m_seen.resize(size_t(n));
+    if (n == 0)
+        m_state = State::NotFound;
+}
+
+char16_t TextSearch::fold(char16_t c) const
+{
+    return m_options.caseSensitive ? c : QChar::toCaseFolded(c);
+}
+
+bool TextSearch::pastTheStart(TextPosition next) const
+{
+    if (!m_wrapped)
+        return false;
+    const qsizetype n = m_needle.size();
+    if (m_matched > 0) {
+        // The partial match's first character read is its start forward, its end backward.
+        const TextPosition first = m_seen[(m_seenNext + size_t(n - m_matched)) % size_t(n)];
+        return m_options.backward ? TextPosition {first.line, first.column + 1} <= m_from
+                                  : first >= m_from;
+    }
+    return m_options.backward ? TextPosition {next.line, next.column + 1} <= m_from
+                              : next >= m_from;
+}
+
+bool TextSearch::feed(const TrafficText &text, char16_t c, TextPosition at)
+{
+    const qsizetype n = m_needle.size();
+    c = fold(c);
+    while (m_matched > 0 && c != m_needle[m_matched])
+        m_matched = m_fail[size_t(m_matched - 1)];
+    if (c == m_needle[m_matched])
+        ++m_matched;
+    m_seen[m_seenNext] = at;
+    m_seenNext = m_seenNext + 1 == size_t(n) ? 0 : m_seenNext + 1;
+    if (m_matched < n)
+        return false;
+    // The ring holds exactly the match now, its oldest entry next in turn.
+    const TextPosition first = m_seen[m_seenNext];
+    m_match = m_options.backward ? TextRange {at, {first.line, first.column + 1}}
+                                 : TextRange {first, {at.line, at.column + 1}};
+    m_matched = m_fail[size_t(n - 1)];
+    return holds(text, m_match);
+}
+
+bool TextSearch::holds(const TrafficText &text, TextRange range) const
+{
+    if (range.from.line >= text.lineCount() || range.to.line >= text.lineCount())
+        return false;
+    QString found = text.textBetween(range.from, range.to);
+    found.remove(u'\n');
+    if (found.size() != m_needle.size())
+        return false;
+    for (qsizetype i = 0, n = found.size(); i < n; ++i) {
+        const qsizetype j = m_options.backward ? n - 1 - i : i;
+        if (fold(found[i].unicode()) != m_needle[j])
+            return false;
+    }
+    return true;
+}
+
+TextSearch::State TextSearch::run(const TrafficText &text, qsizetype budget)
+{
+    if (m_state != State::Running)
+        return m_state;
+    // Wide lines are decoded a piece at a time into this; Latin-1 lines are read where they are.
+    constexpr qsizetype Piece = 1024;
+    char16_t buffer[Piece];
+    m_at = text.clamp(m_at);
+    const bool backward = m_options.backward;
+    while (budget > 0) {
+        const TrafficText::Line &l = text.m_lines[size_t(m_at.line)];
+        const qsizetype length = l.length();
+        if (backward ? m_at.column == 0 : m_at.column >= length) {
+            const bool atEnd = backward ? m_at.line == 0 : m_at.line + 1 >= text.lineCount();
+            if (!atEnd) {
+                // A line break: skipped, the partial match goes on over it.
+                m_at = backward ? TextPosition {m_at.line - 1, text.lineLength(m_at.line - 1)}
+                                : TextPosition {m_at.line + 1, 0};
+                --budget; // a display of empty lines is work too
+                continue;
+            }
+            if (!m_options.wrap || m_wrapped)
+                return m_state = State::NotFound;
+            m_wrapped = true;
+            m_matched = 0; // no match runs from the end into the start
+            m_at = backward ? text.endPosition() : TextPosition {};
+            continue;
+        }
+        const qsizetype n =
+                std::min({budget, Piece, backward ? m_at.column : length - m_at.column});
+        const qsizetype from = backward ? m_at.column - n : m_at.column;
+        const char16_t *wide = nullptr;
+        if (l.wide) {
+            text.decode(l, from, from + n, buffer);
+            wide = buffer;
+        }
+        for (qsizetype i = 0; i < n; ++i) {
+            const qsizetype k = backward ? n - 1 - i : i;
+            const TextPosition at {m_at.line, from + k};
+            if (pastTheStart(at))
+                return m_state = State::NotFound;
+            const char16_t c = wide ? wide[k] : char16_t(l.data[from + k]);
+            if (feed(text, c, at)) {
+                m_at = backward ? at : TextPosition {at.line, at.column + 1};
+                return m_state = State::Found;
+            }
+        }
+        m_at.column = backward ? from : from + n;
+        budget -= n;
+    }
+    return m_state;
+}
+
+std::optional<TextRange> TrafficText::find(QStringView needle, TextPosition from,
+                                           TextSearch::Options options) const
+{
+    TextSearch search(needle, from, options);
+    while (search.run(*this, 1 << 20) == TextSearch::State::Running) { }
+    if (search.state() == TextSearch::State::Found)
+        return search.match();
+    return std::nullopt;
+}

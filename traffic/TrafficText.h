@@ -24,6 +24,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -42,6 +43,71 @@ struct TextPosition
     qsizetype column = 0;
     friend bool operator==(const TextPosition &, const TextPosition &) = default;
     friend auto operator<=>(const TextPosition &, const TextPosition &) = default;
+};
+
+// Characters [from, to) of the text; `to` stands on the line of the last character.
+struct TextRange
+{
+    TextPosition from;
+    TextPosition to;
+    friend bool operator==(const TextRange &, const TextRange &) = default;
+};
+
+class TrafficText;
+
+// A search through the display a slice at a time, so that a display of tens of megabytes never
+// holds the window thread (and with it the reading of the line) for long: run() reads at most
+// the characters it is given and the search goes on from there the next time.
+//
+// The line breaks are the display's, not the traffic's: the formatter puts them after a byte,
+// so a match runs over them as if the lines were one and never holds one. A search for the HEX
+// form's "0D 0A" finds it across the CR rule's break after 0D, and one for "<CR><LF>" finds the
+// ASCII form's "<CR>", break, "<LF>". The store keeps the text shown, not the bytes: searching
+// for bytes means searching for the text they show as (FindQuery).
+//
+// Nothing is copied but the slice being read; positions are those of the store. Text that
+// changes behind the point the search has reached may be read twice or not at all; a match is
+// checked against the text before it is reported, so what is found is there.
+class TextSearch
+{
+public:
+    struct Options
+    {
+        bool backward = false;
+        bool caseSensitive = false;
+        // Past the end (or the start) on from the other end, up to where the search began.
+        bool wrap = false;
+    };
+    enum class State { Running, Found, NotFound };
+
+    // Forward: the first match that starts at or after `from`. Backward: the last one that ends
+    // at or before it.
+    TextSearch(QStringView needle, TextPosition from, Options options);
+    State run(const TrafficText &text, qsizetype budget);
+    State state() const { return m_state; }
+    TextRange match() const { return m_match; }
+    // The match lies past the end (before the start) the search began towards.
+    bool wrapped() const { return m_wrapped; }
+
+private:
+    char16_t fold(char16_t c) const;
+    // One character of the walk; true when it completes a match that the text still holds.
+    bool feed(const TrafficText &text, char16_t c, TextPosition at);
+    // Whether a match can still begin before the start once the search has wrapped.
+    bool pastTheStart(TextPosition next) const;
+    bool holds(const TrafficText &text, TextRange range) const;
+
+    QString m_needle; // reversed for a backward search, folded when case does not matter
+    std::vector<qsizetype> m_fail; // the needle's longest proper prefix-suffixes
+    std::vector<TextPosition> m_seen; // the positions of the last characters read, a ring
+    size_t m_seenNext = 0;
+    qsizetype m_matched = 0;
+    TextPosition m_from;
+    TextPosition m_at; // forward: the next character; backward: the one after it
+    Options m_options;
+    State m_state = State::Running;
+    bool m_wrapped = false;
+    TextRange m_match;
 };
 
 class TrafficText
@@ -140,7 +206,13 @@ public:
     // Grows with every change; the view uses it to know when to repaint.
     uint64_t revision() const { return m_revision; }
 
+    // The whole of a TextSearch at once, for text that is known to be small.
+    std::optional<TextRange> find(QStringView needle, TextPosition from,
+                                  TextSearch::Options options) const;
+
 private:
+    friend class TextSearch;
+
     // What only some lines need: lines of MarkStride characters and more, and marked lines.
     struct Extra
     {

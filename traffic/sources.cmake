@@ -3,6 +3,7 @@ list(APPEND TELVIX_CORE
     traffic/Cp950.cpp traffic/Cp950.h
     traffic/DisplayFormatter.cpp traffic/DisplayFormatter.h
     traffic/TrafficText.cpp traffic/TrafficText.h
+    traffic/FindQuery.cpp traffic/FindQuery.h
     traffic/Traffic.cpp traffic/Traffic.h
     traffic/LineEvents.cpp traffic/LineEvents.h
     traffic/TrafficCapture.cpp traffic/TrafficCapture.h

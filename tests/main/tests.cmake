@@ -5,6 +5,7 @@ telvix_test(tst_formatter LABEL core SOURCES main/tst_formatter.cpp LIBS telvix_
 telvix_test(tst_receivemode LABEL pty SOURCES main/tst_receivemode.cpp LIBS telvix_guisupport)
 telvix_test(tst_traffictext LABEL core SOURCES main/tst_traffictext.cpp LIBS telvix_core)
 telvix_test(tst_trafficview LABEL gui SOURCES main/tst_trafficview.cpp LIBS telvix_guisupport)
+telvix_test(tst_findbar LABEL gui SOURCES main/tst_findbar.cpp LIBS telvix_guisupport)
 telvix_test(tst_dialogkeys LABEL gui SOURCES main/tst_dialogkeys.cpp LIBS telvix_guisupport)
 telvix_test(tst_sessions LABEL pty SOURCES main/tst_sessions.cpp modes/RecordingInjector.h
     LIBS telvix_guisupport)

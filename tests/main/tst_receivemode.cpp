@@ -6,6 +6,7 @@
 
 #include "traffic/DisplayFormatter.h"
 #include "session/ModeState.h"
+#include "main/FindBar.h"
 #include "main/Telvixmain1.h"
 #include "traffic/Traffic.h"
 #include "main/TrafficView.h"
@@ -16,6 +17,7 @@
 #include "TForm6Controls.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QStatusBar>
 #include <QTest>
 #include <QThread>
@@ -62,7 +64,47 @@ private slots:
     void flawedBytesShownMarked();
     void memoryShortageSaidOnceWhileReceiving();
     void memoryLimitOfTheSettings();
+    void bytesArriveInFullDuringASearch();
 };
+
+// A search through a long display for what is not there runs between the reads: the bytes
+// that arrive meanwhile are shown, every one, while it goes on.
+void TestReceiveMode::bytesArriveInFullDuringASearch()
+{
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    TrafficView *memo = Form1->memo1();
+    auto *bar = Form1->findChild<FindBar *>(QStringLiteral("FindBar"));
+    QByteArray payload;
+    for (int i = 0; i < 4000; ++i)
+        payload += char('a' + i % 26);
+    const QString long_ = QString(8 * FindBar::SliceCharacters, u'-');
+    bool shownWhileSearching = false;
+    connect(memo, &TrafficView::textChanged, this,
+            [&] { shownWhileSearching = shownWhileSearching || bar->searching(); });
+    ModeScript script;
+    script.then([&] { memo->insertAtCaret(long_); })
+            .then([&] {
+                bar->open();
+                pty.write(payload);
+                QTest::keyClicks(bar->findChild<QLineEdit *>(QStringLiteral("FindEdit")),
+                                 QStringLiteral("zz"));
+                QVERIFY(bar->searching());
+            })
+            .waitFor([&] { return !bar->searching(); }, "the search's end", 20000)
+            .waitFor([&] { return memo->text().lineLength(0) == long_.size() + payload.size(); },
+                     "every byte")
+            .then([&] {
+                QCOMPARE(memo->text().lineText(0, long_.size(), long_.size() + payload.size()),
+                         QString::fromLatin1(payload));
+            })
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
+    script.start();
+    TForm1Controls(Form1).ReceiveButton->click();
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    QCOMPARE(bar->statusText(), QStringLiteral("找不到"));
+    QVERIFY(shownWhileSearching);
+}
 
 // Short of memory, the window says so once in a panel of its own, the documented panels stay,
 // and every byte still arrives on the display.

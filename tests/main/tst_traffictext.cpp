@@ -3,6 +3,9 @@
 // a very long line be measured without walking it.
 #include "traffic/TrafficText.h"
 
+#include "traffic/DisplayFormatter.h"
+#include "traffic/FindQuery.h"
+
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -152,6 +155,13 @@ private slots:
     void randomEditsOfMixedTextMatchAModel();
     void memoryPerCharacter();
     void hugeBlocksOfALongSession();
+    void find_data();
+    void find();
+    void findInSlicesAcrossPieces_data();
+    void findInSlicesAcrossPieces();
+    void findAfterTheTextChanged();
+    void bytesAsShown_data();
+    void bytesAsShown();
 };
 
 void TestTrafficText::insertAtCaretKeepsSelection()
@@ -852,6 +862,238 @@ void TestTrafficText::hugeBlocksOfALongSession()
     QCOMPARE(t.mappedBytes(), 0);
     t.insertAtCaret(u"again");
     QCOMPARE(t.text(), QStringLiteral("again"));
+}
+
+Q_DECLARE_METATYPE(TextPosition)
+Q_DECLARE_METATYPE(TextSearch::Options)
+Q_DECLARE_METATYPE(std::optional<TextRange>)
+
+namespace {
+
+TextSearch::Options findOptions(bool backward, bool caseSensitive, bool wrap)
+{
+    TextSearch::Options o;
+    o.backward = backward;
+    o.caseSensitive = caseSensitive;
+    o.wrap = wrap;
+    return o;
+}
+
+std::optional<TextRange> range(qsizetype l1, qsizetype c1, qsizetype l2, qsizetype c2)
+{
+    return TextRange {{l1, c1}, {l2, c2}};
+}
+
+} // namespace
+
+void TestTrafficText::find_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("needle");
+    QTest::addColumn<TextPosition>("from");
+    QTest::addColumn<TextSearch::Options>("options");
+    QTest::addColumn<std::optional<TextRange>>("expected");
+    const auto fwd = findOptions(false, false, false);
+    const auto back = findOptions(true, false, false);
+    const std::optional<TextRange> none;
+    const QString abc = QStringLiteral("xabc\nabcABC\n");
+    QTest::newRow("forward from the start")
+            << abc << "abc" << TextPosition {} << fwd << range(0, 1, 0, 4);
+    QTest::newRow("forward from inside a match skips it")
+            << abc << "abc" << TextPosition {0, 2} << fwd << range(1, 0, 1, 3);
+    QTest::newRow("forward from a match's start finds it")
+            << abc << "abc" << TextPosition {1, 0} << fwd << range(1, 0, 1, 3);
+    QTest::newRow("case ignored") << abc << "ABC" << TextPosition {0, 2} << fwd
+                                  << range(1, 0, 1, 3);
+    QTest::newRow("case kept") << abc << "ABC" << TextPosition {} << findOptions(false, true, false)
+                               << range(1, 3, 1, 6);
+    QTest::newRow("case kept, none left")
+            << abc << "abc" << TextPosition {1, 1} << findOptions(false, true, false) << none;
+    QTest::newRow("forward past the end without wrap")
+            << abc << "xa" << TextPosition {0, 1} << fwd << none;
+    QTest::newRow("forward wraps to the start")
+            << abc << "xa" << TextPosition {0, 1} << findOptions(false, false, true)
+            << range(0, 0, 0, 2);
+    QTest::newRow("wrap stops where the search began")
+            << abc << "zz" << TextPosition {1, 2} << findOptions(false, false, true) << none;
+    QTest::newRow("wrap finds a match over the start point")
+            << QStringLiteral("abcd") << "bc" << TextPosition {0, 2}
+            << findOptions(false, false, true) << range(0, 1, 0, 3);
+    QTest::newRow("backward from the end")
+            << abc << "abc" << TextPosition {2, 0} << back << range(1, 3, 1, 6);
+    QTest::newRow("backward ends at or before the start point")
+            << abc << "abc" << TextPosition {1, 5} << back << range(1, 0, 1, 3);
+    QTest::newRow("backward from a match's end finds it")
+            << abc << "abc" << TextPosition {1, 3} << back << range(1, 0, 1, 3);
+    QTest::newRow("backward past the start without wrap")
+            << abc << "abc" << TextPosition {0, 3} << back << none;
+    QTest::newRow("backward wraps to the end")
+            << abc << "abc" << TextPosition {0, 3} << findOptions(true, false, true)
+            << range(1, 3, 1, 6);
+    QTest::newRow("a match runs over line breaks") << QStringLiteral("41 0D \n0A 42 ") << "0D 0A"
+                                                   << TextPosition {} << fwd << range(0, 3, 1, 2);
+    QTest::newRow("backward over line breaks and an empty line")
+            << QStringLiteral("<CR>\n\n<LF>!") << "<CR><LF>" << TextPosition {2, 5} << back
+            << range(0, 0, 2, 4);
+    QTest::newRow("a line break is no character of the needle")
+            << QStringLiteral("a\nb") << "a b" << TextPosition {} << fwd << none;
+    QTest::newRow("overlapping candidates")
+            << QStringLiteral("aaab") << "aab" << TextPosition {} << fwd << range(0, 1, 0, 4);
+    QTest::newRow("wide line, case ignored") << QStringLiteral("中文 Stra\u00dfe ÄBC") << "äbc"
+                                             << TextPosition {} << fwd << range(0, 10, 0, 13);
+    QTest::newRow("empty needle finds nothing") << abc << "" << TextPosition {} << fwd << none;
+    QTest::newRow("empty text") << QString() << "a" << TextPosition {}
+                                << findOptions(false, false, true) << none;
+}
+
+void TestTrafficText::find()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, needle);
+    QFETCH(TextPosition, from);
+    QFETCH(TextSearch::Options, options);
+    QFETCH(std::optional<TextRange>, expected);
+    TrafficText t;
+    t.setText(text);
+    const std::optional<TextRange> found = t.find(needle, from, options);
+    QCOMPARE(found.has_value(), expected.has_value());
+    if (found) {
+        QCOMPARE(found->from, expected->from);
+        QCOMPARE(found->to, expected->to);
+    }
+}
+
+// A search a few characters at a time reads the text as one that runs at once: at the ends of
+// the pieces wide lines are decoded in, between slices and across line breaks.
+void TestTrafficText::findInSlicesAcrossPieces_data()
+{
+    QTest::addColumn<bool>("wide");
+    QTest::addColumn<bool>("backward");
+    QTest::addColumn<qsizetype>("budget");
+    for (const bool wide : {false, true}) {
+        for (const bool backward : {false, true}) {
+            for (const qsizetype budget : {qsizetype(1), qsizetype(7), qsizetype(1 << 20)}) {
+                QTest::addRow("%s %s budget %lld", wide ? "wide" : "latin1",
+                              backward ? "backward" : "forward", qlonglong(budget))
+                        << wide << backward << budget;
+            }
+        }
+    }
+}
+
+void TestTrafficText::findInSlicesAcrossPieces()
+{
+    QFETCH(bool, wide);
+    QFETCH(bool, backward);
+    QFETCH(qsizetype, budget);
+    // Matches straddle column 1024 (a piece's end), a line break and the very end.
+    const QString filler = wide ? QStringLiteral("\u4e2d") : QStringLiteral("-");
+    QString first = filler.repeated(1022) + QStringLiteral("0D 0A") + filler.repeated(2000);
+    QString text = first + QStringLiteral("0D") + u'\n' + QStringLiteral(" 0A")
+            + filler.repeated(3000) + QStringLiteral("0D 0A");
+    const std::vector<TextRange> all = {
+            {{0, 1022}, {0, 1027}}, {{0, first.size()}, {1, 3}}, {{1, 3003}, {1, 3008}}};
+    TrafficText t;
+    t.setText(text);
+    TextSearch::Options options;
+    options.backward = backward;
+    std::vector<TextRange> found;
+    TextPosition from = backward ? t.endPosition() : TextPosition {};
+    for (;;) {
+        TextSearch search(u"0d 0a", from, options);
+        int slices = 0;
+        while (search.run(t, budget) == TextSearch::State::Running)
+            QVERIFY(++slices < 100000);
+        if (search.state() == TextSearch::State::NotFound)
+            break;
+        found.push_back(search.match());
+        from = backward ? search.match().from : search.match().to;
+    }
+    if (backward)
+        std::reverse(found.begin(), found.end());
+    QCOMPARE(found.size(), all.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+        QCOMPARE(found[i].from, all[i].from);
+        QCOMPARE(found[i].to, all[i].to);
+    }
+}
+
+// Output arriving between two slices: the search goes on over the grown text and reports
+// only what the text holds.
+void TestTrafficText::findAfterTheTextChanged()
+{
+    TrafficText t;
+    t.setText(QStringLiteral("-").repeated(100) + QStringLiteral("OK"));
+    TextSearch search(u"OK!", {}, {});
+    QCOMPARE(search.run(t, 50), TextSearch::State::Running);
+    t.insertAtCaret(u"!\nmore");
+    QCOMPARE(search.run(t, 1000), TextSearch::State::Found);
+    QCOMPARE(search.match().from, (TextPosition {0, 100}));
+    QCOMPARE(search.match().to, (TextPosition {0, 103}));
+
+    // A partial match that the text no longer holds is no match.
+    TrafficText u;
+    u.setText(QStringLiteral("abc"));
+    TextSearch gone(u"abcd", {}, {});
+    QCOMPARE(gone.run(u, 3), TextSearch::State::Running);
+    u.setText(QStringLiteral("xyzd"));
+    QCOMPARE(gone.run(u, 1000), TextSearch::State::NotFound);
+}
+
+void TestTrafficText::bytesAsShown_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<bool>("hexForm");
+    QTest::addColumn<int>("style");
+    QTest::addColumn<QString>("shown"); // empty: refused
+    QTest::addColumn<QString>("error");
+    const int only = int(HexStyle::HEXOnly);
+    QTest::newRow("HEX form") << "0d 0A" << true << only << "0D 0A"
+                              << "";
+    QTest::newRow("digits without blanks") << "0D0A41" << true << only << "0D 0A 41"
+                                           << "";
+    QTest::newRow("commas, 0x and h") << "0x0D, 0Ah" << true << only << "0D 0A"
+                                      << "";
+    QTest::newRow("bracketed HEX style")
+            << "41 0D" << true << int(HexStyle::HexAnsi) << "41(A) 0D(<CR>)"
+            << "";
+    QTest::newRow("ASCII form names control codes") << "48 0D 0A" << false << only << "H<CR><LF>"
+                                                    << "";
+    QTest::newRow("ASCII form, a Big5 pair") << "A4 40 41" << false << only << "\u4e00A"
+                                             << "";
+    QTest::newRow("ASCII form, a lone lead byte")
+            << "41 A4" << false << only << ""
+            << "ASCII 模式下, 80h 以上的位元組與下一個位元組合為一個字";
+    QTest::newRow("odd digits") << "0D 0" << true << only << ""
+                                << "16 進制位元組須兩位數一組:「0」";
+    QTest::newRow("no hex digit") << "0G" << true << only << ""
+                                  << "「G」不是 16 進制數字";
+}
+
+void TestTrafficText::bytesAsShown()
+{
+    QFETCH(QString, query);
+    QFETCH(bool, hexForm);
+    QFETCH(int, style);
+    QFETCH(QString, shown);
+    QFETCH(QString, error);
+    DisplayFormatter display;
+    DisplaySettings settings;
+    settings.hexStyle = HexStyle(style);
+    display.setSettings(settings);
+    display.setHexForm(hexForm);
+    // The display's own waiting byte is not touched.
+    if (!hexForm) {
+        QString ignored;
+        display.appendByte(0xA4, ignored);
+    }
+    QString why;
+    const std::optional<QByteArray> bytes = FindQuery::hexBytes(query, &why);
+    const std::optional<QString> text =
+            bytes ? FindQuery::shownText(*bytes, display, &why) : std::nullopt;
+    QCOMPARE(text.value_or(QString()), shown);
+    QCOMPARE(why, error);
+    QCOMPARE(display.leadBytePending(), !hexForm);
 }
 
 QTEST_APPLESS_MAIN(TestTrafficText)
