@@ -4,4 +4,6 @@ list(APPEND TELVIX_FORMS
     widgets/Fonts.cpp widgets/Fonts.h
     widgets/FontChoice.cpp widgets/FontChoice.h
     widgets/WaitBox.cpp widgets/WaitBox.h
+    widgets/ElidedLabel.cpp widgets/ElidedLabel.h
+    widgets/StatusPanelLayout.cpp widgets/StatusPanelLayout.h
 )
