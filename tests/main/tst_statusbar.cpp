@@ -172,6 +172,7 @@ void TestStatusBar::panelsFitAndNeverOverlap_data()
     QTest::addColumn<QStringList>("elidable");
     const QStringList none;
     const QStringList summary {QStringLiteral("StatusPanel0")};
+    const QStringList mode {QStringLiteral("StatusPanel2")};
     const QStringList summaryAndMode {QStringLiteral("StatusPanel0"),
                                       QStringLiteral("StatusPanel2")};
     QTest::newRow("idle") << QString() << Line::Idle << false << false << false << none;
@@ -183,7 +184,7 @@ void TestStatusBar::panelsFitAndNeverOverlap_data()
     QTest::newRow("receiving, counters, live log, memory")
             << QString() << Line::Receiving << true << true << true << none;
     QTest::newRow("reconnecting, counters")
-            << QString() << Line::Reconnecting << true << false << false << summaryAndMode;
+            << QString() << Line::Reconnecting << true << false << false << mode;
     QTest::newRow("by-id path, idle")
             << ByIdPath << Line::Idle << false << false << false << summary;
     QTest::newRow("by-id path, receiving, live log")
