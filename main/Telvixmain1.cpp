@@ -4,10 +4,12 @@
 #include "ui_Telvixmain1.h"
 
 #include "traffic/CaptureExport.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/FileDialogs.h"
 #include "widgets/FontChoice.h"
 #include "widgets/Fonts.h"
 #include "widgets/MessageBoxes.h"
+#include "widgets/StatusPanelLayout.h"
 #include "main/FindBar.h"
 #include "main/LinePanel.h"
 #include "traffic/LiveLog.h"
@@ -89,34 +91,41 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
     for (QToolButton *button : ui->Panel1->findChildren<QToolButton *>())
         button->setFont(Fonts::mingFixed());
 
+    // The panels share the bar by what their texts need (StatusPanelLayout): the documented
+    // widths while every text fits in them, a device path or a long reason whole where the
+    // others have room to spare, and the rest of a wider window for the port summary.
+    auto *panelRow = new QWidget(ui->StatusBar1);
+    panelRow->setObjectName(QStringLiteral("StatusPanels"));
+    auto *panelLayout = new StatusPanelLayout(panelRow);
+    const auto newPanel = [](QWidget *parent, int index) {
+        auto *panel = new ElidedLabel(parent);
+        panel->setObjectName(QStringLiteral("StatusPanel%1").arg(index));
+        panel->setAlignment(Qt::AlignCenter);
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        return panel;
+    };
     static const int PanelWidths[3] = {200, 150, 250};
     static const char *PanelTexts[3] = {"", "ASCII 模式", ModeTable::IdleText};
     for (int i = 0; i < 3; ++i) {
-        panels[i] = new QLabel(QString::fromUtf8(PanelTexts[i]), ui->StatusBar1);
-        panels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        panels[i]->setAlignment(Qt::AlignCenter);
-        panels[i]->setFrameShape(QFrame::Panel);
-        panels[i]->setFrameShadow(QFrame::Sunken);
-        // The last panel takes what is left of the bar's width, so that it ends at the window's
-        // edge instead of running past it.
-        if (i < 2)
-            panels[i]->setFixedWidth(PanelWidths[i]);
-        else
-            panels[i]->setMinimumWidth(PanelWidths[i] / 2);
-        ui->StatusBar1->addWidget(panels[i], i < 2 ? 0 : 1);
+        panels[i] = newPanel(panelRow, i);
+        panels[i]->setText(QString::fromUtf8(PanelTexts[i]));
+        panelLayout->addPanel(panels[i], PanelWidths[i]);
     }
+    // The display form's two short texts stay whole; a path, a URL or a reason may lose its
+    // middle, down to what still tells its ends.
+    panels[0]->setShortestWidth(120);
+    panels[2]->setShortestWidth(120);
+    panelLayout->setGrowingPanel(panels[0]);
+    ui->StatusBar1->addWidget(panelRow, 1);
     // As much room right of the last panel as left of the first, so that its border shows.
     ui->StatusBar1->setContentsMargins(0, 0, 2, 0);
     panels[0]->setText(PortSettings::summaryText());
     // Bytes received and sent, and the live log: shown only when asked for or while a log runs.
-    m_trafficPanel = new QLabel(ui->StatusBar1);
-    m_trafficPanel->setObjectName(QStringLiteral("StatusPanel3"));
-    m_trafficPanel->setAlignment(Qt::AlignCenter);
-    m_trafficPanel->setFrameShape(QFrame::Panel);
-    m_trafficPanel->setFrameShadow(QFrame::Sunken);
-    m_trafficPanel->setMinimumWidth(150);
+    m_trafficPanel = newPanel(panelRow, 3);
+    m_trafficPanel->setShortestWidth(100);
     m_trafficPanel->setVisible(false);
-    ui->StatusBar1->addWidget(m_trafficPanel);
+    panelLayout->addPanel(m_trafficPanel, 150);
     // Ten times a second at the most: the counters change with every chunk.
     m_trafficTimer = new QTimer(this);
     m_trafficTimer->setInterval(100);
@@ -125,11 +134,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
     // Memory running short: a small panel of its own for as long as it lasts, with the whole
     // sentence in its tool tip. Not a message of the bar: that would take the documented
     // panels' place. Read also while no mode runs, since the display holds what it has.
-    m_memoryPanel = new QLabel(ui->StatusBar1);
-    m_memoryPanel->setObjectName(QStringLiteral("StatusPanel4"));
-    m_memoryPanel->setAlignment(Qt::AlignCenter);
-    m_memoryPanel->setFrameShape(QFrame::Panel);
-    m_memoryPanel->setFrameShadow(QFrame::Sunken);
+    m_memoryPanel = newPanel(ui->StatusBar1, 4);
     m_memoryPanel->setVisible(false);
     ui->StatusBar1->addPermanentWidget(m_memoryPanel);
     m_memoryTimer = new QTimer(this);
@@ -522,9 +527,8 @@ void TForm1::checkMemory(const MemoryReading &reading)
     m_memoryPanel->setText(*begun == MemoryWatch::Shortage::OverLimit
                                    ? QStringLiteral("記憶體超過上限")
                                    : QStringLiteral("記憶體不足"));
-    m_memoryPanel->setToolTip(text + u'\n' + MemoryWatch::advice());
+    m_memoryPanel->setDetails(text + u'\n' + MemoryWatch::advice());
     m_memoryPanel->setAccessibleDescription(text + u' ' + MemoryWatch::advice());
-    m_memoryPanel->setAccessibleName(m_memoryPanel->text());
     m_memoryPanel->setVisible(true);
 }
 
@@ -549,10 +553,7 @@ void TForm1::updateTrafficPanel()
                                : QStringLiteral("記錄 %1 KB").arg(size / 1024));
     }
     m_trafficPanel->setText(parts.join(QStringLiteral("  |  ")));
-    if (m_log)
-        m_trafficPanel->setToolTip(m_log->path());
-    else
-        m_trafficPanel->setToolTip(QString());
+    m_trafficPanel->setDetails(m_log ? m_log->path() : QString());
 }
 
 // ---- the modes -------------------------------------------------------------------------

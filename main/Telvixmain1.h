@@ -22,6 +22,7 @@
 namespace Ui {
 class TForm1;
 }
+class ElidedLabel;
 class QAction;
 class QFileDialog;
 class QFontDialog;
@@ -138,7 +139,7 @@ private:
     void updateTrafficPanel();
 
     std::unique_ptr<Ui::TForm1> ui;
-    QLabel *panels[3] = {};
+    ElidedLabel *panels[3] = {};
     DisplayFormatter m_formatter;
     TrafficRenderer m_renderer {m_formatter};
     TrafficStream m_traffic;
@@ -146,10 +147,10 @@ private:
     std::unique_ptr<LiveLog> m_log;
     LinePanel *m_linePanel = nullptr; // under the tool bar, hidden at start
     FindBar *m_findBar = nullptr; // under the display, hidden at start
-    QLabel *m_trafficPanel = nullptr; // counters and the live log, right of panel 2
+    ElidedLabel *m_trafficPanel = nullptr; // counters and the live log, right of panel 2
     QTimer *m_trafficTimer = nullptr;
     MemoryWatch m_memoryWatch;
-    QLabel *m_memoryPanel = nullptr; // shown while memory is short
+    ElidedLabel *m_memoryPanel = nullptr; // shown while memory is short
     QTimer *m_memoryTimer = nullptr;
     bool m_showCounters = false;
     std::unique_ptr<TerminalPanel> m_terminalPanel;

@@ -6,4 +6,6 @@ list(APPEND TELVIX_FORMS
     widgets/WaitBox.cpp widgets/WaitBox.h
     widgets/Lamp.cpp widgets/Lamp.h
     widgets/FileDialogs.cpp widgets/FileDialogs.h
+    widgets/ElidedLabel.cpp widgets/ElidedLabel.h
+    widgets/StatusPanelLayout.cpp widgets/StatusPanelLayout.h
 )
