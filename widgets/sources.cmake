@@ -4,4 +4,5 @@ list(APPEND TELVIX_FORMS
     widgets/Fonts.cpp widgets/Fonts.h
     widgets/FontChoice.cpp widgets/FontChoice.h
     widgets/WaitBox.cpp widgets/WaitBox.h
+    widgets/InputHistory.cpp widgets/InputHistory.h
 )
