@@ -8,6 +8,7 @@
 #include "widgets/FileDialogs.h"
 #include "widgets/FontChoice.h"
 #include "widgets/Fonts.h"
+#include "widgets/InputHistory.h"
 #include "widgets/MessageBoxes.h"
 #include "widgets/StatusPanelLayout.h"
 #include "main/FindBar.h"
@@ -53,7 +54,7 @@ const QSize FixedOuterSize {600, 428};
 class TerminalControls : public TerminalPanel
 {
 public:
-    explicit TerminalControls(Ui::TForm1 &ui) : m_ui(ui) { }
+    TerminalControls(Ui::TForm1 &ui, InputHistory &history) : m_ui(ui), m_history(history) { }
     QString localName() const override { return m_ui.LocalNameEdit->text(); }
     QString remoteName() const override { return m_ui.RemoteNameEdit->text(); }
     QString delayText() const override { return m_ui.TRMode_Char_DelayTime_Edit->text(); }
@@ -64,9 +65,16 @@ public:
         m_ui.Memo2->setFocus();
     }
     void focusMessage() override { m_ui.Memo2->setFocus(); }
+    QByteArray lineEnding() const override
+    {
+        return m_ui.LineEndComboBox->currentData().toByteArray();
+    }
+    bool hexInput() const override { return m_ui.HexInputCheckBox->isChecked(); }
+    void messageSent(const QString &text) override { m_history.add(text); }
 
 private:
     Ui::TForm1 &m_ui;
+    InputHistory &m_history;
 };
 
 } // namespace
@@ -690,7 +698,13 @@ void TForm1::leaveMode(Mode mode)
 
 void TForm1::setUpTerminalPanels()
 {
-    m_terminalPanel = std::make_unique<TerminalControls>(*ui);
+    m_messageHistory = std::make_unique<InputHistory>();
+    m_terminalPanel = std::make_unique<TerminalControls>(*ui, *m_messageHistory);
+    // What each ending puts on the line after a message; none is the documented message.
+    ui->LineEndComboBox->addItem(QStringLiteral("無"), QByteArray());
+    ui->LineEndComboBox->addItem(QStringLiteral("CR"), QByteArray("\r"));
+    ui->LineEndComboBox->addItem(QStringLiteral("LF"), QByteArray("\n"));
+    ui->LineEndComboBox->addItem(QStringLiteral("CR LF"), QByteArray("\r\n"));
     QPalette p = ui->Memo2->palette();
     p.setColor(QPalette::Text, Qt::darkGreen);
     ui->Memo2->setPalette(p);
@@ -714,10 +728,14 @@ void TForm1::SendEchoMessageButtonClick()
 
 bool TForm1::Memo2KeyPress(QKeyEvent *event)
 {
+    if (m_messageHistory->handleKey(ui->Memo2, event))
+        return true;
     if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
         return false;
-    SendEchoMessageButtonClick();
-    ui->Memo2->clear(); // also when the send failed
+    // Also emptied when the send failed, but not when the text was refused before anything
+    // went out: the user mends it where the message pointed.
+    if (!m_terminal || m_terminal->send())
+        ui->Memo2->clear();
     return true;
 }
 

@@ -30,6 +30,7 @@ class QKeyEvent;
 class QLabel;
 class QTimer;
 class FindBar;
+class InputHistory;
 class LinePanel;
 class LiveLog;
 class TerminalPanel;
@@ -129,7 +130,8 @@ private:
     void setColumnEnabled(Mode mode, bool enabled);
     void setBreakEnabled(bool enabled);
     void showLines(const QStringList &lines);
-    // Enter in the message box sends; the CR never reaches the box.
+    // Enter in the message box sends; the CR never reaches the box. Up and Down on its edge
+    // lines recall the messages sent before.
     bool Memo2KeyPress(QKeyEvent *event);
     // The save dialog with the formats to choose from; where to write and how, or nothing when
     // it was cancelled.
@@ -155,6 +157,7 @@ private:
     bool m_showCounters = false;
     std::unique_ptr<TerminalPanel> m_terminalPanel;
     TerminalSession *m_terminal = nullptr; // while terminal mode runs
+    std::unique_ptr<InputHistory> m_messageHistory; // Memo2's, for the whole run
     QColor m_savedColour; // Memo1's colour from before the running mode
     QString m_logFolder; // where the log commands' dialog was last confirmed
 };

@@ -100,18 +100,18 @@ void TerminalSession::displayCleared()
         m_display->endReply();
 }
 
-void TerminalSession::send()
+bool TerminalSession::send()
 {
     if (m_sending || !m_port)
-        return;
-    // The box holds control codes as glyphs and lines joined by '\n'; the line carries CR LF.
-    QString text = m_panel.messageText();
-    text.replace(u'\n', QStringLiteral("\r\n"));
-    const SendText::Bytes converted = SendText::toBytes(text);
-    if (!converted.bytes) {
-        m_host.message(SendText::unencodableMessage(text, converted.badIndex));
-        return;
+        return true;
+    const QString message = m_panel.messageText();
+    const SendText::Composed composed = SendText::compose(message, m_panel.hexInput());
+    if (!composed.bytes) {
+        m_host.message(composed.problem);
+        return false;
     }
+    const QByteArray bytes = *composed.bytes + m_panel.lineEnding();
+    m_panel.messageSent(message);
     m_sending = true;
     ModeState::Hold sending(ModeState::SendActive);
     m_display->endReply();
@@ -122,7 +122,6 @@ void TerminalSession::send()
     // holds a byte back lets them through, so the window never hangs on it.
     PacedSender sender(*m_port, 0, PacedSender::Events::WhileStalled);
     sender.setStop([] { return ModeState::BreakRequested != 0; });
-    const QByteArray &bytes = *converted.bytes;
     bool completed = true;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const uint8_t byte = uint8_t(bytes[i]);
@@ -157,4 +156,5 @@ void TerminalSession::send()
     m_sending = false;
     if (completed)
         m_panel.clearMessage();
+    return true;
 }

@@ -7,6 +7,7 @@
 // answers during a send, and it is shown after the send, in order.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 class ModeHost;
@@ -24,6 +25,12 @@ public:
     virtual QString messageText() const = 0; // the box's lines joined by '\n'
     virtual void clearMessage() = 0; // and give the box the focus
     virtual void focusMessage() = 0;
+    // Appended to every message as it goes out: nothing, CR, LF or CR LF.
+    virtual QByteArray lineEnding() const { return {}; }
+    // The box holds hex digits ("01 03 0A") for the bytes, not text.
+    virtual bool hexInput() const { return false; }
+    // The message is going out, as the box held it: the history keeps it.
+    virtual void messageSent(const QString &text) { Q_UNUSED(text); }
 };
 
 class TerminalSession
@@ -37,8 +44,10 @@ public:
     // One press of 傳送 (or Enter in the message box): the local name, then the message, each
     // byte written, paced and shown. A send runs to its end before anything else happens; a
     // second press meanwhile (possible only while a stalled line lets events through) is no
-    // second send. Does nothing while the conversation is not running.
-    void send();
+    // second send. Does nothing while the conversation is not running. False when the box's
+    // text is no message (a bad hex digit, a character with no Big5 form): the user has been
+    // told where, nothing was written, and the box keeps the text to be mended.
+    bool send();
 
     // The display was emptied: what the device sends next opens a new, labelled reply, so no
     // byte is shown without the name of its sender.

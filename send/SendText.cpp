@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "SendText.h"
 
+#include "send/SendTexts.h"
 #include "traffic/ControlCodes.h"
 #include "traffic/Cp950.h"
+#include "traffic/HexInput.h"
 
 #include <QList>
 
@@ -75,6 +77,22 @@ QString unencodableMessage(const QString &text, qsizetype badIndex)
                                       .toUpper();
     return QStringLiteral("字元 '%1' (U+%2) 無法轉成 Big5 碼,所以沒有傳送任何資料")
             .arg(character, codePoint);
+}
+
+Composed compose(const QString &text, bool hex)
+{
+    if (hex) {
+        HexInput::Parsed parsed = HexInput::parse(text);
+        if (!parsed.ok())
+            return {std::nullopt, SendTexts::badHex(parsed.error)};
+        return {std::move(parsed.bytes), QString()};
+    }
+    QString lines = text;
+    lines.replace(u'\n', QStringLiteral("\r\n"));
+    Bytes converted = toBytes(lines);
+    if (!converted.bytes)
+        return {std::nullopt, unencodableMessage(lines, converted.badIndex)};
+    return {std::move(converted.bytes), QString()};
 }
 
 } // namespace SendText

@@ -25,4 +25,14 @@ QString fromBytes(const QByteArray &bytes);
 // The message for a text that cannot go out, naming the character.
 QString unencodableMessage(const QString &text, qsizetype badIndex);
 
+// What a send box puts on the line: its text, line breaks as CR LF, or with `hex` the bytes
+// its hex digits name (HexInput). Nothing, and the message naming the offending character,
+// when it cannot go out.
+struct Composed
+{
+    std::optional<QByteArray> bytes;
+    QString problem;
+};
+Composed compose(const QString &text, bool hex);
+
 } // namespace SendText

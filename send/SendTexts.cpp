@@ -33,6 +33,8 @@ QString negativeTerminalDelay(const QString &text)
     return QStringLiteral("傳送延遲不可為負數 : '%1'").arg(text);
 }
 
+QString badHex(const QString &problem) { return problem + QStringLiteral(",沒有傳送任何資料"); }
+
 QString lineLost(qsizetype sent, qsizetype total)
 {
     return QStringLiteral("串列埠已無法寫入 (裝置可能已移除),只送出 %1 / %2 byte")

@@ -23,6 +23,8 @@ QString fileOpenFailed(const QString &path);
 // terminal mode, where the delay is read after each byte has gone out.
 QString negativeDelay(const QString &text);
 QString negativeTerminalDelay(const QString &text);
+// A hex text with a bad digit, as HexInput names it: refused before anything was sent.
+QString badHex(const QString &problem);
 // The line stopped taking bytes (the device is gone) part-way through a string.
 QString lineLost(qsizetype sent, qsizetype total);
 

@@ -35,13 +35,13 @@ void StringSendJob::run()
 
 StringSendJob::Outcome StringSendJob::send(SerialPort &port, const StringSendRequest &request)
 {
-    const SendText::Bytes converted = SendText::toBytes(request.text);
-    if (!converted.bytes) {
-        m_host.message(SendText::unencodableMessage(request.text, converted.badIndex));
+    const SendText::Composed composed = SendText::compose(request.text, request.hex);
+    if (!composed.bytes) {
+        m_host.message(composed.problem);
         return Outcome::Again;
     }
     // The whole text goes out, however long: the box has no limit and nothing is cut.
-    const QByteArray &bytes = *converted.bytes;
+    const QByteArray &bytes = *composed.bytes;
 
     const SendDelay::Parsed delay = SendDelay::parse(request.delayText);
     if (!bytes.isEmpty() && delay.problem == SendDelay::Problem::Negative) {

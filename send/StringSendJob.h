@@ -17,6 +17,7 @@ struct StringSendRequest
     QString text; // control codes as their glyphs
     QString delayText;
     bool appendCr = false;
+    bool hex = false; // the text is hex digits for the bytes ("01 03 0A"), the 0Dh still added
 };
 
 class StringSendJob

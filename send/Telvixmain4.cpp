@@ -25,7 +25,8 @@ TForm4::~TForm4() = default;
 
 StringSendRequest TForm4::request() const
 {
-    return {ui->Edit1->text(), ui->DelayTimeEdit->text(), ui->CheckBox1->isChecked()};
+    return {ui->Edit1->text(), ui->DelayTimeEdit->text(), ui->CheckBox1->isChecked(),
+            ui->HexInputCheckBox->isChecked()};
 }
 
 void TForm4::reject() { done(ResultLeave); }

@@ -15,4 +15,5 @@ list(APPEND TELVIX_CORE
     traffic/LineState.h
     traffic/ControlCodes.cpp traffic/ControlCodes.h
     traffic/Logging.cpp traffic/Logging.h
+    traffic/HexInput.cpp traffic/HexInput.h
 )

@@ -8,4 +8,5 @@ list(APPEND TELVIX_FORMS
     widgets/FileDialogs.cpp widgets/FileDialogs.h
     widgets/ElidedLabel.cpp widgets/ElidedLabel.h
     widgets/StatusPanelLayout.cpp widgets/StatusPanelLayout.h
+    widgets/InputHistory.cpp widgets/InputHistory.h
 )

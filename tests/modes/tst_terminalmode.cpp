@@ -9,6 +9,7 @@
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"
+#include "widgets/InputHistory.h"
 #include "TForm1Controls.h"
 
 #include <QRadioButton>
@@ -58,6 +59,11 @@ private slots:
     void failedDelayConversion();
     void breakRestoresWindow();
     void startingAgainClearsAndLabels();
+    void endingAndHexOnTheWire_data();
+    void endingAndHexOnTheWire();
+    void badHexSendsNothing();
+    void historyUpDown_data();
+    void historyUpDown();
 
 private:
     void run(ModeScript &script)
@@ -239,6 +245,138 @@ void TestTerminalMode::startingAgainClearsAndLabels()
         this->run(script);
         QCOMPARE(memoText(), Nl + "設備回應 : r");
     }
+}
+
+void TestTerminalMode::endingAndHexOnTheWire_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<QString>("ending");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("none") << "AT" << false << "無" << QByteArray("AT") << "AT";
+    QTest::newRow("CR") << "AT" << false << "CR" << QByteArray("AT\r") << "AT<CR>" + Nl;
+    QTest::newRow("LF") << "AT" << false << "LF" << QByteArray("AT\n") << "AT<LF>";
+    QTest::newRow("CR LF") << "AT" << false << "CR LF" << QByteArray("AT\r\n")
+                           << "AT<CR>" + Nl + "<LF>";
+    QTest::newRow("empty box, CR") << "" << false << "CR" << QByteArray("\r") << "<CR>" + Nl;
+    QTest::newRow("hex") << "01 03 00 00 00 0A" << true << "無"
+                         << QByteArray("\x01\x03\x00\x00\x00\x0A", 6)
+                         << "<SOH><ETX><NULL><NULL><NULL><LF>";
+    QTest::newRow("hex, CR LF") << "4f4b" << true << "CR LF" << QByteArray("OK\r\n")
+                                << "OK<CR>" + Nl + "<LF>";
+}
+
+void TestTerminalMode::endingAndHexOnTheWire()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, hex);
+    QFETCH(QString, ending);
+    QFETCH(QByteArray, wire);
+    QFETCH(QString, shown);
+    QCOMPARE(ui().LineEndComboBox->currentText(), QStringLiteral("無"));
+    QVERIFY(!ui().HexInputCheckBox->isChecked());
+    ModeScript script;
+    script.then([&] {
+              ui().LineEndComboBox->setCurrentText(ending);
+              ui().HexInputCheckBox->setChecked(hex);
+              typeAndEnter(text);
+          })
+            .then([] { QVERIFY(ui().Memo2->toPlainText().isEmpty()); })
+            .then([] { ui().BreakButton->click(); });
+    run(script);
+    QCOMPARE(m_pty->read(wire.size() + 1, 300).toHex(' '), wire.toHex(' '));
+    QCOMPARE(memoText(), Nl + "主機傳送 : " + shown);
+}
+
+void TestTerminalMode::badHexSendsNothing()
+{
+    const QString message = QStringLiteral("第 5 個字元 'G' 不是十六進位數字,沒有傳送任何資料");
+    MessageRecorder boxes;
+    ModeScript script;
+    script.then([] {
+              ui().HexInputCheckBox->setChecked(true);
+              ui().LineEndComboBox->setCurrentText(QStringLiteral("CR"));
+              typeAndEnter(QStringLiteral("01 0G"));
+          })
+            .then([] { ui().SendEchoMessageButton->click(); })
+            .then([] {
+                // Left in the box to be mended where the message points.
+                QCOMPARE(ui().Memo2->toPlainText(), QStringLiteral("01 0G"));
+                QCOMPARE(ModeState::SendActive, uint8_t(0));
+            })
+            .then([] {
+                QTest::keyClick(ui().Memo2, Qt::Key_Backspace);
+                QTest::keyClick(ui().Memo2, Qt::Key_Backspace);
+                typeAndEnter(QStringLiteral("41"));
+            })
+            .then([] { ui().BreakButton->click(); });
+    run(script);
+    QCOMPARE(boxes.texts(Kind::Plain), QStringList({message, message}));
+    QCOMPARE(m_pty->read(4, 300),
+             QByteArray("\x01"
+                        "A\r"));
+    QCOMPARE(memoText(), Nl + "主機傳送 : <SOH>A<CR>" + Nl);
+}
+
+void TestTerminalMode::historyUpDown_data()
+{
+    // Keys: U is Up, D is Down, anything else is typed.
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("box");
+    const QStringList three {"one", "two", "three"};
+    QTest::newRow("Up goes back") << three << "typedUU"
+                                  << "two";
+    QTest::newRow("Up stops at the oldest") << three << "UUUU"
+                                            << "one";
+    QTest::newRow("Down goes forward") << three << "UUUD"
+                                       << "two";
+    QTest::newRow("past the newest: what was typed") << three << "typedUUDD"
+                                                     << "typed";
+    QTest::newRow("Down alone changes nothing") << three << "typedD"
+                                                << "typed";
+    QTest::newRow("an edit is kept while moving") << three << "U!UD"
+                                                  << "three!";
+    QTest::newRow("a repeat is one entry") << QStringList {"a", "b", "b"} << "UU"
+                                           << "a";
+    QTest::newRow("Up inside a message moves the caret first")
+            << QStringList {"old", "l1\nl2"} << "UU"
+            << "l1\nl2";
+    QTest::newRow("and then goes back") << QStringList {"old", "l1\nl2"} << "UUU"
+                                        << "old";
+    QStringList many;
+    for (int i = 0; i <= InputHistory::Capacity; ++i)
+        many << QStringLiteral("m%1").arg(i);
+    QTest::newRow("the last 100") << many << QString(InputHistory::Capacity + 1, u'U') << "m1";
+}
+
+void TestTerminalMode::historyUpDown()
+{
+    QFETCH(QStringList, sent);
+    QFETCH(QString, keys);
+    QFETCH(QString, box);
+    ModeScript script;
+    script.then([&] {
+              for (const QString &message : sent) {
+                  ui().Memo2->setPlainText(message);
+                  ui().SendEchoMessageButton->click();
+              }
+          })
+            .then([&] {
+                ui().Memo2->setFocus();
+                for (const QChar key : keys) {
+                    if (key == u'U')
+                        QTest::keyClick(ui().Memo2, Qt::Key_Up);
+                    else if (key == u'D')
+                        QTest::keyClick(ui().Memo2, Qt::Key_Down);
+                    else
+                        QTest::keyClicks(ui().Memo2, key);
+                }
+            })
+            .then([&] { QCOMPARE(ui().Memo2->toPlainText(), box); })
+            .then([] { ui().BreakButton->click(); });
+    run(script);
 }
 
 QTEST_MAIN(TestTerminalMode)

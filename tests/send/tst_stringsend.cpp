@@ -34,6 +34,7 @@ struct Showing
     bool cr = false;
     QString button = QStringLiteral("BitBtn1"); // BitBtn2 leaves; "escape", "close"
     std::function<void()> check; // runs while the dialog is up
+    bool hex = false;
 };
 
 // Answers the string dialog's coming showings in order.
@@ -60,6 +61,7 @@ void answerShowings(QList<Showing> showings)
             ui.Edit1->setText(s.text);
             ui.DelayTimeEdit->setText(s.delay);
             ui.CheckBox1->setChecked(s.cr);
+            ui.HexInputCheckBox->setChecked(s.hex);
         }
         dialog->findChild<QPushButton *>(s.button)->click();
     });
@@ -123,6 +125,7 @@ void TestStringSend::dialogLayout()
     QVERIFY(ui.Edit1->text().isEmpty());
     QCOMPARE(ui.DelayTimeEdit->text(), QStringLiteral("0"));
     QVERIFY(!ui.CheckBox1->isChecked());
+    QVERIFY(!ui.HexInputCheckBox->isChecked());
     QCOMPARE(ui.CheckBox1->text(), QStringLiteral("後置碼自動加上 0Dh ?"));
     QCOMPARE(ui.GroupBox1->title(), QStringLiteral("字元間隔傳送時間與後置碼處理"));
     QCOMPARE(ui.BitBtn1->text(), QStringLiteral("傳送"));
@@ -136,21 +139,27 @@ void TestStringSend::sendsBytes_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("delay");
     QTest::addColumn<bool>("cr");
+    QTest::addColumn<bool>("hex");
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("AB, CR, paced") << "AB"
-                                   << "10" << true << QByteArray("AB\r");
+                                   << "10" << true << false << QByteArray("AB\r");
     QTest::newRow("empty") << ""
-                           << "0" << false << QByteArray();
+                           << "0" << false << false << QByteArray();
     QTest::newRow("empty, CR only") << ""
-                                    << "abc" << true << QByteArray("\r");
+                                    << "abc" << true << false << QByteArray("\r");
     QTest::newRow("inserted CR and ESC")
-            << QString::fromUtf8("a♪b←") << "0" << false << QByteArray("a\rb\x1B");
-    QTest::newRow("Big5") << QString::fromUtf8("中文") << "1" << false
+            << QString::fromUtf8("a♪b←") << "0" << false << false << QByteArray("a\rb\x1B");
+    QTest::newRow("Big5") << QString::fromUtf8("中文") << "1" << false << false
                           << QByteArray("\xA4\xA4\xA4\xE5");
     const QString longText = QString(300, u'x') + QStringLiteral("END");
-    QTest::newRow("longer than 119 bytes") << longText << "0" << true << longText.toLatin1() + '\r';
+    QTest::newRow("longer than 119 bytes")
+            << longText << "0" << true << false << longText.toLatin1() + '\r';
     QTest::newRow("140 Chinese characters")
-            << QString(140, u'中') << "0" << false << QByteArray(140 * 2, '\xA4');
+            << QString(140, u'中') << "0" << false << false << QByteArray(140 * 2, '\xA4');
+    QTest::newRow("hex") << "01 03 00 00 00 0A"
+                         << "1" << false << true << QByteArray("\x01\x03\x00\x00\x00\x0A", 6);
+    QTest::newRow("hex, packed, CR") << "4f4B"
+                                     << "0" << true << true << QByteArray("OK\r");
 }
 
 void TestStringSend::sendsBytes()
@@ -158,6 +167,7 @@ void TestStringSend::sendsBytes()
     QFETCH(QString, text);
     QFETCH(QString, delay);
     QFETCH(bool, cr);
+    QFETCH(bool, hex);
     QFETCH(QByteArray, expected);
     Pty pty;
     LineCollector line(pty.masterFd());
@@ -171,7 +181,7 @@ void TestStringSend::sendsBytes()
         QCOMPARE(ModeState::SendActive, uint8_t(1));
         QCOMPARE(Form1->statusPanel(2), QStringLiteral("傳送(自定字串)......"));
     };
-    answerShowings({{text, delay, cr, QStringLiteral("BitBtn1"), {}}, after});
+    answerShowings({{text, delay, cr, QStringLiteral("BitBtn1"), {}, hex}, after});
     TForm1Controls(Form1).Send_UserStringButton->click();
     line.settle(50);
     QCOMPARE(line.bytes().toHex(' '), expected.toHex(' '));
@@ -182,6 +192,7 @@ void TestStringSend::sendsBytes()
     QCOMPARE(TForm4Controls(Form4).Edit1->text(), text);
     QCOMPARE(TForm4Controls(Form4).DelayTimeEdit->text(), delay);
     QCOMPARE(TForm4Controls(Form4).CheckBox1->isChecked(), cr);
+    QCOMPARE(TForm4Controls(Form4).HexInputCheckBox->isChecked(), hex);
 }
 
 void TestStringSend::sendsAgainUntilLeft()
@@ -257,18 +268,27 @@ void TestStringSend::refusedBeforeSending_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("delay");
+    QTest::addColumn<bool>("hex");
     QTest::addColumn<QString>("message");
-    QTest::newRow("negative delay") << "AB"
-                                    << "-1"
-                                    << "延遲時間 '-1' 不可小於 0 ms,沒有傳送任何資料";
-    QTest::newRow("no Big5 form") << QString::fromUtf8("ok😀") << "0"
+    QTest::newRow("negative delay")
+            << "AB"
+            << "-1" << false << "延遲時間 '-1' 不可小於 0 ms,沒有傳送任何資料";
+    QTest::newRow("no Big5 form") << QString::fromUtf8("ok😀") << "0" << false
                                   << "字元 '😀' (U+1F600) 無法轉成 Big5 碼,所以沒有傳送任何資料";
+    QTest::newRow("bad hex digit")
+            << "01 03 0G"
+            << "0" << true << "第 8 個字元 'G' 不是十六進位數字,沒有傳送任何資料";
+    QTest::newRow("odd hex digit") << "01 030"
+                                   << "0" << true
+                                   << "第 6 個字元 '0' 沒有成對 (每個位元組是兩位十六進位數字),"
+                                      "沒有傳送任何資料";
 }
 
 void TestStringSend::refusedBeforeSending()
 {
     QFETCH(QString, text);
     QFETCH(QString, delay);
+    QFETCH(bool, hex);
     QFETCH(QString, message);
     Pty pty;
     LineCollector line(pty.masterFd());
@@ -277,7 +297,7 @@ void TestStringSend::refusedBeforeSending()
     bool shownAgain = false;
     Showing again = leave();
     again.check = [&] { shownAgain = true; };
-    answerShowings({{text, delay, true, QStringLiteral("BitBtn1"), {}}, again});
+    answerShowings({{text, delay, true, QStringLiteral("BitBtn1"), {}, hex}, again});
     TForm1Controls(Form1).Send_UserStringButton->click();
     line.settle(50);
     QVERIFY(line.bytes().isEmpty()); // not even the 0Dh
