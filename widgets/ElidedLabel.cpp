@@ -17,6 +17,10 @@ ElidedLabel::ElidedLabel(QWidget *parent) : QLabel(parent)
 
 void ElidedLabel::setText(const QString &text)
 {
+    // Panels are set again and again with what they already say (each pass of a send's loop);
+    // only a change may cost a layout of the bar.
+    if (text == QLabel::text())
+        return;
     QLabel::setText(text);
     setAccessibleName(text);
     updateToolTip();
