@@ -318,9 +318,10 @@ PairResult runPair(SerialPort &tx, SerialPort &rx, PairResult pair)
     return pair;
 }
 
+// "63h", as the display, the code picker and the manual write a byte.
 QString hexByte(int value)
 {
-    return QStringLiteral("0x") + QString::number(value, 16).rightJustified(2, u'0').toUpper();
+    return QString::number(value, 16).toUpper().rightJustified(2, u'0') + u'h';
 }
 
 QString speedDetail(const SpeedResult &r)
@@ -500,6 +501,31 @@ std::vector<Row> rows(const Results &results)
     return out;
 }
 
+QString verdictText(const Results &results)
+{
+    if (results.stopped)
+        return QStringLiteral("已停止");
+    if (!results.passed())
+        return QStringLiteral("失敗");
+    QStringList untested;
+    for (const PairResult &p : results.pairs) {
+        if (p.outcome == PairOutcome::Unsupported)
+            untested << lineText(p.output) + QStringLiteral("→") + lineText(p.input);
+    }
+    if (untested.isEmpty())
+        return QStringLiteral("通過");
+    if (untested.size() == qsizetype(results.pairs.size()))
+        return QStringLiteral("通過 (僅資料;線路對未測試)");
+    return QStringLiteral("通過 (線路對 %1 未測試)").arg(untested.join(u'、'));
+}
+
+QString portText(const QString &settingsName, const QString &device)
+{
+    if (device.isEmpty() || device == settingsName)
+        return settingsName;
+    return QStringLiteral("%1 (%2)").arg(settingsName, device);
+}
+
 QString summaryText(const Results &results)
 {
     int passed = 0;
@@ -513,11 +539,8 @@ QString summaryText(const Results &results)
         else
             ++other;
     }
-    const QString verdict = results.stopped ? QStringLiteral("已停止")
-            : results.passed()              ? QStringLiteral("通過")
-                                            : QStringLiteral("失敗");
     return QStringLiteral("結果: %1 (通過 %2 項, 失敗 %3 項, 不支援或未執行 %4 項)")
-            .arg(verdict)
+            .arg(verdictText(results))
             .arg(passed)
             .arg(failed)
             .arg(other);

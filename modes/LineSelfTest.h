@@ -100,6 +100,13 @@ struct Row
     bool failed = false;
 };
 std::vector<Row> rows(const Results &results);
+// "通過", "失敗", "已停止"; a pass with line pairs the driver could not test says which, so
+// that a plug whose handshake wiring nobody looked at does not read as sound.
+QString verdictText(const Results &results);
 QString summaryText(const Results &results);
+
+// How the report and the dialog name a port: "COM1 (/dev/ttyUSB0)" when the settings name it by
+// its number, the path or address alone when they name it by that.
+QString portText(const QString &settingsName, const QString &device);
 
 } // namespace LineSelfTest

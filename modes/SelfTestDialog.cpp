@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "SelfTestDialog.h"
 
+#include "serial/PortDirectory.h"
+#include "serial/PortScan.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
 #include "session/ModeHost.h"
@@ -21,6 +23,28 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+namespace {
+
+// The device the settings name before anything is opened, as the port dialog resolves it:
+// a typed path stands for itself, a COM number for the port it counts to, if there is one.
+QString settingsDevice()
+{
+    if (!PortSettings::DevicePathText.isEmpty())
+        return PortSettings::DevicePathText;
+    const std::vector<serial::PortInfo> ports = serial::scanPorts(serial::CurrentScanRoots);
+    const serial::PortInfo *port =
+            serial::portForComText(ports, PortSettings::PortNumberText.toStdString());
+    return port ? QString::fromStdString(port->devicePath) : QStringLiteral("沒有這個埠");
+}
+
+QString portNameText(const QString &device)
+{
+    return QStringLiteral("測試的埠: ")
+            + LineSelfTest::portText(PortSettings::PortNameText, device);
+}
+
+} // namespace
+
 void runLineSelfTest(ModeHost &host, QWidget *parent)
 {
     SelfTestDialog dialog(host, parent);
@@ -37,6 +61,10 @@ SelfTestDialog::SelfTestDialog(ModeHost &host, QWidget *parent) : QDialog(parent
 {
     setObjectName(QStringLiteral("SelfTestDialog"));
     setWindowTitle(QStringLiteral("線路自我測試"));
+
+    m_portName = new QLabel(portNameText(settingsDevice()), this);
+    m_portName->setObjectName(QStringLiteral("portName"));
+    m_portName->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto *speeds = new QGroupBox(QStringLiteral("速率"), this);
     auto *speedGrid = new QGridLayout(speeds);
@@ -79,10 +107,19 @@ SelfTestDialog::SelfTestDialog(ModeHost &host, QWidget *parent) : QDialog(parent
     m_table->verticalHeader()->hide();
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setMinimumSize(560, 220);
+    // A 說明 is a sentence or two: it wraps inside the column, never runs past the edge, and
+    // the rows grow with it whenever the column's width changes.
+    m_table->setWordWrap(true);
+    m_table->setTextElideMode(Qt::ElideNone);
+    m_table->setMinimumSize(720, 260);
+    connect(m_table->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section) {
+        if (section == 2)
+            m_table->resizeRowsToContents();
+    });
 
     m_status = new QLabel(QStringLiteral("接上迴路插頭或對接線後按「開始」"), this);
     m_status->setObjectName(QStringLiteral("status"));
+    m_status->setWordWrap(true);
 
     m_startButton = new QPushButton(QStringLiteral("開始"), this);
     m_startButton->setObjectName(QStringLiteral("startButton"));
@@ -103,6 +140,7 @@ SelfTestDialog::SelfTestDialog(ModeHost &host, QWidget *parent) : QDialog(parent
     buttons->addWidget(m_closeButton);
 
     auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_portName);
     layout->addWidget(speeds);
     layout->addWidget(peerLabel);
     layout->addWidget(m_peerPath);
@@ -180,9 +218,11 @@ void SelfTestDialog::start()
         }
         peer = std::move(opened.port);
     }
-    const QString portsText = peer
-            ? QStringLiteral("%1 → %2").arg(QString::fromStdString(port->path()), peerPath)
-            : QStringLiteral("迴路插頭 %1").arg(QString::fromStdString(port->path()));
+    const QString device = QString::fromStdString(port->path());
+    m_portName->setText(portNameText(device));
+    const QString tested = LineSelfTest::portText(PortSettings::PortNameText, device);
+    const QString portsText = peer ? QStringLiteral("%1 → %2").arg(tested, peerPath)
+                                   : QStringLiteral("迴路插頭 %1").arg(tested);
 
     m_stopRequested = false;
     m_table->setRowCount(0);
@@ -223,7 +263,9 @@ void SelfTestDialog::showResults()
         detail->setToolTip(row.detail);
         m_table->setItem(i, 2, detail);
     }
-    m_table->resizeColumnsToContents();
+    m_table->resizeColumnToContents(0);
+    m_table->resizeColumnToContents(1);
     m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->resizeRowsToContents();
     m_status->setText(LineSelfTest::summaryText(m_results));
 }

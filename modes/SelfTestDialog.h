@@ -54,6 +54,7 @@ private:
     QPushButton *m_stopButton = nullptr;
     QPushButton *m_closeButton = nullptr;
     QTableWidget *m_table = nullptr;
+    QLabel *m_portName = nullptr;
     QLabel *m_status = nullptr;
     bool m_running = false;
     bool m_stopRequested = false;

@@ -8,7 +8,11 @@
 #include "widgets/Fonts.h"
 
 #include <QHeaderView>
+#include <QScreen>
+#include <QScrollBar>
 #include <QShowEvent>
+
+#include <algorithm>
 
 namespace {
 std::vector<serial::PortInfo> lastScan;
@@ -33,6 +37,7 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
 {
     ui->setupUi(this);
     setFont(Fonts::terminal(12));
+    m_baseWidth = width();
     setFixedSize(size());
     connect(ui->BitBtn1, &QPushButton::clicked, this, [this] { done(ResultOk); });
     connect(ui->BitBtn2, &QPushButton::clicked, this, [this] { done(ResultCancel); });
@@ -49,7 +54,6 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
     for (serial::FlowControl flow : {serial::FlowControl::Keep, serial::FlowControl::None,
                                      serial::FlowControl::RtsCts, serial::FlowControl::XonXoff})
         ui->FlowControlCombo->addItem(PortSettings::flowControlText(flow), int(flow));
-    // The list is wider than its box once a description is long: nothing is cut, it scrolls.
     ui->PortListView->header()->setStretchLastSection(false);
 }
 
@@ -110,9 +114,65 @@ void TForm2::refreshPorts()
             description += u'\n' + QString::fromStdString(p.byIdName);
         item->setToolTip(2, description);
     }
-    for (int c = 0; c < 3; ++c)
-        ui->PortListView->resizeColumnToContents(c);
+    fitPortList();
     updateMapping();
+}
+
+// The list shows every column whole: the form grows to the right as far as the screen allows,
+// and a description still too long for what is left wraps in its column. The documented rows
+// on the left stay where they are; what stands to the right of them moves or widens with the
+// list.
+void TForm2::fitPortList()
+{
+    QTreeWidget *list = ui->PortListView;
+    int columns = 0;
+    for (int c = 0; c < 3; ++c) {
+        list->resizeColumnToContents(c);
+        columns += list->columnWidth(c);
+    }
+    // Room for a vertical scroll bar is kept whether one shows or not, so that the rows'
+    // widths do not depend on how many ports there are.
+    const int listChrome = list->frameWidth() * 2
+            + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list->verticalScrollBar());
+    QGroupBox *group = ui->PortListGroup;
+    const QMargins frame = group->contentsMargins();
+    const QMargins inner = group->layout()->contentsMargins();
+    const int groupChrome = frame.left() + frame.right() + inner.left() + inner.right();
+
+    const int grown = width() - m_baseWidth;
+    const int baseGroupWidth = group->width() - grown;
+    const int windowFrame = frameSize().width() - width();
+    const int screenWidth = screen() ? screen()->availableGeometry().width() : m_baseWidth;
+    const int most = std::max(0, screenWidth - windowFrame - m_baseWidth);
+    const int extra = std::clamp(columns + listChrome + groupChrome - baseGroupWidth, 0, most);
+    const int step = extra - grown;
+    if (step != 0) {
+        for (QWidget *w :
+             {static_cast<QWidget *>(group), static_cast<QWidget *>(ui->DevicePathEdit),
+              static_cast<QWidget *>(ui->PortMappingLabel)})
+            w->resize(w->width() + step, w->height());
+        for (QWidget *w : {ui->BitBtn1, ui->BitBtn2})
+            w->move(w->x() + step, w->y());
+        setFixedSize(width() + step, height());
+        group->layout()->activate();
+    }
+    const int left =
+            group->width() - groupChrome - listChrome - list->columnWidth(0) - list->columnWidth(1);
+    if (list->columnWidth(2) > left) {
+        const int column = std::max(left, list->header()->minimumSectionSize());
+        list->setColumnWidth(2, column);
+        // The tree sizes its rows without the column's width, so a wrapped description gets
+        // the height of its lines from here.
+        const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+        const QRect room(0, 0, column - 2 * margin, QWIDGETSIZE_MAX);
+        for (int row = 0; row < list->topLevelItemCount(); ++row) {
+            QTreeWidgetItem *item = list->topLevelItem(row);
+            const QRect lines =
+                    list->fontMetrics().boundingRect(room, Qt::TextWordWrap, item->text(2));
+            item->setSizeHint(2, QSize(column, lines.height() + 2));
+        }
+    }
+    list->doItemsLayout();
 }
 
 void TForm2::updateMapping()

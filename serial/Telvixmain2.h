@@ -37,8 +37,11 @@ protected:
 private:
     void updateMapping();
     void takePort(class QTreeWidgetItem *item);
+    void fitPortList();
 
     std::unique_ptr<Ui::TForm2> ui;
+    // Width of the form as the .ui file lays it out; the port list widens it from there.
+    int m_baseWidth = 0;
 };
 
 inline TForm2 *Form2 = nullptr;

@@ -7,24 +7,28 @@
 #include "GuiHelpers.h"
 #include "Pty.h"
 
-#include "traffic/DisplayFormatter.h"
-#include "traffic/LineEvents.h"
-#include "session/ModeHost.h"
-#include "traffic/Traffic.h"
-#include "traffic/TrafficRenderer.h"
 #include "modes/LineSelfTest.h"
 #include "modes/SelfTestDialog.h"
 #include "serial/LineControl.h"
+#include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
+#include "session/ModeHost.h"
+#include "traffic/DisplayFormatter.h"
+#include "traffic/LineEvents.h"
+#include "traffic/Traffic.h"
+#include "traffic/TrafficRenderer.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -179,6 +183,31 @@ QStringList column(const QTableWidget *table, int c)
     return out;
 }
 
+// Whether the row's 說明 shows whole: inside the visible part of the table, wrapped to its column
+// and no taller than its row.
+bool detailShownWhole(const QTableWidget *table, int row)
+{
+    const QString text = table->item(row, 2)->text();
+    const int right = table->columnViewportPosition(2) + table->columnWidth(2);
+    const int margin =
+            table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1;
+    const QRect needed = table->fontMetrics().boundingRect(
+            QRect(0, 0, table->columnWidth(2) - 2 * margin, 100000), Qt::TextWordWrap, text);
+    return right <= table->viewport()->width()
+            && needed.width() <= table->columnWidth(2) - 2 * margin
+            && needed.height() <= table->rowHeight(row);
+}
+
+LineSelfTest::SpeedResult speedThat(bool passed)
+{
+    LineSelfTest::SpeedResult r;
+    r.speed = 9600;
+    r.passed = passed;
+    r.sent = 960;
+    r.received = 960;
+    return r;
+}
+
 } // namespace
 
 class SelfTestTest : public QObject
@@ -194,8 +223,12 @@ private slots:
     void silentPortTimesOutAndStaysLive();
     void twoPortsJoinedByACable();
     void linePairsThroughTheirWiring();
+    void verdictNamesWhatWasNotTested_data();
+    void verdictNamesWhatWasNotTested();
 
     void dialogRunsTheTickedSpeeds();
+    void dialogNamesThePortTested_data();
+    void dialogNamesThePortTested();
     void dialogReportsAPeerThatWillNotOpen();
     void escapeStopsARunningTest();
 };
@@ -239,7 +272,9 @@ void SelfTestTest::goodLoopPasses()
     QVERIFY2(lines[1].startsWith(QStringLiteral("速率 9600: 通過")), qPrintable(lines[1]));
     QVERIFY2(lines[2].startsWith(QStringLiteral("速率 115200: 通過")), qPrintable(lines[2]));
     QVERIFY2(lines[3].startsWith(QStringLiteral("RTS→CTS: 不支援")), qPrintable(lines[3]));
-    QVERIFY2(lines[6].startsWith(QStringLiteral("結果: 通過")), qPrintable(lines[6]));
+    // The bytes passed, but no line pair was tested: no plain pass.
+    QVERIFY2(lines[6].startsWith(QStringLiteral("結果: 通過 (僅資料;線路對未測試) (")),
+             qPrintable(lines[6]));
 }
 
 void SelfTestTest::faultyLoopFailsAtTheByte_data()
@@ -251,17 +286,24 @@ void SelfTestTest::faultyLoopFailsAtTheByte_data()
     QTest::addColumn<int>("received");
     QTest::addColumn<qsizetype>("altered");
     QTest::addColumn<qsizetype>("missing");
+    QTest::addColumn<QString>("bytesText");
 
     // The simulator counts from 1 over the whole opening: the faults fall in the first speed.
     QTest::newRow("altered byte") << QStringList {"--alter", "100"} << 8 << qsizetype(99) << 0x63
-                                  << 0x62 << qsizetype(1) << qsizetype(0);
+                                  << 0x62 << qsizetype(1) << qsizetype(0) << "預期 63h, 收到 62h";
     QTest::newRow("two altered") << QStringList {"--alter", "100", "--alter", "700"} << 8
-                                 << qsizetype(99) << 0x63 << 0x62 << qsizetype(2) << qsizetype(0);
+                                 << qsizetype(99) << 0x63 << 0x62 << qsizetype(2) << qsizetype(0)
+                                 << "預期 63h, 收到 62h";
     QTest::newRow("dropped byte") << QStringList {"--drop", "50"} << 8 << qsizetype(49) << 0x31
-                                  << 0x32 << qsizetype(0) << qsizetype(1);
+                                  << 0x32 << qsizetype(0) << qsizetype(1) << "預期 31h, 收到 32h";
     // Seven data bits send the values masked: the 200th byte is C7h & 7Fh.
-    QTest::newRow("seven bits, altered") << QStringList {"--alter", "200"} << 7 << qsizetype(199)
-                                         << 0x47 << 0x46 << qsizetype(1) << qsizetype(0);
+    QTest::newRow("seven bits, altered")
+            << QStringList {"--alter", "200"} << 7 << qsizetype(199) << 0x47 << 0x46 << qsizetype(1)
+            << qsizetype(0) << "預期 47h, 收到 46h";
+    // Upper-case digits, as everywhere the program writes a byte.
+    QTest::newRow("letters among the digits")
+            << QStringList {"--alter", "172"} << 8 << qsizetype(171) << 0xAB << 0xAA << qsizetype(1)
+            << qsizetype(0) << "預期 ABh, 收到 AAh";
 }
 
 void SelfTestTest::faultyLoopFailsAtTheByte()
@@ -293,6 +335,8 @@ void SelfTestTest::faultyLoopFailsAtTheByte()
     QFETCH(qsizetype, offset);
     QVERIFY2(report.contains(QStringLiteral("速率 9600: 失敗 ")), qPrintable(report));
     QVERIFY2(report.contains(QStringLiteral("位移 %1").arg(offset)), qPrintable(report));
+    QFETCH(QString, bytesText);
+    QVERIFY2(report.contains(bytesText), qPrintable(report));
     QVERIFY2(report.contains(u"結果: 失敗"), qPrintable(report));
 }
 
@@ -372,6 +416,49 @@ void SelfTestTest::linePairsThroughTheirWiring()
     QCOMPARE(rows[2].verdict, QStringLiteral("失敗"));
 }
 
+void SelfTestTest::verdictNamesWhatWasNotTested_data()
+{
+    // Each pair's outcome in the order RTS→CTS, DTR→DSR, DTR→DCD: P passed, F failed, U the
+    // driver has no such line.
+    QTest::addColumn<bool>("bytesPass");
+    QTest::addColumn<QString>("pairs");
+    QTest::addColumn<QString>("verdict");
+    QTest::newRow("everything tested and passing") << true << "PPP"
+                                                   << "通過";
+    QTest::newRow("no pair tested") << true << "UUU"
+                                    << "通過 (僅資料;線路對未測試)";
+    QTest::newRow("one pair untested") << true << "PPU"
+                                       << "通過 (線路對 DTR→DCD 未測試)";
+    QTest::newRow("two pairs untested") << true << "UPU"
+                                        << "通過 (線路對 RTS→CTS、DTR→DCD 未測試)";
+    QTest::newRow("a pair failed, the rest untested") << true << "UFU"
+                                                      << "失敗";
+    QTest::newRow("the bytes failed, no pair tested") << false << "UUU"
+                                                      << "失敗";
+    QTest::newRow("the bytes failed, the pairs passed") << false << "PPP"
+                                                        << "失敗";
+}
+
+void SelfTestTest::verdictNamesWhatWasNotTested()
+{
+    QFETCH(bool, bytesPass);
+    QFETCH(QString, pairs);
+    QFETCH(QString, verdict);
+    LineSelfTest::Results results;
+    results.speeds = {speedThat(true), speedThat(bytesPass)};
+    results.pairs = LineSelfTest::wiredPairs();
+    for (size_t i = 0; i < results.pairs.size(); ++i) {
+        const QChar c = pairs[qsizetype(i)];
+        results.pairs[i].outcome = c == u'P' ? LineSelfTest::PairOutcome::Passed
+                : c == u'F'                  ? LineSelfTest::PairOutcome::Failed
+                                             : LineSelfTest::PairOutcome::Unsupported;
+    }
+    const QString summary = LineSelfTest::summaryText(results);
+    QVERIFY2(summary.startsWith(QStringLiteral("結果: %1 (通過 ").arg(verdict)),
+             qPrintable(summary));
+    QCOMPARE(results.passed(), !verdict.startsWith(u"失敗"));
+}
+
 void SelfTestTest::dialogRunsTheTickedSpeeds()
 {
     EchoSim sim;
@@ -379,6 +466,7 @@ void SelfTestTest::dialogRunsTheTickedSpeeds()
     TestHost host(sim.link());
     QStringList items;
     QStringList verdicts;
+    QStringList cut;
     int openDuringRun = -1;
     answerNextModal([&](QWidget *modal) {
         auto *dialog = qobject_cast<SelfTestDialog *>(modal);
@@ -401,6 +489,10 @@ void SelfTestTest::dialogRunsTheTickedSpeeds()
         const auto *table = dialog->findChild<QTableWidget *>("results");
         items = column(table, 0);
         verdicts = column(table, 1);
+        for (int row = 0; row < table->rowCount(); ++row) {
+            if (!detailShownWhole(table, row))
+                cut << table->item(row, 2)->text();
+        }
         dialog->findChild<QPushButton *>("closeButton")->click();
     });
     runLineSelfTest(host, nullptr);
@@ -408,13 +500,58 @@ void SelfTestTest::dialogRunsTheTickedSpeeds()
     QCOMPARE(openDuringRun, 1);
     QCOMPARE(items, QStringList({"速率 9600", "速率 38400", "RTS→CTS", "DTR→DSR", "DTR→DCD"}));
     QCOMPARE(verdicts, QStringList({"通過", "通過", "不支援", "不支援", "不支援"}));
+    // Each 說明 shows whole, wrapped in its column.
+    QCOMPARE(cut, QStringList());
     QCOMPARE(host.reports.size(), 1);
-    QVERIFY2(host.reports[0].contains(QStringLiteral("迴路插頭 ") + sim.link()),
+    QVERIFY2(host.reports[0].contains(QStringLiteral("迴路插頭 COM1 (%1)").arg(sim.link())),
              qPrintable(host.reports[0]));
     QVERIFY(host.reports[0].contains(QStringLiteral("速率 38400: 通過")));
     QVERIFY(host.reports[0].contains(QStringLiteral("亂數種子 4321")));
     QVERIFY(host.passEnds >= 1);
     QVERIFY(host.messages.isEmpty());
+}
+
+void SelfTestTest::dialogNamesThePortTested_data()
+{
+    // What the settings name the port by, and how the report names it: %1 is the device.
+    QTest::addColumn<bool>("byDevicePath");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("COM number") << false << "COM1 (%1)";
+    QTest::newRow("device path") << true << "%1";
+}
+
+void SelfTestTest::dialogNamesThePortTested()
+{
+    QFETCH(bool, byDevicePath);
+    EchoSim sim;
+    QVERIFY(sim.isUp());
+    PortSettings::reset();
+    const auto settingsBack = qScopeGuard([] { PortSettings::reset(); });
+    if (byDevicePath) {
+        PortSettings::DevicePathText = sim.link();
+        PortSettings::PortNameText = sim.link();
+    }
+    QFETCH(QString, named);
+    named = named.arg(sim.link());
+    TestHost host(sim.link());
+    QString shown;
+    answerNextModal([&](QWidget *modal) {
+        auto *dialog = qobject_cast<SelfTestDialog *>(modal);
+        if (!dialog)
+            return;
+        const auto guard = qScopeGuard([dialog] { dialog->reject(); });
+        dialog->findChild<QCheckBox *>("speed115200")->click();
+        dialog->findChild<QPushButton *>("startButton")->click();
+        const auto *label = dialog->findChild<QLabel *>("portName");
+        QVERIFY(label);
+        shown = label->text();
+    });
+    runLineSelfTest(host, nullptr);
+
+    QVERIFY2(shown.endsWith(named), qPrintable(shown));
+    QCOMPARE(host.reports.size(), 1);
+    const QString heading = host.reports[0].section(u'\n', 0, 0);
+    QVERIFY2(heading.contains(QStringLiteral("迴路插頭 %1,").arg(named)), qPrintable(heading));
 }
 
 void SelfTestTest::dialogReportsAPeerThatWillNotOpen()
