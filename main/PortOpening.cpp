@@ -14,18 +14,48 @@
 
 #include <cerrno>
 #include <memory>
+#include <optional>
 
 namespace {
 
-// The device the settings name: a typed device path wins over the COM number.
-std::string devicePathForSettings()
+// A device as the messages name it: where it is and what it is.
+QString deviceText(const serial::PortInfo &port)
+{
+    return QString::fromStdString(port.devicePath + ' ' + port.description());
+}
+
+// The device the settings name: a typed device path wins over the COM number. A COM number
+// that names no port gives an empty path and, in `reason`, what the port list holds instead.
+// One that names another device than when it was confirmed (an adapter plugged in or pulled
+// has moved the numbers) asks first; `declined` when the user would not have it.
+std::string devicePathForSettings(QWidget *parent, QString &reason, bool &declined)
 {
     if (!PortSettings::DevicePathText.isEmpty())
         return PortSettings::DevicePathText.toStdString();
     const std::vector<serial::PortInfo> ports = serial::scanPorts(serial::CurrentScanRoots);
     const serial::PortInfo *port =
             serial::portForComText(ports, PortSettings::PortNumberText.toStdString());
-    return port ? port->devicePath : std::string();
+    if (!port) {
+        reason = ports.empty()
+                ? QStringLiteral("本機沒有找到任何串列埠")
+                : QStringLiteral("沒有這個埠 (本機有 COM1 ~ COM%1)").arg(ports.size());
+        return {};
+    }
+    const std::optional<serial::PortInfo> &then = PortSettings::ConfirmedPort;
+    if (then && !serial::sameDevice(*then, *port)) {
+        const QString question =
+                QStringLiteral("COM%1 現在是 %2 (原為 %3)\n仍要開啟這個裝置嗎?")
+                        .arg(PortSettings::PortNumberText, deviceText(*port), deviceText(*then));
+        if (!MessageBoxes::question(parent, question)) {
+            declined = true;
+            return {};
+        }
+    }
+    // The same adapter at another node, or the one the user has just taken: the next open
+    // compares with it.
+    if (then)
+        PortSettings::ConfirmedPort = *port;
+    return port->devicePath;
 }
 
 QString permissionAdvice(const std::string &path)
@@ -52,13 +82,17 @@ void TForm1::portFailed(const QString &suffix, const QString &detail)
 
 std::unique_ptr<SerialPort> TForm1::Initial_RS232_Register()
 {
-    const std::string path = devicePathForSettings();
+    QString missing;
+    bool declined = false;
+    const std::string path = devicePathForSettings(this, missing, declined);
+    if (declined)
+        return nullptr;
     const serial::LineParams params {PortSettings::BaudRate, PortSettings::Parity,
                                      PortSettings::DataBits, PortSettings::StopBits,
                                      PortSettings::Flow,     m_linePanel->markErrors()};
     SerialPort::Opened opened;
     if (path.empty()) {
-        opened = {nullptr, SerialPort::Failure::Open, ENOENT, {}, false};
+        opened = {nullptr, SerialPort::Failure::Open, ENOENT, missing.toStdString(), false};
     } else if (serial::isNetworkPath(path)) {
         // While it connects and sets its line the window goes on, and after a moment a box
         // says what it waits for, with a button (and Esc) that gives up.
@@ -84,10 +118,14 @@ std::unique_ptr<SerialPort> TForm1::Initial_RS232_Register()
     switch (opened.failure) {
     case SerialPort::Failure::None:
         return std::move(opened.port);
-    case SerialPort::Failure::Open:
-        portFailed(QStringLiteral(" 埠,無法開啟"),
-                   opened.error == EACCES && reason.isEmpty() ? permissionAdvice(path) : reason);
+    case SerialPort::Failure::Open: {
+        // Who may open the device and how to become one says more than that one may not.
+        const QString advice = opened.error == EACCES && !serial::isNetworkPath(path)
+                ? permissionAdvice(path)
+                : QString();
+        portFailed(QStringLiteral(" 埠,無法開啟"), advice.isEmpty() ? reason : advice);
         break;
+    }
     case SerialPort::Failure::ReadConfig:
         portFailed(QStringLiteral(" 埠,目前不供存取權"), reason);
         break;

@@ -213,7 +213,10 @@ void SelfTestDialog::start()
         SerialPort::Opened opened = SerialPort::open(peerPath.toStdString(), options.params);
         if (!opened.port) {
             m_status->setText(QStringLiteral("無法開啟對接埠"));
-            m_host.message(peerPath + QStringLiteral(" 埠,無法開啟"));
+            QString text = peerPath + QStringLiteral(" 埠,無法開啟");
+            if (!opened.reason.empty())
+                text += u'\n' + QString::fromStdString(opened.reason);
+            m_host.message(text);
             return;
         }
         peer = std::move(opened.port);

@@ -2,6 +2,7 @@
 #include "NetworkLine.h"
 
 #include "traffic/Logging.h"
+#include "traffic/SystemError.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -47,6 +48,7 @@ struct Resolution
     std::condition_variable done;
     bool finished = false;
     int status = 0;
+    int systemError = 0; // errno of the lookup's thread, for EAI_SYSTEM
     addrinfo *result = nullptr;
     ~Resolution()
     {
@@ -79,6 +81,7 @@ std::shared_ptr<Resolution> resolve(const NetworkAddress &address)
         hints.ai_flags = AI_IDN;
         addrinfo *found = nullptr;
         const int status = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+        const int systemError = status == EAI_SYSTEM ? errno : 0;
         {
             // The next attempt looks up anew: a name server may know better by then.
             const std::lock_guard registry(lookupsMutex);
@@ -88,6 +91,7 @@ std::shared_ptr<Resolution> resolve(const NetworkAddress &address)
         }
         const std::lock_guard lock(resolution->mutex);
         resolution->status = status;
+        resolution->systemError = systemError;
         resolution->result = found;
         resolution->finished = true;
         resolution->done.notify_all();
@@ -109,9 +113,10 @@ void tuneSocket(int fd)
     setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
 }
 
-std::string withErrno(const char *what, int error)
+// The user reads the cause in Chinese; the call's own words are in the logging category.
+std::string withErrno(const std::string &what, int error)
 {
-    return std::string(what) + " (" + std::strerror(error) + ")";
+    return what + " (" + SystemError::words(error).toStdString() + ")";
 }
 
 Connected failed(int error, std::string reason)
@@ -199,9 +204,15 @@ Connected connectTo(const NetworkAddress &address, int timeoutMs, const WaitHook
         }
     }
     if (resolution->status != 0) {
-        return failed(EHOSTUNREACH,
-                      "找不到主機 " + quotedHost(address.host) + " ("
-                              + gai_strerror(resolution->status) + ")");
+        qCDebug(lcSerial, "getaddrinfo failed on %s: %s (status %d, errno %d)",
+                addressText(address).c_str(), gai_strerror(resolution->status), resolution->status,
+                resolution->systemError);
+        return failed(
+                EHOSTUNREACH,
+                "找不到主機 " + quotedHost(address.host) + " ("
+                        + SystemError::lookupWords(resolution->status, resolution->systemError)
+                                  .toStdString()
+                        + ")");
     }
     int error = EHOSTUNREACH;
     for (const addrinfo *candidate = resolution->result; candidate;
@@ -236,8 +247,8 @@ Connected connectTo(const NetworkAddress &address, int timeoutMs, const WaitHook
                       "連線到 " + where + " 逾時 (" + std::to_string(timeoutMs / 1000)
                               + " 秒內沒有回應)");
     if (error == ECONNREFUSED)
-        return failed(error, withErrno(("連線到 " + where + " 被拒絕").c_str(), error));
-    return failed(error, withErrno(("無法連線到 " + where).c_str(), error));
+        return failed(error, "連線到 " + where + " 被拒絕");
+    return failed(error, withErrno("無法連線到 " + where, error));
 }
 
 // ---- the writer
@@ -559,8 +570,10 @@ std::string TelnetLink::configure(const LineParams &params, int timeoutMs,
             const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
             if (n == 0)
                 return "伺服器關閉了連線";
-            if (n < 0 && errno != EAGAIN && errno != EINTR)
+            if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                Logging::failedCall(lcSerial, "recv", m_fd);
                 return withErrno("伺服器的連線中斷", errno);
+            }
             if (n > 0)
                 incoming(buffer, size_t(n), early);
         } else if (keepWaiting && !keepWaiting()) {

@@ -31,6 +31,17 @@ std::string PortInfo::description() const
     return "序列埠";
 }
 
+bool sameDevice(const PortInfo &then, const PortInfo &now)
+{
+    const auto usb = [](const PortInfo &p) {
+        return std::tie(p.vendorId, p.productId, p.serialNumber);
+    };
+    if (!then.serialNumber.empty() || !now.serialNumber.empty())
+        return usb(then) == usb(now);
+    return usb(then) == usb(now) && then.devicePath == now.devicePath
+            && then.byIdName == now.byIdName && then.kind == now.kind;
+}
+
 PortKind kindOfName(const std::string &name, int &number)
 {
     size_t digits = name.size();

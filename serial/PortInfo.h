@@ -21,12 +21,20 @@ struct PortInfo
     std::string manufacturer; // USB attributes, empty otherwise
     std::string product;
     std::string serialNumber;
+    std::string vendorId; // USB idVendor and idProduct, e.g. "0403" "6001"
+    std::string productId;
     std::string byIdName; // file name under /dev/serial/by-id, when present
     std::string driver; // e.g. "ftdi_sio", "serial8250", when known
 
     // One line for the port list: what a technician recognises the adapter by.
     std::string description() const;
 };
+
+// Whether `now` is the device that `then` was. An adapter with a serial number is that number
+// with its vendor and product, wherever the kernel puts it; one without is nothing more than
+// where it is: the same path with the same by-id name, vendor and product, since two adapters
+// of one kind without a number look alike in everything else.
+bool sameDevice(const PortInfo &then, const PortInfo &now);
 
 // Splits "ttyUSB12" into its kind and 12. Names without a trailing number get -1.
 PortKind kindOfName(const std::string &name, int &number);

@@ -77,6 +77,8 @@ void readUsbAttributes(const fs::path &deviceLink, PortInfo &port)
             port.manufacturer = readAttribute(dir / "manufacturer");
             port.product = readAttribute(dir / "product");
             port.serialNumber = readAttribute(dir / "serial");
+            port.vendorId = readAttribute(dir / "idVendor");
+            port.productId = readAttribute(dir / "idProduct");
             return;
         }
         if (dir == dir.parent_path())

@@ -18,6 +18,7 @@ void reset()
     DataBitsText = QStringLiteral("8");
     StopBitsText = QStringLiteral("1");
     DevicePathText.clear();
+    ConfirmedPort.reset();
     Flow = serial::FlowControl::Keep;
 }
 
@@ -54,6 +55,7 @@ std::optional<QString> apply(const DialogValues &values)
 {
     PortNumberText = values.portText;
     DevicePathText = values.devicePath;
+    ConfirmedPort = DevicePathText.isEmpty() ? values.namedPort : std::nullopt;
     PortNameText =
             DevicePathText.isEmpty() ? QStringLiteral("COM") + PortNumberText : DevicePathText;
     const std::optional<int32_t> baud = IntText::toInt32(values.baudText);

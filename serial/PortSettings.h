@@ -3,6 +3,7 @@
 // defaults at every start: nothing is stored between runs.
 #pragma once
 
+#include "serial/PortInfo.h"
 #include "traffic/LineState.h"
 
 #include <QString>
@@ -25,6 +26,10 @@ inline QString StopBitsText = QStringLiteral("1");
 // A device path typed in the port dialog; when set it names the port instead of the COM
 // number, so pseudo-terminals and udev links are reachable.
 inline QString DevicePathText;
+// The device the COM number named when the dialog was confirmed with it: a later open that
+// finds another device under that number asks first. Nothing when a device path names the
+// port, or when no confirmation named a device (the defaults): such a number opens unasked.
+inline std::optional<serial::PortInfo> ConfirmedPort;
 // Flow control; by default the line keeps what its driver reports, as it always did.
 inline serial::FlowControl Flow = serial::FlowControl::Keep;
 
@@ -43,6 +48,9 @@ struct DialogValues
     uint8_t dataBits = 8;
     uint8_t stopBits = 0;
     serial::FlowControl flow = serial::FlowControl::Keep;
+    // The device the COM number named as the dialog showed it. Last, so that the fields
+    // before it can be given in their order alone.
+    std::optional<serial::PortInfo> namedPort = std::nullopt;
 };
 
 // Takes the dialog's values over in the documented order. When the baud text is no whole

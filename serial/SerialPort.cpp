@@ -11,6 +11,7 @@
 #include <ctime>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -58,7 +59,7 @@ std::atomic<size_t> networkQueueBound {SerialPort::NetworkQueueBytes};
 std::string configFaultText(const serial::ConfigFault &fault, const serial::LineParams &params)
 {
     if (fault.error != 0)
-        return SystemError::text(fault.error).toStdString();
+        return SystemError::words(fault.error).toStdString();
     using serial::ConfigField;
     if (fault.invalid) {
         switch (fault.field) {
@@ -89,6 +90,31 @@ std::string configFaultText(const serial::ConfigFault &fault, const serial::Line
     return {};
 }
 
+// Why a device could not be opened, for the second line of the message. The call and the
+// system's own words are in the logging category already.
+std::string openFailureText(const std::string &path, int error)
+{
+    struct stat st
+    { };
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    switch (error) {
+    case ENOENT:
+        return "找不到裝置 " + serial::quotedHost(path);
+    case EBUSY:
+        return "裝置忙碌中 (另一個程式正在使用它)";
+    case ENXIO:
+        // A pipe no one reads and a socket are no devices, though the system calls them so.
+        if (exists && S_ISFIFO(st.st_mode))
+            return "這是一個沒有程式在讀取的管道, 不是裝置";
+        if (exists && S_ISSOCK(st.st_mode))
+            return "這是一個 socket, 不是裝置";
+        break;
+    default:
+        break;
+    }
+    return SystemError::words(error).toStdString();
+}
+
 } // namespace
 
 SerialPort::LineOpening SerialPort::openLine(const std::string &path,
@@ -101,6 +127,7 @@ SerialPort::LineOpening SerialPort::openLine(const std::string &path,
         if (opened.fd < 0) {
             line.failure = Failure::Open;
             line.error = opened.error;
+            line.reason = openFailureText(path, opened.error);
             return line;
         }
         serial::LineConfig current;
@@ -277,7 +304,7 @@ SerialPort::LineOpening SerialPort::reopen(const std::string &path)
     if (line.fd >= 0 && !line.network && m_markErrors.load()
         && !serial::setMarkErrors(line.fd, true)) {
         line.error = errno;
-        line.reason = SystemError::text(line.error).toStdString();
+        line.reason = SystemError::words(line.error).toStdString();
         serial::closePort(line.fd);
         line.fd = -1;
         line.failure = Failure::WriteConfig;
@@ -293,7 +320,7 @@ std::string SerialPort::failureReason(const LineOpening &line)
     const std::string cause = line.reason.empty() ? std::string() : " (" + line.reason + ")";
     switch (line.failure) {
     case Failure::Open:
-        return std::string("埠無法開啟 (") + std::strerror(line.error) + ")";
+        return "埠無法開啟" + cause;
     case Failure::ReadConfig:
         return "埠目前不供存取權" + cause;
     case Failure::WriteConfig:

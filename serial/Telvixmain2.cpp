@@ -83,6 +83,9 @@ PortSettings::DialogValues TForm2::values() const
     PortSettings::DialogValues v;
     v.portText = ui->ComPortEdit->text();
     v.devicePath = ui->DevicePathEdit->text().trimmed();
+    // What the line under the list shows for the number is what the user confirms.
+    if (const serial::PortInfo *named = serial::portForComText(lastScan, v.portText.toStdString()))
+        v.namedPort = *named;
     v.baudText = ui->BaudRateEdit->text();
     for (const ParityButton &b : ParityButtons) {
         if ((ui.get()->*b.button)->isChecked()) {

@@ -7,6 +7,7 @@
 #include <clocale>
 #include <cstring>
 #include <locale.h>
+#include <netdb.h>
 #include <sys/stat.h>
 
 namespace SystemError {
@@ -74,6 +75,38 @@ const char16_t *wordingOf(int errnum)
         return u"不是終端裝置";
     case EINVAL:
         return u"參數不正確";
+    case ECONNABORTED:
+        return u"連線被中止";
+    case ENOTCONN:
+        return u"沒有連線";
+    case EADDRNOTAVAIL:
+        return u"無法使用這個位址";
+    case ENETDOWN:
+        return u"網路沒有啟用";
+    case ENETRESET:
+        return u"網路中斷了連線";
+    case EAFNOSUPPORT:
+        return u"不支援這種位址";
+    case ELOOP:
+        return u"符號連結太多層";
+    case EOPNOTSUPP:
+        return u"不支援這個操作";
+    case EPROTO:
+        return u"通訊協定錯誤";
+    case ECANCELED:
+        return u"已取消";
+    case EBADF:
+        return u"檔案描述元無效";
+    case EINTR:
+        return u"被訊號中斷";
+    case ENOSYS:
+        return u"系統不支援這個功能";
+    case ERANGE:
+        return u"數值超出範圍";
+    case EOVERFLOW:
+        return u"數值太大";
+    case ENOBUFS:
+        return u"系統緩衝區不足";
     default:
         return nullptr;
     }
@@ -96,6 +129,41 @@ QString text(int errnum)
     if (const char16_t *ours = wordingOf(errnum))
         return QStringLiteral("%1 (%2)").arg(QStringView(ours), system);
     return system;
+}
+
+QString words(int errnum)
+{
+    if (const char16_t *ours = wordingOf(errnum))
+        return QString::fromUtf16(ours);
+    // The symbolic name finds the cause in any search, and the number is no language.
+    if (const char *name = strerrorname_np(errnum))
+        return QStringLiteral("系統錯誤 %1").arg(QLatin1String(name));
+    return QStringLiteral("系統錯誤 %1").arg(errnum);
+}
+
+QString lookupWords(int status, int errnum)
+{
+    switch (status) {
+    case EAI_NONAME:
+        return QStringLiteral("沒有這個名稱");
+    case EAI_NODATA:
+    case EAI_ADDRFAMILY:
+        return QStringLiteral("這個名稱沒有可用的位址");
+    case EAI_AGAIN:
+        return QStringLiteral("名稱伺服器暫時沒有回應");
+    case EAI_FAIL:
+        return QStringLiteral("名稱伺服器無法回答");
+    case EAI_SERVICE:
+        return QStringLiteral("埠號不正確");
+    case EAI_FAMILY:
+        return QStringLiteral("不支援這種位址");
+    case EAI_MEMORY:
+        return QStringLiteral("記憶體不足");
+    case EAI_SYSTEM:
+        return words(errnum);
+    default:
+        return QStringLiteral("名稱查詢失敗 (代碼 %1)").arg(status);
+    }
 }
 
 QString openText(const QString &path, int errnum)

@@ -10,6 +10,12 @@
 namespace SystemError {
 
 QString text(int errnum);
+// The cause in Chinese alone, for the messages of a port that cannot be opened: the system's
+// English words go to the logging category instead. An errno value without a wording of its
+// own gives its symbolic name ("系統錯誤 EPROTO"), never a text in English.
+QString words(int errnum);
+// Why a name lookup (getaddrinfo) failed, in the same way; `errnum` is errno for EAI_SYSTEM.
+QString lookupWords(int status, int errnum = 0);
 // Why `path` could not be opened: a pipe that no one reads says so (the system calls it no
 // device), any other cause is text(errnum).
 QString openText(const QString &path, int errnum);

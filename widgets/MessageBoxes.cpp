@@ -16,6 +16,11 @@ Hook &hook()
     static Hook h;
     return h;
 }
+Answer &answer()
+{
+    static Answer a;
+    return a;
+}
 
 // The forms' Chinese font sets its lines with no leading, so that the glyphs of two lines touch;
 // the message is set as rich text with room between its lines instead.
@@ -34,7 +39,11 @@ int showBox(Kind kind, QWidget *parent, const QString &text)
 }
 } // namespace
 
-void setHook(Hook h) { hook() = std::move(h); }
+void setHook(Hook h, Answer a)
+{
+    hook() = std::move(h);
+    answer() = std::move(a);
+}
 
 QString applicationTitle() { return QStringLiteral("TELVIX"); }
 
@@ -47,7 +56,16 @@ std::unique_ptr<QMessageBox> build(Kind kind, QWidget *parent, const QString &te
                                              parent);
     box->setTextFormat(Qt::RichText);
     box->setText(spacedLines(text));
-    box->button(QMessageBox::Ok)->setText(QStringLiteral("確定"));
+    if (kind == Kind::Question) {
+        box->setIcon(QMessageBox::Question);
+        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box->setDefaultButton(QMessageBox::No);
+        box->setEscapeButton(QMessageBox::No);
+        box->button(QMessageBox::Yes)->setText(QStringLiteral("是"));
+        box->button(QMessageBox::No)->setText(QStringLiteral("否"));
+    } else {
+        box->button(QMessageBox::Ok)->setText(QStringLiteral("確定"));
+    }
     // Wide enough that a window manager can show the title whole above a one-word message.
     const int minimumWidth =
             std::max(260, box->fontMetrics().horizontalAdvance(applicationTitle()) + 160);
@@ -64,6 +82,17 @@ void message(QWidget *parent, const QString &text)
         return;
     }
     showBox(Kind::Plain, parent, text);
+}
+
+bool question(QWidget *parent, const QString &text)
+{
+    if (hook()) {
+        const Shown shown {Kind::Question, applicationTitle(), text};
+        hook()(shown);
+        return answer() && answer()(shown);
+    }
+    const std::unique_ptr<QMessageBox> box = build(Kind::Question, parent, text);
+    return box->exec() == QMessageBox::Yes;
 }
 
 void errorBox(QWidget *parent, const QString &text)

@@ -13,7 +13,7 @@ class QWidget;
 
 namespace MessageBoxes {
 
-enum class Kind { Plain, Error, Beep };
+enum class Kind { Plain, Error, Beep, Question };
 
 struct Shown
 {
@@ -22,15 +22,20 @@ struct Shown
     QString text;
 };
 
-// With a hook set nothing is shown: the hook gets what would have been.
+// With a hook set nothing is shown: the hook gets what would have been, and a question gets
+// the answer `answer` gives (否 without one).
 using Hook = std::function<void(const Shown &)>;
-void setHook(Hook hook);
+using Answer = std::function<bool(const Shown &)>;
+void setHook(Hook hook, Answer answer = {});
 
 // The caption of every box, as a user expects the program's name there.
 QString applicationTitle();
 
 // A plain box with an OK button.
 void message(QWidget *parent, const QString &text);
+
+// A box that asks, with 是 and 否 (Esc is 否): true for 是.
+bool question(QWidget *parent, const QString &text);
 
 // The box for an error that ends a handler: stop icon, the program's name as caption and the
 // text with a full stop appended where it has none.

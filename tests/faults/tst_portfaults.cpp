@@ -251,7 +251,8 @@ void TestPortFaults::heldByAnotherProcess()
     QCOMPARE(boxes.shown.size(), 2);
     QCOMPARE(boxes.shown[0].kind, Kind::Beep);
     QCOMPARE(boxes.shown[1].kind, Kind::Plain);
-    QCOMPARE(boxes.shown[1].text, slave + QStringLiteral(" 埠,無法開啟"));
+    QCOMPARE(boxes.shown[1].text,
+             slave + QStringLiteral(" 埠,無法開啟\n裝置忙碌中 (另一個程式正在使用它)"));
     before.verifyUnchanged();
     QCOMPARE(descriptorsOn(slave), 0);
     QCOMPARE(descriptorsOn(m_fileToSend), 0);
@@ -275,19 +276,16 @@ void TestPortFaults::nodeThatIsNoTerminal_data()
     QTest::addColumn<QString>("suffix");
     // A node that opens but is no terminal fails on the configuration read; one that does
     // not open at all fails on the open.
-    QTest::newRow("/dev/null")
-            << "null"
-            << " 埠,目前不供存取權\n不是終端裝置 (Inappropriate ioctl for device)";
-    QTest::newRow("regular file")
-            << "file"
-            << " 埠,目前不供存取權\n不是終端裝置 (Inappropriate ioctl for device)";
-    QTest::newRow("named pipe")
-            << "fifo"
-            << " 埠,目前不供存取權\n不是終端裝置 (Inappropriate ioctl for device)";
+    QTest::newRow("/dev/null") << "null"
+                               << " 埠,目前不供存取權\n不是終端裝置";
+    QTest::newRow("regular file") << "file"
+                                  << " 埠,目前不供存取權\n不是終端裝置";
+    QTest::newRow("named pipe") << "fifo"
+                                << " 埠,目前不供存取權\n不是終端裝置";
     QTest::newRow("directory") << "directory"
-                               << " 埠,無法開啟";
+                               << " 埠,無法開啟\n這是一個資料夾";
     QTest::newRow("socket") << "socket"
-                            << " 埠,無法開啟";
+                            << " 埠,無法開啟\n這是一個 socket, 不是裝置";
 }
 
 void TestPortFaults::nodeThatIsNoTerminal()

@@ -443,10 +443,9 @@ void TestMainWindow::failedOpenChangesNothing_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("message");
     QTest::newRow("missing") << "/dev/telvix-no-such-port"
-                             << " 埠,無法開啟";
-    QTest::newRow("not a tty")
-            << "/dev/null"
-            << " 埠,目前不供存取權\n不是終端裝置 (Inappropriate ioctl for device)";
+                             << " 埠,無法開啟\n找不到裝置 /dev/telvix-no-such-port";
+    QTest::newRow("not a tty") << "/dev/null"
+                               << " 埠,目前不供存取權\n不是終端裝置";
 }
 
 void TestMainWindow::failedOpenChangesNothing()

@@ -361,7 +361,8 @@ void TestReceiveMode::missingPortChangesNothing()
     PortSettings::PortNameText = PortSettings::DevicePathText;
     Form1->memo1()->setPlainText(QStringLiteral("kept"));
     TForm1Controls(Form1).ReceiveButton->click();
-    QCOMPARE(boxes.texts(Kind::Plain), QStringList {"/dev/telvix-nothing 埠,無法開啟"});
+    QCOMPARE(boxes.texts(Kind::Plain),
+             QStringList {"/dev/telvix-nothing 埠,無法開啟\n找不到裝置 /dev/telvix-nothing"});
     QCOMPARE(ModeState::ReceiveModeActive, uint8_t(0));
     QCOMPARE(memoText(), QStringLiteral("kept"));
     QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));

@@ -361,7 +361,9 @@ void TestR2KMode::portCannotBeOpened()
     clickMenu(); // returns at once: there is no mode to break
     QCOMPARE(boxes.shown.size(), 2);
     QCOMPARE(boxes.shown[0].kind, Kind::Beep);
-    QCOMPARE(boxes.shown[1].text, QStringLiteral("/dev/telvix-no-such-port 埠,無法開啟"));
+    QCOMPARE(boxes.shown[1].text,
+             QStringLiteral("/dev/telvix-no-such-port 埠,無法開啟\n"
+                            "找不到裝置 /dev/telvix-no-such-port"));
     QCOMPARE(ui.Memo1->toPlainText(), QStringLiteral("kept"));
     QCOMPARE(Form1->memo1Colour(), QColor(Qt::green));
     QVERIFY(!ui.Memo1->isReadOnly());

@@ -249,7 +249,8 @@ void TestR2KPortal::consentComesBeforeThePort()
              qPrintable(seen.join(u',')));
     QVERIFY2(hasEventStarting(seen, QStringLiteral("start ")), qPrintable(seen.join(u',')));
     QCOMPARE(boxes.texts(Kind::Plain),
-             QStringList {QStringLiteral("/dev/telvix-no-such-port 埠,無法開啟")});
+             QStringList {QStringLiteral("/dev/telvix-no-such-port 埠,無法開啟\n"
+                                         "找不到裝置 /dev/telvix-no-such-port")});
     QCOMPARE(TForm1Controls(Form1).Memo1->toPlainText(), QStringLiteral("kept"));
     QCOMPARE(ModeState::R2KModeActive, uint8_t(0));
 }

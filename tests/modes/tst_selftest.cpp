@@ -580,7 +580,8 @@ void SelfTestTest::dialogReportsAPeerThatWillNotOpen()
     });
     runLineSelfTest(host, nullptr);
     QCOMPARE(host.messages,
-             QStringList({missing + QStringLiteral(" 埠,無法開啟"), "請至少勾選一個速率"}));
+             QStringList({missing + QStringLiteral(" 埠,無法開啟\n找不到裝置 ") + missing,
+                          "請至少勾選一個速率"}));
     QVERIFY(rowsAfter.isEmpty());
     QVERIFY(host.reports.isEmpty());
 }

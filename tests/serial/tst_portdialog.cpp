@@ -105,6 +105,8 @@ private slots:
     void comTextNamesPortInList_data();
     void comTextNamesPortInList();
     void portListShowsDescriptions();
+    void shiftedComNumberAsks_data();
+    void shiftedComNumberAsks();
     void devicePathRowTakesPrecedence();
     void configurationFailureReleasesPort();
     void heldPortFailsToOpen();
@@ -385,10 +387,11 @@ void TestPortDialog::comTextNamesPortInList_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("10 is the tenth port") << "10" << true << "";
     QTest::newRow("1 is the first port") << "1" << true << "";
-    QTest::newRow("letters") << "ab" << false << "COMab 埠,無法開啟";
-    QTest::newRow("empty") << "" << false << "COM 埠,無法開啟";
-    QTest::newRow("beyond the list") << "11" << false << "COM11 埠,無法開啟";
-    QTest::newRow("leading zero") << "01" << false << "COM01 埠,無法開啟";
+    const QString none = QStringLiteral(" 埠,無法開啟\n沒有這個埠 (本機有 COM1 ~ COM10)");
+    QTest::newRow("letters") << "ab" << false << "COMab" + none;
+    QTest::newRow("empty") << "" << false << "COM" + none;
+    QTest::newRow("beyond the list") << "11" << false << "COM11" + none;
+    QTest::newRow("leading zero") << "01" << false << "COM01" + none;
 }
 
 void TestPortDialog::comTextNamesPortInList()
@@ -474,7 +477,8 @@ void TestPortDialog::devicePathRowTakesPrecedence()
                    QStringLiteral("RadioButton14"), QStringLiteral("RadioButton16"),
                    QStringLiteral("/dev/telvix-missing")});
     QVERIFY(!openAndClose());
-    QCOMPARE(boxes.lastText(), QStringLiteral("/dev/telvix-missing 埠,無法開啟"));
+    QCOMPARE(boxes.lastText(),
+             QStringLiteral("/dev/telvix-missing 埠,無法開啟\n找不到裝置 /dev/telvix-missing"));
 }
 
 void TestPortDialog::configurationFailureReleasesPort()
@@ -509,9 +513,95 @@ void TestPortDialog::heldPortFailsToOpen()
     PortSettings::PortNameText = pty.slavePath();
     MessageRecorder boxes;
     QVERIFY(!openAndClose());
-    QCOMPARE(boxes.lastText(), pty.slavePath() + QStringLiteral(" 埠,無法開啟"));
+    QCOMPARE(boxes.lastText(),
+             pty.slavePath() + QStringLiteral(" 埠,無法開啟\n裝置忙碌中 (另一個程式正在使用它)"));
     serial::closePort(other.fd);
     QVERIFY(openAndClose());
+}
+
+void TestPortDialog::shiftedComNumberAsks_data()
+{
+    QTest::addColumn<QString>("confirm"); // "com": COM1 by OK; "path": the device path; "none"
+    QTest::addColumn<QString>("change"); // what happens to the adapters after that
+    QTest::addColumn<int>("answer"); // -1: no question expected; 0 否, 1 是
+    QTest::addColumn<int>("opened"); // the adapter whose line opens (0 the first, 1 the one
+                                     // plugged in), -1 none
+    QTest::newRow("shifted, 否 opens nothing") << "com"
+                                               << "plug before" << 0 << -1;
+    QTest::newRow("shifted, 是 opens and remembers") << "com"
+                                                     << "plug before" << 1 << 1;
+    QTest::newRow("nothing shifted") << "com"
+                                     << "plug after" << -1 << 0;
+    QTest::newRow("same adapter at another node") << "com"
+                                                  << "moved" << -1 << 0;
+    QTest::newRow("never confirmed") << "none"
+                                     << "plug before" << -1 << 1;
+    QTest::newRow("device path") << "path"
+                                 << "plug before" << -1 << 0;
+}
+
+void TestPortDialog::shiftedComNumberAsks()
+{
+    QFETCH(QString, confirm);
+    QFETCH(QString, change);
+    QFETCH(int, answer);
+    QFETCH(int, opened);
+    // Two adapters of one kind told apart by their serial numbers; their nodes are ptys.
+    FakeSysfs sys;
+    Pty lines[2];
+    sys.addUsbSerial(QStringLiteral("ttyUSB1"), QStringLiteral("FTDI"),
+                     QStringLiteral("FT232R USB UART"), QStringLiteral("A1"));
+    sys.linkDevice(QStringLiteral("ttyUSB1"), lines[0].slavePath());
+    serial::CurrentScanRoots = sys.roots();
+    const QString dev = QString::fromStdString(sys.roots().devDir);
+    if (confirm == u"com")
+        runPortDialog({});
+    else if (confirm == u"path")
+        runPortDialog({.devicePath = dev + QStringLiteral("/ttyUSB1")});
+    QCOMPARE(Form1->statusPanel(0).startsWith(u"COM1 "), confirm != u"path");
+
+    if (change == u"moved") {
+        // Pulled and plugged in again: the kernel gave it another node, COM1 is still it.
+        sys.removePort(QStringLiteral("ttyUSB1"));
+        sys.addUsbSerial(QStringLiteral("ttyUSB3"), QStringLiteral("FTDI"),
+                         QStringLiteral("FT232R USB UART"), QStringLiteral("A1"));
+        sys.linkDevice(QStringLiteral("ttyUSB3"), lines[0].slavePath());
+    } else {
+        // A second adapter: a lower node takes COM1 from the first, a higher one COM2.
+        const QString name =
+                change == u"plug before" ? QStringLiteral("ttyUSB0") : QStringLiteral("ttyUSB2");
+        sys.addUsbSerial(name, QStringLiteral("FTDI"), QStringLiteral("FT232R USB UART"),
+                         QStringLiteral("B2"));
+        sys.linkDevice(name, lines[1].slavePath());
+    }
+
+    MessageRecorder boxes;
+    boxes.answerYes = answer == 1;
+    for (int round = 0; round < 2; ++round) {
+        boxes.clear();
+        std::unique_ptr<SerialPort> port = Form1->Initial_RS232_Register();
+        // 否 asks again at the next open; 是 took the new adapter, which asks no more.
+        const bool asks = answer == 0 || (answer == 1 && round == 0);
+        if (asks) {
+            QCOMPARE(boxes.shown.size(), 1);
+            QCOMPARE(boxes.shown[0].kind, Kind::Question);
+            QCOMPARE(boxes.shown[0].text,
+                     QStringLiteral("COM1 現在是 %1/ttyUSB0 FTDI FT232R USB UART (序號 B2) "
+                                    "(原為 %1/ttyUSB1 FTDI FT232R USB UART (序號 A1))\n"
+                                    "仍要開啟這個裝置嗎?")
+                             .arg(dev));
+        } else {
+            QVERIFY2(boxes.shown.isEmpty(), qPrintable(boxes.lastText()));
+        }
+        QCOMPARE(bool(port), opened >= 0);
+        QCOMPARE(SerialPort::openCount(), opened >= 0 ? 1 : 0);
+        if (port) {
+            QVERIFY(port->writeByte(0x5A));
+            QCOMPARE(lines[opened].read(1), QByteArray("Z"));
+        }
+    }
+    for (Pty &line : lines)
+        QCOMPARE(line.readAvailable(), QByteArray());
 }
 
 void TestPortDialog::choosingFromTheList()

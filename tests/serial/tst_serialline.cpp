@@ -5,19 +5,25 @@
 #include "serial/ParmrkDecoder.h"
 #include "serial/SerialLine.h"
 #include "serial/SerialPort.h"
+#include "traffic/SystemError.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -133,6 +139,10 @@ private slots:
     void refusedParams();
     void refusalSaysWhy_data();
     void refusalSaysWhy();
+    void openFailureSaysWhy_data();
+    void openFailureSaysWhy();
+    void openingReasonsReadInChinese_data();
+    void openingReasonsReadInChinese();
     void hardwareFlowKept_data();
     void hardwareFlowKept();
     void exclusiveOpen_data();
@@ -386,16 +396,15 @@ void SerialLineTest::refusalSaysWhy_data()
     QTest::addColumn<QString>("reason");
 
     const auto write = SerialPort::Failure::WriteConfig;
-    QTest::newRow("rate the driver refuses")
-            << QString() << 250000 << uint32_t(FakeLines::Speed) << write << EINVAL
-            << QStringLiteral("參數不正確 (Invalid argument)");
+    QTest::newRow("rate the driver refuses") << QString() << 250000 << uint32_t(FakeLines::Speed)
+                                             << write << EINVAL << QStringLiteral("參數不正確");
     QTest::newRow("rate the driver ignores")
             << QString() << 250000 << uint32_t(FakeLines::SpeedIgnored) << write << 0
             << QStringLiteral("驅動程式不接受速率 250000");
     QTest::newRow("no rate") << QString() << 0 << 0u << write << 0 << QStringLiteral("速率不正確");
     QTest::newRow("no terminal") << QStringLiteral("/dev/null") << 9600 << 0u
                                  << SerialPort::Failure::ReadConfig << ENOTTY
-                                 << QStringLiteral("不是終端裝置 (Inappropriate ioctl for device)");
+                                 << QStringLiteral("不是終端裝置");
 }
 
 void SerialLineTest::refusalSaysWhy()
@@ -425,6 +434,94 @@ void SerialLineTest::refusalSaysWhy()
     const serial::OpenResult again = serial::openPort(device.toStdString());
     QVERIFY2(again.fd >= 0, strerror(again.error));
     serial::closePort(again.fd);
+}
+
+void SerialLineTest::openFailureSaysWhy_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("reason"); // %1: the path
+    QTest::newRow("missing device") << "missing" << ENOENT << "找不到裝置 %1";
+    QTest::newRow("held by another") << "held" << EBUSY << "裝置忙碌中 (另一個程式正在使用它)";
+    QTest::newRow("directory") << "directory" << EISDIR << "這是一個資料夾";
+    QTest::newRow("socket") << "socket" << ENXIO << "這是一個 socket, 不是裝置";
+    QTest::newRow("refused connection") << "refused" << ECONNREFUSED << "連線到 %1 被拒絕";
+}
+
+void SerialLineTest::openFailureSaysWhy()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, error);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    Pty pty;
+    int holder = -1;
+    int socketFd = -1;
+    QString path;
+    QString named; // how the reason names it
+    if (kind == u"missing") {
+        path = dir.filePath(QStringLiteral("ttyUSB-gone"));
+    } else if (kind == u"held") {
+        path = pty.slavePath();
+        holder = serial::openPort(path.toStdString()).fd;
+        QVERIFY(holder >= 0);
+    } else if (kind == u"directory") {
+        path = dir.path();
+    } else {
+        socketFd = socket(kind == u"socket" ? AF_UNIX : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        QVERIFY(socketFd >= 0);
+        if (kind == u"socket") {
+            path = dir.filePath(QStringLiteral("sock"));
+            sockaddr_un address {};
+            address.sun_family = AF_UNIX;
+            const QByteArray name = QFile::encodeName(path);
+            memcpy(address.sun_path, name.constData(), size_t(name.size()));
+            QVERIFY(bind(socketFd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        } else {
+            // A port that was just free and is closed again: nobody listens there.
+            sockaddr_in address {};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t length = sizeof address;
+            QVERIFY(bind(socketFd, reinterpret_cast<sockaddr *>(&address), length) == 0);
+            QVERIFY(getsockname(socketFd, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+            named = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+            path = QStringLiteral("tcp://") + named;
+            ::close(socketFd);
+            socketFd = -1;
+        }
+    }
+    const SerialPort::Opened opened = SerialPort::open(path.toStdString(), LineParams {});
+    QVERIFY(!opened.port);
+    QCOMPARE(opened.failure, SerialPort::Failure::Open);
+    QCOMPARE(opened.error, error);
+    QCOMPARE(QString::fromStdString(opened.reason),
+             reason.contains(u"%1") ? reason.arg(named.isEmpty() ? path : named) : reason);
+    serial::closePort(holder);
+    if (socketFd >= 0)
+        ::close(socketFd);
+}
+
+void SerialLineTest::openingReasonsReadInChinese_data()
+{
+    QTest::addColumn<int>("error");
+    // Every cause a user meets when opening a device or connecting to a server.
+    const int errors[] = {ENOENT,       EACCES,        EPERM,     EBUSY,        ENXIO,
+                          ENODEV,       EIO,           EISDIR,    ENOTTY,       EINVAL,
+                          ECONNREFUSED, ECONNRESET,    ETIMEDOUT, EHOSTUNREACH, ENETUNREACH,
+                          ENETDOWN,     EADDRNOTAVAIL, EPROTO,    ELOOP,        EMFILE};
+    for (int e : errors)
+        QTest::newRow(strerrorname_np(e)) << e;
+}
+
+void SerialLineTest::openingReasonsReadInChinese()
+{
+    // The system's English words are the logging category's; the user reads Chinese alone.
+    QFETCH(int, error);
+    const QString words = SystemError::words(error);
+    QVERIFY2(!words.contains(QRegularExpression(QStringLiteral("[A-Za-z]"))), qPrintable(words));
+    QVERIFY(!words.isEmpty());
 }
 
 void SerialLineTest::hardwareFlowKept_data()

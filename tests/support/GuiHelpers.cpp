@@ -16,11 +16,13 @@
 
 MessageRecorder::MessageRecorder()
 {
-    MessageBoxes::setHook([this](const MessageBoxes::Shown &s) {
-        shown.append(s);
-        if (onShown)
-            onShown(s);
-    });
+    MessageBoxes::setHook(
+            [this](const MessageBoxes::Shown &s) {
+                shown.append(s);
+                if (onShown)
+                    onShown(s);
+            },
+            [this](const MessageBoxes::Shown &) { return answerYes; });
 }
 
 MessageRecorder::~MessageRecorder() { MessageBoxes::setHook({}); }

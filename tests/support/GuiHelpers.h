@@ -21,6 +21,8 @@ public:
     QStringList texts(MessageBoxes::Kind kind) const;
     QString lastText() const;
     void clear() { shown.clear(); }
+    // What a question is answered: 是 when true.
+    bool answerYes = false;
     // Runs as each box is recorded, while the command that showed it still waits for it.
     std::function<void(const MessageBoxes::Shown &)> onShown;
 };
