@@ -582,6 +582,10 @@ void TestLogging::timeAndFramingAreOffAtStartAndCancelled()
     QVERIFY(!s.MemoryLimit_CheckBox->isChecked());
     QVERIFY(!s.MemoryLimitEdit->isEnabled());
     QCOMPARE(Form6->windowOptions().memoryLimitMb, 0);
+    // The log's joining gap: 10 ms, 0 (a line a read) to a second.
+    QCOMPARE(s.LogJoinGapEdit->value(), LogFormat::Lines::DefaultJoinGapMs);
+    QCOMPARE(s.LogJoinGapEdit->minimum(), 0);
+    QCOMPARE(s.LogJoinGapEdit->maximum(), LogFormat::Lines::MaxJoinGapMs);
     s.MemoryLimit_CheckBox->setChecked(true);
     QVERIFY(s.MemoryLimitEdit->isEnabled());
     QCOMPARE(Form6->windowOptions().memoryLimitMb, s.MemoryLimitEdit->value());
@@ -596,6 +600,7 @@ void TestLogging::timeAndFramingAreOffAtStartAndCancelled()
         d.HexText_Radio->setChecked(true);
         d.MemoryLimit_CheckBox->setChecked(true);
         d.MemoryLimitEdit->setValue(512);
+        d.LogJoinGapEdit->setValue(0);
         d.BitBtn2->click();
     });
     ui().MiscMenuBar->trigger();
@@ -606,6 +611,7 @@ void TestLogging::timeAndFramingAreOffAtStartAndCancelled()
     QVERIFY(s.HEXOnly_Radio->isChecked());
     QVERIFY(!s.MemoryLimit_CheckBox->isChecked());
     QCOMPARE(s.MemoryLimitEdit->value(), 2048);
+    QCOMPARE(Form6->logJoinGapMs(), LogFormat::Lines::DefaultJoinGapMs);
     QVERIFY(Form1->renderer().options() == RenderOptions {});
     // OK hands them over.
     setTimeAndFraming(true, 250);
