@@ -467,7 +467,7 @@ void TForm1::SaveLogMenuBarClick()
         return;
     const CaptureExport::TextStyle style {m_formatter.settings(), m_formatter.hexForm(),
                                           m_renderer.options(), ui->LocalNameEdit->text(),
-                                          ui->RemoteNameEdit->text()};
+                                          ui->RemoteNameEdit->text(), Form6->logJoinGapMs()};
     QString error;
     if (!CaptureExport::save(m_capture, target->format, style, target->path, &error))
         message(QStringLiteral("無法儲存記錄到 %1 : %2").arg(target->path, error));
@@ -487,7 +487,7 @@ void TForm1::StartLogMenuBarClick()
             : target->format == F::Csv                     ? LiveLog::Format::Csv
                                                            : LiveLog::Format::Log;
     QString error;
-    m_log = LiveLog::start(target->path, format, &error);
+    m_log = LiveLog::start(target->path, format, &error, Form6->logJoinGapMs());
     if (!m_log) {
         message(error);
         return;

@@ -40,14 +40,14 @@ public:
                 addFlawed(record.bytes, record.timeUs);
             else
                 addBytes(record.bytes, record.timeUs);
-        } else if (record.kind == TrafficKind::LineBack) {
-            addComeback(record.timeUs);
+        } else if (record.kind == TrafficKind::LineGone || record.kind == TrafficKind::LineBack) {
+            addDeviceNote(record);
             // What the device sends next is a reply of its own, under its name again.
             m_replyOpen = false;
         } else if (record.kind == TrafficKind::Sent && m_echo) {
             // Shown at once, after what was received before it.
             passEnd();
-            addBytes(record.bytes, record.timeUs);
+            addBytes(record.bytes, record.timeUs, TrafficKind::Sent);
             passEnd();
         }
     }

@@ -2,9 +2,6 @@
 #include "ReceivedDisplay.h"
 
 #include "session/ModeHost.h"
-#include "traffic/TrafficRenderer.h"
-
-#include <QDateTime>
 
 #include <algorithm>
 
@@ -14,15 +11,14 @@ void ReceivedDisplay::take(const TrafficRecord &record)
         addBytes(record.bytes, record.timeUs);
     else if (record.kind == TrafficKind::Flawed)
         addFlawed(record.bytes, record.timeUs);
-    else if (record.kind == TrafficKind::LineBack)
-        addComeback(record.timeUs);
+    else if (record.kind == TrafficKind::LineGone || record.kind == TrafficKind::LineBack)
+        addDeviceNote(record);
 }
 
-void ReceivedDisplay::addComeback(int64_t timeUs)
+void ReceivedDisplay::addDeviceNote(const TrafficRecord &record)
 {
-    const QString at = QDateTime::fromMSecsSinceEpoch(wallMicroseconds(timeUs) / 1000)
-                               .toString(QStringLiteral("HH:mm:ss"));
-    m_host.renderer().appendNote(QStringLiteral("— 裝置重新連接 %1 —").arg(at), timeUs, m_shown);
+    if (const std::optional<QString> note = m_notes.noteOf(record))
+        m_host.renderer().appendNote(*note, record.timeUs, m_shown);
 }
 
 void ReceivedDisplay::addFlawed(const QByteArray &bytes, int64_t timeUs)
@@ -60,9 +56,9 @@ void ReceivedDisplay::addFlawed(const QByteArray &bytes, int64_t timeUs)
     }
 }
 
-void ReceivedDisplay::addBytes(const QByteArray &bytes, int64_t timeUs)
+void ReceivedDisplay::addBytes(const QByteArray &bytes, int64_t timeUs, TrafficKind direction)
 {
-    m_host.renderer().appendBytes(bytes, timeUs, m_shown);
+    m_host.renderer().appendBytes(bytes, timeUs, m_shown, direction);
 }
 
 void ReceivedDisplay::addText(const QString &text, int64_t timeUs)

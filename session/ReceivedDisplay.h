@@ -7,6 +7,7 @@
 
 #include "traffic/Traffic.h"
 
+#include "traffic/TrafficRenderer.h"
 #include "traffic/TrafficText.h"
 
 #include <QString>
@@ -27,9 +28,10 @@ public:
 protected:
     // Text that goes in with the received bytes of this pass, in order.
     void addText(const QString &text, int64_t timeUs);
-    void addBytes(const QByteArray &bytes, int64_t timeUs);
-    // The gap a device that went away and came back leaves, as a line of its own.
-    void addComeback(int64_t timeUs);
+    void addBytes(const QByteArray &bytes, int64_t timeUs,
+                  TrafficKind direction = TrafficKind::Received);
+    // The device going away and coming back, each as a line of its own (DeviceNotes).
+    void addDeviceNote(const TrafficRecord &record);
     // Received bytes that came with a flaw: shown as received bytes are, their characters
     // marked.
     void addFlawed(const QByteArray &bytes, int64_t timeUs);
@@ -41,5 +43,6 @@ private:
     // A pass at full speed in the HEX form is a few million characters.
     static constexpr qsizetype KeptCapacity = qsizetype(4) << 20; // characters
     QString m_shown;
+    DeviceNotes m_notes;
     std::vector<MarkedRange> m_marks; // in m_shown; empty while no flaw came this pass
 };

@@ -150,7 +150,8 @@ TForm6::Snapshot TForm6::snapshot() const
             ui->IdleGapEdit->value(),
             ui->Counters_CheckBox->isChecked(),
             ui->MemoryLimit_CheckBox->isChecked(),
-            ui->MemoryLimitEdit->value()};
+            ui->MemoryLimitEdit->value(),
+            ui->LogJoinGapEdit->value()};
 }
 
 void TForm6::restore(const Snapshot &s)
@@ -182,6 +183,7 @@ void TForm6::restore(const Snapshot &s)
     ui->Counters_CheckBox->setChecked(s.counters);
     ui->MemoryLimit_CheckBox->setChecked(s.memoryLimit);
     ui->MemoryLimitEdit->setValue(s.memoryLimitMb);
+    ui->LogJoinGapEdit->setValue(s.logJoinGapMs);
     setPanelColour(ui->ShowArea_ColorPanel, panelColour(ui->tmpPanel));
 }
 
@@ -199,6 +201,8 @@ TForm6::WindowOptions TForm6::windowOptions() const
             previewColour(), ui->Counters_CheckBox->isChecked(),
             ui->MemoryLimit_CheckBox->isChecked() ? ui->MemoryLimitEdit->value() : 0};
 }
+
+int TForm6::logJoinGapMs() const { return ui->LogJoinGapEdit->value(); }
 
 void TForm6::setEdit1Enabled(bool enabled)
 {

@@ -44,6 +44,8 @@ public:
         int memoryLimitMb = 0; // 0: no limit of the user's own
     };
     WindowOptions windowOptions() const;
+    // Reads of one direction less than this apart share a line of the log and the CSV.
+    int logJoinGapMs() const;
 
     // The dialog's state as it was when it opened; Cancel puts it back.
     struct Snapshot
@@ -57,6 +59,7 @@ public:
         bool counters;
         bool memoryLimit;
         int memoryLimitMb;
+        int logJoinGapMs;
     };
     Snapshot snapshot() const;
     void restore(const Snapshot &s);

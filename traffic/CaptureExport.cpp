@@ -104,6 +104,12 @@ public:
                                   record.timeUs, out);
             return;
         }
+        if (const std::optional<QString> note = m_notes.noteOf(record)) {
+            m_renderer.appendNote(*note, record.timeUs, out);
+            // What follows opens a block of its own again, as in the display.
+            m_lastKind = TrafficKind::LineGone;
+            return;
+        }
         if (LineEvents::isEvent(record.kind) || record.bytes.isEmpty())
             return;
         const TrafficKind kind =
@@ -117,13 +123,14 @@ public:
                 label += TrafficRenderer::timestamp(record.timeUs);
             m_renderer.appendText(label + name + QStringLiteral(" : "), record.timeUs, out);
         }
-        m_renderer.appendBytes(record.bytes, record.timeUs, out);
+        m_renderer.appendBytes(record.bytes, record.timeUs, out, kind);
     }
     void finish(QString &out) { m_renderer.finish(out); }
 
 private:
     DisplayFormatter m_formatter;
     TrafficRenderer m_renderer;
+    DeviceNotes m_notes;
     const TextStyle &m_style;
     bool m_labelled = false;
     TrafficKind m_lastKind = TrafficKind::LineGone;
@@ -144,11 +151,11 @@ struct Sink
 
 // Each writer is false when the capture could not be read back whole, and then writes no end.
 template<bool Csv>
-bool writeLines(const TrafficCapture &capture, const TextStyle &, Sink &sink)
+bool writeLines(const TrafficCapture &capture, const TextStyle &style, Sink &sink)
 {
-    LogFormat::Lines lines(Csv);
+    LogFormat::Lines lines(Csv, style.joinGapMs);
     if constexpr (Csv)
-        sink.put(LogFormat::CsvHeader);
+        sink.put(LogFormat::csvStart());
     QByteArray line;
     if (!capture.forEach([&](const TrafficRecord &record) {
             line.clear();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "traffic/DisplayFormatter.h"
+#include "traffic/LogFormat.h"
 #include "traffic/TrafficRenderer.h"
 
 #include <QString>
@@ -34,7 +35,8 @@ struct Target
 Target targetOf(const QString &path, Format picked);
 
 // How the text is shown: the display's form, rule and style, and the names of terminal mode's
-// blocks for a capture of both directions.
+// blocks for a capture of both directions; and how far apart reads may be to share a line of
+// the log or the CSV (LogFormat::Lines).
 struct TextStyle
 {
     DisplaySettings settings;
@@ -42,6 +44,7 @@ struct TextStyle
     RenderOptions options;
     QString localName;
     QString remoteName;
+    int joinGapMs = LogFormat::Lines::DefaultJoinGapMs;
 };
 
 // Writes the capture; false, with the reason, when the device did not take it all.
@@ -50,7 +53,7 @@ bool write(const TrafficCapture &capture, Format format, const TextStyle &style,
 
 // Writes the capture to `path`. A file is replaced only once all of it is written, so a save
 // that fails leaves what was there; a device or a pipe is written as it stands, never replaced.
-bool save(const TrafficCapture &capture, Format format, const TextStyle &style,
-          const QString &path, QString *error);
+bool save(const TrafficCapture &capture, Format format, const TextStyle &style, const QString &path,
+          QString *error);
 
 } // namespace CaptureExport

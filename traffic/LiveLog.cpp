@@ -56,6 +56,7 @@ struct LiveLog::Shared
     }
 
     Format format = Format::Log;
+    int joinGapMs = LogFormat::Lines::DefaultJoinGapMs;
     QByteArray name; // the path, encoded
     int fd = -1;
     int wake = -1; // an eventfd: records wait, the log stops, or it is given up
@@ -129,13 +130,14 @@ void LiveLog::Shared::run()
 
     using Clock = std::chrono::steady_clock;
     constexpr auto Interval = std::chrono::milliseconds(FlushIntervalMs);
-    // Sent bytes may be published a send's delay after they went out, and more may join them:
-    // a line of them is written once no more can come.
-    constexpr int64_t SentHoldUs = 3 * LogFormat::Lines::SentLineUs;
-    LogFormat::Lines lines(format == Format::Csv);
+    // Records are published a while after they crossed (a send's delay after the byte went
+    // out, a frame after the read): the line that waits is written once no more can join it
+    // and what could have is surely in.
+    constexpr int64_t PublishedWithinUs = 2 * LogFormat::Lines::SentLineUs;
+    LogFormat::Lines lines(format == Format::Csv, joinGapMs);
     QByteArray out;
     if (format == Format::Csv)
-        out = LogFormat::CsvHeader;
+        out = LogFormat::csvStart();
     qint64 written = 0;
     std::vector<TrafficRecord> batch;
     size = out.size();
@@ -182,8 +184,8 @@ void LiveLog::Shared::run()
         held -= cost;
         progressUs = monotonicMicroseconds();
         if (ok && (stop || Clock::now() >= nextFlush)) {
-            const std::optional<int64_t> since = lines.waitingSince();
-            if (stop || (since && monotonicMicroseconds() - *since > SentHoldUs))
+            const std::optional<int64_t> closes = lines.closesAt();
+            if (stop || (closes && monotonicMicroseconds() - *closes > PublishedWithinUs))
                 lines.finish(out);
             // A folder removed under the log leaves the file writable but reachable by no
             // one: that is no log any more.
@@ -218,10 +220,12 @@ void LiveLog::Shared::run()
     ended.notify_all();
 }
 
-std::unique_ptr<LiveLog> LiveLog::start(const QString &path, Format format, QString *error)
+std::unique_ptr<LiveLog> LiveLog::start(const QString &path, Format format, QString *error,
+                                        int joinGapMs)
 {
     auto shared = std::make_shared<Shared>();
     shared->format = format;
+    shared->joinGapMs = joinGapMs;
     shared->name = QFile::encodeName(path);
     // Not blocking, ever: a pipe no one reads fails here at once instead of holding the window,
     // and a full one is waited for by the log's thread alone.
@@ -308,8 +312,7 @@ void LiveLog::fallBehind()
 {
     // A failure is told once the traffic has been published, since whoever hears it may
     // unsubscribe the log.
-    giveUp(QStringLiteral("檔案跟不上收發的資料 : 超過 %1 MB 的記錄等著寫入")
-                   .arg(HeldLimit >> 20));
+    giveUp(QStringLiteral("檔案跟不上收發的資料 : 超過 %1 MB 的記錄等著寫入").arg(HeldLimit >> 20));
 }
 
 void LiveLog::giveUp(const QString &reason)

@@ -9,6 +9,7 @@
 // stops the log, once, with a message that says why; the traffic goes on without it.
 #pragma once
 
+#include "traffic/LogFormat.h"
 #include "traffic/Traffic.h"
 
 #include <QObject>
@@ -29,7 +30,9 @@ public:
 
     // Opens (creates or truncates) `path`; nothing and `error` set when it cannot be opened.
     // A pipe is opened without waiting for a reader: one that has none is an error at once.
-    static std::unique_ptr<LiveLog> start(const QString &path, Format format, QString *error);
+    // The log and the CSV join reads less than `joinGapMs` apart into a line (LogFormat::Lines).
+    static std::unique_ptr<LiveLog> start(const QString &path, Format format, QString *error,
+                                          int joinGapMs = LogFormat::Lines::DefaultJoinGapMs);
     ~LiveLog() override;
 
     // Hands the record on; never waits for the file.

@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace LogFormat {
@@ -255,35 +256,57 @@ QString csvLine(const TrafficRecord &record)
     return QString::fromUtf8(out);
 }
 
+QByteArray csvStart() { return QByteArray(CsvBom) + CsvHeader; }
+
+Lines::Lines(bool csv, int joinGapMs)
+    : m_csv(csv), m_joinGapUs(int64_t(std::clamp(joinGapMs, 0, MaxJoinGapMs)) * 1000)
+{ }
+
+bool Lines::joins(const TrafficRecord &record) const
+{
+    if (record.kind != m_waiting.kind
+        || m_waiting.bytes.size() + record.bytes.size() > SentBytes::MaxChunk)
+        return false;
+    if (record.kind == TrafficKind::Sent)
+        return record.timeUs - m_waiting.timeUs <= SentLineUs;
+    return record.timeUs - m_lastUs < m_joinGapUs;
+}
+
 void Lines::add(const TrafficRecord &record, QByteArray &out)
 {
-    if (!m_sent.bytes.isEmpty()) {
-        if (record.kind == TrafficKind::Sent && record.timeUs - m_sent.timeUs <= SentLineUs
-            && m_sent.bytes.size() + record.bytes.size() <= SentBytes::MaxChunk) {
-            m_sent.bytes += record.bytes;
+    if (!m_waiting.bytes.isEmpty()) {
+        if (joins(record)) {
+            m_waiting.bytes += record.bytes;
+            m_lastUs = record.timeUs;
             return;
         }
         finish(out);
     }
-    if (record.kind == TrafficKind::Sent && !record.bytes.isEmpty())
-        m_sent = record;
-    else
+    const bool received =
+            record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed;
+    if (!record.bytes.isEmpty()
+        && (record.kind == TrafficKind::Sent || (received && m_joinGapUs > 0))) {
+        m_waiting = record;
+        m_lastUs = record.timeUs;
+    } else {
         append(record, out);
+    }
 }
 
 void Lines::finish(QByteArray &out)
 {
-    if (m_sent.bytes.isEmpty())
+    if (m_waiting.bytes.isEmpty())
         return;
-    append(m_sent, out);
-    m_sent.bytes.clear();
+    append(m_waiting, out);
+    m_waiting.bytes.clear();
 }
 
-std::optional<int64_t> Lines::waitingSince() const
+std::optional<int64_t> Lines::closesAt() const
 {
-    if (m_sent.bytes.isEmpty())
+    if (m_waiting.bytes.isEmpty())
         return std::nullopt;
-    return m_sent.timeUs;
+    return m_waiting.kind == TrafficKind::Sent ? m_waiting.timeUs + SentLineUs
+                                               : m_lastUs + m_joinGapUs;
 }
 
 void Lines::append(const TrafficRecord &record, QByteArray &out) const
@@ -291,25 +314,35 @@ void Lines::append(const TrafficRecord &record, QByteArray &out) const
     appendLine(record, m_csv ? ',' : '\t', m_csv, out);
 }
 
-std::optional<Parsed> parseLogLine(QStringView line)
+namespace {
+
+QStringView withoutBom(QStringView line)
 {
+    if (line.startsWith(QChar(QChar::ByteOrderMark)))
+        line = line.mid(1);
     if (line.endsWith(u'\n'))
         line.chop(1);
-    const QList<QStringView> fields = line.split(u'\t');
-    if (fields.size() != 4)
-        return std::nullopt;
-    const QDateTime time = QDateTime::fromString(fields[0].toString(), Qt::ISODateWithMs);
+    if (line.endsWith(u'\r'))
+        line.chop(1);
+    return line;
+}
+
+// The four fields of a line, whichever form it was written in.
+std::optional<Parsed> parseFields(QStringView timeField, QStringView direction, QStringView third,
+                                  QStringView fourth)
+{
+    const QDateTime time = QDateTime::fromString(timeField.toString(), Qt::ISODateWithMs);
     if (!time.isValid())
         return std::nullopt;
     Parsed p;
     p.wallMs = time.toMSecsSinceEpoch();
-    if (fields[1] == u"RX") {
+    if (direction == u"RX") {
         p.kind = TrafficKind::Received;
-    } else if (fields[1] == u"RX!") {
+    } else if (direction == u"RX!") {
         p.kind = TrafficKind::Flawed;
-    } else if (fields[1] == u"TX") {
+    } else if (direction == u"TX") {
         p.kind = TrafficKind::Sent;
-    } else if (fields[1] == u"EV") {
+    } else if (direction == u"EV") {
         static const std::pair<QStringView, TrafficKind> codes[] = {
                 {u"LINES", TrafficKind::ModemLines},
                 {u"BREAK", TrafficKind::BreakSent},
@@ -318,15 +351,15 @@ std::optional<Parsed> parseLogLine(QStringView line)
                 {u"RECONNECT", TrafficKind::LineBack}};
         p.kind = TrafficKind::LineGone;
         for (const auto &[code, kind] : codes)
-            if (fields[2] == code)
+            if (third == code)
                 p.kind = kind;
-        p.event = fields[2].toString();
-        p.text = fields[3].toString();
+        p.event = third.toString();
+        p.text = fourth.toString();
         return p;
     } else {
         return std::nullopt;
     }
-    for (QStringView pair : fields[2].split(u' ', Qt::SkipEmptyParts)) {
+    for (QStringView pair : third.split(u' ', Qt::SkipEmptyParts)) {
         bool ok = false;
         const uint value = pair.toUInt(&ok, 16);
         if (!ok || pair.size() != 2)
@@ -334,6 +367,35 @@ std::optional<Parsed> parseLogLine(QStringView line)
         p.bytes.append(char(value));
     }
     return p;
+}
+
+} // namespace
+
+std::optional<Parsed> parseLogLine(QStringView line)
+{
+    const QList<QStringView> fields = withoutBom(line).split(u'\t');
+    if (fields.size() != 4)
+        return std::nullopt;
+    return parseFields(fields[0], fields[1], fields[2], fields[3]);
+}
+
+std::optional<Parsed> parseCsvLine(QStringView line)
+{
+    line = withoutBom(line);
+    // The time, the direction and the hex hold no comma and no quote; the text is quoted.
+    const qsizetype first = line.indexOf(u',');
+    const qsizetype second = first < 0 ? -1 : line.indexOf(u',', first + 1);
+    const qsizetype third = second < 0 ? -1 : line.indexOf(u',', second + 1);
+    if (third < 0)
+        return std::nullopt;
+    const QStringView quoted = line.mid(third + 1);
+    if (quoted.size() < 2 || !quoted.startsWith(u'"') || !quoted.endsWith(u'"'))
+        return std::nullopt;
+    const QString text = quoted.mid(1, quoted.size() - 2)
+                                 .toString()
+                                 .replace(QStringLiteral("\"\""), QStringLiteral("\""));
+    return parseFields(line.left(first), line.mid(first + 1, second - first - 1),
+                       line.mid(second + 1, third - second - 1), text);
 }
 
 } // namespace LogFormat

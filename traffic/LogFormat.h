@@ -14,11 +14,15 @@
 //      <DEL>, a Big5 pair as its character, any other byte as <XX> with its hex value; for EV
 //      a description.
 //
-// A chunk received is what one read gave. Sent bytes in a row are one chunk too, with the time
-// of their first byte: a paced send (terminal mode's, a send with a delay) publishes each byte
-// as it goes out, and a line a byte would bury what was said (see Lines).
+// A chunk is the reads of one direction that came less than a gap apart (10 ms unless the
+// user sets it; 0 makes each read a chunk), with the time of their first byte: a line a read
+// would make fourteen thousand lines of sixteen thousand bytes of a slow line. Sent bytes in a
+// row are one chunk too: a paced send (terminal mode's, a send with a delay) publishes each
+// byte as it goes out, and a line a byte would bury what was said (see Lines).
 //
-// CSV (.csv) has the same four columns under a header line, each field quoted as RFC 4180 says.
+// CSV (.csv) has the same four columns under a header line, each field quoted as RFC 4180 says,
+// after the UTF-8 byte order mark: without it Excel reads the file in the system's code page,
+// Big5 in Taiwan, and the text column comes out garbled.
 // Raw (.bin) is the received bytes alone, exactly as they came.
 #pragma once
 
@@ -43,37 +47,48 @@ QString hexOf(const QByteArray &bytes);
 QString logLine(const TrafficRecord &record);
 void appendLogLine(const TrafficRecord &record, QByteArray &out);
 
+inline constexpr const char *CsvBom = "\xEF\xBB\xBF";
 inline constexpr const char *CsvHeader = "time,direction,hex,text\n";
+// What a CSV file begins with: the byte order mark and the header.
+QByteArray csvStart();
 QString csvLine(const TrafficRecord &record);
 void appendCsvLine(const TrafficRecord &record, QByteArray &out);
 
-// The lines of a stream of records, as the log or as CSV, sent bytes in a row joined: a line
-// of sent bytes takes the sent records that follow it with nothing between, for SentLineUs
-// from its first byte and up to SentBytes::MaxChunk bytes. A save and a live log write the
-// same lines of the same records.
+// The lines of a stream of records, as the log or as CSV, records of one direction in a row
+// joined, up to SentBytes::MaxChunk bytes a line. A line of received bytes (or of flawed ones)
+// takes the next record of its kind that came less than `joinGapMs` after the one before it;
+// 0 joins none. A line of sent bytes takes the sent records that follow it for SentLineUs from
+// its first byte. Anything else between ends the line. A save and a live log write the same
+// lines of the same records.
 class Lines
 {
 public:
-    explicit Lines(bool csv) : m_csv(csv) { }
-
-    // Appends the lines `record` ends or makes; sent bytes wait, since more may join them.
-    void add(const TrafficRecord &record, QByteArray &out);
-    // Appends the sent bytes that wait.
-    void finish(QByteArray &out);
-    // The time of the first of the sent bytes that wait, or nothing when none wait.
-    std::optional<int64_t> waitingSince() const;
-
+    static constexpr int DefaultJoinGapMs = 10;
+    static constexpr int MaxJoinGapMs = 1000;
     static constexpr int64_t SentLineUs = 200000;
 
+    explicit Lines(bool csv, int joinGapMs = DefaultJoinGapMs);
+
+    // Appends the lines `record` ends or makes; a line of bytes waits, since more may join it.
+    void add(const TrafficRecord &record, QByteArray &out);
+    // Appends the line that waits.
+    void finish(QByteArray &out);
+    // The time after which no record can join the line that waits, or nothing when none waits.
+    std::optional<int64_t> closesAt() const;
+
 private:
+    bool joins(const TrafficRecord &record) const;
     void append(const TrafficRecord &record, QByteArray &out) const;
 
     bool m_csv;
-    TrafficRecord m_sent {TrafficKind::Sent, 0, {}};
+    int64_t m_joinGapUs;
+    TrafficRecord m_waiting {TrafficKind::Sent, 0, {}};
+    int64_t m_lastUs = 0; // the time of the last record the waiting line took
 };
 
-// A line of the log read back: the kind, the wall-clock time in milliseconds since 1970 and
-// the bytes. Nothing for a line that is no log line.
+// A line of the log or of the CSV read back: the kind, the wall-clock time in milliseconds
+// since 1970 and the bytes. Nothing for a line that is none, the CSV's header among them. The
+// byte order mark a file begins with is passed over, so a file's first line reads as any other.
 struct Parsed
 {
     TrafficKind kind = TrafficKind::Received;
@@ -83,5 +98,6 @@ struct Parsed
     QString text; // the event in words
 };
 std::optional<Parsed> parseLogLine(QStringView line);
+std::optional<Parsed> parseCsvLine(QStringView line);
 
 } // namespace LogFormat

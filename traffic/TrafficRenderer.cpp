@@ -46,7 +46,7 @@ QString TrafficRenderer::timestamp(int64_t timeUs)
 void TrafficRenderer::restart()
 {
     m_lineStart = true;
-    m_dumpOffset = 0;
+    m_dumpOffsets[0] = m_dumpOffsets[1] = 0;
     m_dumpLine.clear();
 }
 
@@ -62,7 +62,8 @@ void TrafficRenderer::startLine(int64_t timeUs, QString &out)
     m_lineStart = false;
 }
 
-void TrafficRenderer::appendBytes(const QByteArray &bytes, int64_t timeUs, QString &out)
+void TrafficRenderer::appendBytes(const QByteArray &bytes, int64_t timeUs, QString &out,
+                                  TrafficKind direction)
 {
     if (bytes.isEmpty())
         return;
@@ -70,8 +71,11 @@ void TrafficRenderer::appendBytes(const QByteArray &bytes, int64_t timeUs, QStri
             && timeUs - m_lastByteUs >= int64_t(m_options.idleGapMs) * 1000;
     m_lastByteUs = timeUs;
     if (dumping()) {
-        if (gap)
+        // A line of the dump holds one direction: its offset counts that direction alone.
+        const bool sent = direction == TrafficKind::Sent;
+        if (gap || sent != m_dumpSent)
             completeDumpLine(out);
+        m_dumpSent = sent;
         for (char c : bytes)
             appendDumpByte(uint8_t(c), timeUs, out);
         return;
@@ -125,11 +129,15 @@ void TrafficRenderer::appendNote(QStringView line, int64_t timeUs, QString &out)
 
 void TrafficRenderer::appendDumpByte(uint8_t b, int64_t timeUs, QString &out)
 {
+    int64_t &offset = m_dumpOffsets[m_dumpSent ? 1 : 0];
     if (m_dumpLine.isEmpty()) {
         if (!m_lineStart)
             out += QChar(DisplayFormatter::LineBreak);
         startLine(timeUs, out);
-        appendHex(uint64_t(m_dumpOffset), 8, out);
+        int digits = OffsetDigits;
+        while (digits < 16 && (uint64_t(offset) >> (4 * digits)) != 0)
+            ++digits;
+        appendHex(uint64_t(offset), digits, out);
         out += QStringLiteral("  ");
     } else if (m_dumpLine.size() == DumpWidth / 2) {
         out += u' ';
@@ -137,7 +145,7 @@ void TrafficRenderer::appendDumpByte(uint8_t b, int64_t timeUs, QString &out)
     appendHex(b, 2, out);
     out += u' ';
     m_dumpLine.append(char(b));
-    ++m_dumpOffset;
+    ++offset;
     if (m_dumpLine.size() == DumpWidth)
         completeDumpLine(out);
 }
@@ -163,3 +171,20 @@ void TrafficRenderer::completeDumpLine(QString &out)
 }
 
 void TrafficRenderer::finish(QString &out) { completeDumpLine(out); }
+
+std::optional<QString> DeviceNotes::noteOf(const TrafficRecord &record)
+{
+    const char16_t *words = nullptr;
+    if (record.kind == TrafficKind::LineGone && !m_away) {
+        m_away = true;
+        words = u"裝置已移除";
+    } else if (record.kind == TrafficKind::LineBack) {
+        m_away = false;
+        words = u"裝置重新連接";
+    } else {
+        return std::nullopt;
+    }
+    const QString at = QDateTime::fromMSecsSinceEpoch(wallMicroseconds(record.timeUs) / 1000)
+                               .toString(QStringLiteral("HH:mm:ss"));
+    return QStringLiteral("— %1 %2 —").arg(QStringView(words), at);
+}

@@ -8,12 +8,14 @@
 #pragma once
 
 #include "traffic/DisplayFormatter.h"
+#include "traffic/Traffic.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
 
 #include <cstdint>
+#include <optional>
 
 struct RenderOptions
 {
@@ -36,8 +38,11 @@ public:
     // begins a line, and a dump begins at offset 0.
     void restart();
 
-    // What the bytes of one record that arrived at `timeUs` show as, appended to `out`.
-    void appendBytes(const QByteArray &bytes, int64_t timeUs, QString &out);
+    // What the bytes of one record that arrived at `timeUs` show as, appended to `out`. A dump
+    // counts the offsets of each direction on its own: the device's reply starts at 0000 however
+    // much the host sent before it.
+    void appendBytes(const QByteArray &bytes, int64_t timeUs, QString &out,
+                     TrafficKind direction = TrafficKind::Received);
     // Text of the program's own among the output (a terminal label); lines it begins get their
     // time like any other.
     void appendText(QStringView text, int64_t timeUs, QString &out);
@@ -52,6 +57,9 @@ public:
 
     // Bytes on a line of the HEX + text style.
     static constexpr int DumpWidth = 16;
+    // Hex digits of a dump line's offset, more once the offset needs them: with eight, a line
+    // with its time stamp was wider than the window's display.
+    static constexpr int OffsetDigits = 4;
 
 private:
     bool dumping() const;
@@ -63,7 +71,22 @@ private:
     RenderOptions m_options;
     bool m_lineStart = true;
     int64_t m_lastByteUs = -1;
-    int64_t m_dumpOffset = 0;
+    int64_t m_dumpOffsets[2] = {0, 0}; // received, sent
+    bool m_dumpSent = false; // the direction of the dump's partial line
     QByteArray m_dumpLine;
     QString m_piece; // reused for each record's formatted text
+};
+
+// The lines the device's going and coming leave among the traffic, in the display and in the
+// text saved as shown: "— 裝置已移除 12:00:03 —" when it goes, "— 裝置重新連接 12:00:09 —" when it
+// is open again. While it is away the port tells again why it cannot open it yet; that is the
+// status bar's news, not the text's.
+class DeviceNotes
+{
+public:
+    // The line `record` leaves, or nothing.
+    std::optional<QString> noteOf(const TrafficRecord &record);
+
+private:
+    bool m_away = false;
 };

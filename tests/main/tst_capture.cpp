@@ -81,6 +81,8 @@ private slots:
     void timestampsStartEveryLine();
     void idleGapBreaksTheLine();
     void hexDumpLayout();
+    void hexDumpCountsEachDirection_data();
+    void hexDumpCountsEachDirection();
     void liveLogKeepsUp_data();
     void liveLogKeepsUp();
     void liveLogStopsWhenItCannotWrite_data();
@@ -91,6 +93,8 @@ private slots:
     void logTimeWritesEveryOffsetAlike();
     void sentBytesInARowAreOneLine_data();
     void sentBytesInARowAreOneLine();
+    void logsReadBack_data();
+    void logsReadBack();
     void liveLogNeverWaitsForAPipe();
     void liveLogTakesABurstAtItsPace();
     void debugLinesOnlyWhenAsked_data();
@@ -357,6 +361,10 @@ void TestCapture::exportFormats()
     capture.take(record(TrafficKind::Sent, t, QByteArray("AT\r")));
     capture.take(record(TrafficKind::Received, t + 20000, QByteArray("OK\r\n")));
     capture.take(record(TrafficKind::LineGone, t + 90000, {}));
+    // While it is away the port says why it cannot open it: no second mark.
+    capture.take(record(TrafficKind::LineGone, t + 95000, "busy"));
+    capture.take(record(TrafficKind::LineBack, t + 99000, "/dev/ttyUSB1"));
+    capture.take(record(TrafficKind::Received, t + 99500, QByteArray("hi")));
     CaptureExport::TextStyle style;
     style.localName = QStringLiteral("主機傳送");
     style.remoteName = QStringLiteral("設備回應");
@@ -368,20 +376,26 @@ void TestCapture::exportFormats()
             return QByteArray("failed: ") + error.toUtf8();
         return buffer.data();
     };
-    QCOMPARE(written(CaptureExport::Format::Raw), QByteArray("OK\r\n"));
+    QCOMPARE(written(CaptureExport::Format::Raw), QByteArray("OK\r\nhi"));
     const QStringList log =
             QString::fromUtf8(written(CaptureExport::Format::Log)).split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(log.size(), 3);
+    QCOMPARE(log.size(), 6);
     QVERIFY(log[0].contains(QStringLiteral("\tTX\t41 54 0D\tAT<CR>")));
     QVERIFY(log[1].contains(QStringLiteral("\tRX\t4F 4B 0D 0A\tOK<CR><LF>")));
     QVERIFY(log[2].contains(QStringLiteral("\tEV\tHANGUP\t")));
     const QStringList csv =
             QString::fromUtf8(written(CaptureExport::Format::Csv)).split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(csv.size(), 4);
+    QCOMPARE(csv.size(), 7);
+    QVERIFY(written(CaptureExport::Format::Csv)
+                    .startsWith("\xEF\xBB\xBFtime,direction,hex,text\n"));
     QCOMPARE(csv[0], QStringLiteral("time,direction,hex,text"));
-    // Both directions: each block opens with its name, as terminal mode shows it.
+    // Both directions: each block opens with its name, as terminal mode shows it; the device's
+    // going and coming are lines of their own, and a block after them opens with its name again.
+    const auto clock = [](int64_t timeUs) { return clockOf(timeUs).left(8); };
     QCOMPARE(QString::fromUtf8(written(CaptureExport::Format::Text)),
-             QStringLiteral("\n主機傳送 : AT<CR>\n\n設備回應 : OK<CR>\n<LF>"));
+             QStringLiteral("\n主機傳送 : AT<CR>\n\n設備回應 : OK<CR>\n<LF>\n— 裝置已移除 ")
+                     + clock(t + 90000) + QStringLiteral(" —\n— 裝置重新連接 ") + clock(t + 99000)
+                     + QStringLiteral(" —\n\n設備回應 : hi"));
 }
 
 void TestCapture::savesGoWhereTheNameSays()
@@ -515,18 +529,60 @@ void TestCapture::hexDumpLayout()
     renderer.finish(out);
     // A short last line is padded, so that its text column stands under the others.
     QCOMPARE(out,
-             QStringLiteral("00000000  48 69 0D 0A A4 40 30 31  32 33 34 35 36 37 38 39  "
-                            "|Hi...@0123456789|\n00000010  7F 58 59 5A")
+             QStringLiteral("0000  48 69 0D 0A A4 40 30 31  32 33 34 35 36 37 38 39  "
+                            "|Hi...@0123456789|\n0010  7F 58 59 5A")
                      + QString(39, u' ') + QStringLiteral("|.XYZ|\n"));
-    // With the time, a dump line carries the time its first byte came.
+    // With the time, a dump line carries the time its first byte came, and is no wider than
+    // the window's display shows at its 96 columns, with a window frame's width to spare.
     renderer.restart();
     renderer.setOptions({true, 0, false});
     out.clear();
     renderer.appendBytes("A", t, out);
     renderer.finish(out);
     QCOMPARE(out,
-             u'[' + clockOf(t) + QStringLiteral("] 00000000  41") + QString(48, u' ')
+             u'[' + clockOf(t) + QStringLiteral("] 0000  41") + QString(48, u' ')
                      + QStringLiteral("|A|\n"));
+    out.clear();
+    renderer.appendBytes(QByteArray(16, 'x'), t, out);
+    QVERIFY2(out.size() <= 90, qPrintable(out));
+    // Past 64 KiB the offset takes the digits it needs.
+    renderer.restart();
+    renderer.setOptions({});
+    out.clear();
+    renderer.appendBytes(QByteArray(0x10010, 'x'), t, out);
+    QVERIFY(out.contains(QStringLiteral("\n10000  78 78")));
+}
+
+void TestCapture::hexDumpCountsEachDirection_data()
+{
+    // Records of the conversation, R received and S sent, each eight bytes; the offsets the
+    // dump lines show, in order.
+    QTest::addColumn<QString>("records");
+    QTest::addColumn<QStringList>("offsets");
+    QTest::newRow("a reply after a request") << "SR" << QStringList {"0000", "0000"};
+    QTest::newRow("each direction goes on")
+            << "SRSRRR" << QStringList {"0000", "0000", "0008", "0008", "0018"};
+    QTest::newRow("one direction fills lines") << "RRR" << QStringList {"0000", "0010"};
+}
+
+void TestCapture::hexDumpCountsEachDirection()
+{
+    QFETCH(QString, records);
+    QFETCH(QStringList, offsets);
+    DisplayFormatter formatter;
+    formatter.setHexForm(true);
+    formatter.setSettings({LineBreakRule::CR, std::nullopt, HexStyle::HexText});
+    TrafficRenderer renderer(formatter);
+    QString out;
+    const int64_t t = monotonicMicroseconds();
+    for (QChar r : records)
+        renderer.appendBytes(QByteArray(8, 'x'), t, out,
+                             r == u'S' ? TrafficKind::Sent : TrafficKind::Received);
+    renderer.finish(out);
+    QStringList shown;
+    for (const QString &line : out.split(u'\n', Qt::SkipEmptyParts))
+        shown << line.section(u' ', 0, 0);
+    QCOMPARE(shown, offsets);
 }
 
 void TestCapture::liveLogKeepsUp_data()
@@ -568,6 +624,8 @@ void TestCapture::liveLogKeepsUp()
     QStringList lines = QString::fromUtf8(written).split(u'\n', Qt::SkipEmptyParts);
     if (format == LiveLog::Format::Csv) {
         QCOMPARE(lines.size(), 4);
+        // Excel in Taiwan reads a CSV without the byte order mark as Big5.
+        QVERIFY(written.startsWith("\xEF\xBB\xBF"));
         QCOMPARE(lines.takeFirst() + u'\n', QString::fromUtf8(LogFormat::CsvHeader));
         QVERIFY(lines[2].endsWith(QStringLiteral(",RX,4F 4B,\"OK\"")));
         return;
@@ -761,29 +819,50 @@ void TestCapture::logTimeWritesEveryOffsetAlike()
 
 void TestCapture::sentBytesInARowAreOneLine_data()
 {
-    // A record a letter, `stepMs` apart: T a byte sent, R a byte received, H a hang-up. Each
+    // A record a letter, `stepUs` apart: T a byte sent, R a byte received, H a hang-up. Each
     // line expected is its direction, the record it starts at and its byte count.
     QTest::addColumn<QString>("records");
-    QTest::addColumn<int>("stepMs");
+    QTest::addColumn<int>("stepUs");
+    QTest::addColumn<int>("joinGapMs");
     QTest::addColumn<QStringList>("lines");
-    QTest::newRow("a paced send") << "TTTTT" << 1 << QStringList {"TX 0 5"};
-    QTest::newRow("a reply between") << "TTRTT" << 1 << QStringList {"TX 0 2", "RX 2 1", "TX 3 2"};
-    QTest::newRow("an event between") << "THT" << 1 << QStringList {"TX 0 1", "EV 1 0", "TX 2 1"};
-    QTest::newRow("longer than a line's time") << "TTT" << 120 << QStringList {"TX 0 2", "TX 2 1"};
-    QTest::newRow("more than a chunk") << QString(SentBytes::MaxChunk + 1, u'T') << 0
+    const int gap = LogFormat::Lines::DefaultJoinGapMs;
+    QTest::newRow("a paced send") << "TTTTT" << 1000 << gap << QStringList {"TX 0 5"};
+    QTest::newRow("a reply between")
+            << "TTRTT" << 1000 << gap << QStringList {"TX 0 2", "RX 2 1", "TX 3 2"};
+    QTest::newRow("an event between")
+            << "THT" << 1000 << gap << QStringList {"TX 0 1", "EV 1 0", "TX 2 1"};
+    QTest::newRow("longer than a line's time")
+            << "TTT" << 120000 << gap << QStringList {"TX 0 2", "TX 2 1"};
+    QTest::newRow("more than a chunk") << QString(SentBytes::MaxChunk + 1, u'T') << 0 << gap
                                        << QStringList {"TX 0 4096", "TX 4096 1"};
+    // Reads of a slow line, a millisecond apart.
+    QTest::newRow("reads within the gap") << "RRRRR" << 1000 << gap << QStringList {"RX 0 5"};
+    QTest::newRow("gap 0: a line a read")
+            << "RRR" << 1000 << 0 << QStringList {"RX 0 1", "RX 1 1", "RX 2 1"};
+    QTest::newRow("reads just over the gap")
+            << "RRR" << gap * 1000 + 100 << gap << QStringList {"RX 0 1", "RX 1 1", "RX 2 1"};
+    QTest::newRow("reads just under the gap")
+            << "RRR" << gap * 1000 - 100 << gap << QStringList {"RX 0 3"};
+    QTest::newRow("the direction changes")
+            << "RRTRR" << 1000 << gap << QStringList {"RX 0 2", "TX 2 1", "RX 3 2"};
+    QTest::newRow("an event between reads")
+            << "RRHRR" << 1000 << gap << QStringList {"RX 0 2", "EV 2 0", "RX 3 2"};
+    QTest::newRow("reads of more than a chunk") << QString(SentBytes::MaxChunk + 1, u'R') << 0
+                                                << gap << QStringList {"RX 0 4096", "RX 4096 1"};
+    QTest::newRow("a set gap") << "RRRR" << 30000 << 50 << QStringList {"RX 0 4"};
 }
 
 void TestCapture::sentBytesInARowAreOneLine()
 {
     QFETCH(QString, records);
-    QFETCH(int, stepMs);
+    QFETCH(int, stepUs);
+    QFETCH(int, joinGapMs);
     QFETCH(QStringList, lines);
     // Times the capture keeps exactly, so that a save and the live log see the same.
     const int64_t start = monotonicMicroseconds() / 100 * 100;
     std::vector<TrafficRecord> given;
     for (qsizetype i = 0; i < records.size(); ++i) {
-        const int64_t time = start + i * stepMs * 1000;
+        const int64_t time = start + i * stepUs;
         const QByteArray byte(1, char('A' + i % 26));
         given.push_back(records[i] == u'T'           ? record(TrafficKind::Sent, time, byte)
                                 : records[i] == u'R' ? record(TrafficKind::Received, time, byte)
@@ -797,13 +876,15 @@ void TestCapture::sentBytesInARowAreOneLine()
         QBuffer saved;
         saved.open(QIODevice::WriteOnly);
         QString error;
+        CaptureExport::TextStyle style;
+        style.joinGapMs = joinGapMs;
         QVERIFY(CaptureExport::write(capture,
                                      csv ? CaptureExport::Format::Csv : CaptureExport::Format::Log,
-                                     {}, saved, &error));
+                                     style, saved, &error));
         // The live log writes what a save of the same records writes.
         const QString path = dir.filePath(csv ? QStringLiteral("l.csv") : QStringLiteral("l.log"));
-        std::unique_ptr<LiveLog> log =
-                LiveLog::start(path, csv ? LiveLog::Format::Csv : LiveLog::Format::Log, &error);
+        std::unique_ptr<LiveLog> log = LiveLog::start(
+                path, csv ? LiveLog::Format::Csv : LiveLog::Format::Log, &error, joinGapMs);
         QVERIFY2(log, qPrintable(error));
         for (const TrafficRecord &r : given)
             log->take(r);
@@ -832,6 +913,57 @@ void TestCapture::sentBytesInARowAreOneLine()
             QCOMPARE(p->wallMs, wallMicroseconds(given[size_t(first)].timeUs) / 1000);
         }
     }
+}
+
+void TestCapture::logsReadBack_data()
+{
+    // A file as written now, and as earlier versions wrote it: a CSV without the byte order
+    // mark, received bytes a line a read.
+    QTest::addColumn<bool>("csv");
+    QTest::addColumn<bool>("earlier");
+    QTest::newRow("log") << false << false;
+    QTest::newRow("CSV with its byte order mark") << true << false;
+    QTest::newRow("log of an earlier version") << false << true;
+    QTest::newRow("CSV of an earlier version") << true << true;
+}
+
+void TestCapture::logsReadBack()
+{
+    QFETCH(bool, csv);
+    QFETCH(bool, earlier);
+    const int64_t t = monotonicMicroseconds() / 1000 * 1000;
+    TrafficCapture capture;
+    capture.take(record(TrafficKind::Received, t, QByteArray("a,\"b\"")));
+    capture.take(record(TrafficKind::Received, t + 1000, QByteArray("\r\n")));
+    capture.take(record(TrafficKind::LineBack, t + 2000, "/dev/ttyUSB1"));
+    CaptureExport::TextStyle style;
+    style.joinGapMs = earlier ? 0 : LogFormat::Lines::DefaultJoinGapMs;
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QString error;
+    QVERIFY(CaptureExport::write(capture,
+                                 csv ? CaptureExport::Format::Csv : CaptureExport::Format::Log,
+                                 style, buffer, &error));
+    QByteArray file = buffer.data();
+    QCOMPARE(file.startsWith("\xEF\xBB\xBF"), csv);
+    if (earlier && csv)
+        file.remove(0, 3);
+    QList<LogFormat::Parsed> back;
+    for (const QByteArray &raw : file.split('\n')) {
+        const QString line = QString::fromUtf8(raw);
+        if (const auto p = csv ? LogFormat::parseCsvLine(line) : LogFormat::parseLogLine(line))
+            back << *p;
+    }
+    QCOMPARE(back.size(), earlier ? 3 : 2);
+    QByteArray bytes;
+    for (const LogFormat::Parsed &p : back) {
+        if (p.kind == TrafficKind::Received)
+            bytes += p.bytes;
+    }
+    QCOMPARE(bytes, QByteArray("a,\"b\"\r\n"));
+    QCOMPARE(back.first().wallMs, wallMicroseconds(t) / 1000);
+    QCOMPARE(int(back.last().kind), int(TrafficKind::LineBack));
+    QCOMPARE(back.last().text, QStringLiteral("裝置重新連接 /dev/ttyUSB1"));
 }
 
 void TestCapture::liveLogNeverWaitsForAPipe()

@@ -15,6 +15,7 @@
 #include "traffic/TrafficCapture.h"
 #include "main/TrafficView.h"
 #include "modes/KeyInjection.h"
+#include "widgets/Fonts.h"
 #include "send/Telvixmain3.h"
 #include "send/Telvixmain4.h"
 #include "serial/SerialPort.h"
@@ -39,6 +40,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -132,6 +134,8 @@ class TestLogging : public QObject
     Q_OBJECT
 
 private slots:
+    // The fonts the program draws in, as its start-up maps them.
+    void initTestCase() { Fonts::installSubstitutions(); }
     void init()
     {
         freshStart();
@@ -160,6 +164,8 @@ private slots:
     void countersInTheStatusBar();
     void timeAndFramingAreOffAtStartAndCancelled();
     void fileDialogSpeaksChinese();
+    void stampedDumpFitsTheDefaultWindow();
+    void deviceGoneIsMarked();
 
 private:
     QTemporaryDir m_dir;
@@ -259,8 +265,7 @@ void TestLogging::captureKeepsEveryByte()
             s.Edit1->setText(text);
             s.DelayTimeEdit->setText(QStringLiteral("0"));
             s.CheckBox1->setChecked(true);
-            answerDialog("TForm4",
-                         [](QWidget *w) { TForm4Controls(w).BitBtn2->click(); });
+            answerDialog("TForm4", [](QWidget *w) { TForm4Controls(w).BitBtn2->click(); });
             s.BitBtn1->click();
         });
         ui().Send_UserStringButton->click();
@@ -580,6 +585,10 @@ void TestLogging::timeAndFramingAreOffAtStartAndCancelled()
     QVERIFY(!s.MemoryLimit_CheckBox->isChecked());
     QVERIFY(!s.MemoryLimitEdit->isEnabled());
     QCOMPARE(Form6->windowOptions().memoryLimitMb, 0);
+    // The log's joining gap: 10 ms, 0 (a line a read) to a second.
+    QCOMPARE(s.LogJoinGapEdit->value(), LogFormat::Lines::DefaultJoinGapMs);
+    QCOMPARE(s.LogJoinGapEdit->minimum(), 0);
+    QCOMPARE(s.LogJoinGapEdit->maximum(), LogFormat::Lines::MaxJoinGapMs);
     s.MemoryLimit_CheckBox->setChecked(true);
     QVERIFY(s.MemoryLimitEdit->isEnabled());
     QCOMPARE(Form6->windowOptions().memoryLimitMb, s.MemoryLimitEdit->value());
@@ -594,6 +603,7 @@ void TestLogging::timeAndFramingAreOffAtStartAndCancelled()
         d.HexText_Radio->setChecked(true);
         d.MemoryLimit_CheckBox->setChecked(true);
         d.MemoryLimitEdit->setValue(512);
+        d.LogJoinGapEdit->setValue(0);
         d.BitBtn2->click();
     });
     ui().MiscMenuBar->trigger();
@@ -604,6 +614,7 @@ void TestLogging::timeAndFramingAreOffAtStartAndCancelled()
     QVERIFY(s.HEXOnly_Radio->isChecked());
     QVERIFY(!s.MemoryLimit_CheckBox->isChecked());
     QCOMPARE(s.MemoryLimitEdit->value(), 2048);
+    QCOMPARE(Form6->logJoinGapMs(), LogFormat::Lines::DefaultJoinGapMs);
     QVERIFY(Form1->renderer().options() == RenderOptions {});
     // OK hands them over.
     setTimeAndFraming(true, 250);
@@ -645,6 +656,61 @@ void TestLogging::fileDialogSpeaksChinese()
                      .hasMatch(),
              qPrintable(rows.value(QStringLiteral("a.log")).value(2)));
     QVERIFY(dateFits);
+
+void TestLogging::stampedDumpFitsTheDefaultWindow()
+{
+    // The HEX + text style with line stamps, in the window as it starts: every line is seen
+    // whole, no sideways scrolling, with room to spare for the frame a window manager draws
+    // inside the window's 600 pixels (none here, up to 8 pixels a side on a desktop).
+    constexpr int FrameAllowance = 16;
+    answerNextModal([](QWidget *w) {
+        const TForm6Controls &s = TForm6Controls(w);
+        s.LineTimestamp_CheckBox->setChecked(true);
+        s.HexText_Radio->setChecked(true);
+        s.BitBtn1->click();
+    });
+    ui().MiscMenuBar->trigger();
+    ui().DataModeButton->click(); // the HEX form
+    ModeScript script;
+    script.then([&] { m_pty->write(allValues()); })
+            .waitFor([] { return memoText().count(u'\n') >= 16; }, "the dump")
+            .then([] { ui().BreakButton->click(); });
+    script.start();
+    ui().ReceiveButton->click();
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    TrafficView *view = Form1->memo1();
+    QCOMPARE(view->horizontalScrollBar()->maximum(), 0);
+    // The display's margins: 3 pixels a side and the caret's 2.
+    const int64_t needed = view->text().maxWidth() + 8 + FrameAllowance;
+    QVERIFY2(needed <= view->viewport()->width(),
+             qPrintable(
+                     QStringLiteral("%1 of %2 pixels").arg(needed).arg(view->viewport()->width())));
+}
+
+void TestLogging::deviceGoneIsMarked()
+{
+    // The display marks the hang-up with its time, once however often the port says it still
+    // cannot open the line, and the text saved as shown has the mark where the display has it.
+    ModeScript script;
+    script.then([&] { m_pty->write("before\r"); })
+            .waitFor([] { return memoText().contains(QStringLiteral("before")); }, "bytes")
+            .then([&] { m_pty->hangUp(); })
+            .waitFor([] { return memoText().contains(QStringLiteral("裝置已移除")); }, "the mark",
+                     5000)
+            .then([] { QTest::qWait(300); })
+            .then([] { ui().BreakButton->click(); });
+    script.start();
+    ui().ReceiveButton->click();
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    static const QRegularExpression mark(
+            QStringLiteral("^before<CR>\n— 裝置已移除 \\d\\d:\\d\\d:\\d\\d —\n$"));
+    QVERIFY2(mark.match(memoText()).hasMatch(), qPrintable(memoText()));
+    const QString txt = m_dir.filePath(QStringLiteral("gone.txt"));
+    answerSaveDialog(txt, 2);
+    ui().SaveLogMenuBar->trigger();
+    QFile txtFile(txt);
+    QVERIFY(txtFile.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(txtFile.readAll()), memoText());
 }
 
 QTEST_MAIN(TestLogging)
