@@ -656,6 +656,7 @@ void TestLogging::fileDialogSpeaksChinese()
                      .hasMatch(),
              qPrintable(rows.value(QStringLiteral("a.log")).value(2)));
     QVERIFY(dateFits);
+}
 
 void TestLogging::stampedDumpFitsTheDefaultWindow()
 {
