@@ -322,7 +322,9 @@ void TestLogging::savedFilesGiveTheTrafficBack()
         ++lines;
     }
     QVERIFY(back == in);
-    QCOMPARE(lines, int(Form1->capture().records()));
+    // Reads close together share a line, up to 4096 bytes of it.
+    QVERIFY2(lines <= int(Form1->capture().records()) && lines >= in.size() / 4096,
+             qPrintable(QString::number(lines)));
 
     // The text as shown: what the display shows.
     const QString txt = m_dir.filePath(QStringLiteral("saved.txt"));
