@@ -560,7 +560,7 @@ std::string TelnetLink::configure(const LineParams &params, int timeoutMs,
     uint8_t buffer[4096];
     while (!answered()) {
         if (m_decoder.comPort() == rfc2217::Decoder::ComPortState::Refused)
-            return "伺服器不接受 RFC 2217 的序列埠設定 (COM-PORT-OPTION)";
+            return "伺服器不接受 RFC 2217 的串列埠設定 (COM-PORT-OPTION)";
         const int left = msLeft(deadline);
         if (left == 0)
             return "伺服器在 " + std::to_string(timeoutMs / 1000) + " 秒內沒有回覆線路參數";

@@ -25,10 +25,10 @@ std::string PortInfo::description() const
         return text;
     }
     if (kind == PortKind::Uart)
-        return "內建序列埠 (UART)";
+        return "內建串列埠 (UART)";
     if (!driver.empty())
         return driver;
-    return "序列埠";
+    return "串列埠";
 }
 
 bool sameDevice(const PortInfo &then, const PortInfo &now)

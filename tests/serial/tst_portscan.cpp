@@ -262,7 +262,7 @@ void PortScanTest::portDetails_data()
                                                                 << ""
                                                                 << ""
                                                                 << "serial"
-                                                                << "內建序列埠 (UART)";
+                                                                << "內建串列埠 (UART)";
     QTest::newRow("ARM UART") << "ttyAMA0"
                               << ""
                               << ""
@@ -439,13 +439,13 @@ void PortScanTest::description_data()
                                          << ""
                                          << ""
                                          << ""
-                                         << "內建序列埠 (UART)";
+                                         << "內建串列埠 (UART)";
     QTest::newRow("nothing known") << "ttyXR0"
                                    << ""
                                    << ""
                                    << ""
                                    << ""
-                                   << "序列埠";
+                                   << "串列埠";
 }
 
 void PortScanTest::description()
