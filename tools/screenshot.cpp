@@ -3,23 +3,32 @@
 // makes them, in the fonts it uses. The program itself takes no options, so the pictures come
 // from this separate one; tools/screenshot.sh runs it under Xvfb.
 //
-//   telvix_screenshot <folder>   writes telvix-main.png, telvix-port-dialog.png,
-//   telvix-settings.png, telvix-message.png, telvix-line-panel.png
+//   telvix_screenshot <folder> [<stream port> [<echo port>]]
+//   writes telvix-main.png, telvix-find.png, telvix-port-dialog.png, telvix-settings.png,
+//   telvix-message.png, and with a simulated device streaming on <stream port>
+//   telvix-line-panel.png (a receive session with the line panel and the status bar's
+//   counters), with an echoing one on <echo port> telvix-self-test.png
 #include "traffic/Cp950.h"
 #include "widgets/Fonts.h"
 #include "main/Translations.h"
 #include "main/Forms.h"
 #include "widgets/MessageBoxes.h"
+#include "main/FindBar.h"
 #include "main/LinePanel.h"
 #include "main/Telvixmain1.h"
 #include "serial/SerialPort.h"
 #include "session/ReceivedDisplay.h"
 #include "TForm1Controls.h"
+#include "TForm6Controls.h"
+#include "traffic/TrafficCapture.h"
 #include "send/SendTexts.h"
 #include "serial/Telvixmain2.h"
 #include "settings/Telvixmain6.h"
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -106,12 +115,66 @@ private:
     serial::ErrorCounts m_counts;
 };
 
+// Starts a mode and, once `ready` holds (10 s at most), runs `during` and ends the mode. The
+// mode's loop holds the window meanwhile, so the checks come from a timer, never from a loop
+// of their own that would hold the mode's opening.
+template<typename Start, typename Ready, typename During>
+void whileModeRuns(Start start, Ready ready, During during)
+{
+    QTimer poll;
+    QElapsedTimer t;
+    t.start();
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!ready() && t.elapsed() < 10000)
+            return;
+        poll.stop();
+        settle(300);
+        during();
+        TForm1Controls(Form1).BreakButton->click();
+    });
+    poll.start(50);
+    start();
+}
+
+// The port dialog confirmed with `path` in its device-path row.
+void usePort(const QString &path)
+{
+    QTimer::singleShot(0, [path] {
+        if (auto *edit = Form2->findChild<QLineEdit *>(QStringLiteral("DevicePathEdit")))
+            edit->setText(path);
+        if (auto *okButton = Form2->findChild<QPushButton *>(QStringLiteral("BitBtn1")))
+            okButton->click();
+    });
+    TForm1Controls(Form1).RS232ConfigMenuBar->trigger();
+}
+
+// Lets the window run until `done` holds, 10 s at most.
+template<typename Done>
+void settleUntil(Done done)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 10000 && !done())
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// The settings dialog confirmed with the status bar's byte counters on.
+void showCounters()
+{
+    QTimer::singleShot(0, [] {
+        const TForm6Controls s(Form6);
+        s.Counters_CheckBox->setChecked(true);
+        s.BitBtn1->click();
+    });
+    TForm1Controls(Form1).MiscMenuBar->trigger();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: telvix_screenshot <folder>\n");
+    if (argc < 2 || argc > 4) {
+        std::fprintf(stderr, "usage: telvix_screenshot <folder> [<stream port> [<echo port>]]\n");
         return 2;
     }
     QApplication app(argc, argv);
@@ -132,6 +195,20 @@ int main(int argc, char *argv[])
         display.finish();
     }
     bool ok = save(Form1, dir, "telvix-main.png");
+    {
+        // Find, with a match marked.
+        auto *bar = Form1->findChild<FindBar *>();
+        if (bar)
+            bar->open();
+        if (auto *edit = Form1->findChild<QLineEdit *>(QStringLiteral("FindEdit")))
+            edit->setText(QStringLiteral("GPRMC"));
+        if (bar)
+            bar->findNext();
+        settle(300);
+        ok = save(Form1, dir, "telvix-find.png") && ok;
+        if (bar)
+            bar->close();
+    }
     ok = save(Form2, dir, "telvix-port-dialog.png") && ok;
     Form2->hide();
     ok = save(Form6, dir, "telvix-settings.png") && ok;
@@ -144,23 +221,35 @@ int main(int argc, char *argv[])
                                        48213, false));
         ok = save(box.get(), dir, "telvix-message.png") && ok;
     }
-    {
-        // The line panel on a port a mode has open.
+    if (argc >= 3) {
+        // A receive session on a simulated device with a long name, the line panel shown and
+        // the byte counters on. A pseudo-terminal has no handshake lines: the lamps are lit by
+        // a stand-in for the driver's line control, the bytes are the device's own.
         SerialPort::setControlFactory([](int) { return std::make_unique<PictureLines>(); });
-        int master = posix_openpt(O_RDWR | O_NOCTTY);
-        std::unique_ptr<SerialPort> port;
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
-            port = SerialPort::open(ptsname(master), serial::LineParams {}).port;
+        usePort(QString::fromLocal8Bit(argv[2]));
+        showCounters();
         TForm1Controls(Form1).LinePanelMenuBar->trigger();
-        if (port)
-            Form1->linePanel()->attach(port.get());
-        settle(300);
-        ok = save(Form1, dir, "telvix-line-panel.png") && ok;
+        whileModeRuns([] { TForm1Controls(Form1).ReceiveButton->click(); },
+                      [] { return Form1->capture().receivedBytes() > 600; },
+                      [&] { ok = save(Form1, dir, "telvix-line-panel.png") && ok; });
         TForm1Controls(Form1).LinePanelMenuBar->trigger();
-        port.reset();
-        if (master >= 0)
-            ::close(master);
         SerialPort::setControlFactory({});
+    }
+    if (argc >= 4) {
+        // The self-test against an echoing device: its bytes pass, its lines cannot be tested.
+        usePort(QString::fromLocal8Bit(argv[3]));
+        QTimer::singleShot(0, [&] {
+            auto *dialog = QApplication::activeModalWidget();
+            if (!dialog)
+                return;
+            auto *start = dialog->findChild<QPushButton *>(QStringLiteral("startButton"));
+            if (start)
+                start->click();
+            settleUntil([start] { return !start || start->isEnabled(); });
+            ok = save(dialog, dir, "telvix-self-test.png") && ok;
+            dialog->findChild<QPushButton *>(QStringLiteral("closeButton"))->click();
+        });
+        TForm1Controls(Form1).SelfTestMenuBar->trigger();
     }
     Forms::destroyAll();
     return ok ? 0 : 1;
