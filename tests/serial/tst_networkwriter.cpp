@@ -460,11 +460,17 @@ void TestNetworkWriter::oneLookupAtATime()
                 return slowLookup::running;
             }(),
             0);
-    // Once it is over, the next attempt asks the name server again.
-    const SerialPort::Opened again = SerialPort::open(url, params9600());
-    QVERIFY(!again.port);
-    const std::lock_guard lock(slowLookup::mutex);
-    QCOMPARE(slowLookup::started, 2);
+    // Once it is over, the next attempt asks the name server again. The released lookup may
+    // still be handing its answer over when the first attempt comes (it then joins it and
+    // waits for its end); the one after must ask anew.
+    const auto startedSoFar = [] {
+        const std::lock_guard lock(slowLookup::mutex);
+        return slowLookup::started;
+    };
+    QVERIFY(!SerialPort::open(url, params9600()).port);
+    if (startedSoFar() == 1)
+        QVERIFY(!SerialPort::open(url, params9600()).port);
+    QCOMPARE(startedSoFar(), 2);
 }
 
 void TestNetworkWriter::internationalHostName()
