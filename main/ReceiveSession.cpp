@@ -16,7 +16,7 @@ void ReceiveSession::run()
     ModeState::BreakRequested = 0;
     ReceivedDisplay display(m_host);
     m_host.traffic().subscribe(&display);
-    ReadLoop::run(*port, m_host.traffic());
+    ReadLoop::run(*port, m_host.traffic(), [this] { return m_host.displayFrameMs(); });
     m_host.traffic().unsubscribe(&display);
     display.finish();
     frame.end();

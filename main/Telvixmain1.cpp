@@ -248,6 +248,11 @@ TrafficView *TForm1::memo1() const { return ui->Memo1; }
 
 QString TForm1::statusPanel(int index) const { return panels[index]->text(); }
 
+int TForm1::displayFrameMs() const
+{
+    return isVisible() && !isMinimized() ? FrameMs : HiddenFrameMs;
+}
+
 void TForm1::setStatusPanel(int index, const QString &text) { panels[index]->setText(text); }
 
 QColor TForm1::memo1Colour() const { return ui->Memo1->palette().color(QPalette::Base); }

@@ -68,6 +68,12 @@ public:
     TrafficStream &traffic() override { return m_traffic; }
     void message(const QString &text) override;
     void errorBox(const QString &text) override;
+    int displayFrameMs() const override;
+
+    // The display's passes while a line runs: about one a frame of a 60 Hz screen, and a few a
+    // second while nobody can see them.
+    static constexpr int FrameMs = 16;
+    static constexpr int HiddenFrameMs = 200;
 
     DisplayFormatter &formatter() { return m_formatter; }
     // What crossed the line in the current or last mode.

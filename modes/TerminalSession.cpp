@@ -86,7 +86,7 @@ void TerminalSession::run()
     ConversationDisplay display(m_host, m_panel);
     m_display = &display;
     m_host.traffic().subscribe(&display);
-    ReadLoop::run(*m_port, m_host.traffic());
+    ReadLoop::run(*m_port, m_host.traffic(), [this] { return m_host.displayFrameMs(); });
     m_host.traffic().unsubscribe(&display);
     display.finish();
     m_display = nullptr;

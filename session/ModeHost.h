@@ -60,6 +60,11 @@ public:
     virtual TrafficRenderer &renderer() = 0;
     virtual TrafficStream &traffic() = 0;
 
+    // How long at least between two passes of the display while a line runs at its own rate:
+    // a frame of the screen while the window is seen, longer while it is not; 0 shows each
+    // read at once.
+    virtual int displayFrameMs() const { return 0; }
+
     // A plain box, and the box of an error that ends the step (stop icon, full stop).
     virtual void message(const QString &text) = 0;
     virtual void errorBox(const QString &text) = 0;

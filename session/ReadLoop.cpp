@@ -8,12 +8,13 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <deque>
 
 namespace ReadLoop {
 
-void run(SerialPort &port, TrafficStream &traffic)
+void run(SerialPort &port, TrafficStream &traffic, const FrameMs &frameMs)
 {
     port.startReading();
     // Wakes the wait below when the reader has bytes. Inside a modal dialog's own event loop it
@@ -28,18 +29,42 @@ void run(SerialPort &port, TrafficStream &traffic)
             backlog.push_back(std::move(r));
     };
     QElapsedTimer pass;
+    QElapsedTimer sincePass; // since the last pass that showed something
+    QTimer frameEnd;
+    frameEnd.setSingleShot(true);
+    frameEnd.setTimerType(Qt::PreciseTimer);
     while (ModeState::BreakRequested == 0) {
         takeArrived();
-        pass.start();
-        while (!backlog.empty() && pass.elapsed() < PassBudgetMs) {
-            traffic.publish(backlog.front());
-            backlog.pop_front();
-            if (backlog.empty())
-                takeArrived();
+        if (!backlog.empty()) {
+            pass.start();
+            while (!backlog.empty() && pass.elapsed() < PassBudgetMs) {
+                traffic.publish(backlog.front());
+                backlog.pop_front();
+                if (backlog.empty())
+                    takeArrived();
+            }
+            traffic.passEnd();
+            sincePass.start();
         }
-        traffic.passEnd();
-        QCoreApplication::processEvents(backlog.empty() ? QEventLoop::WaitForMoreEvents
-                                                        : QEventLoop::AllEvents);
+        if (!backlog.empty()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            continue;
+        }
+        // Caught up: the next pass waits for the frame's end, the events run meanwhile, and
+        // the reader's wake-ups are not taken, so that a read each millisecond costs nothing
+        // here.
+        const int frame = frameMs ? frameMs() : 0;
+        const qint64 due = sincePass.isValid() ? frame - sincePass.elapsed() : 0;
+        if (due > 0) {
+            wake.setEnabled(false);
+            frameEnd.start(int(due));
+            while (frameEnd.isActive() && ModeState::BreakRequested == 0)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            frameEnd.stop();
+            wake.setEnabled(true);
+            continue;
+        }
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     // Break came with bytes read and not yet worked off (behind a dialog, or a source faster
     // than the display): they crossed the line before it, so the capture and the log get them,

@@ -10,6 +10,8 @@
 // reader's queue and is shown in order once the dialog closes.
 #pragma once
 
+#include <functional>
+
 class SerialPort;
 class TrafficStream;
 
@@ -19,11 +21,19 @@ namespace ReadLoop {
 // behind a dialog is worked off while the window stays usable.
 inline constexpr int PassBudgetMs = 4;
 
+// A line at its own rate hands over a read every millisecond or two, and a pass costs the
+// window about the same whatever it holds (render, insert, lay out, repaint, tell assistive
+// technology): the passes follow the screen instead, at most one a frame of `frameMs` (asked
+// before each wait, so that a hidden window can ask for fewer). The reader goes on reading and
+// stamping every chunk meanwhile; a backlog (a burst faster than the display) is worked off
+// pass after pass without a wait, as before. No frameMs, or 0: each read is shown at once.
+using FrameMs = std::function<int()>;
+
 // Reads `port` until ModeState::BreakRequested is set. A device that is gone (hang-up,
 // unplugged adapter) is published as a LineGone record; no message is given, and the mode
 // waits like any idle line, for Break or for the same device to come back (a LineBack record,
 // after which its bytes come as before). At Break, what was read and not yet published goes to
 // the stream's keepers alone (the capture, a live log).
-void run(SerialPort &port, TrafficStream &traffic);
+void run(SerialPort &port, TrafficStream &traffic, const FrameMs &frameMs = {});
 
 } // namespace ReadLoop

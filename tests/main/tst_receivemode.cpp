@@ -16,6 +16,7 @@
 #include "settings/Telvixmain6.h"
 #include "TForm6Controls.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStatusBar>
@@ -24,6 +25,8 @@
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
 
 using MessageBoxes::Kind;
 
@@ -65,6 +68,7 @@ private slots:
     void memoryShortageSaidOnceWhileReceiving();
     void memoryLimitOfTheSettings();
     void bytesArriveInFullDuringASearch();
+    void passesFollowTheScreenNotTheReads();
 };
 
 // A search through a long display for what is not there runs between the reads: the bytes
@@ -463,6 +467,65 @@ void TestReceiveMode::pairWaitsAcrossModes()
     second.start();
     TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(second.failure().isEmpty(), qPrintable(second.failure()));
+}
+
+// A line at its own rate hands over a read every millisecond; the display shows them a frame
+// at a time, and every byte still arrives, in order.
+void TestReceiveMode::passesFollowTheScreenNotTheReads()
+{
+    struct PassCounter : TrafficConsumer
+    {
+        void take(const TrafficRecord &r) override { took = took || !r.bytes.isEmpty(); }
+        void passEnd() override
+        {
+            passes += took ? 1 : 0;
+            took = false;
+        }
+        bool took = false;
+        int passes = 0;
+    } counter;
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    constexpr int Writes = 400;
+    QByteArray sent;
+    for (int i = 0; i < Writes * 16; ++i)
+        sent += char('A' + i % 23);
+    std::thread writer;
+    QElapsedTimer paced;
+    qint64 pacedMs = 0;
+    ModeScript script;
+    script.then([&] {
+              Form1->traffic().subscribe(&counter);
+              paced.start();
+              writer = std::thread([&] {
+                  // Each write due at start + n ms, as a UART hands its bytes over.
+                  const auto start = std::chrono::steady_clock::now();
+                  for (int n = 0; n < Writes; ++n) {
+                      std::this_thread::sleep_until(start + std::chrono::milliseconds(n));
+                      if (::write(pty.masterFd(), sent.constData() + n * 16, 16) != 16)
+                          return;
+                  }
+              });
+          })
+            .waitFor([&] { return Form1->capture().receivedBytes() == sent.size(); }, "the bytes")
+            .waitFor([&] { return Form1->memo1()->toPlainText().size() == sent.size(); },
+                     "the display")
+            .then([&] {
+                pacedMs = paced.elapsed();
+                TForm1Controls(Form1).BreakButton->click();
+            });
+    script.start();
+    TForm1Controls(Form1).ReceiveButton->click();
+    if (writer.joinable())
+        writer.join();
+    Form1->traffic().unsubscribe(&counter);
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    QCOMPARE(Form1->memo1()->toPlainText(), QString::fromLatin1(sent));
+    const int reads = int(Form1->capture().records());
+    QVERIFY2(counter.passes <= pacedMs / TForm1::FrameMs + 2,
+             qPrintable(QStringLiteral("%1 passes in %2 ms").arg(counter.passes).arg(pacedMs)));
+    QVERIFY2(reads >= 2 * counter.passes,
+             qPrintable(QStringLiteral("%1 reads, %2 passes").arg(reads).arg(counter.passes)));
 }
 
 QTEST_MAIN(TestReceiveMode)
