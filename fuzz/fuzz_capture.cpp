@@ -32,12 +32,16 @@ void checkDump(const QString &dump, const QByteArray &bytes)
     for (qsizetype n = 0; n < lines.size(); ++n) {
         const QString &line = lines[n];
         bool ok = false;
-        FUZZ_CHECK(line.left(8).toLongLong(&ok, 16) == n * TrafficRenderer::DumpWidth && ok);
+        // The offset has its digits and more once it passes them; the columns follow it.
+        const qsizetype digits = line.indexOf(u' ');
+        FUZZ_CHECK(digits >= TrafficRenderer::OffsetDigits);
+        FUZZ_CHECK(line.left(digits).toLongLong(&ok, 16) == n * TrafficRenderer::DumpWidth && ok);
         const qsizetype open = line.indexOf(u'|');
-        FUZZ_CHECK(bar < 0 || open == bar);
-        bar = open;
+        FUZZ_CHECK(bar < 0 || open - digits == bar);
+        bar = open - digits;
         FUZZ_CHECK(line.endsWith(u'|'));
-        const QList<QStringView> hex = QStringView(line).mid(8, open - 8).split(u' ', Qt::SkipEmptyParts);
+        const QList<QStringView> hex =
+                QStringView(line).mid(digits, open - digits).split(u' ', Qt::SkipEmptyParts);
         FUZZ_CHECK(line.size() - open - 2 == hex.size());
         for (qsizetype i = 0; i < hex.size(); ++i) {
             FUZZ_CHECK(hex[i].size() == 2);
