@@ -31,6 +31,9 @@
 //                         insertion; median, 90th percentile and marks seen (20 marks a second)
 //   painted_ms            the same until the view's first paint after that insertion began
 //                         (its viewport's Paint event)
+//   window_repaints_per_s the window's repaint passes (its update requests), view_paints_per_s
+//                         the paints of the display's text area among them, and
+//                         scroll_bar_paints_per_s those of its two scroll bars
 //   fed_bytes_per_s       what the source managed to write: below the rate when the pty was full
 //   xserver_cpu_percent   with --platform xcb: the X server's time over the same interval
 //
@@ -44,6 +47,7 @@
 #include "TForm1Controls.h"
 #include "TForm6Controls.h"
 #include "main/Forms.h"
+#include "main/LinePanel.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "main/Translations.h"
@@ -58,6 +62,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -169,6 +174,9 @@ public:
         : m_view(view), m_needle(hex ? QStringLiteral("23 ") : QStringLiteral("#"))
     {
         view->viewport()->installEventFilter(this);
+        view->verticalScrollBar()->installEventFilter(this);
+        view->horizontalScrollBar()->installEventFilter(this);
+        view->window()->installEventFilter(this);
         connect(view, &TrafficView::textChanged, this, [this] {
             ++insertions;
             scan();
@@ -176,7 +184,7 @@ public:
     }
     void reset()
     {
-        insertions = 0;
+        insertions = viewPaints = barPaints = flushes = 0;
         shown.clear();
         painted.clear();
         const TrafficText &t = m_view->text();
@@ -184,13 +192,25 @@ public:
         m_column = t.lineLength(m_line);
     }
     int64_t insertions = 0;
+    int64_t viewPaints = 0; // the display's text area
+    int64_t barPaints = 0; // its two scroll bars
+    int64_t flushes = 0; // the window's repaint passes (update requests), whatever they paint
     std::vector<int64_t> shown; // when the k-th mark was in the text
     std::vector<int64_t> painted; // when the view's paint after it began
 
 protected:
-    bool eventFilter(QObject *, QEvent *event) override
+    bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::Paint && painted.size() < shown.size())
+        if (event->type() == QEvent::UpdateRequest && watched == m_view->window())
+            ++flushes;
+        if (event->type() != QEvent::Paint)
+            return false;
+        if (watched != m_view->viewport()) {
+            ++barPaints;
+            return false;
+        }
+        ++viewPaints;
+        if (painted.size() < shown.size())
             painted.resize(shown.size(), nowUs());
         return false;
     }
@@ -288,6 +308,16 @@ int runWindow(const Row &row, const QString &line)
     if (row.loaded || row.panel)
         TForm1Controls(Form1).LinePanelMenuBar->trigger();
     QApplication::processEvents();
+    // A row that measured less than it says would be worse than none.
+    const bool panelShown = Form1->linePanel() && Form1->linePanel()->isVisible();
+    if ((row.loaded || row.panel) != panelShown
+        || (row.loaded
+            && (!Form1->renderer().options().lineTimestamps
+                || !Form6->windowOptions().showCounters))) {
+        std::fprintf(stderr, "line_rate_bench: %s: the window is not set up as the row says\n",
+                     row.name);
+        return 1;
+    }
 
     LoopProbe probe;
     Form1->traffic().subscribe(&probe);
@@ -322,11 +352,13 @@ int runWindow(const Row &row, const QString &line)
     });
     TForm1Controls(Form1).ReceiveButton->click();
     Form1->traffic().unsubscribe(&probe);
-    std::printf("result cpu_us=%lld wall_us=%lld reads=%lld passes=%lld loop_passes=%lld "
-                "insertions=%lld shown=%s painted=%s\n",
-                (long long)cpu, (long long)wall, (long long)probe.reads, (long long)probe.passes,
-                (long long)probe.loopPasses, (long long)marks.insertions,
-                joined(marks.shown).c_str(), joined(marks.painted).c_str());
+    std::printf(
+            "result cpu_us=%lld wall_us=%lld reads=%lld passes=%lld loop_passes=%lld "
+            "insertions=%lld view_paints=%lld bar_paints=%lld flushes=%lld shown=%s painted=%s\n",
+            (long long)cpu, (long long)wall, (long long)probe.reads, (long long)probe.passes,
+            (long long)probe.loopPasses, (long long)marks.insertions, (long long)marks.viewPaints,
+            (long long)marks.barPaints, (long long)marks.flushes, joined(marks.shown).c_str(),
+            joined(marks.painted).c_str());
     std::fflush(stdout);
     if (Form1->liveLog())
         TForm1Controls(Form1).StopLogMenuBar->trigger();
@@ -538,6 +570,9 @@ struct Figures
     double passesPerS = 0;
     double insertionsPerS = 0;
     double loopPassesPerS = 0;
+    double viewPaintsPerS = 0;
+    double barPaintsPerS = 0;
+    double flushesPerS = 0;
     double fedPerS = 0;
     double shownMs = NAN, shownP90Ms = NAN;
     double paintedMs = NAN, paintedP90Ms = NAN;
@@ -663,6 +698,9 @@ Figures runOnce(const std::string &bench, const Row &row, double seconds)
     f.passesPerS = number("passes") / wall;
     f.insertionsPerS = number("insertions") / wall;
     f.loopPassesPerS = number("loop_passes") / wall;
+    f.viewPaintsPerS = number("view_paints") / wall;
+    f.barPaintsPerS = number("bar_paints") / wall;
+    f.flushesPerS = number("flushes") / wall;
     f.fedPerS = double(fed.bytes) / (double(fed.seconds_us) / 1e6);
     const std::vector<int64_t> shown = numbers(m.at("shown"));
     const std::vector<int64_t> painted = numbers(m.at("painted"));
@@ -739,6 +777,9 @@ Figures medianOf(const std::vector<Figures> &runs)
     m.passesPerS = of(&Figures::passesPerS);
     m.insertionsPerS = of(&Figures::insertionsPerS);
     m.loopPassesPerS = of(&Figures::loopPassesPerS);
+    m.viewPaintsPerS = of(&Figures::viewPaintsPerS);
+    m.barPaintsPerS = of(&Figures::barPaintsPerS);
+    m.flushesPerS = of(&Figures::flushesPerS);
     m.fedPerS = of(&Figures::fedPerS);
     m.shownMs = of(&Figures::shownMs);
     m.shownP90Ms = of(&Figures::shownP90Ms);
@@ -761,10 +802,13 @@ void printRow(const char *build, const Row &row, const Figures &f, int runs)
 {
     std::printf("row=%s build=%s rate=%d write_bytes=%d program_cpu_percent=%.2f "
                 "passes_per_s=%.1f insertions_per_s=%.1f loop_passes_per_s=%.1f "
-                "reads_per_s=%.1f shown_ms=%s painted_ms=%s marks=%d/%d fed_bytes_per_s=%.0f",
+                "reads_per_s=%.1f window_repaints_per_s=%.1f view_paints_per_s=%.1f "
+                "scroll_bar_paints_per_s=%.1f shown_ms=%s painted_ms=%s marks=%d/%d "
+                "fed_bytes_per_s=%.0f",
                 row.name, build, row.rate, row.chunk, f.cpuPercent, f.passesPerS, f.insertionsPerS,
-                f.loopPassesPerS, f.readsPerS, ms(f.shownMs, f.shownP90Ms).c_str(),
-                ms(f.paintedMs, f.paintedP90Ms).c_str(), f.marksShown, f.marks, f.fedPerS);
+                f.loopPassesPerS, f.readsPerS, f.flushesPerS, f.viewPaintsPerS, f.barPaintsPerS,
+                ms(f.shownMs, f.shownP90Ms).c_str(), ms(f.paintedMs, f.paintedP90Ms).c_str(),
+                f.marksShown, f.marks, f.fedPerS);
     if (!std::isnan(f.xCpuPercent))
         std::printf(" xserver_cpu_percent=%.2f", f.xCpuPercent);
     std::printf(" runs=%d%s\n", runs, f.ok ? "" : " FAILED");
