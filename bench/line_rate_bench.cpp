@@ -44,6 +44,7 @@
 //
 // GTKTerm, when installed and a display is there, is run on the same pty for the paced text rows
 // and the idle one, and its CPU printed beside ours.
+#include "BenchSupport.h"
 #include "TForm1Controls.h"
 #include "TForm6Controls.h"
 #include "main/Forms.h"
@@ -246,20 +247,6 @@ private:
     qsizetype m_column = 0;
 };
 
-void startLiveLog(const QString &path)
-{
-    QTimer::singleShot(0, [path] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        dialog->selectFile(path);
-        if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-            name->setText(path);
-        static_cast<QDialog *>(dialog)->accept();
-    });
-    TForm1Controls(Form1).StartLogMenuBar->trigger();
-}
-
 // The settings dialog confirmed as a user would, with line timestamps and the byte counters.
 void loadSettings()
 {
@@ -299,7 +286,7 @@ int runWindow(const Row &row, const QString &line)
         TForm1Controls(Form1).HexModeMenuBar->trigger();
     if (row.loaded) {
         loadSettings();
-        startLiveLog(logDir.filePath(QStringLiteral("bench.log")));
+        bench::startLiveLog(logDir.filePath(QStringLiteral("bench.log")));
         if (!Form1->liveLog()) {
             std::fprintf(stderr, "line_rate_bench: the live log did not start\n");
             return 1;
@@ -617,27 +604,6 @@ std::vector<int64_t> numbers(const std::string &list)
     return v;
 }
 
-struct Line
-{
-    int master = -1;
-    std::string slave;
-    Line()
-    {
-        int s = -1;
-        char name[128] = {};
-        if (openpty(&master, &s, name, nullptr, nullptr) != 0)
-            return;
-        ::close(s);
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-        slave = name;
-    }
-    ~Line()
-    {
-        if (master >= 0)
-            ::close(master);
-    }
-};
-
 void stopChild(pid_t pid)
 {
     for (int i = 0; i < 100; ++i) {
@@ -653,12 +619,12 @@ void stopChild(pid_t pid)
 Figures runOnce(const std::string &bench, const Row &row, double seconds)
 {
     Figures f;
-    Line line;
+    bench::PtyLine line;
     if (line.master < 0) {
         std::fprintf(stderr, "line_rate_bench: no pseudo-terminal: %s\n", std::strerror(errno));
         return f;
     }
-    const Child child = spawn({bench, "--window", row.name, line.slave}, true);
+    const Child child = spawn({bench, "--window", row.name, line.slave.toStdString()}, true);
     if (child.pid <= 0)
         return f;
     const std::optional<std::string> ready = readLine(child.out, 60000);
@@ -727,11 +693,11 @@ Figures runOnce(const std::string &bench, const Row &row, double seconds)
 std::optional<double> runOther(const std::vector<std::string> &command, const Row &row,
                                double seconds)
 {
-    Line line;
+    bench::PtyLine line;
     std::vector<std::string> args = command;
     for (std::string &a : args) {
         if (a == "{port}")
-            a = line.slave;
+            a = line.slave.toStdString();
     }
     const Child child = spawn(args, false);
     if (child.pid <= 0)

@@ -20,6 +20,7 @@
 // the menu as a user would) and "[HH:MM:SS.mmm] " before every line; what was shown is checked
 // with the stamps taken off, and the log is read back and compared with what was fed. One that
 // ends in _panel runs with the line panel shown and errored bytes marked.
+#include "BenchSupport.h"
 #include "traffic/DisplayFormatter.h"
 #include "main/Forms.h"
 #include "main/LinePanel.h"
@@ -177,37 +178,6 @@ void feed(int master, const QByteArray &data, std::atomic<bool> &stop)
     }
 }
 
-struct Line
-{
-    int master = -1;
-    QString slave;
-    Line()
-    {
-        int s = -1;
-        char name[128] = {};
-        openpty(&master, &s, name, nullptr, nullptr);
-        ::close(s);
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-        slave = QString::fromLocal8Bit(name);
-    }
-    ~Line() { ::close(master); }
-};
-
-// Starts the live log through its menu command, answering the save dialog with `path`.
-void startLiveLog(const QString &path)
-{
-    QTimer::singleShot(0, [path] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        dialog->selectFile(path);
-        if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-            name->setText(path);
-        static_cast<QDialog *>(dialog)->accept();
-    });
-    TForm1Controls(Form1).StartLogMenuBar->trigger();
-}
-
 // The received bytes a log file holds, in order.
 QByteArray loggedBytes(const QString &path)
 {
@@ -241,7 +211,7 @@ int runWorkload(const Workload &w)
         }
         expectedCount += chunk.size();
     }
-    Line line;
+    bench::PtyLine line;
     PortSettings::DevicePathText = line.slave;
     Forms::createAll();
     Form1->show();
@@ -254,7 +224,7 @@ int runWorkload(const Workload &w)
         options.lineTimestamps = !qEnvironmentVariableIsSet("NOSTAMP");
         Form1->renderer().setOptions(options);
         if (!qEnvironmentVariableIsSet("NOLOG"))
-            startLiveLog(logPath);
+            bench::startLiveLog(logPath);
         if (!Form1->liveLog() && !qEnvironmentVariableIsSet("NOLOG")) {
             std::fprintf(stderr, "receive_bench: the live log did not start\n");
             return 1;
@@ -341,7 +311,7 @@ int runWorkload(const Workload &w)
 
 void runIdle()
 {
-    Line line;
+    bench::PtyLine line;
     PortSettings::DevicePathText = line.slave;
     Forms::createAll();
     Form1->show();
