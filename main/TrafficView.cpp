@@ -12,6 +12,8 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 #include <climits>
 
@@ -24,6 +26,75 @@ constexpr int Margin = 3;
 
 // Assistive technology counts in int.
 int clampOffset(qsizetype offset) { return int(std::min<qsizetype>(offset, INT_MAX)); }
+
+// A scroll bar that repaints only when what it shows changes. A running line changes the
+// range and the value at every pass, while on a display of some thousand lines the slider moves
+// by a pixel only now and then; the style's paint of a bar, gradients over its whole length,
+// was most of the window's work on such a line.
+class SteadyScrollBar : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        // A style whose bars show themselves on a change must be told of each one.
+        const bool moves = change == SliderRangeChange || change == SliderValueChange
+                || change == SliderStepsChange;
+        if (!moves || !m_shown || transient()) {
+            QScrollBar::sliderChange(change);
+            return;
+        }
+        // The range, the value and the steps change one after the other; whether the bar looks
+        // different is known once all of them have.
+        if (m_checking)
+            return;
+        m_checking = true;
+        QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    m_checking = false;
+                    if (!m_shown || *m_shown != look())
+                        update();
+                },
+                Qt::QueuedConnection);
+    }
+
+    void paintEvent(QPaintEvent *event) override
+    {
+        m_shown = look();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    struct Look
+    {
+        QRect slider;
+        bool atMinimum;
+        bool atMaximum;
+        bool operator==(const Look &) const = default;
+    };
+
+    Look look() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    bool transient() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return style()->styleHint(QStyle::SH_ScrollBar_Transient, &option, this) != 0;
+    }
+
+    std::optional<Look> m_shown; // as last painted
+    bool m_checking = false;
+};
 } // namespace
 
 TrafficView::TrafficView(QWidget *parent) : QAbstractScrollArea(parent)
@@ -38,6 +109,11 @@ TrafficView::TrafficView(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(false);
+    // Every paint fills what it paints, so a scroll can move the pixels already there and
+    // paint only the lines it uncovers.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical, this));
+    setHorizontalScrollBar(new SteadyScrollBar(Qt::Horizontal, this));
     fontChanged();
 }
 
@@ -104,13 +180,15 @@ void TrafficView::insertMarked(QStringView piece, const std::vector<MarkedRange>
     const bool a11y = QAccessible::isActive();
     const bool hadSelection = m_text.hasSelection();
     const TextPosition insertedAt = std::max(m_text.caret(), m_text.anchor());
+    const qsizetype changedLine =
+            std::min(m_text.caret(), m_text.anchor()).line; // the selection goes
     const qsizetype at = a11y ? m_text.offsetOf(insertedAt) : 0;
     if (marks.empty())
         m_text.insertAtCaret(piece);
     else
         m_text.insertAtCaret(piece, marks);
     shiftFound(insertedAt, m_text.caret());
-    outputChanged();
+    outputChanged(changedLine);
     if (a11y) {
         QAccessibleTextInsertEvent inserted(this, clampOffset(at), piece.toString());
         QAccessible::updateAccessibility(&inserted);
@@ -125,9 +203,10 @@ void TrafficView::appendLine(QStringView line)
     const bool a11y = QAccessible::isActive();
     const qsizetype at = a11y ? m_text.characterCount() : 0;
     const TextPosition insertedAt = m_text.endPosition();
+    const qsizetype changedLine = std::min(m_text.caret(), m_text.anchor()).line;
     m_text.appendLine(line);
     shiftFound(insertedAt, m_text.endPosition());
-    outputChanged();
+    outputChanged(changedLine);
     if (a11y) {
         QAccessibleTextInsertEvent inserted(this, clampOffset(at), line.toString() + u'\n');
         QAccessible::updateAccessibility(&inserted);
@@ -149,7 +228,7 @@ void TrafficView::clear()
         OwnScroll own(this);
         horizontalScrollBar()->setValue(0);
     }
-    outputChanged();
+    outputChanged(0);
     if (a11y) {
         QAccessibleTextRemoveEvent gone(this, 0, removed);
         QAccessible::updateAccessibility(&gone);
@@ -170,7 +249,7 @@ void TrafficView::setPlainText(const QString &text)
     dropFound();
     emit cleared();
     m_following = true;
-    outputChanged();
+    outputChanged(0);
     if (a11y) {
         QAccessibleTextUpdateEvent updated(this, 0, old, text);
         QAccessible::updateAccessibility(&updated);
@@ -275,8 +354,9 @@ void TrafficView::edit(TextPosition from, TextPosition to, QStringView piece)
     notifyCaret();
 }
 
-void TrafficView::outputChanged()
+void TrafficView::outputChanged(qsizetype fromLine)
 {
+    m_changedFrom = std::min(m_changedFrom, fromLine);
     updateScrollBars();
     if (m_following)
         followCaret();
@@ -447,9 +527,22 @@ void TrafficView::scheduleRepaint()
     constexpr qint64 FrameMs = 16;
     const qint64 since = m_lastPaint.isValid() ? m_lastPaint.elapsed() : FrameMs;
     if (since >= FrameMs)
-        viewport()->update();
+        updateChanged();
     else if (!m_repaint.isActive())
         m_repaint.start(int(FrameMs - since), this);
+}
+
+void TrafficView::updateChanged()
+{
+    if (m_changedFrom == NothingChanged)
+        return;
+    // Output moves the lines after the first it changed (or adds them): from that line down.
+    const qsizetype row = m_changedFrom - verticalScrollBar()->value();
+    m_changedFrom = NothingChanged;
+    if (row >= visibleLines() + 1)
+        return;
+    const int top = row <= 0 ? 0 : Margin + int(row) * m_lineHeight;
+    viewport()->update(QRect(0, top, viewport()->width(), viewport()->height() - top));
 }
 
 void TrafficView::resizeEvent(QResizeEvent *event)
@@ -460,7 +553,15 @@ void TrafficView::resizeEvent(QResizeEvent *event)
 
 void TrafficView::scrollContentsBy(int dx, int dy)
 {
-    viewport()->update();
+    // Down a line or a few, as a running line scrolls: the lines already painted move, and only
+    // those uncovered are painted. The margin above the first line stays where it is.
+    const int rows = visibleLines();
+    if (dx == 0 && dy != 0 && std::abs(dy) < rows) {
+        const QRect lines(0, Margin, viewport()->width(), viewport()->height() - Margin);
+        viewport()->scroll(0, dy * m_lineHeight, lines);
+    } else {
+        viewport()->update();
+    }
     if (m_ownScroll == 0)
         userScrolled(dx != 0, dy != 0);
 }
@@ -493,23 +594,28 @@ QRect TrafficView::caretRect() const
     return QRect(box.x(), box.y(), 1, m_lineHeight);
 }
 
-void TrafficView::paintEvent(QPaintEvent *)
+void TrafficView::paintEvent(QPaintEvent *event)
 {
+    // A paint of the caret alone leaves the output's repaint still due.
     m_lastPaint.start();
-    m_repaint.stop();
     QPainter p(viewport());
-    p.fillRect(viewport()->rect(), palette().brush(QPalette::Base));
+    const QRect area = event->rect();
+    p.fillRect(area, palette().brush(QPalette::Base));
     p.setFont(font());
     const int64_t hx = horizontalOffset();
-    const int first = verticalScrollBar()->value();
-    const qsizetype last = std::min<qsizetype>(m_text.lineCount(), first + visibleLines() + 1);
+    const int shownFrom = verticalScrollBar()->value();
+    // The lines that meet the area to paint, of those on screen.
+    const qsizetype first = shownFrom + std::max(0, area.top() - Margin) / m_lineHeight;
+    const qsizetype last = std::min<qsizetype>(
+            {m_text.lineCount(), shownFrom + visibleLines() + 1,
+             shownFrom + std::max(0, area.bottom() - Margin) / m_lineHeight + 1});
     const int64_t right = hx + viewport()->width();
     const TextPosition selFrom = std::min(m_text.caret(), m_text.anchor());
     const TextPosition selTo = std::max(m_text.caret(), m_text.anchor());
     const bool selecting = selFrom != selTo;
     const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
     for (qsizetype i = first; i < last; ++i) {
-        const int top = Margin + int(i - first) * m_lineHeight;
+        const int top = Margin + int(i - shownFrom) * m_lineHeight;
         // Only the part of the line inside the viewport is shaped and drawn.
         const qsizetype from = std::max<qsizetype>(0, m_text.columnAtX(i, hx) - 1);
         const qsizetype to = std::min(m_text.lineLength(i), m_text.columnAtX(i, right) + 1);
@@ -588,7 +694,7 @@ void TrafficView::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() == m_repaint.timerId()) {
         m_repaint.stop();
-        viewport()->update();
+        updateChanged();
         return;
     }
     if (event->timerId() != m_blink.timerId()) {

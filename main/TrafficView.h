@@ -20,6 +20,7 @@
 #include <QColor>
 #include <QElapsedTimer>
 
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -107,8 +108,9 @@ private:
     class OwnScroll;
 
     void fontChanged();
-    // After output: the caret is followed only while the user has not scrolled away.
-    void outputChanged();
+    // After output from `fromLine` on: the caret is followed only while the user has not
+    // scrolled away.
+    void outputChanged(qsizetype fromLine);
     // After the user's own edit or caret move: the caret comes into view.
     void userChanged();
     void updateScrollBars();
@@ -124,6 +126,7 @@ private:
     void paste();
     void restartBlink();
     void scheduleRepaint();
+    void updateChanged(); // the lines output changed since the last repaint, and those below
     void paintLine(QPainter &p, qsizetype line, qsizetype from, qsizetype to, int top);
     // Edits through here tell assistive technology what changed.
     void edit(TextPosition from, TextPosition to, QStringView piece);
@@ -137,6 +140,8 @@ private:
     bool m_readOnly = false;
     bool m_caretShown = true;
     bool m_following = true;
+    static constexpr qsizetype NothingChanged = std::numeric_limits<qsizetype>::max();
+    qsizetype m_changedFrom = NothingChanged; // the first line output changed, not yet repainted
     int m_ownScroll = 0; // > 0 while this class moves the scroll bars itself
     qsizetype m_followedLine = -1; // the caret's line when the view last followed it
     int64_t m_hUnit = 1; // pixels per step of the horizontal bar, > 1 only past 2^30 pixels

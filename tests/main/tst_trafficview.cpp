@@ -4,12 +4,12 @@
 // line wider than 2^31 pixels.
 #include "GuiHelpers.h"
 
-#include "traffic/DisplayFormatter.h"
-#include "session/ReceivedDisplay.h"
 #include "main/Telvixmain1.h"
-#include "traffic/TrafficRenderer.h"
 #include "main/TrafficView.h"
 #include "serial/SerialPort.h"
+#include "session/ReceivedDisplay.h"
+#include "traffic/DisplayFormatter.h"
+#include "traffic/TrafficRenderer.h"
 
 #include <QAccessible>
 #include <QClipboard>
@@ -104,6 +104,26 @@ QString markedText(const TrafficView &view)
     return out;
 }
 
+// Counts the paints of a widget and the pixels they covered.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int paints = 0;
+    qint64 pixels = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+            for (const QRect &r : static_cast<QPaintEvent *>(event)->region())
+                pixels += qint64(r.width()) * r.height();
+        }
+        return false;
+    }
+};
+
 int pixelsOf(const QImage &image, const QRect &box, const QColor &color)
 {
     int n = 0;
@@ -131,6 +151,7 @@ private slots:
     void markedCharactersArePaintedApart();
     void markedCharactersAreToldAsInvalid();
     void wideTextIsDrawnSelectedAndCopied();
+    void aRunningLinePaintsOnlyWhatChanged();
 };
 
 void TestTrafficView::flawedBytesAreMarked_data()
@@ -365,6 +386,49 @@ void TestTrafficView::wideTextIsDrawnSelectedAndCopied()
     QCOMPARE(text->textAtOffset(5, QAccessible::LineBoundary, &start, &end), t.line(0) + u'\n');
     QCOMPARE(start, 0);
     QCOMPARE(end, int(t.lineLength(0)) + 1);
+}
+
+void TestTrafficView::aRunningLinePaintsOnlyWhatChanged()
+{
+    // A long display that a line keeps adding to, a line a frame: each frame paints the new
+    // line, the one it ended and the margin below them, the rest moves up; the scroll bar is
+    // painted when its slider moves, not at every frame. What is on screen at the end is what a
+    // full paint shows.
+    ViewHost host;
+    TrafficView &v = host.view;
+    QByteArray history;
+    for (int i = 0; i < 3000; ++i)
+        history += "earlier line " + QByteArray::number(i) + '\r';
+    host.pass({{TrafficKind::Received, 1, history}});
+    v.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&v));
+    QTest::qWait(50);
+    PaintCounter text(v.viewport());
+    PaintCounter bar(v.verticalScrollBar());
+    const int frames = 40;
+    for (int i = 0; i < frames; ++i) {
+        host.pass({{TrafficKind::Received, 2, "line " + QByteArray::number(i) + "\rnext "}});
+        QTest::qWait(20);
+    }
+    QCOMPARE(v.verticalScrollBar()->value(), v.verticalScrollBar()->maximum());
+    const qint64 aFrameOfLines = qint64(v.viewport()->width()) * v.fontMetrics().height() * 4;
+    QVERIFY2(text.paints >= frames / 2 && text.pixels <= frames * aFrameOfLines,
+             qPrintable(QStringLiteral("%1 paints, %2 pixels for %3 frames of %4 rows")
+                                .arg(text.paints)
+                                .arg(text.pixels)
+                                .arg(frames)
+                                .arg(v.verticalScrollBar()->pageStep())));
+    QVERIFY2(bar.paints <= frames / 4, qPrintable(QStringLiteral("%1 paints").arg(bar.paints)));
+
+    const QPoint at = v.viewport()->mapTo(&v, QPoint(0, 0));
+    const QImage onScreen = v.screen()
+                                    ->grabWindow(v.winId(), at.x(), at.y(), v.viewport()->width(),
+                                                 v.viewport()->height())
+                                    .toImage()
+                                    .convertToFormat(QImage::Format_RGB32);
+    const QImage painted = v.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(onScreen.size(), painted.size());
+    QVERIFY(onScreen == painted);
 }
 
 QTEST_MAIN(TestTrafficView)
