@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "LinePanel.h"
 
+#include "serial/SerialPort.h"
 #include "traffic/LineEvents.h"
 #include "traffic/Traffic.h"
-#include "serial/SerialPort.h"
 #include "widgets/Lamp.h"
 
 #include <QCheckBox>
@@ -54,7 +54,8 @@ LinePanel::LinePanel(TrafficStream &traffic, QWidget *parent) : QFrame(parent), 
         b->setObjectName(QLatin1String(OutputNames[i]));
         b->setCheckable(true);
         b->setEnabled(false);
-        b->setToolTip(QStringLiteral("%1 輸出:按下為開,立即設定線路").arg(lineText(OutputLineOf[i])));
+        b->setToolTip(
+                QStringLiteral("%1 輸出:按下為開,立即設定線路").arg(lineText(OutputLineOf[i])));
         b->setAccessibleDescription(b->toolTip());
         // The face says the state: a pressed-in button alone is hard to read at a glance.
         connect(b, &QToolButton::toggled, this, [this, i] { showOutput(i); });
@@ -71,7 +72,8 @@ LinePanel::LinePanel(TrafficStream &traffic, QWidget *parent) : QFrame(parent), 
     m_openState->addItem(QStringLiteral("不變更"), int(serial::OpenLineState::Unchanged));
     m_openState->addItem(stateWord(true), int(serial::OpenLineState::On));
     m_openState->addItem(stateWord(false), int(serial::OpenLineState::Off));
-    m_openState->setToolTip(QStringLiteral("開啟埠之後 DTR 與 RTS 的狀態 (拉高 DTR 會重置許多板子)"));
+    m_openState->setToolTip(
+            QStringLiteral("開啟埠之後 DTR 與 RTS 的狀態 (拉高 DTR 會重置許多板子)"));
     openLabel->setBuddy(m_openState);
     row->addWidget(openLabel);
     row->addWidget(m_openState);
@@ -121,12 +123,36 @@ LinePanel::LinePanel(TrafficStream &traffic, QWidget *parent) : QFrame(parent), 
     m_note->setMinimumWidth(0);
 
     m_timer = new QTimer(this);
-    m_timer->setInterval(RefreshMs);
+    m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, &LinePanel::refresh);
+    m_traffic.subscribe(&m_listener);
     refresh();
 }
 
-LinePanel::~LinePanel() = default;
+LinePanel::~LinePanel() { m_traffic.unsubscribe(&m_listener); }
+
+void LinePanel::Listener::take(const TrafficRecord &record)
+{
+    switch (record.kind) {
+    case TrafficKind::ModemLines:
+    case TrafficKind::LineErrors:
+    case TrafficKind::BreakSent:
+    case TrafficKind::LineGone:
+    case TrafficKind::LineBack:
+        m_panel.lineChanged();
+        break;
+    default:
+        break;
+    }
+}
+
+void LinePanel::lineChanged()
+{
+    if (!isVisible() || m_timer->isActive())
+        return;
+    const qint64 since = m_sinceRefresh.isValid() ? m_sinceRefresh.elapsed() : RefreshMs;
+    m_timer->start(int(std::clamp<qint64>(RefreshMs - since, 0, RefreshMs)));
+}
 
 serial::OpenLineState LinePanel::openLineState() const
 {
@@ -204,14 +230,13 @@ void LinePanel::follow()
         else
             p->stopWatching();
     }
-    if (shown)
-        m_timer->start();
-    else
+    if (!shown)
         m_timer->stop();
 }
 
 void LinePanel::refresh()
 {
+    m_sinceRefresh.start();
     SerialPort *p = port();
     if (!p && m_port) {
         m_port = nullptr; // the mode ended
