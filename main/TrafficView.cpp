@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleOptionSlider>
 
@@ -95,6 +96,20 @@ private:
     std::optional<Look> m_shown; // as last painted
     bool m_checking = false;
 };
+
+// A new range for a bar. The scroll area lays its bars out again after each change of a range,
+// and in doing so raises both of them, which repaints them and the window under them: at every
+// frame of a running line. That layout matters only when a bar comes or goes with its range,
+// so it is left out otherwise; the value is brought into the range first, so that its change
+// still scrolls the view.
+void setRange(QScrollBar *bar, int maximum)
+{
+    if (bar->value() > maximum)
+        bar->setValue(maximum);
+    const bool comesOrGoes = (maximum > 0) != (bar->maximum() > 0);
+    const QSignalBlocker quiet(comesOrGoes ? nullptr : bar);
+    bar->setRange(0, maximum);
+}
 } // namespace
 
 TrafficView::TrafficView(QWidget *parent) : QAbstractScrollArea(parent)
@@ -402,7 +417,7 @@ void TrafficView::updateScrollBars()
     OwnScroll own(this);
     QScrollBar *v = verticalScrollBar();
     v->setPageStep(visibleLines());
-    v->setRange(0, int(std::clamp<qsizetype>(m_text.lineCount() - visibleLines(), 0, INT_MAX)));
+    setRange(v, int(std::clamp<qsizetype>(m_text.lineCount() - visibleLines(), 0, INT_MAX)));
 
     // A scroll bar counts in int; past 2^30 pixels one of its steps stands for several pixels.
     constexpr int64_t MaxBarRange = int64_t(1) << 30;
@@ -413,10 +428,10 @@ void TrafficView::updateScrollBars()
     const int64_t offset = horizontalOffset();
     if (unit != m_hUnit) {
         m_hUnit = unit;
-        h->setRange(0, int(range / unit));
+        setRange(h, int(range / unit));
         h->setValue(int(std::min(offset, range) / unit));
     } else {
-        h->setRange(0, int(range / unit));
+        setRange(h, int(range / unit));
     }
     h->setPageStep(std::max(1, int(viewport()->width() / unit)));
     h->setSingleStep(std::max(1, int(m_charStep / unit)));
@@ -522,14 +537,16 @@ void TrafficView::userScrolled(bool horizontal, bool vertical)
 
 void TrafficView::scheduleRepaint()
 {
-    // A stream changes the text every few milliseconds; painting more than once a frame would
-    // only slow the reading down, painting less would leave the screen behind.
-    constexpr qint64 FrameMs = 16;
-    const qint64 since = m_lastPaint.isValid() ? m_lastPaint.elapsed() : FrameMs;
-    if (since >= FrameMs)
+    // Whatever inserts without a frame's pacing (a mode's echo, a test) may change the text
+    // every few milliseconds; painting that often would only slow the reading down. The reading
+    // modes pace their passes at the frame already: a pass comes a frame after the last, just
+    // under a frame after the paint that followed it, and must not wait for a second one.
+    constexpr qint64 LeastMs = 8;
+    const qint64 since = m_lastPaint.isValid() ? m_lastPaint.elapsed() : LeastMs;
+    if (since >= LeastMs)
         updateChanged();
     else if (!m_repaint.isActive())
-        m_repaint.start(int(FrameMs - since), this);
+        m_repaint.start(int(LeastMs - since), this);
 }
 
 void TrafficView::updateChanged()

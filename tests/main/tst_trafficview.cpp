@@ -396,6 +396,9 @@ void TestTrafficView::aRunningLinePaintsOnlyWhatChanged()
     // full paint shows.
     ViewHost host;
     TrafficView &v = host.view;
+    // Both bars always there, as in the window.
+    v.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    v.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QByteArray history;
     for (int i = 0; i < 3000; ++i)
         history += "earlier line " + QByteArray::number(i) + '\r';
@@ -405,6 +408,7 @@ void TestTrafficView::aRunningLinePaintsOnlyWhatChanged()
     QTest::qWait(50);
     PaintCounter text(v.viewport());
     PaintCounter bar(v.verticalScrollBar());
+    PaintCounter otherBar(v.horizontalScrollBar());
     const int frames = 40;
     for (int i = 0; i < frames; ++i) {
         host.pass({{TrafficKind::Received, 2, "line " + QByteArray::number(i) + "\rnext "}});
@@ -419,6 +423,7 @@ void TestTrafficView::aRunningLinePaintsOnlyWhatChanged()
                                 .arg(frames)
                                 .arg(v.verticalScrollBar()->pageStep())));
     QVERIFY2(bar.paints <= frames / 4, qPrintable(QStringLiteral("%1 paints").arg(bar.paints)));
+    QVERIFY2(otherBar.paints <= 1, qPrintable(QStringLiteral("%1 paints").arg(otherBar.paints)));
 
     const QPoint at = v.viewport()->mapTo(&v, QPoint(0, 0));
     const QImage onScreen = v.screen()
