@@ -33,7 +33,9 @@
 //                         (its viewport's Paint event)
 //   window_repaints_per_s the window's repaint passes (its update requests), view_paints_per_s
 //                         the paints of the display's text area among them, and
-//                         scroll_bar_paints_per_s those of its two scroll bars
+//                         scroll_bar_paints_per_s those of its two scroll bars,
+//                         window_paints_per_s those of the window's own background (under
+//                         whatever changed and does not paint all of itself)
 //   fed_bytes_per_s       what the source managed to write: below the rate when the pty was full
 //   xserver_cpu_percent   with --platform xcb: the X server's time over the same interval
 //
@@ -185,7 +187,7 @@ public:
     }
     void reset()
     {
-        insertions = viewPaints = barPaints = flushes = 0;
+        insertions = viewPaints = barPaints = windowPaints = flushes = 0;
         shown.clear();
         painted.clear();
         const TrafficText &t = m_view->text();
@@ -195,6 +197,7 @@ public:
     int64_t insertions = 0;
     int64_t viewPaints = 0; // the display's text area
     int64_t barPaints = 0; // its two scroll bars
+    int64_t windowPaints = 0; // the window's own background, under what was not opaque
     int64_t flushes = 0; // the window's repaint passes (update requests), whatever they paint
     std::vector<int64_t> shown; // when the k-th mark was in the text
     std::vector<int64_t> painted; // when the view's paint after it began
@@ -206,6 +209,10 @@ protected:
             ++flushes;
         if (event->type() != QEvent::Paint)
             return false;
+        if (watched == m_view->window()) {
+            ++windowPaints;
+            return false;
+        }
         if (watched != m_view->viewport()) {
             ++barPaints;
             return false;
@@ -339,13 +346,14 @@ int runWindow(const Row &row, const QString &line)
     });
     TForm1Controls(Form1).ReceiveButton->click();
     Form1->traffic().unsubscribe(&probe);
-    std::printf(
-            "result cpu_us=%lld wall_us=%lld reads=%lld passes=%lld loop_passes=%lld "
-            "insertions=%lld view_paints=%lld bar_paints=%lld flushes=%lld shown=%s painted=%s\n",
-            (long long)cpu, (long long)wall, (long long)probe.reads, (long long)probe.passes,
-            (long long)probe.loopPasses, (long long)marks.insertions, (long long)marks.viewPaints,
-            (long long)marks.barPaints, (long long)marks.flushes, joined(marks.shown).c_str(),
-            joined(marks.painted).c_str());
+    std::printf("result cpu_us=%lld wall_us=%lld reads=%lld passes=%lld loop_passes=%lld "
+                "insertions=%lld view_paints=%lld bar_paints=%lld window_paints=%lld flushes=%lld "
+                "shown=%s painted=%s\n",
+                (long long)cpu, (long long)wall, (long long)probe.reads, (long long)probe.passes,
+                (long long)probe.loopPasses, (long long)marks.insertions,
+                (long long)marks.viewPaints, (long long)marks.barPaints,
+                (long long)marks.windowPaints, (long long)marks.flushes,
+                joined(marks.shown).c_str(), joined(marks.painted).c_str());
     std::fflush(stdout);
     if (Form1->liveLog())
         TForm1Controls(Form1).StopLogMenuBar->trigger();
@@ -559,6 +567,7 @@ struct Figures
     double loopPassesPerS = 0;
     double viewPaintsPerS = 0;
     double barPaintsPerS = 0;
+    double windowPaintsPerS = 0;
     double flushesPerS = 0;
     double fedPerS = 0;
     double shownMs = NAN, shownP90Ms = NAN;
@@ -666,6 +675,7 @@ Figures runOnce(const std::string &bench, const Row &row, double seconds)
     f.loopPassesPerS = number("loop_passes") / wall;
     f.viewPaintsPerS = number("view_paints") / wall;
     f.barPaintsPerS = number("bar_paints") / wall;
+    f.windowPaintsPerS = number("window_paints") / wall;
     f.flushesPerS = number("flushes") / wall;
     f.fedPerS = double(fed.bytes) / (double(fed.seconds_us) / 1e6);
     const std::vector<int64_t> shown = numbers(m.at("shown"));
@@ -745,6 +755,7 @@ Figures medianOf(const std::vector<Figures> &runs)
     m.loopPassesPerS = of(&Figures::loopPassesPerS);
     m.viewPaintsPerS = of(&Figures::viewPaintsPerS);
     m.barPaintsPerS = of(&Figures::barPaintsPerS);
+    m.windowPaintsPerS = of(&Figures::windowPaintsPerS);
     m.flushesPerS = of(&Figures::flushesPerS);
     m.fedPerS = of(&Figures::fedPerS);
     m.shownMs = of(&Figures::shownMs);
@@ -769,12 +780,13 @@ void printRow(const char *build, const Row &row, const Figures &f, int runs)
     std::printf("row=%s build=%s rate=%d write_bytes=%d program_cpu_percent=%.2f "
                 "passes_per_s=%.1f insertions_per_s=%.1f loop_passes_per_s=%.1f "
                 "reads_per_s=%.1f window_repaints_per_s=%.1f view_paints_per_s=%.1f "
-                "scroll_bar_paints_per_s=%.1f shown_ms=%s painted_ms=%s marks=%d/%d "
+                "scroll_bar_paints_per_s=%.1f window_paints_per_s=%.1f shown_ms=%s painted_ms=%s "
+                "marks=%d/%d "
                 "fed_bytes_per_s=%.0f",
                 row.name, build, row.rate, row.chunk, f.cpuPercent, f.passesPerS, f.insertionsPerS,
                 f.loopPassesPerS, f.readsPerS, f.flushesPerS, f.viewPaintsPerS, f.barPaintsPerS,
-                ms(f.shownMs, f.shownP90Ms).c_str(), ms(f.paintedMs, f.paintedP90Ms).c_str(),
-                f.marksShown, f.marks, f.fedPerS);
+                f.windowPaintsPerS, ms(f.shownMs, f.shownP90Ms).c_str(),
+                ms(f.paintedMs, f.paintedP90Ms).c_str(), f.marksShown, f.marks, f.fedPerS);
     if (!std::isnan(f.xCpuPercent))
         std::printf(" xserver_cpu_percent=%.2f", f.xCpuPercent);
     std::printf(" runs=%d%s\n", runs, f.ok ? "" : " FAILED");
