@@ -38,6 +38,9 @@
 //                         whatever changed and does not paint all of itself)
 //   fed_bytes_per_s       what the source managed to write: below the rate when the pty was full
 //   xserver_cpu_percent   with --platform xcb: the X server's time over the same interval
+//   accessibility_bridge=on  Qt's AT-SPI bridge was active in the window: run the bench under
+//                         tests/support/a11y-session.sh (an X server, a D-Bus session, the
+//                         accessibility bus) with --platform xcb
 //
 // Rows: slow_* at 11,520 B/s (115,200 bit/s) in writes of 16 bytes, fast_* at 1.2 MB/s in writes
 // of 512; *_text in the text form, *_hex in the HEX form, *_loaded in the text form with the line
@@ -61,6 +64,7 @@
 #include "traffic/Traffic.h"
 #include "widgets/Fonts.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -348,12 +352,13 @@ int runWindow(const Row &row, const QString &line)
     Form1->traffic().unsubscribe(&probe);
     std::printf("result cpu_us=%lld wall_us=%lld reads=%lld passes=%lld loop_passes=%lld "
                 "insertions=%lld view_paints=%lld bar_paints=%lld window_paints=%lld flushes=%lld "
-                "shown=%s painted=%s\n",
+                "accessible=%d shown=%s painted=%s\n",
                 (long long)cpu, (long long)wall, (long long)probe.reads, (long long)probe.passes,
                 (long long)probe.loopPasses, (long long)marks.insertions,
                 (long long)marks.viewPaints, (long long)marks.barPaints,
                 (long long)marks.windowPaints, (long long)marks.flushes,
-                joined(marks.shown).c_str(), joined(marks.painted).c_str());
+                QAccessible::isActive() ? 1 : 0, joined(marks.shown).c_str(),
+                joined(marks.painted).c_str());
     std::fflush(stdout);
     if (Form1->liveLog())
         TForm1Controls(Form1).StopLogMenuBar->trigger();
@@ -568,6 +573,7 @@ struct Figures
     double viewPaintsPerS = 0;
     double barPaintsPerS = 0;
     double windowPaintsPerS = 0;
+    bool accessible = false;
     double flushesPerS = 0;
     double fedPerS = 0;
     double shownMs = NAN, shownP90Ms = NAN;
@@ -676,6 +682,7 @@ Figures runOnce(const std::string &bench, const Row &row, double seconds)
     f.viewPaintsPerS = number("view_paints") / wall;
     f.barPaintsPerS = number("bar_paints") / wall;
     f.windowPaintsPerS = number("window_paints") / wall;
+    f.accessible = number("accessible") != 0;
     f.flushesPerS = number("flushes") / wall;
     f.fedPerS = double(fed.bytes) / (double(fed.seconds_us) / 1e6);
     const std::vector<int64_t> shown = numbers(m.at("shown"));
@@ -756,6 +763,7 @@ Figures medianOf(const std::vector<Figures> &runs)
     m.viewPaintsPerS = of(&Figures::viewPaintsPerS);
     m.barPaintsPerS = of(&Figures::barPaintsPerS);
     m.windowPaintsPerS = of(&Figures::windowPaintsPerS);
+    m.accessible = !runs.empty() && runs.front().accessible;
     m.flushesPerS = of(&Figures::flushesPerS);
     m.fedPerS = of(&Figures::fedPerS);
     m.shownMs = of(&Figures::shownMs);
@@ -789,6 +797,8 @@ void printRow(const char *build, const Row &row, const Figures &f, int runs)
                 ms(f.paintedMs, f.paintedP90Ms).c_str(), f.marksShown, f.marks, f.fedPerS);
     if (!std::isnan(f.xCpuPercent))
         std::printf(" xserver_cpu_percent=%.2f", f.xCpuPercent);
+    if (f.accessible)
+        std::printf(" accessibility_bridge=on");
     std::printf(" runs=%d%s\n", runs, f.ok ? "" : " FAILED");
     std::fflush(stdout);
 }
