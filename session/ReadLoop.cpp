@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <deque>
 
 namespace ReadLoop {
@@ -30,6 +31,7 @@ void run(SerialPort &port, TrafficStream &traffic, const FrameMs &frameMs)
     };
     QElapsedTimer pass;
     QElapsedTimer sincePass; // since the last pass that showed something
+    bool burst = false; // the last pass came at a rate no serial line has
     QTimer frameEnd;
     frameEnd.setSingleShot(true);
     frameEnd.setTimerType(Qt::PreciseTimer);
@@ -37,13 +39,17 @@ void run(SerialPort &port, TrafficStream &traffic, const FrameMs &frameMs)
         takeArrived();
         if (!backlog.empty()) {
             pass.start();
+            qint64 bytes = 0;
             while (!backlog.empty() && pass.elapsed() < PassBudgetMs) {
+                bytes += backlog.front().bytes.size();
                 traffic.publish(backlog.front());
                 backlog.pop_front();
                 if (backlog.empty())
                     takeArrived();
             }
             traffic.passEnd();
+            const qint64 sinceLastNs = sincePass.isValid() ? sincePass.nsecsElapsed() : 0;
+            burst = bytes * 1000000 >= BurstBytesPerMs * std::max<qint64>(1000000, sinceLastNs);
             sincePass.start();
         }
         if (!backlog.empty()) {
@@ -53,7 +59,10 @@ void run(SerialPort &port, TrafficStream &traffic, const FrameMs &frameMs)
         // Caught up: the next pass waits for the frame's end, the events run meanwhile, and
         // the reader's wake-ups are not taken, so that a read each millisecond costs nothing
         // here.
-        const int frame = frameMs ? frameMs() : 0;
+        // A burst (a file dumped at the speed of the kernel, a device faster than any UART) is
+        // shown as it comes: waiting a frame between its passes saves nothing and leaves the
+        // display a frame behind its end.
+        const int frame = frameMs && !burst ? frameMs() : 0;
         const qint64 due = sincePass.isValid() ? frame - sincePass.elapsed() : 0;
         if (due > 0) {
             wake.setEnabled(false);

@@ -29,6 +29,10 @@ inline constexpr int PassBudgetMs = 4;
 // pass after pass without a wait, as before. No frameMs, or 0: each read is shown at once.
 using FrameMs = std::function<int()>;
 
+// What a pass must carry for each millisecond since the last to count as a burst, which is not
+// paced: well above what the fastest UART (12 Mbaud, 1,200 bytes a millisecond) delivers.
+inline constexpr long long BurstBytesPerMs = 2048;
+
 // Reads `port` until ModeState::BreakRequested is set. A device that is gone (hang-up,
 // unplugged adapter) is published as a LineGone record; no message is given, and the mode
 // waits like any idle line, for Break or for the same device to come back (a LineBack record,
