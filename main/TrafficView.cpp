@@ -537,16 +537,16 @@ void TrafficView::userScrolled(bool horizontal, bool vertical)
 
 void TrafficView::scheduleRepaint()
 {
-    // Whatever inserts without a frame's pacing (a mode's echo, a test) may change the text
-    // every few milliseconds; painting that often would only slow the reading down. The reading
-    // modes pace their passes at the frame already: a pass comes a frame after the last, just
-    // under a frame after the paint that followed it, and must not wait for a second one.
-    constexpr qint64 LeastMs = 8;
-    const qint64 since = m_lastPaint.isValid() ? m_lastPaint.elapsed() : LeastMs;
-    if (since >= LeastMs)
+    // A stream changes the text every few milliseconds; painting more than once a frame would
+    // only slow the reading down, painting less would leave the screen behind. A view that
+    // scrolled is painted anyway: the changed lines go along in the same paint, not in a second
+    // one a moment later.
+    constexpr qint64 FrameMs = 16;
+    const qint64 since = m_lastPaint.isValid() ? m_lastPaint.elapsed() : FrameMs;
+    if (since >= FrameMs || m_scrolled)
         updateChanged();
     else if (!m_repaint.isActive())
-        m_repaint.start(int(LeastMs - since), this);
+        m_repaint.start(int(FrameMs - since), this);
 }
 
 void TrafficView::updateChanged()
@@ -572,6 +572,7 @@ void TrafficView::scrollContentsBy(int dx, int dy)
 {
     // Down a line or a few, as a running line scrolls: the lines already painted move, and only
     // those uncovered are painted. The margin above the first line stays where it is.
+    m_scrolled = true;
     const int rows = visibleLines();
     if (dx == 0 && dy != 0 && std::abs(dy) < rows) {
         const QRect lines(0, Margin, viewport()->width(), viewport()->height() - Margin);
@@ -615,6 +616,7 @@ void TrafficView::paintEvent(QPaintEvent *event)
 {
     // A paint of the caret alone leaves the output's repaint still due.
     m_lastPaint.start();
+    m_scrolled = false;
     QPainter p(viewport());
     const QRect area = event->rect();
     p.fillRect(area, palette().brush(QPalette::Base));

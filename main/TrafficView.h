@@ -142,6 +142,7 @@ private:
     bool m_following = true;
     static constexpr qsizetype NothingChanged = std::numeric_limits<qsizetype>::max();
     qsizetype m_changedFrom = NothingChanged; // the first line output changed, not yet repainted
+    bool m_scrolled = false; // since the last paint
     int m_ownScroll = 0; // > 0 while this class moves the scroll bars itself
     qsizetype m_followedLine = -1; // the caret's line when the view last followed it
     int64_t m_hUnit = 1; // pixels per step of the horizontal bar, > 1 only past 2^30 pixels
