@@ -9,6 +9,7 @@
 
 #include "session/ModeFrame.h"
 #include "session/ModeState.h"
+#include "session/ReceivedDisplay.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "main/TrafficViewAccessible.h"
@@ -478,6 +479,19 @@ void TestAccessibility::outputTellsWhatChanged()
     QCOMPARE(deleted.size(), 1);
     QCOMPARE(deleted[0].position, 1);
     QCOMPARE(deleted[0].removed, QStringLiteral("k"));
+
+    // A pass of the reading loop is one insertion, however many reads it carries.
+    memo->clear();
+    told.clear();
+    ReceivedDisplay shown(*Form1);
+    Form1->traffic().subscribe(&shown);
+    for (int i = 0; i < 40; ++i)
+        Form1->traffic().publish({TrafficKind::Received, i, "ab"});
+    Form1->traffic().passEnd();
+    Form1->traffic().unsubscribe(&shown);
+    inserted = toldAbout(memo, QAccessible::TextInserted);
+    QCOMPARE(inserted.size(), 1);
+    QCOMPARE(inserted[0].inserted, QString(QStringLiteral("ab").repeated(40)));
 }
 
 void TestAccessibility::everyShownControlIsNamed_data()
