@@ -548,8 +548,10 @@ Fed pace(int master, const Row &row, double seconds)
                 fed.stalled = true;
                 break;
             }
+            // Nobody reads the other side (a program that did not open the port): its hang-up
+            // makes the pty poll ready at once while it stays full.
             pollfd p {master, POLLOUT, 0};
-            if (poll(&p, 1, 5000) == 0) {
+            if (poll(&p, 1, 5000) <= 0 || !(p.revents & POLLOUT) || nowUs() > end) {
                 fed.stalled = true;
                 break;
             }
