@@ -195,8 +195,8 @@ void TrafficView::insertMarked(QStringView piece, const std::vector<MarkedRange>
     const bool a11y = QAccessible::isActive();
     const bool hadSelection = m_text.hasSelection();
     const TextPosition insertedAt = std::max(m_text.caret(), m_text.anchor());
-    const qsizetype changedLine =
-            std::min(m_text.caret(), m_text.anchor()).line; // the selection goes
+    // Output drops a selection: the lines it covered change too.
+    const qsizetype changedLine = std::min(m_text.caret(), m_text.anchor()).line;
     const qsizetype at = a11y ? m_text.offsetOf(insertedAt) : 0;
     if (marks.empty())
         m_text.insertAtCaret(piece);
