@@ -16,4 +16,5 @@ list(APPEND TELVIX_CORE
     traffic/ControlCodes.cpp traffic/ControlCodes.h
     traffic/Logging.cpp traffic/Logging.h
     traffic/HexInput.cpp traffic/HexInput.h
+    traffic/Checksum.cpp traffic/Checksum.h
 )
