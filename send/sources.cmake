@@ -4,6 +4,8 @@ list(APPEND TELVIX_CORE
     send/FileByteStream.cpp send/FileByteStream.h
     send/SendTexts.cpp send/SendTexts.h
     send/SendDelay.cpp send/SendDelay.h
+    send/CommandList.cpp send/CommandList.h
+    send/RepeatGrid.h
 )
 list(APPEND TELVIX_PLATFORM
     send/PacedSender.cpp send/PacedSender.h
