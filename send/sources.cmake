@@ -6,6 +6,7 @@ list(APPEND TELVIX_CORE
     send/SendDelay.cpp send/SendDelay.h
     send/CommandList.cpp send/CommandList.h
     send/RepeatGrid.h
+    send/AutoReply.cpp send/AutoReply.h
 )
 list(APPEND TELVIX_PLATFORM
     send/PacedSender.cpp send/PacedSender.h
