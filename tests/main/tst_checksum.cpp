@@ -38,22 +38,17 @@ void TestChecksum::compute_data()
     QTest::newRow("crc-16/ccitt-false check value")
             << Kind::Crc16CcittFalse << vector << QByteArray("\x29\xB1");
     QTest::newRow("crc-32 check value") << Kind::Crc32 << vector << QByteArray("\xCB\xF4\x39\x26");
-    QTest::newRow("none") << Kind::None << vector << QByteArray();
 
     // The Modbus specification's own frames.
     QTest::newRow("modbus rtu read request")
             << Kind::Crc16Modbus << QByteArray("\x11\x03\x00\x6B\x00\x03", 6)
             << QByteArray("\x76\x87");
-    QTest::newRow("modbus rtu read one register")
-            << Kind::Crc16Modbus << QByteArray("\x01\x03\x00\x00\x00\x01", 6)
-            << QByteArray("\x84\x0A");
     QTest::newRow("modbus ascii lrc")
             << Kind::Lrc << QByteArray("\x11\x03\x00\x6B\x00\x03", 6) << QByteArray("\x7E");
 
     // Checks made of FFh and 00h bytes, which a string-based implementation would lose.
     QTest::newRow("sum-8 wraps to 00")
             << Kind::Sum8 << QByteArray("\x80\x80") << QByteArray(1, '\0');
-    QTest::newRow("sum-8 FF") << Kind::Sum8 << QByteArray("\xFF") << QByteArray("\xFF");
     QTest::newRow("xor-8 of itself is 00")
             << Kind::Xor8 << QByteArray("\x5A\x5A") << QByteArray(1, '\0');
     QTest::newRow("lrc FF") << Kind::Lrc << QByteArray("\x01") << QByteArray("\xFF");
@@ -116,7 +111,6 @@ void TestChecksum::namesRoundTrip()
     for (const Checksum::Algorithm &a : Checksum::algorithms())
         QCOMPARE(Checksum::byId(QString::fromLatin1(a.id)), std::optional(a.kind));
     QCOMPARE(Checksum::byId(u"crc16"), std::nullopt);
-    QCOMPARE(int(Checksum::algorithms().size()), 7);
 }
 
 QTEST_APPLESS_MAIN(TestChecksum)

@@ -65,8 +65,6 @@ void TestAutoReply::matching_data()
     QTest::newRow("each byte matched once")
             << QList {rule("aa", Match::Text, "AA")} << QList<QByteArray> {"AAA", "A"}
             << QStringList {"0:" + ok, "0:" + ok};
-    QTest::newRow("twice in one read")
-            << QList {at} << QList<QByteArray> {"ATAT"} << QStringList {"0:" + ok, "0:" + ok};
     // "BAT": rule 1 (AT) is complete at the T, rule 0 (BATS) only at the S.
     QTest::newRow("the match complete first answers")
             << QList {rule("BATS", Match::Text, "BATS", "1"), rule("AT", Match::Text, "AT", "2")}
