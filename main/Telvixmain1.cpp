@@ -197,6 +197,10 @@ TForm1::~TForm1()
         m_traffic.unsubscribe(m_log.get());
         m_log->stop();
     }
+    // The line panel follows the traffic stream, a member, which is gone before the child
+    // widgets are.
+    delete m_linePanel;
+    m_linePanel = nullptr;
 }
 
 void TForm1::connectHandlers()
