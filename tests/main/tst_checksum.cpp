@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The checks a command carries: each algorithm's published check value over "123456789", the
-// frames of the Modbus specification, checks that come out as FFh and 00h bytes, the byte
+// well-known Modbus frames, checks that come out as FFh and 00h bytes, the byte
 // order on the line, and where a check starts.
 #include "traffic/Checksum.h"
 
@@ -39,7 +39,7 @@ void TestChecksum::compute_data()
             << Kind::Crc16CcittFalse << vector << QByteArray("\x29\xB1");
     QTest::newRow("crc-32 check value") << Kind::Crc32 << vector << QByteArray("\xCB\xF4\x39\x26");
 
-    // The Modbus specification's own frames.
+    // Modbus frames with their known checks.
     QTest::newRow("modbus rtu read request")
             << Kind::Crc16Modbus << QByteArray("\x11\x03\x00\x6B\x00\x03", 6)
             << QByteArray("\x76\x87");
