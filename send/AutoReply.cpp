@@ -91,15 +91,18 @@ QString Matcher::setRules(const std::vector<Rule> &rules)
     return {};
 }
 
-qsizetype Matcher::matchEnd(const Compiled &c) const
+qsizetype Matcher::matchEnd(const Compiled &c, PendingText &pending) const
 {
     if (c.rule.match != Match::Regex) {
         const qsizetype at = m_pending.indexOf(c.bytes);
         return at < 0 ? -1 : at + c.bytes.size();
     }
-    std::vector<qsizetype> ends;
-    const QString text = textOf(m_pending, ends);
-    const QRegularExpressionMatch m = c.regex.match(text);
+    if (!pending.made) {
+        pending.text = textOf(m_pending, pending.ends);
+        pending.made = true;
+    }
+    const std::vector<qsizetype> &ends = pending.ends;
+    const QRegularExpressionMatch m = c.regex.match(pending.text);
     // An empty match would answer every byte.
     if (!m.hasMatch() || m.capturedLength() == 0)
         return -1;
@@ -115,10 +118,12 @@ std::vector<Hit> Matcher::feed(QByteArrayView received, int64_t nowUs)
     for (;;) {
         qsizetype bestEnd = -1;
         size_t best = 0;
+        // Made once for all the regular expressions, when the first of them asks.
+        PendingText pending;
         for (size_t i = 0; i < m_rules.size(); ++i) {
             if (!m_rules[i].rule.on)
                 continue;
-            const qsizetype end = matchEnd(m_rules[i]);
+            const qsizetype end = matchEnd(m_rules[i], pending);
             if (end >= 0 && (bestEnd < 0 || end < bestEnd)) {
                 bestEnd = end;
                 best = i;

@@ -72,8 +72,15 @@ private:
         std::deque<int64_t> answered; // the times of the answers of the last second
         int64_t hits = 0;
     };
+    // The bytes waiting as text, and after each character the byte offset where it ends.
+    struct PendingText
+    {
+        bool made = false;
+        QString text;
+        std::vector<qsizetype> ends;
+    };
     // Where the rule's first match in m_pending ends (a byte offset), or -1.
-    qsizetype matchEnd(const Compiled &c) const;
+    qsizetype matchEnd(const Compiled &c, PendingText &pending) const;
 
     std::vector<Compiled> m_rules;
     QByteArray m_pending; // received since the last match, no more than a pattern may need
