@@ -35,6 +35,7 @@ struct Rule
     int delayMs = 0;
     bool on = true;
     int maxPerSecond = 100;
+    bool operator==(const Rule &) const = default;
 };
 
 inline constexpr int MaxDelayMs = 60000;

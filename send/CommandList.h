@@ -1,16 +1,10 @@
 // SPDX-License-Identifier: MIT
-// The commands a technician sends again and again, kept as a list: what each puts on the line,
-// and the list file (.tvcmd) the user saves and opens. TELVIX stores no list by itself.
+// The commands a technician sends again and again, kept as a list: what each puts on the line
+// (the list file is CommandFile's).
 //
 // A command's bytes are its content (text as the string send takes it, control codes as their
 // glyphs and Chinese as Big5; or hex digits as HexInput reads them), then its check over the
 // content from a given byte on (Checksum), then its ending.
-//
-// The file is UTF-8 JSON: {"format": "telvix-commands", "version": 1, "commands": [{"name",
-// "form": "text"|"hex", "content", "ending": "none"|"cr"|"lf"|"crlf", "checksum": an id of
-// Checksum ("none", "crc16-modbus" ...), "checksumFrom": the first byte checked, from 1,
-// "repeatMs": 0 for once, "key": "" or "F1".."F12", "Ctrl+1".."Ctrl+9"}]}. Fields left out take
-// those defaults; a file of a later version, or with a bad row, loads nothing.
 #pragma once
 
 #include "send/SendText.h"
@@ -19,8 +13,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
-#include <vector>
+#include <optional>
 
 namespace CommandList {
 
@@ -48,15 +43,12 @@ const QStringList &keys();
 // What the command puts on the line, or why it cannot go out.
 SendText::Composed compose(const Command &command);
 
-QByteArray save(const std::vector<Command> &commands);
+// Why the row cannot be kept as it is (its key, its repeat, its bytes), or empty.
+QString problem(const Command &command);
+QString repeatProblem(qint64 ms);
 
-struct Loaded
-{
-    std::vector<Command> commands;
-    QString error; // empty when the whole file was read
-    bool ok() const { return error.isEmpty(); }
-};
-// The message of a bad row names it by number and name: "第 3 列「讀取」:...".
-Loaded load(const QByteArray &file);
+// The endings as the list file names them: "none", "cr", "lf", "crlf".
+const char *endingId(Ending ending);
+std::optional<Ending> endingById(QStringView id);
 
 } // namespace CommandList

@@ -5,6 +5,7 @@ list(APPEND TELVIX_CORE
     send/SendTexts.cpp send/SendTexts.h
     send/SendDelay.cpp send/SendDelay.h
     send/CommandList.cpp send/CommandList.h
+    send/CommandFile.cpp send/CommandFile.h
     send/RepeatGrid.h
     send/AutoReply.cpp send/AutoReply.h
 )

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The command list without a window: what a row puts on the line, the list file going out and
-// coming back, the files it refuses whole, and the repeat grid on a clock of the test's own.
+// The command list without a window: what a row puts on the line, the list file (commands and
+// auto-reply rules) going out and coming back, the files it refuses whole, and the repeat grid on a clock of the test's own.
+#include "send/CommandFile.h"
 #include "send/CommandList.h"
 #include "send/RepeatGrid.h"
 
@@ -30,6 +31,12 @@ QByteArray file(const QByteArray &rows, int version = 1)
 {
     return R"({"format": "telvix-commands", "version": )" + QByteArray::number(version)
             + R"(, "commands": [)" + rows + "]}";
+}
+
+QByteArray replies(const QByteArray &rows)
+{
+    return R"({"format": "telvix-commands", "version": 1, "commands": [], "replies": [)" + rows
+            + "]}";
 }
 
 } // namespace
@@ -94,17 +101,27 @@ void TestCommandList::roundTrip()
     list[1].repeatMs = 1000;
     list[1].key = QStringLiteral("F5");
     list[2].key = QStringLiteral("Ctrl+9");
-    const QByteArray saved = CommandList::save(list);
+    AutoReply::Rule reply;
+    reply.name = QStringLiteral("站 1");
+    reply.match = AutoReply::Match::Regex;
+    reply.pattern = QStringLiteral("溫度 (\\d+)");
+    reply.reply = command("", true, "01 03 02 00 2A", Ending::None, Checksum::Kind::Crc16Modbus);
+    reply.delayMs = 20;
+    reply.on = false;
+    reply.maxPerSecond = 5;
+    const QByteArray saved = CommandFile::save({list, {reply}});
     QVERIFY(saved.contains("\"version\": 1"));
     QVERIFY(saved.contains("讀取保持暫存器")); // UTF-8, not escaped
-    const CommandList::Loaded back = CommandList::load(saved);
+    const CommandFile::Loaded back = CommandFile::load(saved);
     QCOMPARE(back.error, QString());
-    QVERIFY(back.commands == list);
-    // Fields left out take their defaults.
-    const CommandList::Loaded minimal =
-            CommandList::load(file(R"({"name": "x", "content": "hi"})"));
+    QVERIFY(back.contents.commands == list);
+    QVERIFY(back.contents.replies == std::vector {reply});
+    // Fields left out take their defaults; a file without replies has none.
+    const CommandFile::Loaded minimal =
+            CommandFile::load(file(R"({"name": "x", "content": "hi"})"));
     QCOMPARE(minimal.error, QString());
-    QVERIFY(minimal.commands == std::vector {command("x", false, "hi")});
+    QVERIFY(minimal.contents.commands == std::vector {command("x", false, "hi")});
+    QVERIFY(minimal.contents.replies.empty());
 }
 
 void TestCommandList::badFilesLoadNothing_data()
@@ -143,15 +160,31 @@ void TestCommandList::badFilesLoadNothing_data()
                                       << QStringLiteral("第 1 列「z」:校驗碼的起點 0 不是正整數");
     QTest::newRow("a row that is no object")
             << file(good + "42") << QStringLiteral("第 2 列「」:不是一個命令");
+    // Rules: the good first rule is not kept either.
+    const QByteArray rule = R"({"name": "ok", "pattern": "AT", "reply": {"content": "OK"}}, )";
+    QTest::newRow("a rule with a bad expression")
+            << replies(rule + R"({"name": "re", "match": "regex", "pattern": "(", "reply": {}})")
+            << QStringLiteral("規則 2「re」:規則運算式有誤:missing closing parenthesis");
+    QTest::newRow("a rule's reply with a bad checksum")
+            << replies(R"({"name": "r", "pattern": "A", "reply": {"checksum": "md5"}})")
+            << QStringLiteral("規則 1「r」:校驗碼「md5」不明");
+    QTest::newRow("a rule matched by an unknown way")
+            << replies(R"({"name": "w", "match": "glob", "pattern": "A"})")
+            << QStringLiteral("規則 1「w」:比對方式「glob」不是 text、hex 或 regex");
+    QTest::newRow("replies not a list")
+            << QByteArray(R"({"format": "telvix-commands", "version": 1, "commands": [],
+                              "replies": {}})")
+            << QStringLiteral("命令清單檔的版本或內容不完整");
 }
 
 void TestCommandList::badFilesLoadNothing()
 {
     QFETCH(QByteArray, text);
     QFETCH(QString, error);
-    const CommandList::Loaded got = CommandList::load(text);
+    const CommandFile::Loaded got = CommandFile::load(text);
     QCOMPARE(got.error, error);
-    QVERIFY(got.commands.empty());
+    QVERIFY(got.contents.commands.empty());
+    QVERIFY(got.contents.replies.empty());
 }
 
 void TestCommandList::repeatGridDoesNotDrift()
