@@ -3,6 +3,7 @@
 
 #include "main/TrafficView.h"
 #include "traffic/FindQuery.h"
+#include "widgets/GrowingPanel.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -84,28 +85,20 @@ FindBar::FindBar(TrafficView *view, const DisplayFormatter &shownBy, QWidget *pa
 
 void FindBar::addShortcutsTo(QWidget *window)
 {
-    connect(new QShortcut(QKeySequence::Find, window), &QShortcut::activated, this, &FindBar::open);
-    connect(new QShortcut(Qt::Key_F3, window), &QShortcut::activated, this, &FindBar::findNext);
-    connect(new QShortcut(Qt::SHIFT | Qt::Key_F3, window), &QShortcut::activated, this,
-            &FindBar::findPrevious);
+    m_shortcuts = {new QShortcut(QKeySequence::Find, window), new QShortcut(Qt::Key_F3, window),
+                   new QShortcut(Qt::SHIFT | Qt::Key_F3, window)};
+    connect(m_shortcuts[0], &QShortcut::activated, this, &FindBar::open);
+    connect(m_shortcuts[1], &QShortcut::activated, this, &FindBar::findNext);
+    connect(m_shortcuts[2], &QShortcut::activated, this, &FindBar::findPrevious);
 }
 
-void FindBar::setShown(bool shown)
+void FindBar::yieldKeys(const QList<QKeySequence> &taken)
 {
-    if (shown == isVisible())
-        return;
-    // The window grows by the row instead of taking it from the display, as the line panel's
-    // does; a fixed window stays fixed.
-    QWidget *w = window();
-    const int rowHeight = sizeHint().height();
-    const bool fixed = w->minimumHeight() == w->maximumHeight();
-    setVisible(shown);
-    const int height = w->height() + (shown ? rowHeight : -rowHeight);
-    if (fixed)
-        w->setFixedHeight(height);
-    else
-        w->resize(w->width(), height);
+    for (QShortcut *s : m_shortcuts)
+        s->setEnabled(!taken.contains(s->key()));
 }
+
+void FindBar::setShown(bool shown) { GrowingPanel::setShown(this, shown); }
 
 void FindBar::open()
 {

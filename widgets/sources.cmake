@@ -9,4 +9,5 @@ list(APPEND TELVIX_FORMS
     widgets/ElidedLabel.cpp widgets/ElidedLabel.h
     widgets/StatusPanelLayout.cpp widgets/StatusPanelLayout.h
     widgets/InputHistory.cpp widgets/InputHistory.h
+    widgets/GrowingPanel.cpp widgets/GrowingPanel.h
 )
