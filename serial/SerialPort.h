@@ -109,6 +109,13 @@ public:
     bool writeByte(uint8_t byte, const serial::WaitHook &hook = {});
     // Waits until what was written has left a real UART; nothing on a pseudo-terminal.
     void drainOutput();
+    // Bytes written outside a mode's own send (the command list, an auto-reply): they join the
+    // queue as a Sent record, so that the stream has them in time order with what was read
+    // around them.
+    void recordSent(int64_t timeUs, QByteArray bytes)
+    {
+        queue({TrafficKind::Sent, timeUs, std::move(bytes)});
+    }
     bool isPseudoTerminal() const { return m_pseudoTerminal; }
     // A port on a serial server over the network rather than a device of this machine.
     bool isNetwork() const { return m_network; }
