@@ -20,8 +20,8 @@
 class TerminalSession::ConversationDisplay : public ReceivedDisplay
 {
 public:
-    ConversationDisplay(ModeHost &host, TerminalPanel &panel)
-        : ReceivedDisplay(host), m_panel(panel)
+    ConversationDisplay(ModeHost &host, TerminalPanel &panel, const bool &typing)
+        : ReceivedDisplay(host), m_panel(panel), m_typing(typing)
     { }
 
     // A byte that went out but is not to be shown (its pause could not be read) still passes
@@ -44,6 +44,12 @@ public:
             addDeviceNote(record);
             // What the device sends next is a reply of its own, under its name again.
             m_replyOpen = false;
+        } else if (record.kind == TrafficKind::Sent && !m_typing) {
+            // A command of the list or an auto-reply, come through the port's queue in order
+            // with what was read: a block of its own under the local name, as a typed message.
+            m_replyOpen = false;
+            label(m_panel.localName(), record.timeUs);
+            addBytes(record.bytes, record.timeUs, TrafficKind::Sent);
         } else if (record.kind == TrafficKind::Sent && m_echo) {
             // Shown at once, after what was received before it.
             passEnd();
@@ -67,6 +73,7 @@ public:
 
 private:
     TerminalPanel &m_panel;
+    const bool &m_typing; // the session's own message is going out
     bool m_echo = true;
     bool m_replyOpen = false; // the remote name is written and the device's bytes follow it
 };
@@ -83,7 +90,7 @@ void TerminalSession::run()
     if (!m_port)
         return;
     m_panel.focusMessage();
-    ConversationDisplay display(m_host, m_panel);
+    ConversationDisplay display(m_host, m_panel, m_sending);
     m_display = &display;
     m_host.traffic().subscribe(&display);
     ReadLoop::run(*m_port, m_host.traffic(), [this] { return m_host.displayFrameMs(); });
@@ -102,7 +109,8 @@ void TerminalSession::displayCleared()
 
 bool TerminalSession::send()
 {
-    if (m_sending || !m_port)
+    // A command of the list going out holds SendActive: the message waits for a second press.
+    if (m_sending || !m_port || ModeState::SendActive)
         return true;
     const QString message = m_panel.messageText();
     const SendText::Composed composed = SendText::compose(message, m_panel.hexInput());

@@ -65,6 +65,10 @@ public:
     // read at once.
     virtual int displayFrameMs() const { return 0; }
 
+    // Whether receive mode shows what the command list and the auto-replies send (the display
+    // otherwise shows what arrives).
+    virtual bool showsSentCommands() const { return false; }
+
     // A plain box, and the box of an error that ends the step (stop icon, full stop).
     virtual void message(const QString &text) = 0;
     virtual void errorBox(const QString &text) = 0;

@@ -2,6 +2,7 @@
 #include "ReceivedDisplay.h"
 
 #include "session/ModeHost.h"
+#include "traffic/DisplayFormatter.h"
 
 #include <algorithm>
 
@@ -13,6 +14,16 @@ void ReceivedDisplay::take(const TrafficRecord &record)
         addFlawed(record.bytes, record.timeUs);
     else if (record.kind == TrafficKind::LineGone || record.kind == TrafficKind::LineBack)
         addDeviceNote(record);
+    else if (record.kind == TrafficKind::Sent && m_host.showsSentCommands())
+        addSent(record);
+}
+
+void ReceivedDisplay::addSent(const TrafficRecord &record)
+{
+    // A line of its own, so that it is not taken for a part of what arrives around it.
+    addText(QChar(DisplayFormatter::LineBreak) + QStringLiteral("送出 : "), record.timeUs);
+    addBytes(record.bytes, record.timeUs, TrafficKind::Sent);
+    addText(QChar(DisplayFormatter::LineBreak), record.timeUs);
 }
 
 void ReceivedDisplay::addDeviceNote(const TrafficRecord &record)

@@ -32,6 +32,8 @@ protected:
                   TrafficKind direction = TrafficKind::Received);
     // The device going away and coming back, each as a line of its own (DeviceNotes).
     void addDeviceNote(const TrafficRecord &record);
+    // What the command list sent, where receive mode is asked to show it.
+    void addSent(const TrafficRecord &record);
     // Received bytes that came with a flaw: shown as received bytes are, their characters
     // marked.
     void addFlawed(const QByteArray &bytes, int64_t timeUs);
