@@ -13,6 +13,7 @@
 #include "traffic/TrafficText.h"
 
 #include <QFrame>
+#include <QList>
 #include <QTimer>
 
 #include <optional>
@@ -22,6 +23,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QShortcut;
 class QToolButton;
 class TrafficView;
 
@@ -36,6 +38,8 @@ public:
     // Ctrl+F opens the bar and puts the focus in its text; F3 and Shift+F3 find the next and
     // the previous match.
     void addShortcutsTo(QWidget *window);
+    // Keys another part of the window has taken for itself: the find bar's own of them rest.
+    void yieldKeys(const QList<QKeySequence> &taken);
 
     void open();
     void close();
@@ -53,6 +57,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    QList<QShortcut *> m_shortcuts; // find, next, previous
     void setShown(bool shown);
     // The text to look for, or nothing and the reason in the status.
     std::optional<QString> needle();

@@ -143,7 +143,9 @@ std::unique_ptr<SerialPort> TForm1::openPort()
     // (a file send between two strings) adds to it.
     if (port && SerialPort::openCount() == 1)
         m_capture.clear();
-    if (port)
+    if (port) {
         m_linePanel->attach(port.get());
+        m_modePort = port.get();
+    }
     return port;
 }

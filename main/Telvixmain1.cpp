@@ -7,11 +7,13 @@
 #include "widgets/ElidedLabel.h"
 #include "widgets/FileDialogs.h"
 #include "widgets/FontChoice.h"
+#include "widgets/GrowingPanel.h"
 #include "widgets/Fonts.h"
 #include "widgets/InputHistory.h"
 #include "widgets/MessageBoxes.h"
 #include "widgets/StatusPanelLayout.h"
 #include "main/FindBar.h"
+#include "main/CommandPanel.h"
 #include "main/LinePanel.h"
 #include "traffic/LiveLog.h"
 #include "session/ModeState.h"
@@ -168,6 +170,12 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
     m_findBar = new FindBar(ui->Memo1, m_formatter, ui->Panel6);
     ui->Panel6Layout->insertWidget(ui->Panel6Layout->indexOf(ui->Memo1) + 1, m_findBar);
     m_findBar->addShortcutsTo(this);
+    m_commandPanel = new CommandPanel(m_traffic, ui->ClientArea);
+    m_commandPanel->setVisible(false);
+    ui->ClientLayout->addWidget(m_commandPanel);
+    // A command's key wins over the find bar's while the panel shows (F3).
+    connect(m_commandPanel, &CommandPanel::keysChanged, this,
+            [this] { m_findBar->yieldKeys(m_commandPanel->keysTaken()); });
 
     // The capture takes everything first, whatever the mode shows of it.
     m_traffic.subscribe(&m_capture, TrafficStream::Role::Keeper);
@@ -201,6 +209,8 @@ TForm1::~TForm1()
     // widgets are.
     delete m_linePanel;
     m_linePanel = nullptr;
+    delete m_commandPanel;
+    m_commandPanel = nullptr;
 }
 
 void TForm1::connectHandlers()
@@ -238,6 +248,7 @@ void TForm1::connectHandlers()
     onTrigger(ui->StartLogMenuBar, &TForm1::StartLogMenuBarClick);
     onTrigger(ui->StopLogMenuBar, &TForm1::StopLogMenuBarClick);
     onTrigger(ui->LinePanelMenuBar, &TForm1::LinePanelMenuBarClick);
+    onTrigger(ui->CommandPanelMenuBar, &TForm1::CommandPanelMenuBarClick);
     onTrigger(ui->SelfTestMenuBar, &TForm1::SelfTestMenuBarClick);
 }
 
@@ -254,8 +265,13 @@ QString TForm1::statusPanel(int index) const { return panels[index]->text(); }
 
 int TForm1::displayFrameMs() const
 {
+    // An auto-reply must not wait for the screen's frame to see its trigger.
+    if (m_commandPanel->answering())
+        return 0;
     return isVisible() && !isMinimized() ? FrameMs : HiddenFrameMs;
 }
+
+bool TForm1::showsSentCommands() const { return m_commandPanel->showsSent(); }
 
 void TForm1::setStatusPanel(int index, const QString &text) { panels[index]->setText(text); }
 
@@ -290,20 +306,13 @@ void TForm1::ClearDataButtonClick() { ClearDataMenubarClick(); }
 
 void TForm1::LinePanelMenuBarClick()
 {
-    const bool show = ui->LinePanelMenuBar->isChecked();
-    if (show == m_linePanel->isVisible())
-        return;
-    // The window grows by the row instead of taking it from the display, so nothing else
-    // moves or shrinks; a fixed window keeps its width.
-    const int rowHeight = m_linePanel->sizeHint().height();
-    const bool fixed = minimumHeight() == maximumHeight();
-    m_linePanel->setVisible(show);
-    const int height = this->height() + (show ? rowHeight : -rowHeight);
-    if (fixed)
-        setFixedHeight(height);
-    else
-        resize(width(), height);
+    GrowingPanel::setShown(m_linePanel, ui->LinePanelMenuBar->isChecked());
     ui->Memo1->setFocus();
+}
+
+void TForm1::CommandPanelMenuBarClick()
+{
+    GrowingPanel::setShown(m_commandPanel, ui->CommandPanelMenuBar->isChecked());
 }
 
 void TForm1::FontsMenubarClick()
@@ -679,6 +688,9 @@ void TForm1::enterMode(Mode mode)
         ui->Panel8->setVisible(true);
     }
     setStatusPanel(2, QString::fromUtf8(column.startText));
+    // The commands go out while a mode reads the line; R2K's reading types, it does not talk.
+    if (mode == Mode::Receive || mode == Mode::Terminal)
+        m_commandPanel->attach(m_modePort);
 }
 
 void TForm1::leaveMode(Mode mode)
@@ -688,8 +700,11 @@ void TForm1::leaveMode(Mode mode)
     setColumnEnabled(mode, true);
     setBreakEnabled(false);
     ui->SelfTestMenuBar->setEnabled(true);
-    // The mode lets its port go: the panel shows no line from now on.
+    // The mode lets its port go: the panels show no line from now on.
     m_linePanel->attach(nullptr);
+    if (mode == Mode::Receive || mode == Mode::Terminal)
+        m_commandPanel->attach(nullptr);
+    m_modePort = nullptr;
     if (column.readOnlyLook) {
         ui->Memo1->setReadOnly(false);
         setMemo1Colour(m_savedColour);

@@ -31,6 +31,7 @@ class QLabel;
 class QTimer;
 class FindBar;
 class InputHistory;
+class CommandPanel;
 class LinePanel;
 class LiveLog;
 class TerminalPanel;
@@ -69,6 +70,7 @@ public:
     void message(const QString &text) override;
     void errorBox(const QString &text) override;
     int displayFrameMs() const override;
+    bool showsSentCommands() const override;
 
     // The display's passes while a line runs: about one a frame of a 60 Hz screen, and a few a
     // second while nobody can see them.
@@ -81,6 +83,7 @@ public:
     // The live log while one runs.
     LiveLog *liveLog() const { return m_log.get(); }
     LinePanel *linePanel() const { return m_linePanel; }
+    CommandPanel *commandPanel() const { return m_commandPanel; }
     // Takes a reading of memory (the machine's and our own) and shows a shortage that has just
     // begun in a panel of its own; the window takes one every MemoryCheckMs by itself.
     void checkMemory(const MemoryReading &reading);
@@ -121,6 +124,7 @@ public slots:
     void StartLogMenuBarClick();
     void StopLogMenuBarClick();
     void LinePanelMenuBarClick();
+    void CommandPanelMenuBarClick();
     void SelfTestMenuBarClick();
 
 protected:
@@ -154,6 +158,8 @@ private:
     TrafficCapture m_capture;
     std::unique_ptr<LiveLog> m_log;
     LinePanel *m_linePanel = nullptr; // under the tool bar, hidden at start
+    CommandPanel *m_commandPanel = nullptr; // at the foot, hidden at start
+    SerialPort *m_modePort = nullptr; // the running mode's, from its start to its end
     FindBar *m_findBar = nullptr; // under the display, hidden at start
     ElidedLabel *m_trafficPanel = nullptr; // counters and the live log, right of panel 2
     QTimer *m_trafficTimer = nullptr;

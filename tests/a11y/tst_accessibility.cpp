@@ -10,6 +10,7 @@
 #include "session/ModeFrame.h"
 #include "session/ModeState.h"
 #include "session/ReceivedDisplay.h"
+#include "main/CommandPanel.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "main/TrafficViewAccessible.h"
@@ -25,6 +26,7 @@
 #include <QAccessible>
 #include <QLabel>
 #include <QRandomGenerator>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -499,6 +501,7 @@ void TestAccessibility::everyShownControlIsNamed_data()
     QTest::addColumn<int>("form");
     for (int i = 1; i <= 6; ++i)
         QTest::newRow(qPrintable(QStringLiteral("Form%1").arg(i))) << i;
+    QTest::newRow("Form1 with the auto-replies") << 7;
 }
 
 void TestAccessibility::everyShownControlIsNamed()
@@ -507,12 +510,21 @@ void TestAccessibility::everyShownControlIsNamed()
     QWidget *shown = nullptr;
     switch (form) {
     case 1:
+    case 7: {
         // Terminal mode shows its two panels too, and the line panel may be shown.
         TForm1Controls(Form1).Panel8->setVisible(true);
         TForm1Controls(Form1).EchoDataPanel->setVisible(true);
         TForm1Controls(Form1).LinePanelMenuBar->trigger();
+        // The command panel with a row of each tab.
+        TForm1Controls(Form1).CommandPanelMenuBar->trigger();
+        Form1->commandPanel()->setCommands({CommandList::Command()});
+        AutoReply::Rule rule;
+        rule.pattern = QStringLiteral("AT");
+        Form1->commandPanel()->setRules({rule});
+        Form1->commandPanel()->findChild<QTabWidget *>()->setCurrentIndex(form == 7 ? 1 : 0);
         shown = Form1;
         break;
+    }
     case 2:
         shown = Form2;
         break;

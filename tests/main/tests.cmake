@@ -18,6 +18,7 @@ telvix_test(tst_memorywatch LABEL core SOURCES main/tst_memorywatch.cpp LIBS tel
 telvix_test(tst_logging LABEL pty SOURCES main/tst_logging.cpp main/PipeWatchdog.h
     send/SendTestSupport.cpp send/SendTestSupport.h modes/RecordingInjector.h
     LIBS telvix_guisupport)
+telvix_test(tst_commandpanel LABEL pty SOURCES main/tst_commandpanel.cpp LIBS telvix_guisupport)
 telvix_test(tst_linepanel LABEL pty SOURCES main/tst_linepanel.cpp LIBS telvix_guisupport)
 telvix_test(tst_linepanelkernel LABEL pty SOURCES main/tst_linepanelkernel.cpp LIBS telvix_guisupport PRELOAD)
 target_compile_definitions(tst_linepanelkernel PRIVATE TELVIX_SIM_PATH="$<TARGET_FILE:telvix-sim>")
