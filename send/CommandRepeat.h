@@ -1,15 +1,22 @@
 // SPDX-License-Identifier: MIT
 // A command sent again and again until stopped, on a grid that does not drift (RepeatGrid): a
-// precise timer to each point, the send, the next point after it.
+// timer to each point, the send, the next point after it.
+//
+// The timer is the kernel's (a timerfd set to the point itself, not a number of whole
+// milliseconds from now): a millisecond timer rounds each wait up, so that every send went out
+// a little later than the last until a point was missed, which at a 1 ms period was every
+// other one.
 #pragma once
 
 #include "send/RepeatGrid.h"
 
 #include <QObject>
-#include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <optional>
+
+class QSocketNotifier;
 
 class CommandRepeat : public QObject
 {
@@ -22,6 +29,7 @@ public:
         Stop, // the line is gone or Break came: the repeat ends
     };
     CommandRepeat(int periodMs, std::function<Outcome()> send, QObject *parent = nullptr);
+    ~CommandRepeat() override;
 
     void start();
     void stop();
@@ -36,10 +44,12 @@ signals:
 
 private:
     void fire();
+    void armAt(int64_t dueUs);
 
     int m_periodMs;
     std::function<Outcome()> m_send;
-    QTimer m_timer;
+    int m_timerFd = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
     std::optional<RepeatGrid> m_grid;
     int64_t m_sends = 0;
     int64_t m_skipped = 0;

@@ -8,11 +8,11 @@ list(APPEND TELVIX_CORE
     send/CommandFile.cpp send/CommandFile.h
     send/RepeatGrid.h
     send/AutoReply.cpp send/AutoReply.h
-    send/CommandRepeat.cpp send/CommandRepeat.h
 )
 list(APPEND TELVIX_PLATFORM
     send/PacedSender.cpp send/PacedSender.h
     send/CommandSender.cpp send/CommandSender.h
+    send/CommandRepeat.cpp send/CommandRepeat.h
     send/AutoResponder.cpp send/AutoResponder.h
 )
 list(APPEND TELVIX_FORMS
