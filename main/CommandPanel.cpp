@@ -51,29 +51,43 @@ QComboBox *combo(QWidget *parent, const QStringList &items, const QString &name)
     return c;
 }
 
+// The rows must fit the window's fixed width: the long names show whole in the list only.
 QComboBox *checkCombo(QWidget *parent, const QString &name)
 {
     auto *c = new QComboBox(parent);
     for (const Checksum::Algorithm &a : Checksum::algorithms())
         c->addItem(QString::fromUtf8(a.label), int(a.kind));
     c->setAccessibleName(name);
+    c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    c->setMinimumContentsLength(8);
     return c;
 }
 
-QSpinBox *spin(QWidget *parent, int min, int max, int value, const QString &name)
+QSpinBox *spin(QWidget *parent, int min, int max, int value, const QString &name, int width)
 {
     auto *s = new QSpinBox(parent);
     s->setRange(min, max);
     s->setValue(value);
     s->setAccessibleName(name);
+    s->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    s->setFixedWidth(width);
     return s;
+}
+
+QCheckBox *hexBox(QWidget *parent, bool hex, const QString &name)
+{
+    auto *b = new QCheckBox(QStringLiteral("HEX"), parent);
+    b->setChecked(hex);
+    b->setAccessibleName(name);
+    b->setToolTip(QStringLiteral("內容是十六進位數字 (01 03 0A),不是文字"));
+    return b;
 }
 
 QLineEdit *edit(QWidget *parent, const QString &text, const QString &name, int width)
 {
     auto *e = new QLineEdit(text, parent);
     e->setAccessibleName(name);
-    e->setMinimumWidth(width);
+    e->setFixedWidth(width);
     return e;
 }
 
@@ -196,7 +210,7 @@ QWidget *CommandPanel::makeCommandsTab()
     column->addLayout(tools);
     column->addWidget(scrolled(tab, m_commandGrid), 1);
     addHeader(m_commandGrid,
-              {QStringLiteral("名稱"), QStringLiteral("格式"), QStringLiteral("內容"),
+              {QString(), QStringLiteral("名稱"), QString(), QStringLiteral("內容"),
                QStringLiteral("校驗碼"), QStringLiteral("起點"), QStringLiteral("結尾"),
                QStringLiteral("重複 ms"), QStringLiteral("按鍵")});
     m_note = new QLabel(tab);
@@ -215,7 +229,7 @@ QWidget *CommandPanel::makeCommandsTab()
     connect(down, &QPushButton::clicked, this, [this] { moveCommand(1); });
     connect(code, &QPushButton::clicked, this, [this] {
         const int row = currentCommand();
-        if (row >= 0 && !m_commands[size_t(row)].form->currentIndex())
+        if (row >= 0 && !m_commands[size_t(row)].hex->isChecked())
             CodeInsertion::pickAndInsert(m_commands[size_t(row)].content);
     });
     connect(open, &QPushButton::clicked, this, &CommandPanel::askOpen);
@@ -240,10 +254,10 @@ QWidget *CommandPanel::makeRepliesTab()
     column->addLayout(tools);
     column->addWidget(scrolled(tab, m_replyGrid), 1);
     addHeader(m_replyGrid,
-              {QStringLiteral("啟用"), QStringLiteral("名稱"), QStringLiteral("比對"),
-               QStringLiteral("收到"), QStringLiteral("格式"), QStringLiteral("回應"),
+              {QString(), QStringLiteral("名稱"), QStringLiteral("次數"), QStringLiteral("比對"),
+               QStringLiteral("收到"), QString(), QStringLiteral("回應"),
                QStringLiteral("校驗碼"), QStringLiteral("起點"), QStringLiteral("結尾"),
-               QStringLiteral("延遲 ms"), QStringLiteral("每秒上限"), QStringLiteral("次數")});
+               QStringLiteral("延遲 ms"), QStringLiteral("每秒上限")});
     connect(add, &QPushButton::clicked, this, [this] {
         AutoReply::Rule r;
         r.name = QStringLiteral("規則 %1").arg(m_replies.size() + 1);
@@ -262,27 +276,26 @@ void CommandPanel::addCommandRow(const Command &c)
 {
     const int row = int(m_commands.size());
     QWidget *p = m_commandGrid->parentWidget();
-    CommandRow r {edit(p, c.name, fieldName(row, "名稱"), 70),
-                  combo(p, {QStringLiteral("文字"), QStringLiteral("十六進位")},
-                        fieldName(row, "格式")),
-                  edit(p, c.content, fieldName(row, "內容"), 130),
+    CommandRow r {button(p, QStringLiteral("送出"), ""),
+                  edit(p, c.name, fieldName(row, "名稱"), 60),
+                  hexBox(p, c.hex, fieldName(row, "十六進位")),
+                  edit(p, c.content, fieldName(row, "內容"), 104),
                   checkCombo(p, fieldName(row, "校驗碼")),
-                  spin(p, 1, 65535, int(c.checkFrom + 1), fieldName(row, "校驗起點")),
+                  spin(p, 1, 65535, int(c.checkFrom + 1), fieldName(row, "校驗起點"), 32),
                   combo(p, endingTexts(), fieldName(row, "結尾")),
-                  spin(p, 0, CommandList::MaxRepeatMs, c.repeatMs, fieldName(row, "重複間隔")),
-                  combo(p, QStringList(QString()) + CommandList::keys(), fieldName(row, "按鍵")),
-                  button(p, QStringLiteral("送出"), "")};
+                  spin(p, 0, CommandList::MaxRepeatMs, c.repeatMs, fieldName(row, "重複間隔"), 50),
+                  combo(p, QStringList(QString()) + CommandList::keys(), fieldName(row, "按鍵"))};
     r.send->setObjectName(QStringLiteral("CommandSend%1").arg(row + 1));
+    r.send->setFixedWidth(r.send->fontMetrics().horizontalAdvance(QStringLiteral("送出")) + 16);
     r.content->setObjectName(QStringLiteral("CommandContent%1").arg(row + 1));
-    r.form->setCurrentIndex(c.hex ? 1 : 0);
     r.check->setCurrentIndex(r.check->findData(int(c.check)));
     r.ending->setCurrentIndex(int(c.ending));
     r.key->setCurrentText(c.key);
     r.repeatMs->setSpecialValueText(QStringLiteral("一次"));
     r.send->setAccessibleName(fieldName(row, "送出"));
     CodeInsertion::keepSelection(r.content);
-    QWidget *fields[] = {r.name, r.form, r.content, r.check, r.from, r.ending, r.repeatMs, r.key,
-                         r.send};
+    QWidget *fields[] = {r.send, r.name, r.hex, r.content, r.check, r.from, r.ending, r.repeatMs,
+                         r.key};
     for (int col = 0; col < 9; ++col) {
         m_commandGrid->addWidget(fields[col], row + 1, col);
         fields[col]->setProperty("commandRow", row);
@@ -301,37 +314,38 @@ void CommandPanel::addReplyRow(const AutoReply::Rule &rule)
     const int row = int(m_replies.size());
     QWidget *p = m_replyGrid->parentWidget();
     ReplyRow r {new QCheckBox(p),
-                edit(p, rule.name, fieldName(row, "規則名稱"), 60),
+                edit(p, rule.name, fieldName(row, "規則名稱"), 50),
+                new QLabel(QStringLiteral("0"), p),
                 combo(p,
-                      {QStringLiteral("文字"), QStringLiteral("十六進位"),
-                       QStringLiteral("規則運算式")},
+                      {QStringLiteral("文字"), QStringLiteral("HEX"), QStringLiteral("規則式")},
                       fieldName(row, "比對方式")),
-                edit(p, rule.pattern, fieldName(row, "收到的內容"), 90),
-                combo(p, {QStringLiteral("文字"), QStringLiteral("十六進位")},
-                      fieldName(row, "回應格式")),
-                edit(p, rule.reply.content, fieldName(row, "回應內容"), 90),
+                edit(p, rule.pattern, fieldName(row, "收到的內容"), 80),
+                hexBox(p, rule.reply.hex, fieldName(row, "回應為十六進位")),
+                edit(p, rule.reply.content, fieldName(row, "回應內容"), 80),
                 checkCombo(p, fieldName(row, "回應校驗碼")),
-                spin(p, 1, 65535, int(rule.reply.checkFrom + 1), fieldName(row, "回應校驗起點")),
+                spin(p, 1, 65535, int(rule.reply.checkFrom + 1), fieldName(row, "回應校驗起點"),
+                     32),
                 combo(p, endingTexts(), fieldName(row, "回應結尾")),
-                spin(p, 0, AutoReply::MaxDelayMs, rule.delayMs, fieldName(row, "延遲")),
-                spin(p, 1, 100000, rule.maxPerSecond, fieldName(row, "每秒上限")),
-                new QLabel(QStringLiteral("0"), p)};
+                spin(p, 0, AutoReply::MaxDelayMs, rule.delayMs, fieldName(row, "延遲"), 44),
+                spin(p, 1, 100000, rule.maxPerSecond, fieldName(row, "每秒上限"), 44)};
     r.on->setChecked(rule.on);
     r.on->setAccessibleName(fieldName(row, "啟用"));
     r.match->setCurrentIndex(int(rule.match));
-    r.form->setCurrentIndex(rule.reply.hex ? 1 : 0);
+    r.match->setToolTip(QStringLiteral("規則式:以規則運算式比對收到的文字 (Big5 中文為其字)"));
     r.check->setCurrentIndex(r.check->findData(int(rule.reply.check)));
     r.ending->setCurrentIndex(int(rule.reply.ending));
     r.hits->setAccessibleName(fieldName(row, "回應次數"));
-    QWidget *fields[] = {r.on,    r.name,   r.match,   r.pattern,   r.form, r.reply,
-                         r.check, r.from,   r.ending, r.delayMs, r.perSecond, r.hits};
+    r.hits->setMinimumWidth(r.hits->fontMetrics().horizontalAdvance(QStringLiteral("99999")));
+    QWidget *fields[] = {r.on,  r.name,    r.hits,   r.match,   r.pattern, r.hex,
+                         r.reply, r.check, r.from, r.ending, r.delayMs, r.perSecond};
     for (int col = 0; col < 12; ++col)
         m_replyGrid->addWidget(fields[col], row + 1, col);
     const auto edited = [this] { m_rulesEdited.start(); };
-    connect(r.on, &QCheckBox::toggled, this, edited);
+    for (QCheckBox *b : {r.on, r.hex})
+        connect(b, &QCheckBox::toggled, this, edited);
     for (QLineEdit *e : {r.name, r.pattern, r.reply})
         connect(e, &QLineEdit::textEdited, this, edited);
-    for (QComboBox *c : {r.match, r.form, r.check, r.ending})
+    for (QComboBox *c : {r.match, r.check, r.ending})
         connect(c, &QComboBox::currentIndexChanged, this, edited);
     for (QSpinBox *s : {r.from, r.delayMs, r.perSecond})
         connect(s, &QSpinBox::valueChanged, this, edited);
@@ -343,7 +357,7 @@ Command CommandPanel::commandAt(int row) const
     const CommandRow &r = m_commands[size_t(row)];
     Command c;
     c.name = r.name->text();
-    c.hex = r.form->currentIndex() == 1;
+    c.hex = r.hex->isChecked();
     c.content = r.content->text();
     c.check = Checksum::Kind(r.check->currentData().toInt());
     c.checkFrom = r.from->value() - 1;
@@ -363,7 +377,7 @@ AutoReply::Rule CommandPanel::ruleAt(int row) const
     rule.on = r.on->isChecked();
     rule.match = AutoReply::Match(r.match->currentIndex());
     rule.pattern = r.pattern->text();
-    rule.reply.hex = r.form->currentIndex() == 1;
+    rule.reply.hex = r.hex->isChecked();
     rule.reply.content = r.reply->text();
     rule.reply.check = Checksum::Kind(r.check->currentData().toInt());
     rule.reply.checkFrom = r.from->value() - 1;
@@ -529,6 +543,12 @@ void CommandPanel::follow()
     const bool follow = on && m_sender.port() && isVisible();
     if (follow == m_following)
         return;
+    // An answer held up by a full line lets events through from inside the stream's pass: the
+    // stream's consumers change once it is over.
+    if (m_sender.isSending()) {
+        QTimer::singleShot(RulesSettleMs, this, &CommandPanel::follow);
+        return;
+    }
     m_following = follow;
     if (follow)
         m_traffic.subscribe(&m_responder);

@@ -83,15 +83,15 @@ protected:
 private:
     struct CommandRow
     {
+        QPushButton *send;
         QLineEdit *name;
-        QComboBox *form;
+        QCheckBox *hex;
         QLineEdit *content;
         QComboBox *check;
         QSpinBox *from;
         QComboBox *ending;
         QSpinBox *repeatMs;
         QComboBox *key;
-        QPushButton *send;
         QShortcut *shortcut = nullptr;
         CommandRepeat *repeat = nullptr;
     };
@@ -99,16 +99,16 @@ private:
     {
         QCheckBox *on;
         QLineEdit *name;
+        QLabel *hits;
         QComboBox *match;
         QLineEdit *pattern;
-        QComboBox *form;
+        QCheckBox *hex;
         QLineEdit *reply;
         QComboBox *check;
         QSpinBox *from;
         QComboBox *ending;
         QSpinBox *delayMs;
         QSpinBox *perSecond;
-        QLabel *hits;
     };
 
     QWidget *makeCommandsTab();

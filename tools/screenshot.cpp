@@ -7,16 +7,19 @@
 //   writes telvix-main.png, telvix-find.png, telvix-port-dialog.png, telvix-settings.png,
 //   telvix-message.png, and with a simulated device streaming on <stream port>
 //   telvix-line-panel.png (a receive session with the line panel and the status bar's
-//   counters), with an echoing one on <echo port> telvix-self-test.png
+//   counters), with an echoing one on <echo port> telvix-self-test.png and telvix-commands.png
+//   (the command panel in terminal mode)
 #include "traffic/Cp950.h"
 #include "widgets/Fonts.h"
 #include "main/Translations.h"
 #include "main/Forms.h"
 #include "widgets/MessageBoxes.h"
 #include "main/FindBar.h"
+#include "main/CommandPanel.h"
 #include "main/LinePanel.h"
 #include "main/Telvixmain1.h"
 #include "serial/SerialPort.h"
+#include "session/ModeState.h"
 #include "session/ReceivedDisplay.h"
 #include "TForm1Controls.h"
 #include "TForm6Controls.h"
@@ -250,6 +253,42 @@ int main(int argc, char *argv[])
             dialog->findChild<QPushButton *>(QStringLiteral("closeButton"))->click();
         });
         TForm1Controls(Form1).SelfTestMenuBar->trigger();
+
+        // The command panel in terminal mode on the echoing device, in the HEX form: a Modbus
+        // read request with its CRC sent once and echoed.
+        TForm1Controls(Form1).HexModeMenuBar->trigger();
+        TForm1Controls(Form1).CommandPanelMenuBar->trigger();
+        CommandPanel *panel = Form1->commandPanel();
+        CommandList::Command read;
+        read.name = QStringLiteral("讀取保持暫存器");
+        read.hex = true;
+        read.content = QStringLiteral("01 03 00 00 00 0A");
+        read.check = Checksum::Kind::Crc16Modbus;
+        read.key = QStringLiteral("F2");
+        CommandList::Command at;
+        at.name = QStringLiteral("版本");
+        at.content = QStringLiteral("ATI");
+        at.ending = CommandList::Ending::CrLf;
+        at.key = QStringLiteral("Ctrl+1");
+        CommandList::Command beat;
+        beat.name = QStringLiteral("心跳");
+        beat.hex = true;
+        beat.content = QStringLiteral("02 30 03");
+        beat.check = Checksum::Kind::Xor8;
+        beat.checkFrom = 1;
+        beat.repeatMs = 1000;
+        panel->setCommands({read, at, beat});
+        whileModeRuns([] { TForm1Controls(Form1).EnableTRModeButton->click(); },
+                      [panel] {
+                          static bool sent = false;
+                          if (!sent && ModeState::TRModeActive) {
+                              sent = true;
+                              panel->fire(0);
+                          }
+                          return Form1->capture().receivedBytes() >= 8;
+                      },
+                      [&] { ok = save(Form1, dir, "telvix-commands.png") && ok; });
+        TForm1Controls(Form1).CommandPanelMenuBar->trigger();
     }
     Forms::destroyAll();
     return ok ? 0 : 1;

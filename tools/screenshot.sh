@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Redraws the screenshots in docs/ (main window, find bar, port dialog, settings dialog, a
-# message, a receive session with the line panel, the self-test) from the real forms, on
-# simulated devices, under a virtual X server of their own.
+# message, a receive session with the line panel, the self-test, the command panel) from the
+# real forms, on simulated devices, under a virtual X server of their own.
 #   bash tools/screenshot.sh [build folder]   (default build/)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
