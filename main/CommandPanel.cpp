@@ -201,10 +201,8 @@ QWidget *CommandPanel::makeCommandsTab()
     m_showSent = new QCheckBox(QStringLiteral("顯示送出"), tab);
     m_showSent->setObjectName(QStringLiteral("ShowSentCheck"));
     m_showSent->setToolTip(QStringLiteral("接收模式下,在顯示區也列出命令與自動回應送出的位元組"));
-    for (QWidget *w : {static_cast<QWidget *>(add), static_cast<QWidget *>(remove),
-                       static_cast<QWidget *>(up), static_cast<QWidget *>(down),
-                       static_cast<QWidget *>(code), static_cast<QWidget *>(open),
-                       static_cast<QWidget *>(save), static_cast<QWidget *>(m_showSent)})
+    for (QWidget *w : std::initializer_list<QWidget *> {add, remove, up, down, code, open, save,
+                                                         m_showSent})
         tools->addWidget(w);
     tools->addStretch(1);
     column->addLayout(tools);
@@ -338,8 +336,11 @@ void CommandPanel::addReplyRow(const AutoReply::Rule &rule)
     r.hits->setMinimumWidth(r.hits->fontMetrics().horizontalAdvance(QStringLiteral("99999")));
     QWidget *fields[] = {r.on,  r.name,    r.hits,   r.match,   r.pattern, r.hex,
                          r.reply, r.check, r.from, r.ending, r.delayMs, r.perSecond};
-    for (int col = 0; col < 12; ++col)
+    for (int col = 0; col < 12; ++col) {
         m_replyGrid->addWidget(fields[col], row + 1, col);
+        fields[col]->setProperty("ruleRow", row);
+        fields[col]->installEventFilter(this);
+    }
     const auto edited = [this] { m_rulesEdited.start(); };
     for (QCheckBox *b : {r.on, r.hex})
         connect(b, &QCheckBox::toggled, this, edited);
@@ -429,6 +430,7 @@ void CommandPanel::setRules(const std::vector<AutoReply::Rule> &rules)
     for (int row = int(m_replies.size()); row >= 1; --row)
         removeRowWidgets(m_replyGrid, row);
     m_replies.clear();
+    m_currentRule = -1;
     for (const AutoReply::Rule &r : rules)
         addReplyRow(r);
     applyRules();
@@ -463,23 +465,21 @@ void CommandPanel::removeCommand()
 
 void CommandPanel::removeRule()
 {
-    int row = -1;
-    for (size_t i = 0; i < m_replies.size(); ++i) {
-        for (QWidget *w : {static_cast<QWidget *>(m_replies[i].name),
-                           static_cast<QWidget *>(m_replies[i].pattern),
-                           static_cast<QWidget *>(m_replies[i].reply)})
-            if (w->hasFocus() || w == focusWidget())
-                row = int(i);
-    }
     std::vector<AutoReply::Rule> list = rules();
     if (list.empty())
         return;
-    list.erase(list.begin() + (row < 0 ? int(list.size()) - 1 : row));
+    const int row = m_currentRule >= 0 && size_t(m_currentRule) < list.size()
+            ? m_currentRule
+            : int(list.size()) - 1;
+    list.erase(list.begin() + row);
     setRules(list);
 }
 
 bool CommandPanel::eventFilter(QObject *watched, QEvent *event)
 {
+    if (const QVariant rule = watched->property("ruleRow");
+        rule.isValid() && event->type() == QEvent::FocusIn)
+        m_currentRule = rule.toInt();
     const QVariant row = watched->property("commandRow");
     if (row.isValid()) {
         if (event->type() == QEvent::FocusIn)
@@ -509,7 +509,6 @@ void CommandPanel::attach(SerialPort *port)
         m_replyNote->clear();
         m_responder.reset();
         applyRules();
-        showHits();
     }
     updateSendButtons();
     follow();

@@ -117,7 +117,6 @@ private:
     void addReplyRow(const AutoReply::Rule &r);
     CommandList::Command commandAt(int row) const;
     AutoReply::Rule ruleAt(int row) const;
-    // The row whose field has (or last had) the focus.
     int currentCommand() const;
     void moveCommand(int by);
     void removeCommand();
@@ -144,7 +143,8 @@ private:
     QGridLayout *m_replyGrid = nullptr;
     std::vector<CommandRow> m_commands;
     std::vector<ReplyRow> m_replies;
-    int m_current = -1;
+    int m_current = -1; // the command row whose field has (or last had) the focus
+    int m_currentRule = -1; // the same of the rules
     QCheckBox *m_showSent = nullptr;
     QLabel *m_note = nullptr;
     QLabel *m_replyNote = nullptr;

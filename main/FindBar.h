@@ -38,7 +38,8 @@ public:
     // Ctrl+F opens the bar and puts the focus in its text; F3 and Shift+F3 find the next and
     // the previous match.
     void addShortcutsTo(QWidget *window);
-    // Keys another part of the window has taken for itself: the find bar's own of them rest.
+    // Keys another part of the window has taken for itself: the find bar's shortcuts on them are
+    // off until they are given back (an empty list gives all back).
     void yieldKeys(const QList<QKeySequence> &taken);
 
     void open();
@@ -57,7 +58,6 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    QList<QShortcut *> m_shortcuts; // find, next, previous
     void setShown(bool shown);
     // The text to look for, or nothing and the reason in the status.
     std::optional<QString> needle();
@@ -76,6 +76,7 @@ private:
     QPushButton *m_next;
     QToolButton *m_close;
     QLabel *m_status;
+    QList<QShortcut *> m_shortcuts; // find, next, previous, on the window
     std::optional<TextSearch> m_search;
     QTimer m_slice;
     TextPosition m_origin; // where typing searches from
