@@ -243,8 +243,8 @@ Figures runRow(const std::string &row, double seconds)
 
 int main(int argc, char *argv[])
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
-                                                                     : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("TELVIX"));
     Fonts::installSubstitutions();
@@ -280,8 +280,7 @@ int main(int argc, char *argv[])
         std::printf("%-12s %6.2f %10.3f %10.3f %7.0f %7.0f %10.3f %12.3f %12.3f %12.3f %12.3f\n",
                     row.c_str(), of(&Figures::cpuPercent), of(&Figures::gapMedianMs),
                     of(&Figures::gapP99Ms), of(&Figures::sendsPerS), of(&Figures::skipped),
-                    of(&Figures::lagP99Ms),
-                    of(&Figures::replyMedianMs), of(&Figures::replyP99Ms),
+                    of(&Figures::lagP99Ms), of(&Figures::replyMedianMs), of(&Figures::replyP99Ms),
                     of(&Figures::roundMedianMs), of(&Figures::roundP99Ms));
         std::fflush(stdout);
     }

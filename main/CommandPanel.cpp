@@ -38,8 +38,8 @@ constexpr const char *FileFilter = "命令清單 (*.tvcmd)";
 
 const QStringList &endingTexts()
 {
-    static const QStringList texts {QStringLiteral("無"), QStringLiteral("CR"), QStringLiteral("LF"),
-                                    QStringLiteral("CR LF")};
+    static const QStringList texts {QStringLiteral("無"), QStringLiteral("CR"),
+                                    QStringLiteral("LF"), QStringLiteral("CR LF")};
     return texts;
 }
 
@@ -201,8 +201,8 @@ QWidget *CommandPanel::makeCommandsTab()
     m_showSent = new QCheckBox(QStringLiteral("顯示送出"), tab);
     m_showSent->setObjectName(QStringLiteral("ShowSentCheck"));
     m_showSent->setToolTip(QStringLiteral("接收模式下,在顯示區也列出命令與自動回應送出的位元組"));
-    for (QWidget *w : std::initializer_list<QWidget *> {add, remove, up, down, code, open, save,
-                                                         m_showSent})
+    for (QWidget *w :
+         std::initializer_list<QWidget *> {add, remove, up, down, code, open, save, m_showSent})
         tools->addWidget(w);
     tools->addStretch(1);
     column->addLayout(tools);
@@ -253,9 +253,9 @@ QWidget *CommandPanel::makeRepliesTab()
     column->addWidget(scrolled(tab, m_replyGrid), 1);
     addHeader(m_replyGrid,
               {QString(), QStringLiteral("名稱"), QStringLiteral("次數"), QStringLiteral("比對"),
-               QStringLiteral("收到"), QString(), QStringLiteral("回應"),
-               QStringLiteral("校驗碼"), QStringLiteral("起點"), QStringLiteral("結尾"),
-               QStringLiteral("延遲 ms"), QStringLiteral("每秒上限")});
+               QStringLiteral("收到"), QString(), QStringLiteral("回應"), QStringLiteral("校驗碼"),
+               QStringLiteral("起點"), QStringLiteral("結尾"), QStringLiteral("延遲 ms"),
+               QStringLiteral("每秒上限")});
     connect(add, &QPushButton::clicked, this, [this] {
         AutoReply::Rule r;
         r.name = QStringLiteral("規則 %1").arg(m_replies.size() + 1);
@@ -292,8 +292,8 @@ void CommandPanel::addCommandRow(const Command &c)
     r.repeatMs->setSpecialValueText(QStringLiteral("一次"));
     r.send->setAccessibleName(fieldName(row, "送出"));
     CodeInsertion::keepSelection(r.content);
-    QWidget *fields[] = {r.send, r.name, r.hex, r.content, r.check, r.from, r.ending, r.repeatMs,
-                         r.key};
+    QWidget *fields[] = {r.send, r.name,   r.hex,      r.content, r.check,
+                         r.from, r.ending, r.repeatMs, r.key};
     for (int col = 0; col < 9; ++col) {
         m_commandGrid->addWidget(fields[col], row + 1, col);
         fields[col]->setProperty("commandRow", row);
@@ -311,21 +311,20 @@ void CommandPanel::addReplyRow(const AutoReply::Rule &rule)
 {
     const int row = int(m_replies.size());
     QWidget *p = m_replyGrid->parentWidget();
-    ReplyRow r {new QCheckBox(p),
-                edit(p, rule.name, fieldName(row, "規則名稱"), 50),
-                new QLabel(QStringLiteral("0"), p),
-                combo(p,
-                      {QStringLiteral("文字"), QStringLiteral("HEX"), QStringLiteral("規則式")},
-                      fieldName(row, "比對方式")),
-                edit(p, rule.pattern, fieldName(row, "收到的內容"), 80),
-                hexBox(p, rule.reply.hex, fieldName(row, "回應為十六進位")),
-                edit(p, rule.reply.content, fieldName(row, "回應內容"), 80),
-                checkCombo(p, fieldName(row, "回應校驗碼")),
-                spin(p, 1, 65535, int(rule.reply.checkFrom + 1), fieldName(row, "回應校驗起點"),
-                     32),
-                combo(p, endingTexts(), fieldName(row, "回應結尾")),
-                spin(p, 0, AutoReply::MaxDelayMs, rule.delayMs, fieldName(row, "延遲"), 44),
-                spin(p, 1, 100000, rule.maxPerSecond, fieldName(row, "每秒上限"), 44)};
+    ReplyRow r {
+            new QCheckBox(p),
+            edit(p, rule.name, fieldName(row, "規則名稱"), 50),
+            new QLabel(QStringLiteral("0"), p),
+            combo(p, {QStringLiteral("文字"), QStringLiteral("HEX"), QStringLiteral("規則式")},
+                  fieldName(row, "比對方式")),
+            edit(p, rule.pattern, fieldName(row, "收到的內容"), 80),
+            hexBox(p, rule.reply.hex, fieldName(row, "回應為十六進位")),
+            edit(p, rule.reply.content, fieldName(row, "回應內容"), 80),
+            checkCombo(p, fieldName(row, "回應校驗碼")),
+            spin(p, 1, 65535, int(rule.reply.checkFrom + 1), fieldName(row, "回應校驗起點"), 32),
+            combo(p, endingTexts(), fieldName(row, "回應結尾")),
+            spin(p, 0, AutoReply::MaxDelayMs, rule.delayMs, fieldName(row, "延遲"), 44),
+            spin(p, 1, 100000, rule.maxPerSecond, fieldName(row, "每秒上限"), 44)};
     r.on->setChecked(rule.on);
     r.on->setAccessibleName(fieldName(row, "啟用"));
     r.match->setCurrentIndex(int(rule.match));
@@ -334,7 +333,7 @@ void CommandPanel::addReplyRow(const AutoReply::Rule &rule)
     r.ending->setCurrentIndex(int(rule.reply.ending));
     r.hits->setAccessibleName(fieldName(row, "回應次數"));
     r.hits->setMinimumWidth(r.hits->fontMetrics().horizontalAdvance(QStringLiteral("99999")));
-    QWidget *fields[] = {r.on,  r.name,    r.hits,   r.match,   r.pattern, r.hex,
+    QWidget *fields[] = {r.on,    r.name,  r.hits, r.match,  r.pattern, r.hex,
                          r.reply, r.check, r.from, r.ending, r.delayMs, r.perSecond};
     for (int col = 0; col < 12; ++col) {
         m_replyGrid->addWidget(fields[col], row + 1, col);
@@ -634,8 +633,8 @@ CommandSender::Result CommandPanel::sendCommand(int row, const Command &c)
         return CommandSender::Result::Stopped;
     }
     const CommandSender::Result result = m_sender.send(*composed.bytes);
-    if (const QString text = CommandSender::message(result, m_sender.lastSent(),
-                                                    composed.bytes->size());
+    if (const QString text =
+                CommandSender::message(result, m_sender.lastSent(), composed.bytes->size());
         !text.isEmpty())
         note(text);
     return result;
@@ -720,7 +719,8 @@ bool CommandPanel::openFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        MessageBoxes::message(this, QStringLiteral("無法開啟 %1 : %2").arg(path, file.errorString()));
+        MessageBoxes::message(this,
+                              QStringLiteral("無法開啟 %1 : %2").arg(path, file.errorString()));
         return false;
     }
     const CommandFile::Loaded loaded = CommandFile::load(file.readAll());
@@ -737,9 +737,10 @@ bool CommandPanel::saveFile(const QString &path)
 {
     // Rows that could not go out are kept as typed; the user mends them later.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(CommandFile::save({commands(), rules()})) < 0 || !file.commit()) {
-        MessageBoxes::message(this, QStringLiteral("無法儲存到 %1 : %2").arg(path, file.errorString()));
+    if (!file.open(QIODevice::WriteOnly) || file.write(CommandFile::save({commands(), rules()})) < 0
+        || !file.commit()) {
+        MessageBoxes::message(this,
+                              QStringLiteral("無法儲存到 %1 : %2").arg(path, file.errorString()));
         return false;
     }
     return true;

@@ -94,8 +94,9 @@ QString readReplies(const QJsonArray &rows, std::vector<AutoReply::Rule> &rules)
         r.name = row.value(u"name").toString();
         QString why;
         const QString match = row.value(u"match").toString(QStringLiteral("text"));
-        const auto m = std::find_if(Matches.begin(), Matches.end(),
-                                    [&](const auto &p) { return match == QLatin1String(p.second); });
+        const auto m = std::find_if(Matches.begin(), Matches.end(), [&](const auto &p) {
+            return match == QLatin1String(p.second);
+        });
         if (!rows.at(i).isObject())
             why = QStringLiteral("不是一條規則");
         else if (m == Matches.end())

@@ -19,6 +19,8 @@ packages=(
     dbus dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0
     # the network-port tests run a real serial server
     ser2net
+    # scripts run in Lua 5.4, through its C API
+    liblua5.4-dev
 )
 
 missing=()

@@ -11,8 +11,8 @@ void setShown(QWidget *panel, bool shown)
         return;
     QWidget *w = panel->window();
     // A panel of fixed height has it whatever its layout hints.
-    const int rowHeight = qBound(panel->minimumHeight(), panel->sizeHint().height(),
-                                 panel->maximumHeight());
+    const int rowHeight =
+            qBound(panel->minimumHeight(), panel->sizeHint().height(), panel->maximumHeight());
     const bool fixed = w->minimumHeight() == w->maximumHeight();
     panel->setVisible(shown);
     const int height = w->height() + (shown ? rowHeight : -rowHeight);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The folders show the layers, and includes run only downward:
-#   main → settings, modes → send → session → serial → widgets → traffic
+#   main → settings, modes → script → send → session → serial → widgets → traffic
 # (settings and modes stand side by side and include neither each other nor main); traffic/
 # includes nothing outside itself. Each folder's sources.cmake lists only its own files, and
 # the two folders that are one library each are in it: traffic/ in the core, widgets/ in the forms.
@@ -14,11 +14,12 @@ rank() {
     case $1 in
         main | sim) echo 0 ;;
         settings | modes) echo 1 ;;
-        send) echo 2 ;;
-        session) echo 3 ;;
-        serial) echo 4 ;;
-        widgets) echo 5 ;;
-        traffic) echo 6 ;;
+        script) echo 2 ;;
+        send) echo 3 ;;
+        session) echo 4 ;;
+        serial) echo 5 ;;
+        widgets) echo 6 ;;
+        traffic) echo 7 ;;
         *) echo -1 ;;
     esac
 }
@@ -29,7 +30,7 @@ fault() {
     faults=$((faults + 1))
 }
 
-folders="main sim settings modes send session serial widgets traffic"
+folders="main sim settings modes script send session serial widgets traffic"
 for from in $folders; do
     [ -d "$from" ] || { fault "missing folder $from/"; continue; }
     mine=$(rank "$from")
@@ -45,7 +46,7 @@ for from in $folders; do
         | sed -E 's/#include "//; s/"$//')
 done
 
-for dir in main serial send modes settings traffic session widgets; do
+for dir in main serial send modes settings script traffic session widgets; do
     list=$dir/sources.cmake
     [ -f "$list" ] || { fault "missing $list"; continue; }
     while read -r lib entry; do
@@ -65,7 +66,7 @@ for dir in main serial send modes settings traffic session widgets; do
 done
 
 # Every source file of a folder is built: none is left out of its list.
-for dir in main serial send modes settings traffic session widgets; do
+for dir in main serial send modes settings script traffic session widgets; do
     for file in $dir/*.cpp $dir/*.h; do
         [ -e "$file" ] || continue
         [ "$file" = main/main.cpp ] && continue

@@ -16,7 +16,7 @@ for plant in 'traffic/Traffic.h:#include "serial/SerialPort.h"' \
     line=${plant#*:}
     rm -rf "$work/tree"
     mkdir "$work/tree"
-    (cd "$top" && tar cf - main sim settings modes send session serial widgets traffic) \
+    (cd "$top" && tar cf - main sim settings modes script send session serial widgets traffic) \
         | (cd "$work/tree" && tar xf -)
     bash "$check" "$work/tree" >/dev/null || { echo "FAILED: the unplanted copy fails"; exit 1; }
     printf '%s\n' "$line" >> "$work/tree/$file"

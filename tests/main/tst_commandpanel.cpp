@@ -5,6 +5,7 @@
 #include "GuiHelpers.h"
 #include "Pty.h"
 
+#include "TForm1Controls.h"
 #include "main/CommandPanel.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
@@ -13,7 +14,6 @@
 #include "session/ModeState.h"
 #include "traffic/LogFormat.h"
 #include "traffic/TrafficCapture.h"
-#include "TForm1Controls.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -190,10 +190,12 @@ void TestCommandPanel::repeatStaysOnItsGridAndStopsAtBreak()
                 sendButton(0)->click();
                 running.start();
             })
-            .waitFor([&] {
-                heard += pty.readAvailable();
-                return running.elapsed() >= 2000;
-            }, "two seconds of repeats", 10000)
+            .waitFor(
+                    [&] {
+                        heard += pty.readAvailable();
+                        return running.elapsed() >= 2000;
+                    },
+                    "two seconds of repeats", 10000)
             .then([&] {
                 QVERIFY(sendButton(0)->isChecked());
                 ranMs = running.elapsed();
@@ -231,8 +233,7 @@ void TestCommandPanel::terminalModeLabelsWhatTheListSends()
                      "the second command");
     QVERIFY2(runMode(script, TForm1Controls(Form1).EnableTRModeButton),
              qPrintable(script.failure()));
-    QCOMPARE(Form1->memo1()->toPlainText(),
-             QStringLiteral("\nPC : ATI\n數據機 : OK\nPC : ATI"));
+    QCOMPARE(Form1->memo1()->toPlainText(), QStringLiteral("\nPC : ATI\n數據機 : OK\nPC : ATI"));
 }
 
 void TestCommandPanel::autoReplyAnswersAfterItsDelay()
@@ -253,12 +254,14 @@ void TestCommandPanel::autoReplyAnswersAfterItsDelay()
                 pty.write("Ty");
                 sinceTrigger.start();
             })
-            .waitFor([&] {
-                answer += pty.readAvailable();
-                if (answer.size() == 4 && answeredMs < 0)
-                    answeredMs = sinceTrigger.elapsed();
-                return answer.size() >= 4;
-            }, "the answer")
+            .waitFor(
+                    [&] {
+                        answer += pty.readAvailable();
+                        if (answer.size() == 4 && answeredMs < 0)
+                            answeredMs = sinceTrigger.elapsed();
+                        return answer.size() >= 4;
+                    },
+                    "the answer")
             .waitFor([] { return panel()->responder().hits(0) == 1; }, "counted");
     QVERIFY2(runMode(script), qPrintable(script.failure()));
     QCOMPARE(answer, QByteArray("OK\r\n"));
@@ -295,15 +298,18 @@ void TestCommandPanel::replyStormIsBounded()
                     }
                 });
             })
-            .waitFor([&] {
-                answers += pty.readAvailable();
-                return storming.elapsed() >= 2500;
-            }, "the storm", 10000)
+            .waitFor(
+                    [&] {
+                        answers += pty.readAvailable();
+                        return storming.elapsed() >= 2500;
+                    },
+                    "the storm", 10000)
             .then([&] {
                 writing = false;
                 device.join();
             })
-            .waitFor([&] { return panel()->responder().hits(0) == written; }, "every match counted");
+            .waitFor([&] { return panel()->responder().hits(0) == written; },
+                     "every match counted");
     QVERIFY2(runMode(script), qPrintable(script.failure()));
     if (device.joinable()) {
         writing = false;
@@ -314,7 +320,9 @@ void TestCommandPanel::replyStormIsBounded()
     // At most 100 in any second: 2.5 s of storm is three windows at the most.
     QVERIFY2(answers.size() <= 300 && answers.size() >= 200,
              qPrintable(QString::number(answers.size())));
-    QVERIFY(panel()->findChild<QLabel *>(QStringLiteral("ReplyNoteLabel"))->text().contains(u"100"));
+    QVERIFY(panel()->findChild<QLabel *>(QStringLiteral("ReplyNoteLabel"))
+                    ->text()
+                    .contains(u"100"));
     QVERIFY(boxes.shown.isEmpty());
 }
 
@@ -322,9 +330,9 @@ void TestCommandPanel::listFileGoesOutAndComesBack()
 {
     showPanel();
     QTemporaryDir dir;
-    const std::vector<Command> list {command("01 03", true, Checksum::Kind::Lrc, 0,
-                                             QStringLiteral("Ctrl+2")),
-                                     command("AT", false, Checksum::Kind::None, 500)};
+    const std::vector<Command> list {
+            command("01 03", true, Checksum::Kind::Lrc, 0, QStringLiteral("Ctrl+2")),
+            command("AT", false, Checksum::Kind::None, 500)};
     panel()->setCommands(list);
     panel()->setRules({rule(QStringLiteral("AT"), QStringLiteral("OK"), 5)});
     const QString path = dir.filePath(QStringLiteral("站點.tvcmd"));
@@ -338,7 +346,8 @@ void TestCommandPanel::listFileGoesOutAndComesBack()
     // A bad file is said with its row, and the list stays as it was.
     QFile bad(dir.filePath(QStringLiteral("bad.tvcmd")));
     QVERIFY(bad.open(QIODevice::WriteOnly));
-    bad.write(R"({"format": "telvix-commands", "version": 1, "commands": [{"name": "壞", "form": "hex", "content": "0G"}]})");
+    bad.write(
+            R"({"format": "telvix-commands", "version": 1, "commands": [{"name": "壞", "form": "hex", "content": "0G"}]})");
     bad.close();
     MessageRecorder boxes;
     QVERIFY(!panel()->openFile(bad.fileName()));
