@@ -5,6 +5,7 @@
 #include "traffic/LiveLog.h"
 #include "widgets/MessageBoxes.h"
 #include "main/Telvixmain1.h"
+#include "modes/ScriptCommandLine.h"
 
 #include <QApplication>
 
@@ -26,7 +27,7 @@ constexpr const char *VersionText = "TELVIX " TELVIX_VERSION "\n"
                                     "組建 build: " TELVIX_BUILD "\n";
 
 constexpr const char *HelpText =
-        "用法 Usage: telvix [--help | --version]\n"
+        "用法 Usage: telvix [--help | --version | --run SCRIPT.lua [OPTIONS] [-- ARGS...]]\n"
         "\n"
         "RS232 串列埠測試工具：接收、檔案傳送、字串傳送、通訊模式與 R2K 模式。\n"
         "An RS232 serial line tester: receive, file send, string send, terminal and R2K "
@@ -62,7 +63,7 @@ std::optional<int> handleArguments(int argc, char *argv[])
         }
     }
     if (help)
-        return printed(HelpText) ? 0 : 1;
+        return printed(HelpText) && printed(ScriptCommandLine::HelpText) ? 0 : 1;
     if (version)
         return printed(VersionText) ? 0 : 1;
     return std::nullopt;
@@ -72,6 +73,8 @@ std::optional<int> handleArguments(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    if (ScriptCommandLine::asked(argc, argv))
+        return ScriptCommandLine::run(argc, argv);
     if (const std::optional<int> code = handleArguments(argc, argv))
         return *code;
 

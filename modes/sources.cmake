@@ -11,6 +11,8 @@ list(APPEND TELVIX_PLATFORM
     modes/LineSelfTest.cpp modes/LineSelfTest.h
 )
 list(APPEND TELVIX_FORMS
+    modes/ScriptHost.cpp modes/ScriptHost.h
+    modes/ScriptCommandLine.cpp modes/ScriptCommandLine.h
     modes/R2KSession.cpp modes/R2KSession.h
     modes/TerminalSession.cpp modes/TerminalSession.h
     modes/SelfTestDialog.cpp modes/SelfTestDialog.h

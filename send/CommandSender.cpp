@@ -31,7 +31,7 @@ CommandSender::Result CommandSender::send(const QByteArray &bytes)
     // The port is the mode's; Break while stalled may have ended nothing yet, as the mode's
     // loop is below this call.
     if (m_lastSent > 0)
-        m_port->recordSent(firstUs, bytes.left(m_lastSent));
+        m_port->record({TrafficKind::Sent, firstUs, bytes.left(m_lastSent)});
     m_sending = false;
     return result;
 }

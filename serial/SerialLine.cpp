@@ -422,23 +422,32 @@ ReadStatus readBytes(int fd, uint8_t *buffer, size_t capacity, size_t &count)
 
 bool writeByte(int fd, uint8_t byte, const WaitHook &hook, int sliceMs)
 {
+    return writeBytes(fd, &byte, 1, hook, sliceMs) == 1;
+}
+
+size_t writeBytes(int fd, const uint8_t *bytes, size_t count, const WaitHook &hook, int sliceMs)
+{
     if (sliceMs < 1)
         sliceMs = 1;
     bool pollSaidReady = false;
-    for (;;) {
-        const ssize_t n = ::write(fd, &byte, 1);
-        if (n == 1)
-            return true;
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(fd, bytes + done, count - done);
+        if (n > 0) {
+            done += size_t(n);
+            pollSaidReady = false;
+            continue;
+        }
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return false;
+            return done;
 
         // The driver refused although poll had just reported room: wait a slice anyway, so a
         // driver that keeps doing that cannot turn this into a busy loop that never asks the hook.
         if (pollSaidReady) {
             if (hook && !hook())
-                return false;
+                return done;
             poll(nullptr, 0, sliceMs);
         }
         pollSaidReady = false;
@@ -448,18 +457,19 @@ bool writeByte(int fd, uint8_t byte, const WaitHook &hook, int sliceMs)
             if (r < 0) {
                 if (errno == EINTR)
                     continue;
-                return false;
+                return done;
             }
             if (r == 0) {
                 if (hook && !hook())
-                    return false;
+                    return done;
                 continue;
             }
             if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
-                return false;
+                return done;
             pollSaidReady = (p.revents & POLLOUT) != 0;
         }
     }
+    return done;
 }
 
 void drainOutput(int fd)

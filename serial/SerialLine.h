@@ -93,6 +93,10 @@ using WaitHook = std::function<bool()>;
 // when given) and tries again, so no byte is ever dropped. False when the device is gone,
 // another error occurs, or the hook gave up.
 bool writeByte(int fd, uint8_t byte, const WaitHook &hook = {}, int sliceMs = 20);
+// The same for a run of bytes, as few writes as the driver allows; how many it took (all of
+// them unless the device is gone or the hook gave up).
+size_t writeBytes(int fd, const uint8_t *bytes, size_t count, const WaitHook &hook = {},
+                  int sliceMs = 20);
 
 // tcdrain on a real port; a no-op on a pseudo-terminal, where it would wait for the reader.
 void drainOutput(int fd);

@@ -419,7 +419,13 @@ void SerialPort::queue(TrafficRecord record)
         if (!m_signalled)
             m_signalledAtUs = record.timeUs;
         m_queuedBytes += size_t(record.bytes.size());
-        m_queue.push_back(std::move(record));
+        // In time order: bytes written on another thread are recorded once the write is back,
+        // and an answer the device gave meanwhile may have come in first. The reader's own
+        // records are in order already and go at the end.
+        auto at = m_queue.end();
+        while (at != m_queue.begin() && (at - 1)->timeUs > record.timeUs)
+            --at;
+        m_queue.insert(at, std::move(record));
         wake = !m_signalled;
         m_signalled = true;
     }
@@ -553,16 +559,39 @@ bool SerialPort::writeByte(uint8_t byte, const serial::WaitHook &hook)
 {
     if (m_telnet)
         return m_telnet->writeByte(byte, hook);
-    if (m_network) {
-        // A line that came back has a socket of its own; it was open before the old one
-        // closed, so its number tells it apart.
-        if (!m_rawWriter || m_rawWriterFd != m_fd) {
-            m_rawWriter = std::make_unique<serial::SocketWriter>(m_fd);
-            m_rawWriterFd = m_fd;
-        }
-        return m_rawWriter->write(&byte, 1, hook) == serial::SocketWriter::Result::Sent;
-    }
+    if (m_network)
+        return rawWriter().write(&byte, 1, hook) == serial::SocketWriter::Result::Sent;
     return serial::writeByte(m_fd, byte, hook);
+}
+
+serial::SocketWriter &SerialPort::rawWriter()
+{
+    // A line that came back has a socket of its own; it was open before the old one closed,
+    // so its number tells it apart.
+    if (!m_rawWriter || m_rawWriterFd != m_fd) {
+        m_rawWriter = std::make_unique<serial::SocketWriter>(m_fd);
+        m_rawWriterFd = m_fd;
+    }
+    return *m_rawWriter;
+}
+
+qsizetype SerialPort::write(QByteArrayView bytes, const serial::WaitHook &hook)
+{
+    const auto *data = reinterpret_cast<const uint8_t *>(bytes.data());
+    if (m_telnet) {
+        // Telnet doubles the IAC bytes on the way: byte by byte through its writer.
+        qsizetype done = 0;
+        while (done < bytes.size() && m_telnet->writeByte(data[done], hook))
+            ++done;
+        return done;
+    }
+    if (m_network) {
+        // The socket writer takes a run whole or not at all.
+        return rawWriter().write(data, size_t(bytes.size()), hook) == serial::SocketWriter::Result::Sent
+                ? bytes.size()
+                : 0;
+    }
+    return qsizetype(serial::writeBytes(m_fd, data, size_t(bytes.size()), hook));
 }
 
 void SerialPort::drainOutput()

@@ -107,15 +107,10 @@ public:
 
     // One byte, returning when the driver has taken it (see serial::writeByte).
     bool writeByte(uint8_t byte, const serial::WaitHook &hook = {});
+    // A run of bytes as one write where the driver takes it (a script's send); how many went.
+    qsizetype write(QByteArrayView bytes, const serial::WaitHook &hook = {});
     // Waits until what was written has left a real UART; nothing on a pseudo-terminal.
     void drainOutput();
-    // Bytes written outside a mode's own send (the command list, an auto-reply): they join the
-    // queue as a Sent record, so that the stream has them in time order with what was read
-    // around them.
-    void recordSent(int64_t timeUs, QByteArray bytes)
-    {
-        queue({TrafficKind::Sent, timeUs, std::move(bytes)});
-    }
     bool isPseudoTerminal() const { return m_pseudoTerminal; }
     // A port on a serial server over the network rather than a device of this machine.
     bool isNetwork() const { return m_network; }
@@ -142,8 +137,9 @@ public:
     // framing error as Flawed records, and a real FFh as it came.
     bool setMarkErrors(bool on);
     bool marksErrors() const { return m_markErrors.load(); }
-    // A record of the program's own (the self-test's report) into the queue, in order with the
-    // line's.
+    // A record of the program's own into the queue, in order with the line's: the self-test's
+    // report, what the command list, an auto-reply or a script sent outside a mode's own send.
+    // From any thread.
     void record(TrafficRecord record) { queue(std::move(record)); }
 
     // How a port reaches its line's controls; tests give a line model. Empty: the kernel's.
@@ -173,6 +169,7 @@ private:
     static LineOpening openLine(const std::string &path, const serial::LineParams &params,
                                 int connectTimeoutMs, const serial::WaitHook &keepWaiting);
     void readerMain();
+    serial::SocketWriter &rawWriter(); // a raw TCP port's, for the socket the port has now
     // Reads `fd` until it hangs up (true, recorded) or the port is being closed (false).
     bool readLine(int fd, serial::TelnetLink *telnet);
     // The reader's part after a hang-up: watches for the device to come back and opens it;

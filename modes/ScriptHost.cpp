@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: MIT
+#include "ScriptHost.h"
+
+#include "send/SendTexts.h"
+#include "serial/SerialPort.h"
+
+#include <QMetaObject>
+
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <memory>
+
+namespace {
+
+QString refused(const char *what)
+{
+    return QStringLiteral("驅動程式不接受%1").arg(QString::fromUtf8(what));
+}
+
+} // namespace
+
+ScriptHost::ScriptHost(SerialPort &port, const serial::LineParams &params,
+                       ScriptEngine::Options options)
+    : m_port(port), m_params(params), m_engine(*this, std::move(options))
+{ }
+
+ScriptHost::~ScriptHost() { stop(); }
+
+void ScriptHost::stop()
+{
+    m_stopping = true;
+    m_engine.stop();
+}
+
+void ScriptHost::take(const TrafficRecord &record)
+{
+    if (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed)
+        m_engine.deliver(record.bytes);
+}
+
+QString ScriptHost::onModeThread(std::function<QString()> work)
+{
+    auto answer = std::make_shared<std::promise<QString>>();
+    std::future<QString> answered = answer->get_future();
+    QMetaObject::invokeMethod(
+            this, [work = std::move(work), answer] { answer->set_value(work()); },
+            Qt::QueuedConnection);
+    while (answered.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        if (m_stopping)
+            return QStringLiteral("stopped");
+    }
+    return answered.get();
+}
+
+QString ScriptHost::send(const QByteArray &bytes)
+{
+    return onModeThread([this, bytes] {
+        const int64_t firstUs = monotonicMicroseconds();
+        const qsizetype sent = m_port.write(bytes, [this] { return !m_stopping.load(); });
+        if (sent > 0)
+            m_port.record({TrafficKind::Sent, firstUs, bytes.left(sent)});
+        return sent == bytes.size() ? QString() : SendTexts::lineLost(sent, bytes.size());
+    });
+}
+
+QString ScriptHost::setParams(const ScriptParams &p)
+{
+    return onModeThread([this, p] {
+        serial::LineParams next = m_params;
+        if (p.baud)
+            next.baudRate = *p.baud;
+        if (p.bits)
+            next.dataBits = uint8_t(*p.bits);
+        if (p.stop)
+            next.stopBits = *p.stop == 2 ? 2 : 0;
+        if (p.parity) {
+            const char *order = "NOEMS";
+            next.parity = serial::Parity(std::strchr(order, *p.parity) - order);
+        }
+        if (p.flow)
+            next.flow = *p.flow == u"rtscts" ? serial::FlowControl::RtsCts
+                    : *p.flow == u"xonxoff"  ? serial::FlowControl::XonXoff
+                                             : serial::FlowControl::None;
+        if (!m_port.reconfigure(next))
+            return QStringLiteral("埠,無法寫入參數值");
+        m_params = next;
+        return QString();
+    });
+}
+
+QString ScriptHost::setOutput(Output line, bool on)
+{
+    return onModeThread([this, line, on] {
+        const bool dtr = line == Output::Dtr;
+        return m_port.setOutputLine(dtr ? serial::Dtr : serial::Rts, on)
+                ? QString()
+                : refused(dtr ? "設定 DTR" : "設定 RTS");
+    });
+}
+
+QString ScriptHost::input(Input line, bool &on)
+{
+    // Shared: a call the stop left unanswered still writes it when it runs.
+    auto lines = std::make_shared<uint8_t>(0);
+    const QString error = onModeThread([this, lines] {
+        return m_port.control().modemLines(*lines) ? QString() : refused("讀取線路狀態");
+    });
+    static constexpr uint8_t Bits[] = {serial::Cts, serial::Dsr, serial::Dcd, serial::Ri};
+    on = (*lines & Bits[int(line)]) != 0;
+    return error;
+}
+
+QString ScriptHost::sendBreak(int ms)
+{
+    return onModeThread(
+            [this, ms] { return m_port.sendBreak(ms) ? QString() : refused(" Break"); });
+}
+
+void ScriptHost::log(const QString &text)
+{
+    // Straight into the port's queue, which takes records from any thread.
+    m_port.record({TrafficKind::Report, monotonicMicroseconds(), text.toUtf8()});
+}
+
+void ScriptHost::print(const QString &text)
+{
+    QMetaObject::invokeMethod(
+            this, [this, text] { emit printed(text); }, Qt::QueuedConnection);
+}
