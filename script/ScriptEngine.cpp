@@ -178,18 +178,19 @@ struct ScriptApi
             w = engine(L).m_inbox.waitFor(
                     [&](const QByteArray &bytes, qsizetype) -> qsizetype {
                         const int top = lua_gettop(L);
-                        lua_getglobal(L, "string");
-                        lua_getfield(L, -1, "find");
+                        // Lua's own string.find, kept when the state was made: the script may
+                        // have changed the global, and a lookup could raise.
+                        lua_rawgeti(L, LUA_REGISTRYINDEX, engine(L).m_find);
                         pushBytes(L, bytes);
                         lua_pushvalue(L, 1);
                         qsizetype end = -1;
                         if (lua_pcall(L, 2, LUA_MULTRET, 0) != LUA_OK) {
                             error = bytesAt(L, -1);
                             end = 0;
-                        } else if (!lua_isnil(L, top + 2)) {
-                            end = qsizetype(lua_tointeger(L, top + 3));
+                        } else if (!lua_isnil(L, top + 1)) {
+                            end = qsizetype(lua_tointeger(L, top + 2));
                             captures.clear();
-                            for (int i = top + 4; i <= lua_gettop(L); ++i)
+                            for (int i = top + 3; i <= lua_gettop(L); ++i)
                                 captures.push_back(bytesAt(L, i));
                         }
                         lua_settop(L, top);
@@ -463,6 +464,8 @@ ScriptEngine::~ScriptEngine()
 
 void ScriptEngine::start(const QByteArray &source, const QString &name)
 {
+    if (m_thread.joinable())
+        m_thread.join();
     m_finished = false;
     m_thread = std::thread([this, source, name] { m_result = run(source, name); });
 }
@@ -534,7 +537,10 @@ void ScriptEngine::openApi(lua_State *L)
     };
     lua_pushglobaltable(L);
     luaL_setfuncs(L, globals, 0);
-    lua_pop(L, 1);
+    lua_getfield(L, -1, "string");
+    lua_getfield(L, -1, "find");
+    m_find = luaL_ref(L, LUA_REGISTRYINDEX);
+    lua_pop(L, 2);
     const luaL_Reg port[] = {{"set", A::portSet}, {nullptr, nullptr}};
     luaL_newlib(L, port);
     lua_setglobal(L, "port");

@@ -77,6 +77,7 @@ private:
     std::atomic<bool> m_stop {false};
     std::atomic<bool> m_finished {false};
     bool m_ending = false; // pass() or fail() was called: the result stands
+    int m_find = 0; // Lua's string.find, in the registry
     size_t m_used = 0;
     bool m_memoryRanOut = false;
 };

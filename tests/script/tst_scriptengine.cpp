@@ -214,6 +214,11 @@ void TestScriptEngine::scripts_data()
                           "print(readline(2000), read(4, 2000), arg[1], #arg)")
             << O::Pass << QStringList {"01 03 00 00 00 0A C5 CD", "hello\trest\tstation-7\t1"}
             << QString() << 0;
+    QTest::newRow("expect_match with the script's string.find gone")
+            << "echo"
+            << QByteArray("string.find = nil\nsend('V12;')\nprint(select(2, "
+                          "expect_match('V(%d+);', 2000)))")
+            << O::Pass << QStringList {"12"} << QString() << 0;
     QTest::newRow("time-outs are nil and a reason")
             << "echo"
             << QByteArray("print(expect('never', 50))\nprint(read(1, 20))\nprint(readline(20))")
