@@ -36,9 +36,7 @@ std::string devicePathForSettings(QWidget *parent, QString &reason, bool &declin
     const serial::PortInfo *port =
             serial::portForComText(ports, PortSettings::PortNumberText.toStdString());
     if (!port) {
-        reason = ports.empty()
-                ? QStringLiteral("本機沒有找到任何串列埠")
-                : QStringLiteral("沒有這個埠 (本機有 COM1 ~ COM%1)").arg(ports.size());
+        reason = PortSettings::noSuchPortText(ports.size());
         return {};
     }
     const std::optional<serial::PortInfo> &then = PortSettings::ConfirmedPort;

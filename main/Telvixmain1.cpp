@@ -24,6 +24,7 @@
 #include "modes/SelfTestDialog.h"
 #include "modes/TerminalSession.h"
 #include "send/CodeInsertion.h"
+#include "send/CommandList.h"
 #include "send/FileByteStream.h"
 #include "send/FileSendJob.h"
 #include "send/StringSendJob.h"
@@ -725,10 +726,9 @@ void TForm1::setUpTerminalPanels()
     m_messageHistory = std::make_unique<InputHistory>();
     m_terminalPanel = std::make_unique<TerminalControls>(*ui, *m_messageHistory);
     // What each ending puts on the line after a message; none is the documented message.
-    ui->LineEndComboBox->addItem(QStringLiteral("無"), QByteArray());
-    ui->LineEndComboBox->addItem(QStringLiteral("CR"), QByteArray("\r"));
-    ui->LineEndComboBox->addItem(QStringLiteral("LF"), QByteArray("\n"));
-    ui->LineEndComboBox->addItem(QStringLiteral("CR LF"), QByteArray("\r\n"));
+    for (int i = 0; i < CommandList::endingLabels().size(); ++i)
+        ui->LineEndComboBox->addItem(CommandList::endingLabels()[i],
+                                     CommandList::endingBytes(CommandList::Ending(i)));
     QPalette p = ui->Memo2->palette();
     p.setColor(QPalette::Text, Qt::darkGreen);
     ui->Memo2->setPalette(p);

@@ -5,6 +5,7 @@
 #include "send/CommandFile.h"
 #include "serial/PortInfo.h"
 #include "serial/PortScan.h"
+#include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
 #include "session/ModeState.h"
 #include "session/ReadLoop.h"
@@ -134,8 +135,7 @@ std::string pathOf(const QString &port, QString &why)
     const std::vector<serial::PortInfo> ports = serial::scanPorts();
     const serial::PortInfo *p = serial::portForComText(ports, port.mid(3).toStdString());
     if (!p) {
-        why = ports.empty() ? QStringLiteral("本機沒有找到任何串列埠")
-                            : QStringLiteral("沒有這個埠 (本機有 COM1 ~ COM%1)").arg(ports.size());
+        why = PortSettings::noSuchPortText(ports.size());
         return {};
     }
     return p->devicePath;

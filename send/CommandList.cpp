@@ -14,12 +14,13 @@ struct EndingName
     Ending ending;
     const char *id;
     const char *bytes;
+    const char *label; // in the boxes that offer it
 };
 constexpr std::array<EndingName, 4> Endings {{
-        {Ending::None, "none", ""},
-        {Ending::Cr, "cr", "\r"},
-        {Ending::Lf, "lf", "\n"},
-        {Ending::CrLf, "crlf", "\r\n"},
+        {Ending::None, "none", "", "無"},
+        {Ending::Cr, "cr", "\r", "CR"},
+        {Ending::Lf, "lf", "\n", "LF"},
+        {Ending::CrLf, "crlf", "\r\n", "CR LF"},
 }};
 
 const EndingName &endingOf(Ending e)
@@ -51,6 +52,19 @@ QString problem(const Command &c)
 }
 
 const char *endingId(Ending ending) { return endingOf(ending).id; }
+
+QByteArray endingBytes(Ending ending) { return endingOf(ending).bytes; }
+
+const QStringList &endingLabels()
+{
+    static const QStringList labels = [] {
+        QStringList l;
+        for (const EndingName &n : Endings)
+            l << QString::fromUtf8(n.label);
+        return l;
+    }();
+    return labels;
+}
 
 std::optional<Ending> endingById(QStringView id)
 {

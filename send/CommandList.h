@@ -49,6 +49,9 @@ QString repeatProblem(qint64 ms);
 
 // The endings as the list file names them: "none", "cr", "lf", "crlf".
 const char *endingId(Ending ending);
+QByteArray endingBytes(Ending ending);
+// What the boxes that offer an ending show, in the order of Ending: 無, CR, LF, CR LF.
+const QStringList &endingLabels();
 std::optional<Ending> endingById(QStringView id);
 
 } // namespace CommandList

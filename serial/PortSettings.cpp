@@ -5,6 +5,12 @@
 
 namespace PortSettings {
 
+QString noSuchPortText(size_t portCount)
+{
+    return portCount == 0 ? QStringLiteral("本機沒有找到任何串列埠")
+                          : QStringLiteral("沒有這個埠 (本機有 COM1 ~ COM%1)").arg(portCount);
+}
+
 void reset()
 {
     PortNumberText = QStringLiteral("1");

@@ -35,6 +35,9 @@ inline serial::FlowControl Flow = serial::FlowControl::Keep;
 
 void reset();
 
+// Why a COM number names no port, knowing how many the machine has.
+QString noSuchPortText(size_t portCount);
+
 // Status panel 0: "COM1 = 9600 , N , 8 , 1".
 QString summaryText();
 
