@@ -70,7 +70,7 @@ public:
     // The keys the commands take from the window while the panel shows.
     QList<QKeySequence> keysTaken() const;
 
-    static constexpr const char *NoModeTip = "先啟動接收模式或通訊模式,才能送出命令";
+    static constexpr const char *NoModeTip = CommandSender::NoPortText;
 
 signals:
     void keysChanged();

@@ -57,15 +57,12 @@ QString ScriptHost::onModeThread(std::function<QString()> work)
 QString ScriptHost::send(const QByteArray &bytes)
 {
     return onModeThread([this, bytes] {
-        const int64_t firstUs = monotonicMicroseconds();
         // A line that holds the bytes back lets events through meanwhile, as a terminal send
         // does: the window stays live, and 連線中斷 or Ctrl+C can give the write up.
-        const qsizetype sent = m_port.write(bytes, [this] {
+        const qsizetype sent = m_port.writeRecorded(bytes, [this] {
             QCoreApplication::processEvents();
             return !m_stopping.load();
         });
-        if (sent > 0)
-            m_port.record({TrafficKind::Sent, firstUs, bytes.left(sent)});
         return sent == bytes.size() ? QString() : SendTexts::lineLost(sent, bytes.size());
     });
 }

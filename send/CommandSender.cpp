@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "CommandSender.h"
 
-#include "send/PacedSender.h"
 #include "send/SendTexts.h"
+#include "serial/SerialPort.h"
 #include "session/ModeState.h"
+
+#include <QCoreApplication>
 
 CommandSender::Result CommandSender::send(const QByteArray &bytes)
 {
@@ -15,25 +17,17 @@ CommandSender::Result CommandSender::send(const QByteArray &bytes)
         return Result::Busy;
     m_sending = true;
     ModeState::Hold active(ModeState::SendActive);
-    PacedSender sender(*m_port, 0, PacedSender::Events::WhileStalled);
-    sender.setStop([] { return ModeState::BreakRequested != 0; });
-    Result result = Result::Sent;
-    int64_t firstUs = 0;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (!sender.write(uint8_t(bytes[i]))) {
-            result = ModeState::BreakRequested ? Result::Stopped : Result::Lost;
-            break;
-        }
-        if (i == 0)
-            firstUs = sender.sentAtUs();
-        ++m_lastSent;
-    }
-    // The port is the mode's; Break while stalled may have ended nothing yet, as the mode's
-    // loop is below this call.
-    if (m_lastSent > 0)
-        m_port->record({TrafficKind::Sent, firstUs, bytes.left(m_lastSent)});
+    // A line that holds the bytes back lets events through meanwhile, as a terminal send
+    // does, so the window never hangs on it; Break gives the rest up. The port is the mode's:
+    // the mode's loop is below this call, so Break has ended nothing yet when the write returns.
+    m_lastSent = m_port->writeRecorded(bytes, [] {
+        QCoreApplication::processEvents();
+        return ModeState::BreakRequested == 0;
+    });
     m_sending = false;
-    return result;
+    if (m_lastSent == bytes.size())
+        return Result::Sent;
+    return ModeState::BreakRequested ? Result::Stopped : Result::Lost;
 }
 
 QString CommandSender::message(Result result, qsizetype sent, qsizetype total)
@@ -42,7 +36,7 @@ QString CommandSender::message(Result result, qsizetype sent, qsizetype total)
     case Result::Lost:
         return SendTexts::lineLost(sent, total);
     case Result::NoPort:
-        return QStringLiteral("先啟動接收模式或通訊模式,才能送出命令");
+        return QString::fromUtf8(NoPortText);
     default:
         return {};
     }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What the command list and the auto-replies put on the line while a reading mode runs: a whole
-// command at a time, each byte its own write as in every send, never two commands (or a command
-// and a terminal message) mixed byte by byte. A line that holds a byte back lets events through
+// command at a time, as few writes as the driver allows, never two commands (or a command and a
+// terminal message) mixed byte by byte. A line that holds a byte back lets events through
 // meanwhile, so the window never hangs on it; Break gives the command up. What went out joins
 // the port's queue as one Sent record with the time of its first byte.
 #pragma once
@@ -31,6 +31,7 @@ public:
 
     // Written `sent` of `total` bytes when the result came: what the user is told, or empty.
     static QString message(Result result, qsizetype sent, qsizetype total);
+    static constexpr const char *NoPortText = "先啟動接收模式或通訊模式,才能送出命令";
     qsizetype lastSent() const { return m_lastSent; }
 
 private:

@@ -594,6 +594,15 @@ qsizetype SerialPort::write(QByteArrayView bytes, const serial::WaitHook &hook)
     return qsizetype(serial::writeBytes(m_fd, data, size_t(bytes.size()), hook));
 }
 
+qsizetype SerialPort::writeRecorded(QByteArrayView bytes, const serial::WaitHook &hook)
+{
+    const int64_t startedUs = monotonicMicroseconds();
+    const qsizetype sent = write(bytes, hook);
+    if (sent > 0)
+        record({TrafficKind::Sent, startedUs, bytes.first(sent).toByteArray()});
+    return sent;
+}
+
 void SerialPort::drainOutput()
 {
     // A server sends on at its own pace; there is no UART here to wait for.

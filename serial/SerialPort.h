@@ -107,8 +107,11 @@ public:
 
     // One byte, returning when the driver has taken it (see serial::writeByte).
     bool writeByte(uint8_t byte, const serial::WaitHook &hook = {});
-    // A run of bytes as one write where the driver takes it (a script's send); how many went.
+    // A run of bytes as one write where the driver takes it; how many went.
     qsizetype write(QByteArrayView bytes, const serial::WaitHook &hook = {});
+    // The same, and what went out recorded in the queue as one Sent record with the time the
+    // write began: the command list's, an auto-reply's and a script's sends.
+    qsizetype writeRecorded(QByteArrayView bytes, const serial::WaitHook &hook = {});
     // Waits until what was written has left a real UART; nothing on a pseudo-terminal.
     void drainOutput();
     bool isPseudoTerminal() const { return m_pseudoTerminal; }
