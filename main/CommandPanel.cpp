@@ -36,13 +36,6 @@ constexpr int RulesSettleMs = 300;
 constexpr int HitsRefreshMs = 100;
 constexpr const char *FileFilter = "命令清單 (*.tvcmd)";
 
-const QStringList &endingTexts()
-{
-    static const QStringList texts {QStringLiteral("無"), QStringLiteral("CR"),
-                                    QStringLiteral("LF"), QStringLiteral("CR LF")};
-    return texts;
-}
-
 QComboBox *combo(QWidget *parent, const QStringList &items, const QString &name)
 {
     auto *c = new QComboBox(parent);
@@ -118,6 +111,14 @@ QWidget *scrolled(QWidget *parent, QGridLayout *&grid)
     return area;
 }
 
+QVBoxLayout *tabColumn(QWidget *tab)
+{
+    auto *column = new QVBoxLayout(tab);
+    column->setContentsMargins(2, 2, 2, 2);
+    column->setSpacing(2);
+    return column;
+}
+
 QPushButton *button(QWidget *parent, const QString &text, const char *objectName)
 {
     auto *b = new QPushButton(text, parent);
@@ -186,9 +187,7 @@ CommandPanel::~CommandPanel()
 QWidget *CommandPanel::makeCommandsTab()
 {
     auto *tab = new QWidget;
-    auto *column = new QVBoxLayout(tab);
-    column->setContentsMargins(2, 2, 2, 2);
-    column->setSpacing(2);
+    QVBoxLayout *column = tabColumn(tab);
     auto *tools = new QHBoxLayout;
     tools->setSpacing(3);
     QPushButton *add = button(tab, QStringLiteral("新增"), "AddCommandButton");
@@ -238,9 +237,7 @@ QWidget *CommandPanel::makeCommandsTab()
 QWidget *CommandPanel::makeRepliesTab()
 {
     auto *tab = new QWidget;
-    auto *column = new QVBoxLayout(tab);
-    column->setContentsMargins(2, 2, 2, 2);
-    column->setSpacing(2);
+    QVBoxLayout *column = tabColumn(tab);
     auto *tools = new QHBoxLayout;
     QPushButton *add = button(tab, QStringLiteral("新增規則"), "AddRuleButton");
     QPushButton *remove = button(tab, QStringLiteral("刪除規則"), "RemoveRuleButton");
@@ -280,7 +277,7 @@ void CommandPanel::addCommandRow(const Command &c)
                   edit(p, c.content, fieldName(row, "內容"), 104),
                   checkCombo(p, fieldName(row, "校驗碼")),
                   spin(p, 1, 65535, int(c.checkFrom + 1), fieldName(row, "校驗起點"), 32),
-                  combo(p, endingTexts(), fieldName(row, "結尾")),
+                  combo(p, CommandList::endingLabels(), fieldName(row, "結尾")),
                   spin(p, 0, CommandList::MaxRepeatMs, c.repeatMs, fieldName(row, "重複間隔"), 50),
                   combo(p, QStringList(QString()) + CommandList::keys(), fieldName(row, "按鍵"))};
     r.send->setObjectName(QStringLiteral("CommandSend%1").arg(row + 1));
@@ -322,7 +319,7 @@ void CommandPanel::addReplyRow(const AutoReply::Rule &rule)
             edit(p, rule.reply.content, fieldName(row, "回應內容"), 80),
             checkCombo(p, fieldName(row, "回應校驗碼")),
             spin(p, 1, 65535, int(rule.reply.checkFrom + 1), fieldName(row, "回應校驗起點"), 32),
-            combo(p, endingTexts(), fieldName(row, "回應結尾")),
+            combo(p, CommandList::endingLabels(), fieldName(row, "回應結尾")),
             spin(p, 0, AutoReply::MaxDelayMs, rule.delayMs, fieldName(row, "延遲"), 44),
             spin(p, 1, 100000, rule.maxPerSecond, fieldName(row, "每秒上限"), 44)};
     r.on->setChecked(rule.on);

@@ -83,13 +83,18 @@ struct ScriptApi
     }
 
     // send(s), sendhex(text), sendcmd(name)
-    static int sendBytes(lua_State *L, const QByteArray &bytes)
+    // A line call's answer: `results` when it went through; else its error pushed, and -1.
+    static int answered(lua_State *L, const QString &error, int results = 0)
     {
-        const QString error = engine(L).m_line.send(bytes);
         if (error.isEmpty())
-            return 0;
+            return results;
         pushError(L, error);
         return -1;
+    }
+
+    static int sendBytes(lua_State *L, const QByteArray &bytes)
+    {
+        return answered(L, engine(L).m_line.send(bytes));
     }
 
     static int send(lua_State *L)
@@ -362,11 +367,7 @@ struct ScriptApi
         const bool on = lua_toboolean(L, 1);
         int results = 0;
         {
-            const QString error = engine(L).m_line.setOutput(Line, on);
-            if (!error.isEmpty()) {
-                pushError(L, error);
-                results = -1;
-            }
+            results = answered(L, engine(L).m_line.setOutput(Line, on));
         }
         return finish(L, results);
     }
@@ -377,13 +378,9 @@ struct ScriptApi
         int results = 1;
         {
             bool on = false;
-            const QString error = engine(L).m_line.input(Line, on);
-            if (!error.isEmpty()) {
-                pushError(L, error);
-                results = -1;
-            } else {
+            results = answered(L, engine(L).m_line.input(Line, on), 1);
+            if (results == 1)
                 lua_pushboolean(L, on);
-            }
         }
         return finish(L, results);
     }
@@ -395,11 +392,7 @@ struct ScriptApi
             return luaL_error(L, "line.brk: %d ms is not between 1 and 10000", int(ms));
         int results = 0;
         {
-            const QString error = engine(L).m_line.sendBreak(int(ms));
-            if (!error.isEmpty()) {
-                pushError(L, error);
-                results = -1;
-            }
+            results = answered(L, engine(L).m_line.sendBreak(int(ms)));
         }
         return finish(L, results);
     }
