@@ -4,19 +4,16 @@
 // pty as a port does. What a script prints, its result, its errors' lines, its waits across
 // reads, and how soon a stop ends it wherever it is.
 #include "Pty.h"
+#include "SimDevice.h"
 
 #include "script/ScriptEngine.h"
 #include "script/ScriptLine.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
 #include <atomic>
-#include <csignal>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
@@ -28,34 +25,6 @@
 Q_DECLARE_METATYPE(ScriptEngine::Outcome)
 
 namespace {
-
-// telvix-sim playing `behaviour`, published in a runtime folder of the test's own.
-class Sim
-{
-public:
-    explicit Sim(const QString &behaviour)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
-        m_process.setProcessEnvironment(env);
-        m_process.start(QStringLiteral(TELVIX_SIM_PATH), {behaviour, QStringLiteral("--quiet")});
-        m_link = m_runtime.path() + QStringLiteral("/telvix/sim-") + behaviour;
-        m_process.waitForStarted(3000);
-        for (int i = 0; i < 300 && !QFileInfo(m_link).isSymLink(); ++i)
-            QThread::msleep(10);
-    }
-    ~Sim()
-    {
-        ::kill(pid_t(m_process.processId()), SIGTERM);
-        m_process.waitForFinished(3000);
-    }
-    QString link() const { return m_link; }
-
-private:
-    QTemporaryDir m_runtime;
-    QProcess m_process;
-    QString m_link;
-};
 
 // The line a script runs on: a pty opened and read as a port is, the received bytes handed
 // to the engine from a reader thread of its own.
@@ -265,7 +234,7 @@ void TestScriptEngine::scripts()
     QFETCH(QStringList, printed);
     QFETCH(QString, message);
     QFETCH(int, line);
-    Sim sim(device);
+    SimDevice sim(device);
     PtyScriptLine port(sim.link());
     QVERIFY(port.isOpen());
     ScriptEngine::Options options;

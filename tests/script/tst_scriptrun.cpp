@@ -2,6 +2,8 @@
 // `telvix --run` as a test station runs it: the program itself, with no display in its
 // environment, against telvix-sim's AT modem: the exit status of each ending, the script's
 // output, the log it writes, and Ctrl+C.
+#include "SimDevice.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +13,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <memory>
 
 namespace {
 
@@ -39,27 +42,18 @@ private slots:
 private:
     QProcess *telvix(const QByteArray &script, const QStringList &options);
     QTemporaryDir m_dir;
-    QProcess m_sim;
+    std::unique_ptr<SimDevice> m_sim;
     QString m_port;
 };
 
 void TestScriptRun::initTestCase()
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
-    m_sim.setProcessEnvironment(env);
-    m_sim.start(QStringLiteral(TELVIX_SIM_PATH), {QStringLiteral("at"), QStringLiteral("--quiet")});
-    m_port = m_dir.filePath(QStringLiteral("telvix/sim-at"));
-    for (int i = 0; i < 300 && !QFileInfo(m_port).isSymLink(); ++i)
-        QThread::msleep(10);
-    QVERIFY(QFileInfo(m_port).isSymLink());
+    m_sim = std::make_unique<SimDevice>(QStringLiteral("at"));
+    m_port = m_sim->link();
+    QVERIFY(m_sim->isUp());
 }
 
-void TestScriptRun::cleanupTestCase()
-{
-    ::kill(pid_t(m_sim.processId()), SIGTERM);
-    m_sim.waitForFinished(3000);
-}
+void TestScriptRun::cleanupTestCase() { m_sim.reset(); }
 
 QProcess *TestScriptRun::telvix(const QByteArray &script, const QStringList &options)
 {
