@@ -8,14 +8,12 @@
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
 #include "session/ModeState.h"
-#include "session/ReadLoop.h"
 #include "traffic/LiveLog.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -210,39 +208,21 @@ int run(int argc, char *argv[])
         }
         traffic.subscribe(log.get(), TrafficStream::Role::Keeper);
     }
-    ScriptHost host(port, request->params, options);
+    ScriptHost host(port, options);
     QObject::connect(&host, &ScriptHost::printed, [](const QString &text) {
         std::fputs(text.toUtf8().constData(), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);
     });
-    traffic.subscribe(&host);
-
     bool timedOut = false;
     QElapsedTimer running;
     running.start();
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (!timedOut && request->timeoutS > 0 && running.elapsed() >= request->timeoutS * 1000LL) {
-            timedOut = true;
-            host.stop();
-        }
-        if (interrupted)
-            host.stop();
-        if (host.isFinished())
-            ModeState::BreakRequested = 1;
-    });
-    watch.start(10);
-    host.start(source, QFileInfo(request->script).fileName());
-    // Each read at once: there is no screen to wait for, and expect answers sooner.
-    ReadLoop::run(port, traffic);
-    const ScriptEngine::Result result = host.wait();
-    // The output and the records the script's last calls left behind.
-    QCoreApplication::processEvents();
-    for (const TrafficRecord &r : port.take())
-        traffic.publishToKeepers(r);
-    traffic.passEnd();
-    traffic.unsubscribe(&host);
+    const ScriptEngine::Result result =
+            host.run(traffic, source, QFileInfo(request->script).fileName(), [&] {
+                if (request->timeoutS > 0 && running.elapsed() >= request->timeoutS * 1000LL)
+                    timedOut = true;
+                return timedOut || interrupted;
+            });
     if (log) {
         traffic.unsubscribe(log.get());
         if (const QString error = log->stop(); !error.isEmpty())

@@ -3,9 +3,13 @@
 
 #include "send/SendTexts.h"
 #include "serial/SerialPort.h"
+#include "session/ModeState.h"
+#include "session/ReadLoop.h"
+#include "traffic/Traffic.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QTimer>
 
 #include <chrono>
 #include <cstring>
@@ -21,10 +25,37 @@ QString refused(const char *what)
 
 } // namespace
 
-ScriptHost::ScriptHost(SerialPort &port, const serial::LineParams &params,
-                       ScriptEngine::Options options)
-    : m_port(port), m_params(params), m_engine(*this, std::move(options))
+ScriptHost::ScriptHost(SerialPort &port, ScriptEngine::Options options)
+    : m_port(port), m_engine(*this, std::move(options))
 { }
+
+ScriptEngine::Result ScriptHost::run(TrafficStream &traffic, const QByteArray &source,
+                                     const QString &name, const std::function<bool()> &stopWhen)
+{
+    traffic.subscribe(this);
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, this, [&] {
+        if (stopWhen && stopWhen())
+            stop();
+        // The read loop ends at Break, which is what the script's end asks for.
+        if (m_engine.isFinished())
+            ModeState::BreakRequested = 1;
+    });
+    watch.start(10);
+    m_engine.start(source, name);
+    // Each read at once: expect answers the sooner, and what a script reads is seldom a flood.
+    ReadLoop::run(m_port, traffic);
+    watch.stop();
+    stop();
+    const ScriptEngine::Result result = m_engine.wait();
+    // The output and the records the script's last calls left behind.
+    QCoreApplication::processEvents();
+    for (const TrafficRecord &r : m_port.take())
+        traffic.publishToKeepers(r);
+    traffic.passEnd();
+    traffic.unsubscribe(this);
+    return result;
+}
 
 ScriptHost::~ScriptHost() { stop(); }
 
@@ -70,7 +101,7 @@ QString ScriptHost::send(const QByteArray &bytes)
 QString ScriptHost::setParams(const ScriptParams &p)
 {
     return onModeThread([this, p] {
-        serial::LineParams next = m_params;
+        serial::LineParams next = m_port.params();
         if (p.baud)
             next.baudRate = *p.baud;
         if (p.bits)
@@ -85,10 +116,7 @@ QString ScriptHost::setParams(const ScriptParams &p)
             next.flow = *p.flow == u"rtscts" ? serial::FlowControl::RtsCts
                     : *p.flow == u"xonxoff"  ? serial::FlowControl::XonXoff
                                              : serial::FlowControl::None;
-        if (!m_port.reconfigure(next))
-            return QStringLiteral("埠,無法寫入參數值");
-        m_params = next;
-        return QString();
+        return m_port.reconfigure(next) ? QString() : QStringLiteral("埠,無法寫入參數值");
     });
 }
 

@@ -9,7 +9,6 @@
 
 #include "script/ScriptEngine.h"
 #include "script/ScriptLine.h"
-#include "serial/SerialLine.h"
 #include "traffic/Traffic.h"
 
 #include <QObject>
@@ -18,20 +17,23 @@
 #include <functional>
 
 class SerialPort;
+class TrafficStream;
 
 class ScriptHost : public QObject, public ScriptLine, public TrafficConsumer
 {
     Q_OBJECT
 
 public:
-    // `params` are those the port was opened with; port.set changes them from there.
-    ScriptHost(SerialPort &port, const serial::LineParams &params, ScriptEngine::Options options);
+    ScriptHost(SerialPort &port, ScriptEngine::Options options);
     ~ScriptHost() override;
 
-    void start(const QByteArray &source, const QString &name) { m_engine.start(source, name); }
+    // Runs `source` with the port's read loop on the calling thread until the script ends or
+    // Break is asked for (then the script is stopped); `stopWhen` is asked every few ms and
+    // stops it too. What the script's last calls left in the port's queue reaches the keepers
+    // of `traffic`, and its output is printed, before this returns.
+    ScriptEngine::Result run(TrafficStream &traffic, const QByteArray &source, const QString &name,
+                             const std::function<bool()> &stopWhen = {});
     void stop();
-    bool isFinished() const { return m_engine.isFinished(); }
-    ScriptEngine::Result wait() { return m_engine.wait(); }
 
     // TrafficConsumer: the received bytes, to the script.
     void take(const TrafficRecord &record) override;
@@ -54,7 +56,6 @@ private:
     QString onModeThread(std::function<QString()> work);
 
     SerialPort &m_port;
-    serial::LineParams m_params;
     ScriptEngine m_engine;
     std::atomic<bool> m_stopping {false};
 };

@@ -298,8 +298,13 @@ bool SerialPort::stopRequested() const
 
 SerialPort::LineOpening SerialPort::reopen(const std::string &path)
 {
+    serial::LineParams params;
+    {
+        std::lock_guard lock(m_mutex);
+        params = m_params;
+    }
     LineOpening line =
-            openLine(path, m_params, ReturnConnectTimeoutMs, [this] { return !stopRequested(); });
+            openLine(path, params, ReturnConnectTimeoutMs, [this] { return !stopRequested(); });
     // Marking may have been switched on since the opening.
     if (line.fd >= 0 && !line.network && m_markErrors.load()
         && !serial::setMarkErrors(line.fd, true)) {
@@ -615,11 +620,16 @@ bool SerialPort::reconfigure(const serial::LineParams &params)
     if (m_network) {
         // Raw TCP has no parameters to set; RFC 2217 sets them as the opening did. The reader
         // takes the server's answers then, so they are not waited for here.
-        return !m_telnet || m_telnet->sendParameters(params);
+        if (m_telnet && !m_telnet->sendParameters(params))
+            return false;
+    } else {
+        if (!serial::writeConfig(m_fd, params))
+            return false;
+        m_markErrors = params.markErrors;
     }
-    if (!serial::writeConfig(m_fd, params))
-        return false;
-    m_markErrors = params.markErrors;
+    // The reader opens a device that comes back with them.
+    std::lock_guard lock(m_mutex);
+    m_params = params;
     return true;
 }
 

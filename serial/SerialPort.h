@@ -118,8 +118,11 @@ public:
     // A port on a serial server over the network rather than a device of this machine.
     bool isNetwork() const { return m_network; }
 
-    // Sets the line parameters anew on the open port (the self-test's speeds).
+    // Sets the line parameters anew on the open port (the self-test's speeds, a script's
+    // port.set); a device that comes back is opened with them.
     bool reconfigure(const serial::LineParams &params);
+    // Those the port was opened with or last set to; on the caller's thread.
+    const serial::LineParams &params() const { return m_params; }
 
     // ---- the line beyond its bytes: the line panel and the self-test
 
