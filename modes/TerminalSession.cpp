@@ -9,48 +9,33 @@
 #include "session/ModeHost.h"
 #include "session/ModeState.h"
 #include "session/ReadLoop.h"
-#include "session/ReceivedDisplay.h"
-#include "traffic/DisplayFormatter.h"
+#include "session/ConversationDisplay.h"
 #include "traffic/IntText.h"
-#include "traffic/TrafficRenderer.h"
 
-// The conversation as the display shows it: each reply opens with the remote name, and every
-// byte sent is echoed after its pause. Both pass through the window's one formatter, so a
-// Big5 pair can be completed across them, as the formatter's pair state is shared.
-class TerminalSession::ConversationDisplay : public ReceivedDisplay
+// Terminal mode's conversation: every press of 傳送 opens a block of its own, and its bytes are
+// echoed one by one after their pauses. A command of the list or an auto-reply, come through the
+// port's queue in order with what was read, is a block of its own too, as a typed message is.
+class TerminalSession::TerminalDisplay : public ConversationDisplay
 {
 public:
-    ConversationDisplay(ModeHost &host, TerminalPanel &panel, const bool &typing)
-        : ReceivedDisplay(host), m_panel(panel), m_typing(typing)
+    TerminalDisplay(ModeHost &host, TerminalPanel &panel, const bool &typing)
+        : ConversationDisplay(
+                  host, [&panel] { return panel.localName(); },
+                  [&panel] { return panel.remoteName(); }),
+          m_typing(typing)
     { }
 
     // A byte that went out but is not to be shown (its pause could not be read) still passes
     // the stream.
     void setEcho(bool echo) { m_echo = echo; }
 
-    void take(const TrafficRecord &record) override
+protected:
+    void takeSent(const TrafficRecord &record) override
     {
-        if (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed) {
-            // The first byte of a reply opens it with the remote name.
-            if (!m_replyOpen) {
-                m_replyOpen = true;
-                label(m_panel.remoteName(), record.timeUs);
-            }
-            if (record.kind == TrafficKind::Flawed)
-                addFlawed(record.bytes, record.timeUs);
-            else
-                addBytes(record.bytes, record.timeUs);
-        } else if (record.kind == TrafficKind::LineGone || record.kind == TrafficKind::LineBack) {
-            addDeviceNote(record);
-            // What the device sends next is a reply of its own, under its name again.
-            m_replyOpen = false;
-        } else if (record.kind == TrafficKind::Sent && !m_typing) {
-            // A command of the list or an auto-reply, come through the port's queue in order
-            // with what was read: a block of its own under the local name, as a typed message.
-            m_replyOpen = false;
-            label(m_panel.localName(), record.timeUs);
-            addBytes(record.bytes, record.timeUs, TrafficKind::Sent);
-        } else if (record.kind == TrafficKind::Sent && m_echo) {
+        if (!m_typing) {
+            endBlock();
+            ConversationDisplay::takeSent(record);
+        } else if (m_echo) {
             // Shown at once, after what was received before it.
             passEnd();
             addBytes(record.bytes, record.timeUs, TrafficKind::Sent);
@@ -58,30 +43,10 @@ public:
         }
     }
 
-    // The next byte received opens a new reply with its label.
-    void endReply() { m_replyOpen = false; }
-
-    // A block's label, with the block's time where the user asked for it.
-    void label(const QString &name, int64_t timeUs)
-    {
-        const RenderOptions &options = m_host.renderer().options();
-        QString text = TerminalSession::prefix(name);
-        if (options.blockTimestamps && !options.lineTimestamps)
-            text.insert(1, TrafficRenderer::timestamp(timeUs));
-        addText(text, timeUs);
-    }
-
 private:
-    TerminalPanel &m_panel;
     const bool &m_typing; // the session's own message is going out
     bool m_echo = true;
-    bool m_replyOpen = false; // the remote name is written and the device's bytes follow it
 };
-
-QString TerminalSession::prefix(const QString &name)
-{
-    return QChar(DisplayFormatter::LineBreak) + name + QStringLiteral(" : ");
-}
 
 void TerminalSession::run()
 {
@@ -90,7 +55,7 @@ void TerminalSession::run()
     if (!m_port)
         return;
     m_panel.focusMessage();
-    ConversationDisplay display(m_host, m_panel, m_sending);
+    TerminalDisplay display(m_host, m_panel, m_sending);
     m_display = &display;
     m_host.traffic().subscribe(&display);
     ReadLoop::run(*m_port, m_host.traffic(), [this] { return m_host.displayFrameMs(); });
@@ -104,7 +69,7 @@ void TerminalSession::run()
 void TerminalSession::displayCleared()
 {
     if (m_display)
-        m_display->endReply();
+        m_display->endBlock();
 }
 
 bool TerminalSession::send()
@@ -122,8 +87,8 @@ bool TerminalSession::send()
     m_panel.messageSent(message);
     m_sending = true;
     ModeState::Hold sending(ModeState::SendActive);
-    m_display->endReply();
-    m_display->label(m_panel.localName(), monotonicMicroseconds());
+    m_display->endBlock();
+    m_display->openLocal(monotonicMicroseconds());
     m_display->passEnd();
 
     // Events wait until the message is out, as the user expects of a send; only a line that

@@ -55,15 +55,12 @@ public:
 
     bool isRunning() const { return m_port != nullptr; }
 
-    // The prefix of a block: a line break, the name, " : ".
-    static QString prefix(const QString &name);
-
 private:
-    class ConversationDisplay;
+    class TerminalDisplay;
 
     ModeHost &m_host;
     TerminalPanel &m_panel;
     SerialPort *m_port = nullptr;
-    ConversationDisplay *m_display = nullptr;
+    TerminalDisplay *m_display = nullptr;
     bool m_sending = false;
 };

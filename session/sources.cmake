@@ -7,4 +7,5 @@ list(APPEND TELVIX_FORMS
     session/ModeFrame.cpp session/ModeFrame.h
     session/ReadLoop.cpp session/ReadLoop.h
     session/ReceivedDisplay.cpp session/ReceivedDisplay.h
+    session/ConversationDisplay.cpp session/ConversationDisplay.h
 )

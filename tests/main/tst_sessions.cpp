@@ -19,6 +19,7 @@
 #include "modes/KeyInjection.h"
 #include "modes/R2KSession.h"
 #include "modes/TerminalSession.h"
+#include "session/ConversationDisplay.h"
 #include "send/FileSendJob.h"
 #include "send/StringSendJob.h"
 #include "serial/PortSettings.h"
@@ -268,7 +269,7 @@ void TestSessions::dialogOverReadingMode()
     // In order and whole, after the remote name in terminal mode.
     QString shown = memoText();
     if (terminal)
-        shown.remove(TerminalSession::prefix(ui.RemoteNameEdit->text()));
+        shown.remove(ConversationDisplay::prefix(ui.RemoteNameEdit->text()));
     shown.remove(QChar(DisplayFormatter::LineBreak));
     QVERIFY(shown == hexOf(bytes));
     // Waiting behind the dialog is no work.
@@ -304,8 +305,8 @@ void TestSessions::replyDuringLongTerminalSend()
     QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
     QCOMPARE(refused, 0);
     QCOMPARE(sent, QByteArray(2000, 'A'));
-    const QString expected = TerminalSession::prefix(ui.LocalNameEdit->text())
-            + hexOf(QByteArray(2000, 'A')) + TerminalSession::prefix(ui.RemoteNameEdit->text())
+    const QString expected = ConversationDisplay::prefix(ui.LocalNameEdit->text())
+            + hexOf(QByteArray(2000, 'A')) + ConversationDisplay::prefix(ui.RemoteNameEdit->text())
             + hexOf(reply);
     QString shown = memoText();
     shown.remove(QChar(DisplayFormatter::LineBreak));
