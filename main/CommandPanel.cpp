@@ -12,7 +12,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -745,29 +744,21 @@ bool CommandPanel::saveFile(const QString &path)
 
 void CommandPanel::askOpen()
 {
-    QFileDialog dialog(this, QStringLiteral("開啟命令清單"), m_folder);
-    dialog.setObjectName(QStringLiteral("CommandFileDialog"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    FileDialogs::localise(&dialog);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters({QString::fromUtf8(FileFilter), QStringLiteral("所有檔案 (*)")});
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-    m_folder = dialog.directory().absolutePath();
-    openFile(dialog.selectedFiles().constFirst());
+    const QString path = FileDialogs::ask(this, {QStringLiteral("開啟命令清單"),
+                                                 QStringLiteral("CommandFileDialog"),
+                                                 QString::fromUtf8(FileFilter), {}, false},
+                                          m_folder);
+    if (!path.isEmpty())
+        openFile(path);
 }
 
 void CommandPanel::askSave()
 {
-    QFileDialog dialog(this, QStringLiteral("儲存命令清單"), m_folder);
-    dialog.setObjectName(QStringLiteral("CommandFileDialog"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    FileDialogs::localise(&dialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(QString::fromUtf8(FileFilter));
-    dialog.setDefaultSuffix(QStringLiteral("tvcmd"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-    m_folder = dialog.directory().absolutePath();
-    saveFile(dialog.selectedFiles().constFirst());
+    const QString path = FileDialogs::ask(this, {QStringLiteral("儲存命令清單"),
+                                                 QStringLiteral("CommandFileDialog"),
+                                                 QString::fromUtf8(FileFilter),
+                                                 QStringLiteral("tvcmd"), true},
+                                          m_folder);
+    if (!path.isEmpty())
+        saveFile(path);
 }

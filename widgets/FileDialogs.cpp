@@ -86,3 +86,23 @@ void localise(QFileDialog *dialog)
 }
 
 } // namespace FileDialogs
+
+QString FileDialogs::ask(QWidget *parent, const Question &question, QString &folder)
+{
+    QFileDialog dialog(parent, question.title, folder);
+    dialog.setObjectName(question.objectName);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    localise(&dialog);
+    if (question.save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilter(question.filter);
+        dialog.setDefaultSuffix(question.suffix);
+    } else {
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilters({question.filter, QStringLiteral("所有檔案 (*)")});
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    folder = dialog.directory().absolutePath();
+    return dialog.selectedFiles().constFirst();
+}
