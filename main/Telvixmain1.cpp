@@ -15,12 +15,14 @@
 #include "main/CommandPanel.h"
 #include "main/FindBar.h"
 #include "main/LinePanel.h"
+#include "main/ScriptWindow.h"
 #include "traffic/LiveLog.h"
 #include "session/ModeState.h"
 #include "session/ModeTable.h"
 #include "main/ReceiveSession.h"
 #include "main/TrafficView.h"
 #include "modes/R2KSession.h"
+#include "modes/ScriptSession.h"
 #include "modes/SelfTestDialog.h"
 #include "modes/TerminalSession.h"
 #include "send/CodeInsertion.h"
@@ -178,6 +180,11 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
     connect(m_commandPanel, &CommandPanel::keysChanged, this,
             [this] { m_findBar->yieldKeys(m_commandPanel->keysTaken()); });
 
+    // Made now, hidden: the enable/disable table switches its 執行 with every mode.
+    m_scriptWindow = new ScriptWindow(this);
+    connect(m_scriptWindow, &ScriptWindow::runRequested, this, &TForm1::ScriptRunClick);
+    connect(m_scriptWindow, &ScriptWindow::stopRequested, this, &TForm1::BreakMenuBarClick);
+
     // The capture takes everything first, whatever the mode shows of it.
     m_traffic.subscribe(&m_capture, TrafficStream::Role::Keeper);
     connect(ui->Memo1, &TrafficView::cleared, this, [this] { m_renderer.restart(); });
@@ -251,6 +258,7 @@ void TForm1::connectHandlers()
     onTrigger(ui->LinePanelMenuBar, &TForm1::LinePanelMenuBarClick);
     onTrigger(ui->CommandPanelMenuBar, &TForm1::CommandPanelMenuBarClick);
     onTrigger(ui->SelfTestMenuBar, &TForm1::SelfTestMenuBarClick);
+    onTrigger(ui->ScriptModeMenuBar, &TForm1::ScriptModeMenuBarClick);
 }
 
 void TForm1::FormCreate()
@@ -358,8 +366,7 @@ void TForm1::DataModeButtonClick()
 
 void TForm1::FormCloseQuery(bool &canClose)
 {
-    canClose = !(ModeState::TRModeActive == 1 || ModeState::SendActive == 1
-                 || ModeState::ReceiveModeActive == 1 || ModeState::R2KModeActive == 1);
+    canClose = !ModeState::anyActive();
     if (!canClose)
         MessageBoxes::message(this, QStringLiteral("還在連線中唷...請先中斷連線"));
 }
@@ -635,6 +642,25 @@ void TForm1::EnableTRModeMenubarClick()
 }
 
 void TForm1::EnableR2KModeMenubarClick() { R2KSession(*this).run(); }
+
+void TForm1::ScriptModeMenuBarClick() { m_scriptWindow->showBeside(this); }
+
+void TForm1::ScriptRunClick()
+{
+    if (ModeState::anyActive())
+        return;
+    ScriptSession::Script script {m_scriptWindow->source(), m_scriptWindow->scriptName(), {}};
+    script.options.args = m_scriptWindow->arguments();
+    script.options.commands = m_commandPanel->commands();
+    m_scriptWindow->runStarted();
+    // Labelled as terminal mode labels its conversation, under the names of its panels.
+    ScriptSession session(
+            *this, [this] { return ui->LocalNameEdit->text(); },
+            [this] { return ui->RemoteNameEdit->text(); });
+    const std::optional<ScriptEngine::Result> result =
+            session.run(script, [this](const QString &line) { m_scriptWindow->appendOutput(line); });
+    m_scriptWindow->runFinished(result);
+}
 
 void TForm1::ReceiveButtonClick() { StartRecMenuBarClick(); }
 

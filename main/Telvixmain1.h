@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The main window: menus, tool bar, status bar and the traffic display, the commands that are
 // no modes, and the host the modes run in. Each mode is a unit of its own (ReceiveSession,
-// FileSendJob, StringSendJob, TerminalSession, R2KSession) that the menu command starts and
-// that reaches the window only through ModeHost.
+// FileSendJob, StringSendJob, TerminalSession, R2KSession, ScriptSession) that the menu command
+// starts and that reaches the window only through ModeHost.
 #pragma once
 
 #include "main/MemoryWatch.h"
@@ -32,6 +32,7 @@ class QTimer;
 class FindBar;
 class InputHistory;
 class CommandPanel;
+class ScriptWindow;
 class LinePanel;
 class LiveLog;
 class TerminalPanel;
@@ -84,6 +85,7 @@ public:
     LiveLog *liveLog() const { return m_log.get(); }
     LinePanel *linePanel() const { return m_linePanel; }
     CommandPanel *commandPanel() const { return m_commandPanel; }
+    ScriptWindow *scriptWindow() const { return m_scriptWindow; }
     // Takes a reading of memory (the machine's and our own) and shows a shortage that has just
     // begun in a panel of its own; the window takes one every MemoryCheckMs by itself.
     void checkMemory(const MemoryReading &reading);
@@ -126,6 +128,9 @@ public slots:
     void LinePanelMenuBarClick();
     void CommandPanelMenuBarClick();
     void SelfTestMenuBarClick();
+    void ScriptModeMenuBarClick();
+    // 執行 in the script window: the script in script mode, to its end.
+    void ScriptRunClick();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -159,6 +164,7 @@ private:
     std::unique_ptr<LiveLog> m_log;
     LinePanel *m_linePanel = nullptr; // under the tool bar, hidden at start
     CommandPanel *m_commandPanel = nullptr; // at the foot, hidden at start
+    ScriptWindow *m_scriptWindow = nullptr; // a window of its own, hidden at start
     SerialPort *m_modePort = nullptr; // the running mode's, from its start to its end
     FindBar *m_findBar = nullptr; // under the display, hidden at start
     ElidedLabel *m_trafficPanel = nullptr; // counters and the live log, right of panel 2

@@ -13,6 +13,7 @@ list(APPEND TELVIX_PLATFORM
 list(APPEND TELVIX_FORMS
     modes/ScriptHost.cpp modes/ScriptHost.h
     modes/ScriptCommandLine.cpp modes/ScriptCommandLine.h
+    modes/ScriptSession.cpp modes/ScriptSession.h
     modes/R2KSession.cpp modes/R2KSession.h
     modes/TerminalSession.cpp modes/TerminalSession.h
     modes/SelfTestDialog.cpp modes/SelfTestDialog.h

@@ -43,6 +43,11 @@ void Hold::release()
     m_flag = nullptr;
 }
 
+bool anyActive()
+{
+    return ReceiveModeActive || SendActive || TRModeActive || R2KModeActive || ScriptModeActive;
+}
+
 void reset()
 {
     BreakRequested = 0;
@@ -50,6 +55,7 @@ void reset()
     SendActive = 0;
     TRModeActive = 0;
     R2KModeActive = 0;
+    ScriptModeActive = 0;
     holds().clear();
 }
 

@@ -15,6 +15,7 @@ inline uint8_t ReceiveModeActive = 0;
 inline uint8_t SendActive = 0;
 inline uint8_t TRModeActive = 0;
 inline uint8_t R2KModeActive = 0;
+inline uint8_t ScriptModeActive = 0;
 
 // Sets a mode's flag for as long as it lives. Transmissions can nest (a file send started from
 // inside a string send): the flag goes back to 0 only when the last hold on it ends.
@@ -31,6 +32,9 @@ public:
 private:
     uint8_t *m_flag;
 };
+
+// Whether any mode runs (a transmission included).
+bool anyActive();
 
 // Everything back to its start value, as at program start. Tests call this between cases.
 void reset();

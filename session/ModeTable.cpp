@@ -5,27 +5,29 @@
 
 namespace {
 
-// Columns: Receive, FileSend, Terminal, R2K.
+// Columns: Receive, FileSend, Terminal, R2K, Script.
 constexpr bool X = true;
 constexpr bool _ = false;
 
 const ModeControlRow Rows[] = {
-        {{"SettingsMenuBar"}, {_, _, _, X}},
-        {{"RS232ConfigMenuBar", "Rs232ConfigButton"}, {X, X, X, X}},
-        {{"ClearDataButton"}, {_, _, _, X}},
-        {{"DataModeMenubar", "DataModeButton"}, {_, _, _, X}},
-        {{"FontsMenubar"}, {_, _, _, X}},
-        {{"SendModeMenubar"}, {X, _, X, X}},
-        {{"Send_FileContentMenuBar", "Send_FileContentButton"}, {X, X, X, X}},
-        {{"Send_UserStringMenuBar", "Send_UserStringButton"}, {X, X, X, X}},
-        {{"ReceiveModeMenubar"}, {_, _, X, X}},
-        {{"StartRecMenuBar", "ReceiveButton"}, {X, X, X, X}},
-        {{"TRModeMenubar"}, {X, _, _, X}},
-        {{"EnableTRModeMenubar"}, {_, X, X, X}},
-        {{"EnableTRModeButton"}, {X, X, X, X}},
-        {{"R2KModeMenubar"}, {X, X, X, _}},
-        {{"EnableR2KModeMenubar"}, {_, _, _, X}},
-        {{"R2KModeButton"}, {X, X, X, X}},
+        {{"SettingsMenuBar"}, {_, _, _, X, _}},
+        {{"RS232ConfigMenuBar", "Rs232ConfigButton"}, {X, X, X, X, X}},
+        {{"ClearDataButton"}, {_, _, _, X, _}},
+        {{"DataModeMenubar", "DataModeButton"}, {_, _, _, X, _}},
+        {{"FontsMenubar"}, {_, _, _, X, _}},
+        {{"SendModeMenubar"}, {X, _, X, X, X}},
+        {{"Send_FileContentMenuBar", "Send_FileContentButton"}, {X, X, X, X, X}},
+        {{"Send_UserStringMenuBar", "Send_UserStringButton"}, {X, X, X, X, X}},
+        {{"ReceiveModeMenubar"}, {_, _, X, X, X}},
+        {{"StartRecMenuBar", "ReceiveButton"}, {X, X, X, X, X}},
+        {{"TRModeMenubar"}, {X, _, _, X, X}},
+        {{"EnableTRModeMenubar"}, {_, X, X, X, X}},
+        {{"EnableTRModeButton"}, {X, X, X, X, X}},
+        {{"R2KModeMenubar"}, {X, X, X, _, X}},
+        {{"EnableR2KModeMenubar"}, {_, _, _, X, _}},
+        {{"R2KModeButton"}, {X, X, X, X, X}},
+        // The script window's own start, off while any mode runs.
+        {{"ScriptRunButton"}, {X, X, X, X, X}},
 };
 
 const ModeColumn Columns[ModeCount] = {
@@ -36,6 +38,8 @@ const ModeColumn Columns[ModeCount] = {
          false},
         {Mode::R2K, "R2K模式(已啟動執行) .....", &ModeState::R2KModeActive, true, true, false,
          true},
+        {Mode::Script, "腳本模式(已啟動執行)....", &ModeState::ScriptModeActive, true, true,
+         false, false},
 };
 
 } // namespace

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-enum class Mode { Receive = 0, FileSend = 1, Terminal = 2, R2K = 3 };
-inline constexpr int ModeCount = 4;
+enum class Mode { Receive = 0, FileSend = 1, Terminal = 2, R2K = 3, Script = 4 };
+inline constexpr int ModeCount = 5;
 
 struct ModeControlRow
 {

@@ -10,4 +10,5 @@ list(APPEND TELVIX_FORMS
     widgets/StatusPanelLayout.cpp widgets/StatusPanelLayout.h
     widgets/InputHistory.cpp widgets/InputHistory.h
     widgets/GrowingPanel.cpp widgets/GrowingPanel.h
+    widgets/CodeEditor.cpp widgets/CodeEditor.h
 )

@@ -11,6 +11,7 @@
 #include "session/ModeState.h"
 #include "session/ReceivedDisplay.h"
 #include "main/CommandPanel.h"
+#include "main/ScriptWindow.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "main/TrafficViewAccessible.h"
@@ -502,6 +503,7 @@ void TestAccessibility::everyShownControlIsNamed_data()
     for (int i = 1; i <= 6; ++i)
         QTest::newRow(qPrintable(QStringLiteral("Form%1").arg(i))) << i;
     QTest::newRow("Form1 with the auto-replies") << 7;
+    QTest::newRow("the script window") << 8;
 }
 
 void TestAccessibility::everyShownControlIsNamed()
@@ -540,6 +542,9 @@ void TestAccessibility::everyShownControlIsNamed()
         break;
     case 6:
         shown = Form6;
+        break;
+    case 8:
+        shown = Form1->scriptWindow();
         break;
     }
     shown->show();

@@ -71,7 +71,8 @@ void startReadingMode(Mode mode)
         ui().R2KModeButton->click();
         break;
     case Mode::FileSend:
-        qFatal("the file send is no reading mode");
+    case Mode::Script:
+        qFatal("the mode is no reading mode these cases start");
     }
 }
 

@@ -181,6 +181,7 @@ void TestMainWindow::menuItems_data()
             {"EnableTRModeMenubar", "啟動 ( 通訊模式 )", "TRModeMenubar"},
             {"R2KModeMenubar", "R to K 模式", "JobFunctionMenuBar"},
             {"EnableR2KModeMenubar", "啟動 ( R2K 模式 )", "R2KModeMenubar"},
+            {"ScriptModeMenuBar", "腳本模式…", "JobFunctionMenuBar"},
             {"BreakMenuBar", "連線中斷(&B)", "JobFunctionMenuBar"},
             {"AboutMenubar", "關於", "HeloMenuBar"},
             {"VersionMenubar", "版本", "HeloMenuBar"},
@@ -349,6 +350,7 @@ void TestMainWindow::modeFrameSwitchesItsColumn_data()
     QTest::newRow("file send") << int(Mode::FileSend) << "傳送(檔案內容)" << false;
     QTest::newRow("terminal") << int(Mode::Terminal) << "通訊模式(已啟動執行)...." << true;
     QTest::newRow("r2k") << int(Mode::R2K) << "R2K模式(已啟動執行) ....." << true;
+    QTest::newRow("script") << int(Mode::Script) << "腳本模式(已啟動執行)...." << true;
 }
 
 void TestMainWindow::modeFrameSwitchesItsColumn()
@@ -427,8 +429,8 @@ void TestMainWindow::closeRefusedWhileModeRuns()
     }));
     QVERIFY(stayedOpen);
     QCOMPARE(boxes.texts(Kind::Plain), QStringList {QStringLiteral("還在連線中唷...請先中斷連線")});
-    for (uint8_t *flag :
-         {&ModeState::SendActive, &ModeState::TRModeActive, &ModeState::R2KModeActive}) {
+    for (uint8_t *flag : {&ModeState::SendActive, &ModeState::TRModeActive,
+                          &ModeState::R2KModeActive, &ModeState::ScriptModeActive}) {
         *flag = 1;
         QVERIFY(!Form1->close());
         *flag = 0;
@@ -458,7 +460,8 @@ void TestMainWindow::failedOpenChangesNothing()
     const TForm1Controls &ui = TForm1Controls(Form1);
     ui.Memo1->setPlainText(QStringLiteral("kept"));
     Form1->setMemo1Colour(Qt::green);
-    for (Mode m : {Mode::Receive, Mode::FileSend, Mode::Terminal, Mode::R2K}) {
+    for (int mode = 0; mode < ModeCount; ++mode) {
+        const Mode m = Mode(mode);
         boxes.clear();
         QVERIFY(!runIdleMode(m, [] {}));
         QCOMPARE(boxes.shown.size(), 2);

@@ -38,14 +38,15 @@ void TestModeTable::columnsMatchEachModesOwnList_data()
                       "Rs232ConfigButton",     "RS232ConfigMenuBar",     "StartRecMenuBar",
                       "SendModeMenubar",       "Send_FileContentButton", "Send_FileContentMenuBar",
                       "Send_UserStringButton", "Send_UserStringMenuBar", "ReceiveButton",
-                      "TRModeMenubar"};
+                      "TRModeMenubar",         "ScriptRunButton"};
     QTest::newRow("file send") << int(Mode::FileSend)
                                << Names {"Rs232ConfigButton",       "RS232ConfigMenuBar",
                                          "StartRecMenuBar",         "Send_FileContentButton",
                                          "Send_FileContentMenuBar", "Send_UserStringButton",
                                          "Send_UserStringMenuBar",  "ReceiveButton",
                                          "EnableTRModeButton",      "EnableTRModeMenubar",
-                                         "R2KModeMenubar",          "R2KModeButton"};
+                                         "R2KModeMenubar",          "R2KModeButton",
+                                         "ScriptRunButton"};
     QTest::newRow("terminal") << int(Mode::Terminal)
                               << Names {"SendModeMenubar",        "ReceiveModeMenubar",
                                         "ReceiveButton",          "Rs232ConfigButton",
@@ -53,7 +54,8 @@ void TestModeTable::columnsMatchEachModesOwnList_data()
                                         "Send_FileContentButton", "Send_FileContentMenuBar",
                                         "Send_UserStringButton",  "Send_UserStringMenuBar",
                                         "EnableTRModeMenubar",    "EnableTRModeButton",
-                                        "R2KModeMenubar",         "R2KModeButton"};
+                                        "R2KModeMenubar",         "R2KModeButton",
+                                        "ScriptRunButton"};
     QTest::newRow("r2k") << int(Mode::R2K)
                          << Names {"ClearDataButton",        "SettingsMenuBar",
                                    "DataModeButton",         "DataModeMenubar",
@@ -64,7 +66,19 @@ void TestModeTable::columnsMatchEachModesOwnList_data()
                                    "Send_FileContentButton", "Send_UserStringMenuBar",
                                    "Send_UserStringButton",  "TRModeMenubar",
                                    "EnableTRModeMenubar",    "EnableTRModeButton",
-                                   "EnableR2KModeMenubar",   "R2KModeButton"};
+                                   "EnableR2KModeMenubar",   "R2KModeButton",
+                                   "ScriptRunButton"};
+    // The script talks to the line itself: every other start is off, the display's own
+    // commands stay.
+    QTest::newRow("script") << int(Mode::Script)
+                            << Names {"SendModeMenubar",        "ReceiveModeMenubar",
+                                      "ReceiveButton",          "Rs232ConfigButton",
+                                      "RS232ConfigMenuBar",     "StartRecMenuBar",
+                                      "Send_FileContentButton", "Send_FileContentMenuBar",
+                                      "Send_UserStringButton",  "Send_UserStringMenuBar",
+                                      "TRModeMenubar",          "EnableTRModeMenubar",
+                                      "EnableTRModeButton",     "R2KModeMenubar",
+                                      "R2KModeButton",          "ScriptRunButton"};
 }
 
 void TestModeTable::columnsMatchEachModesOwnList()
@@ -96,6 +110,7 @@ void TestModeTable::columnFacts()
     QCOMPARE(ModeTable::column(Mode::FileSend).activeFlag, &ModeState::SendActive);
     QCOMPARE(ModeTable::column(Mode::Terminal).activeFlag, &ModeState::TRModeActive);
     QCOMPARE(ModeTable::column(Mode::R2K).activeFlag, &ModeState::R2KModeActive);
+    QCOMPARE(ModeTable::column(Mode::Script).activeFlag, &ModeState::ScriptModeActive);
     for (int m = 0; m < ModeCount; ++m)
         QCOMPARE(int(ModeTable::column(Mode(m)).mode), m);
     // Only R2K clears the display again at its end; the file send leaves the display alone.
@@ -111,10 +126,21 @@ void TestModeTable::resetClearsEverything()
 {
     ModeState::BreakRequested = ModeState::ReceiveModeActive = 1;
     ModeState::SendActive = ModeState::TRModeActive = ModeState::R2KModeActive = 1;
+    ModeState::ScriptModeActive = 1;
     ModeState::reset();
     for (uint8_t flag : {ModeState::BreakRequested, ModeState::ReceiveModeActive,
-                         ModeState::SendActive, ModeState::TRModeActive, ModeState::R2KModeActive})
+                         ModeState::SendActive, ModeState::TRModeActive, ModeState::R2KModeActive,
+                         ModeState::ScriptModeActive})
         QCOMPARE(flag, uint8_t(0));
+    QVERIFY(!ModeState::anyActive());
+    // Each flag alone is a running mode, to the window's close query among others.
+    for (uint8_t *flag : {&ModeState::ReceiveModeActive, &ModeState::SendActive,
+                          &ModeState::TRModeActive, &ModeState::R2KModeActive,
+                          &ModeState::ScriptModeActive}) {
+        *flag = 1;
+        QVERIFY(ModeState::anyActive());
+        *flag = 0;
+    }
 }
 
 void TestModeTable::nestedHoldsKeepTheFlag()

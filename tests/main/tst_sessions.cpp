@@ -12,6 +12,7 @@
 #include "session/ModeHost.h"
 #include "session/ModeState.h"
 #include "main/ReceiveSession.h"
+#include "main/ScriptWindow.h"
 #include "main/Telvixmain1.h"
 #include "traffic/Traffic.h"
 #include "traffic/TrafficRenderer.h"
@@ -23,7 +24,9 @@
 #include "send/FileSendJob.h"
 #include "send/StringSendJob.h"
 #include "serial/PortSettings.h"
+#include "traffic/CaptureExport.h"
 #include "serial/SerialPort.h"
+#include "widgets/CodeEditor.h"
 #include "TForm1Controls.h"
 
 #include <QApplication>
@@ -31,6 +34,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -223,6 +227,10 @@ private slots:
     void terminalSessionOnItsOwn();
     void sendJobsOnTheirOwn();
     void r2kSessionOnItsOwn();
+    void scriptFromTheWindow();
+    void scriptResultInTheWindow_data();
+    void scriptResultInTheWindow();
+    void scriptFiles();
 
 private:
     std::unique_ptr<Pty> m_pty;
@@ -345,6 +353,7 @@ void TestSessions::breakEndsEachMode_data()
     QTest::newRow("terminal") << int(Mode::Terminal);
     QTest::newRow("R2K") << int(Mode::R2K);
     QTest::newRow("file send") << int(Mode::FileSend);
+    QTest::newRow("script") << int(Mode::Script);
 }
 
 void TestSessions::breakEndsEachMode()
@@ -383,6 +392,13 @@ void TestSessions::breakEndsEachMode()
         break;
     case Mode::R2K:
         ui.R2KModeButton->click();
+        break;
+    case Mode::Script:
+        // Taking what comes, never ending by itself.
+        Form1->scriptWindow()->editor()->setPlainText(
+                QStringLiteral("while true do read(4096, 50) end"));
+        Form1->scriptWindow()->findChild<QPushButton *>(QStringLiteral("ScriptRunButton"))->click();
+        QCOMPARE(Form1->scriptWindow()->resultText(), QStringLiteral("已停止"));
         break;
     case Mode::FileSend: {
         FileSendRequest request {file, 1 << 20, {}, {}, QStringLiteral("1")};
@@ -539,6 +555,136 @@ void TestSessions::r2kSessionOnItsOwn()
             < log->events.indexOf(QStringLiteral("+49")));
     QCOMPARE(host.records.bytes(TrafficKind::Received), QByteArray("Hi"));
     QVERIFY(host.shown.contains(QStringLiteral("R 2 K")));
+}
+
+namespace {
+
+ScriptWindow *scriptWindow() { return Form1->scriptWindow(); }
+
+// 執行 in the script window; returns when the script's mode has ended.
+void runScript(const QString &source)
+{
+    scriptWindow()->editor()->setPlainText(source);
+    scriptWindow()->findChild<QPushButton *>(QStringLiteral("ScriptRunButton"))->click();
+}
+
+} // namespace
+
+void TestSessions::scriptFromTheWindow()
+{
+    const TForm1Controls &ui = TForm1Controls(Form1);
+    ui.LocalNameEdit->setText(QStringLiteral("PC"));
+    ui.RemoteNameEdit->setText(QStringLiteral("數據機"));
+    Form1->ScriptModeMenuBarClick();
+    QVERIFY(scriptWindow()->isVisible());
+    QVERIFY(!scriptWindow()->isModal());
+    QByteArray heard;
+    ModeScript device;
+    device.waitFor(
+                  [&] {
+                      heard += m_pty->readAvailable();
+                      return heard == "ATI\r";
+                  },
+                  "the query")
+            .then([&] {
+                QCOMPARE(Form1->statusPanel(2), QStringLiteral("腳本模式(已啟動執行)...."));
+                QVERIFY(!ui.ReceiveButton->isEnabled());
+                m_pty->write("TELVIX-SIM\r\nOK\r\n");
+            });
+    device.start();
+    runScript(QStringLiteral("send('ATI\\r')\n"
+                             "local _, model = expect_match('(%u[%u%-]+)\\r\\n', 2000)\n"
+                             "print('model', model)\n"
+                             "log('model ' .. tostring(model))\n"
+                             "if expect('OK', 2000) then pass(model) else fail('no OK') end\n"));
+    QVERIFY2(device.failure().isEmpty(), qPrintable(device.failure()));
+    // The script's end ended the mode: the port is given back.
+    QCOMPARE(scriptWindow()->resultText(), QStringLiteral("通過 : TELVIX-SIM"));
+    QCOMPARE(scriptWindow()->output(), QStringLiteral("model\tTELVIX-SIM"));
+    QCOMPARE(SerialPort::openCount(), 0);
+    QCOMPARE(Form1->statusPanel(2), QStringLiteral("未連線"));
+    QVERIFY(ui.ReceiveButton->isEnabled());
+    // Labelled as a conversation, each block under its sender's name.
+    const QString shown = memoText();
+    QVERIFY2(shown.startsWith(QStringLiteral("\nPC : ATI")), qPrintable(shown));
+    QVERIFY2(shown.contains(QStringLiteral("\n數據機 : ")), qPrintable(shown));
+    QVERIFY(shown.contains(QStringLiteral("TELVIX-SIM")));
+
+    // The capture, and the log written from it, hold the traffic and the script's event.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("script.log"));
+    QString error;
+    QVERIFY2(CaptureExport::save(Form1->capture(), CaptureExport::Format::Log, {}, path, &error),
+             qPrintable(error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString log = QString::fromUtf8(file.readAll());
+    const qsizetype tx = log.indexOf(QStringLiteral("\tTX\t"));
+    const qsizetype rx = log.indexOf(QStringLiteral("\tRX\t"));
+    const qsizetype event = log.indexOf(QStringLiteral("model TELVIX-SIM"));
+    QVERIFY2(tx >= 0 && tx < rx && rx < event, qPrintable(log));
+}
+
+void TestSessions::scriptResultInTheWindow_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<bool>("portThere");
+    QTest::addColumn<QString>("result"); // its start
+    QTest::addColumn<int>("markedLine");
+    QTest::newRow("pass") << "pass('fine')" << true << "通過 : fine" << 0;
+    QTest::newRow("fail") << "fail('unit 7 silent')" << true << "失敗 : unit 7 silent" << 0;
+    QTest::newRow("run-time error") << "local t = nil\n\nprint(t.x)" << true << "錯誤 : 腳本:3:" << 3;
+    QTest::newRow("syntax error") << "send('x'\nx = = 1" << true << "錯誤 : 腳本:2:" << 2;
+    QTest::newRow("refused line call") << "line.brk(-1)" << true << "錯誤 : 腳本:1:" << 1;
+    QTest::newRow("no port") << "pass()" << false << "未執行 : 無法開啟埠" << 0;
+}
+
+void TestSessions::scriptResultInTheWindow()
+{
+    QFETCH(QString, source);
+    QFETCH(bool, portThere);
+    QFETCH(QString, result);
+    QFETCH(int, markedLine);
+    MessageRecorder boxes;
+    if (!portThere)
+        PortSettings::DevicePathText = PortSettings::PortNameText =
+                QStringLiteral("/dev/telvix-no-such-port");
+    runScript(source);
+    QVERIFY2(scriptWindow()->resultText().startsWith(result),
+             qPrintable(scriptWindow()->resultText()));
+    QCOMPARE(scriptWindow()->editor()->markedLine(), markedLine);
+    // The port's own failure message, as every mode's start gives it.
+    QCOMPARE(boxes.texts(MessageBoxes::Kind::Plain).size(), portThere ? 0 : 1);
+    QCOMPARE(SerialPort::openCount(), 0);
+    QCOMPARE(ModeState::ScriptModeActive, uint8_t(0));
+    // An edit makes the mark a guess: it goes.
+    scriptWindow()->editor()->appendPlainText(QStringLiteral("-- mended"));
+    QCOMPARE(scriptWindow()->editor()->markedLine(), 0);
+}
+
+void TestSessions::scriptFiles()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("login.lua"));
+    scriptWindow()->editor()->setPlainText(QStringLiteral("print('登入')"));
+    QVERIFY(scriptWindow()->saveFile(path));
+    QCOMPARE(scriptWindow()->scriptName(), QStringLiteral("login.lua"));
+    QVERIFY(!scriptWindow()->isWindowModified());
+    scriptWindow()->editor()->setPlainText(QString());
+    QVERIFY(scriptWindow()->openFile(path));
+    QCOMPARE(scriptWindow()->source(), QStringLiteral("print('登入')").toUtf8());
+    // A file that is no UTF-8 text would come back from the editor changed: not taken.
+    const QString latin = dir.filePath(QStringLiteral("latin1.lua"));
+    {
+        QFile f(latin);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("print('\xe9t\xe9')");
+    }
+    MessageRecorder boxes;
+    QVERIFY(!scriptWindow()->openFile(latin));
+    QCOMPARE(boxes.shown.size(), 1);
+    QCOMPARE(scriptWindow()->scriptName(), QStringLiteral("login.lua"));
+    QVERIFY(!scriptWindow()->saveFile(dir.filePath(QStringLiteral("no/such/folder/x.lua"))));
 }
 
 QTEST_MAIN(TestSessions)
