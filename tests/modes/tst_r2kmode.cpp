@@ -52,7 +52,7 @@ const char *const OffDuringMode[] = {
         "SendModeMenubar",        "StartRecMenuBar",        "Send_FileContentMenuBar",
         "Send_FileContentButton", "Send_UserStringMenuBar", "Send_UserStringButton",
         "TRModeMenubar",          "EnableTRModeMenubar",    "EnableTRModeButton",
-        "EnableR2KModeMenubar",   "R2KModeButton",
+        "EnableR2KModeMenubar",   "R2KModeButton",          "ScriptRunButton",
 };
 
 QStringList noticeOf(const QString &memo)
