@@ -82,7 +82,8 @@ private:
 };
 
 // The capture's traffic as the display shows it. When both directions are in it (terminal
-// mode), each block of one direction opens with its name, as the conversation does.
+// mode), or it names its directions (a watched conversation), each block of one direction
+// opens with its name, as the conversation does.
 class TextWriter
 {
 public:
@@ -97,6 +98,11 @@ public:
 
     void add(const TrafficRecord &record, QString &out)
     {
+        if (record.kind == TrafficKind::Sides) {
+            m_sides = SideNames::of(record);
+            m_lastSide = -1;
+            return;
+        }
         if (record.kind == TrafficKind::Report) {
             // The self-test's table belongs in the text as it stands, on lines of its own.
             m_renderer.appendText(QChar(DisplayFormatter::LineBreak) + LineEvents::describe(record)
@@ -107,17 +113,20 @@ public:
         if (const std::optional<QString> note = m_notes.noteOf(record)) {
             m_renderer.appendNote(*note, record.timeUs, out);
             // What follows opens a block of its own again, as in the display.
-            m_lastKind = TrafficKind::LineGone;
+            m_lastSide = -1;
             return;
         }
         if (LineEvents::isEvent(record.kind) || record.bytes.isEmpty())
             return;
         const TrafficKind kind =
                 record.kind == TrafficKind::Flawed ? TrafficKind::Received : record.kind;
-        if (m_labelled && kind != m_lastKind) {
-            m_lastKind = kind;
-            const QString &name =
-                    kind == TrafficKind::Sent ? m_style.localName : m_style.remoteName;
+        // Sent, received on the first line, received on the second.
+        const int side = kind == TrafficKind::Sent ? 2 : record.side;
+        if ((m_labelled || !m_sides.isEmpty()) && side != m_lastSide) {
+            m_lastSide = side;
+            const QString &name = !m_sides.isEmpty()  ? m_sides.nameOf(record)
+                    : kind == TrafficKind::Sent       ? m_style.localName
+                                                      : m_style.remoteName;
             QString label = QChar(DisplayFormatter::LineBreak);
             if (m_style.options.blockTimestamps && !m_style.options.lineTimestamps)
                 label += TrafficRenderer::timestamp(record.timeUs);
@@ -133,7 +142,9 @@ private:
     DeviceNotes m_notes;
     const TextStyle &m_style;
     bool m_labelled = false;
-    TrafficKind m_lastKind = TrafficKind::LineGone;
+    SideNames m_sides;
+    int m_lastSide = -1; // of the block that is open; none at first
+
 };
 
 // What a writer puts out; after the first write the device did not take, nothing more.

@@ -116,6 +116,7 @@ bool isEvent(TrafficKind kind)
     case TrafficKind::LineErrors:
     case TrafficKind::Report:
     case TrafficKind::LineBack:
+    case TrafficKind::Sides:
         break;
     }
     return true;
@@ -163,6 +164,16 @@ QString describe(const TrafficRecord &record)
         return QStringLiteral("線路中斷 (裝置已移除或對方掛斷)");
     case TrafficKind::LineBack:
         return QStringLiteral("裝置重新連接 %1").arg(QString::fromUtf8(record.bytes));
+    case TrafficKind::Sides: {
+        const SideNames names = SideNames::of(record);
+        if (names.isEmpty())
+            return QStringLiteral("方向名稱結束");
+        QStringList named;
+        for (const QString &n : {names.received, names.receivedSecond, names.sent})
+            if (!n.isEmpty())
+                named << n;
+        return QStringLiteral("方向 : %1").arg(named.join(QStringLiteral(" / ")));
+    }
     case TrafficKind::Received:
     case TrafficKind::Sent:
     case TrafficKind::Flawed:

@@ -31,6 +31,7 @@ const char *directionOf(TrafficKind kind)
     case TrafficKind::LineErrors:
     case TrafficKind::Report:
     case TrafficKind::LineBack:
+    case TrafficKind::Sides:
         break;
     }
     return "EV";
@@ -50,6 +51,8 @@ const char *eventCodeOf(TrafficKind kind)
         return "REPORT";
     case TrafficKind::LineBack:
         return "RECONNECT";
+    case TrafficKind::Sides:
+        return "SIDES";
     default:
         return "HANGUP";
     }
@@ -168,9 +171,11 @@ void appendTime(int64_t timeUs, QByteArray &out)
     out += cached.tail;
 }
 
-// The four fields, joined by `separator`; the text quoted as CSV wants it when `csv`.
-void appendFields(const TrafficRecord &record, QStringView eventText, char separator, bool csv,
-                  QByteArray &out)
+// The fields, joined by `separator`; the text quoted as CSV wants it when `csv`. The fifth,
+// the direction's name, where the record has one (`side`), and always in the CSV, whose
+// header names five columns.
+void appendFields(const TrafficRecord &record, QStringView eventText, const QString *side,
+                  char separator, bool csv, QByteArray &out)
 {
     const bool event = LineEvents::isEvent(record.kind);
     appendTime(record.timeUs, out);
@@ -194,20 +199,40 @@ void appendFields(const TrafficRecord &record, QStringView eventText, char separ
     }
     if (csv)
         out += '"';
+    if (csv || (side && !side->isEmpty())) {
+        out += separator;
+        if (csv)
+            out += '"';
+        if (side) {
+            QByteArray name = side->toUtf8();
+            name.replace('\t', ' ');
+            if (csv)
+                name.replace('"', "\"\"");
+            out += name;
+        }
+        if (csv)
+            out += '"';
+    }
     out += '\n';
 }
 
-void appendLine(const TrafficRecord &record, char separator, bool csv, QByteArray &out)
+void appendLine(const TrafficRecord &record, const SideNames &sides, char separator, bool csv,
+                QByteArray &out)
 {
+    // The names' own line names no direction.
+    const QString *side =
+            sides.isEmpty() || record.kind == TrafficKind::Sides ? nullptr : &sides.nameOf(record);
     if (!LineEvents::isEvent(record.kind)) {
-        appendFields(record, {}, separator, csv, out);
+        appendFields(record, {}, side, separator, csv, out);
         return;
     }
     // A report of several lines is a line of the log each: every line of a log reads alone.
     const QString text = LineEvents::describe(record);
     for (QStringView line : QStringView(text).split(u'\n', Qt::SkipEmptyParts))
-        appendFields(record, line.toString().replace(u'\t', u' '), separator, csv, out);
+        appendFields(record, line.toString().replace(u'\t', u' '), side, separator, csv, out);
 }
+
+const SideNames NoSides;
 
 } // namespace
 
@@ -234,12 +259,12 @@ QString textOf(const QByteArray &bytes)
 
 void appendLogLine(const TrafficRecord &record, QByteArray &out)
 {
-    appendLine(record, '\t', false, out);
+    appendLine(record, NoSides, '\t', false, out);
 }
 
 void appendCsvLine(const TrafficRecord &record, QByteArray &out)
 {
-    appendLine(record, ',', true, out);
+    appendLine(record, NoSides, ',', true, out);
 }
 
 QString logLine(const TrafficRecord &record)
@@ -264,7 +289,7 @@ Lines::Lines(bool csv, int joinGapMs)
 
 bool Lines::joins(const TrafficRecord &record) const
 {
-    if (record.kind != m_waiting.kind
+    if (record.kind != m_waiting.kind || record.side != m_waiting.side
         || m_waiting.bytes.size() + record.bytes.size() > SentBytes::MaxChunk)
         return false;
     if (record.kind == TrafficKind::Sent)
@@ -281,6 +306,14 @@ void Lines::add(const TrafficRecord &record, QByteArray &out)
             return;
         }
         finish(out);
+    }
+    if (record.kind == TrafficKind::Sides) {
+        // Its own line names the directions; the lines after it carry their names.
+        m_sides = SideNames::of(record);
+        if (m_sides.isEmpty()) {
+            append(record, out);
+            return;
+        }
     }
     const bool received =
             record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed;
@@ -311,7 +344,7 @@ std::optional<int64_t> Lines::closesAt() const
 
 void Lines::append(const TrafficRecord &record, QByteArray &out) const
 {
-    appendLine(record, m_csv ? ',' : '\t', m_csv, out);
+    appendLine(record, m_sides, m_csv ? ',' : '\t', m_csv, out);
 }
 
 namespace {
@@ -344,6 +377,7 @@ std::optional<Parsed> parseFields(QStringView timeField, QStringView direction, 
         p.kind = TrafficKind::Sent;
     } else if (direction == u"EV") {
         static const std::pair<QStringView, TrafficKind> codes[] = {
+                {u"SIDES", TrafficKind::Sides},
                 {u"LINES", TrafficKind::ModemLines},
                 {u"BREAK", TrafficKind::BreakSent},
                 {u"ERRORS", TrafficKind::LineErrors},
@@ -373,29 +407,58 @@ std::optional<Parsed> parseFields(QStringView timeField, QStringView direction, 
 
 std::optional<Parsed> parseLogLine(QStringView line)
 {
+    // Four fields; five where the line names its direction.
     const QList<QStringView> fields = withoutBom(line).split(u'\t');
-    if (fields.size() != 4)
+    if (fields.size() != 4 && fields.size() != 5)
         return std::nullopt;
-    return parseFields(fields[0], fields[1], fields[2], fields[3]);
+    std::optional<Parsed> p = parseFields(fields[0], fields[1], fields[2], fields[3]);
+    if (p && fields.size() == 5)
+        p->side = fields[4].toString();
+    return p;
 }
 
 std::optional<Parsed> parseCsvLine(QStringView line)
 {
     line = withoutBom(line);
-    // The time, the direction and the hex hold no comma and no quote; the text is quoted.
+    // The time, the direction and the hex hold no comma and no quote; the text and the name
+    // of the direction are quoted.
     const qsizetype first = line.indexOf(u',');
     const qsizetype second = first < 0 ? -1 : line.indexOf(u',', first + 1);
     const qsizetype third = second < 0 ? -1 : line.indexOf(u',', second + 1);
     if (third < 0)
         return std::nullopt;
-    const QStringView quoted = line.mid(third + 1);
-    if (quoted.size() < 2 || !quoted.startsWith(u'"') || !quoted.endsWith(u'"'))
+    // A quoted field from `at`: its text, and where the line goes on after it.
+    const auto quoted = [&line](qsizetype at, qsizetype &end) -> std::optional<QString> {
+        if (at >= line.size() || line[at] != u'"')
+            return std::nullopt;
+        QString text;
+        for (qsizetype i = at + 1; i < line.size(); ++i) {
+            if (line[i] != u'"') {
+                text += line[i];
+            } else if (i + 1 < line.size() && line[i + 1] == u'"') {
+                text += u'"';
+                ++i;
+            } else {
+                end = i + 1;
+                return text;
+            }
+        }
         return std::nullopt;
-    const QString text = quoted.mid(1, quoted.size() - 2)
-                                 .toString()
-                                 .replace(QStringLiteral("\"\""), QStringLiteral("\""));
-    return parseFields(line.left(first), line.mid(first + 1, second - first - 1),
-                       line.mid(second + 1, third - second - 1), text);
+    };
+    qsizetype end = 0;
+    const std::optional<QString> text = quoted(third + 1, end);
+    if (!text)
+        return std::nullopt;
+    std::optional<QString> side;
+    if (end < line.size()) {
+        if (line[end] != u',' || !(side = quoted(end + 1, end)) || end != line.size())
+            return std::nullopt;
+    }
+    std::optional<Parsed> p = parseFields(line.left(first), line.mid(first + 1, second - first - 1),
+                                          line.mid(second + 1, third - second - 1), *text);
+    if (p && side)
+        p->side = *side;
+    return p;
 }
 
 } // namespace LogFormat

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The formats a capture is saved in and a live log is written in.
 //
-// The time-stamped log (.log) has one line per chunk of one direction, four fields separated by
-// one tab, and is meant to stay as it is, for scripts:
+// The time-stamped log (.log) has one line per chunk of one direction, four fields (five while
+// a conversation is watched) separated by one tab, and is meant to stay as it is, for scripts:
 //
 //   2026-12-09T14:03:07.123+08:00<TAB>RX<TAB>48 69 0D 0A<TAB>Hi<CR><LF>
 //
@@ -12,7 +12,10 @@
 //   3. the bytes in upper-case hex, one blank between two; for EV the event's name;
 //   4. the bytes as text: printable ASCII as it is, 00h-1Fh by their names (<CR>), DEL as
 //      <DEL>, a Big5 pair as its character, any other byte as <XX> with its hex value; for EV
-//      a description.
+//      a description;
+//   5. only while a mode watches a conversation between two others (the monitor's two lines,
+//      the pass-through's two ends): the name of the line's direction ("A → B"), as an EV
+//      SIDES line before them gives the names; for EV, the line the event happened on.
 //
 // A chunk is the reads of one direction that came less than a gap apart (10 ms unless the
 // user sets it; 0 makes each read a chunk), with the time of their first byte: a line a read
@@ -20,9 +23,10 @@
 // row are one chunk too: a paced send (terminal mode's, a send with a delay) publishes each
 // byte as it goes out, and a line a byte would bury what was said (see Lines).
 //
-// CSV (.csv) has the same four columns under a header line, each field quoted as RFC 4180 says,
-// after the UTF-8 byte order mark: without it Excel reads the file in the system's code page,
-// Big5 in Taiwan, and the text column comes out garbled.
+// CSV (.csv) has the same five columns under a header line, the fifth empty outside such a
+// mode, the text and the name quoted as RFC 4180 says, after the UTF-8 byte order mark: without
+// it Excel reads the file in the system's code page, Big5 in Taiwan, and the text column comes
+// out garbled. Logs of four fields (and CSV of four columns) written before still read back.
 // Raw (.bin) is the received bytes alone, exactly as they came.
 #pragma once
 
@@ -48,7 +52,7 @@ QString logLine(const TrafficRecord &record);
 void appendLogLine(const TrafficRecord &record, QByteArray &out);
 
 inline constexpr const char *CsvBom = "\xEF\xBB\xBF";
-inline constexpr const char *CsvHeader = "time,direction,hex,text\n";
+inline constexpr const char *CsvHeader = "time,direction,hex,text,side\n";
 // What a CSV file begins with: the byte order mark and the header.
 QByteArray csvStart();
 QString csvLine(const TrafficRecord &record);
@@ -84,6 +88,7 @@ private:
     int64_t m_joinGapUs;
     TrafficRecord m_waiting {TrafficKind::Sent, 0, {}};
     int64_t m_lastUs = 0; // the time of the last record the waiting line took
+    SideNames m_sides; // from the last Sides record
 };
 
 // A line of the log or of the CSV read back: the kind, the wall-clock time in milliseconds
@@ -94,8 +99,9 @@ struct Parsed
     TrafficKind kind = TrafficKind::Received;
     int64_t wallMs = 0;
     QByteArray bytes;
-    QString event; // for EV lines: HANGUP, LINES, BREAK, ERRORS, REPORT
+    QString event; // for EV lines: HANGUP, LINES, BREAK, ERRORS, REPORT, RECONNECT, SIDES
     QString text; // the event in words
+    QString side; // the direction's name, where the line has one
 };
 std::optional<Parsed> parseLogLine(QStringView line);
 std::optional<Parsed> parseCsvLine(QStringView line);

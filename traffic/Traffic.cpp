@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "Traffic.h"
 
+#include <QList>
+
 #include <algorithm>
 #include <ctime>
 
@@ -19,6 +21,33 @@ int64_t wallMicroseconds(int64_t timeUs)
         return int64_t(wall.tv_sec) * 1000000 + wall.tv_nsec / 1000 - monotonicMicroseconds();
     }();
     return timeUs + offset;
+}
+
+const QString &SideNames::nameOf(const TrafficRecord &record) const
+{
+    if (record.kind == TrafficKind::Sent)
+        return sent;
+    return record.side ? receivedSecond : received;
+}
+
+TrafficRecord SideNames::record(int64_t timeUs) const
+{
+    // A name holds no line break: the three are kept apart by them.
+    const auto one = [](QString name) { return name.replace(u'\n', u' ').toUtf8(); };
+    return {TrafficKind::Sides, timeUs,
+            one(received) + '\n' + one(receivedSecond) + '\n' + one(sent)};
+}
+
+SideNames SideNames::of(const TrafficRecord &record)
+{
+    const QList<QByteArray> names = record.bytes.split('\n');
+    SideNames n;
+    if (names.size() == 3) {
+        n.received = QString::fromUtf8(names[0]);
+        n.receivedSecond = QString::fromUtf8(names[1]);
+        n.sent = QString::fromUtf8(names[2]);
+    }
+    return n;
 }
 
 TrafficConsumer::~TrafficConsumer() = default;

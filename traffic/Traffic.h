@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <cstdint>
 #include <vector>
@@ -21,6 +22,10 @@ enum class TrafficKind : uint8_t {
     LineErrors, // the driver's error counters grew
     Report, // a report of the program's own (the cable self-test's table), UTF-8 text
     LineBack, // the device that went away is back and open again; the path it came back as
+    // What the directions of a conversation between two others are called from here on (the
+    // monitor's two lines, the pass-through's two ends): SideNames, published at its start and
+    // emptied at its end, so that the capture and a live log name each line by it.
+    Sides,
 };
 
 struct TrafficRecord
@@ -30,6 +35,26 @@ struct TrafficRecord
     // the reader took them from the driver, for sent bytes the moment the driver took the first.
     int64_t timeUs = 0;
     QByteArray bytes;
+    // Which of two lines read at once (the monitor's) it came from or concerns: 0 the mode's
+    // one line, or the first; 1 the second.
+    uint8_t side = 0;
+};
+
+// The names of a conversation's directions: what is received on the first line, on the second,
+// and what is sent. Empty in the modes that talk to one device.
+struct SideNames
+{
+    QString received;
+    QString receivedSecond;
+    QString sent;
+
+    bool isEmpty() const { return received.isEmpty() && receivedSecond.isEmpty() && sent.isEmpty(); }
+    // The name of the direction of `record`'s bytes (or of its line, for an event), or empty.
+    const QString &nameOf(const TrafficRecord &record) const;
+
+    TrafficRecord record(int64_t timeUs) const;
+    // Those a Sides record carries.
+    static SideNames of(const TrafficRecord &record);
 };
 
 // The clock of TrafficRecord::timeUs.

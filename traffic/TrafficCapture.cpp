@@ -12,12 +12,16 @@
 namespace {
 
 // The two bits of a record's kind in its header: the bytes of the line, and everything else
-// (the line's events, rare) as 3 with the kind in a byte before the record's own.
+// (the line's events, rare, and the second line's bytes) as 3 with the kind in a byte before
+// the record's own, its high bit set for the second line.
 constexpr uint8_t OtherKind = 3;
+constexpr uint8_t SecondSide = 0x80;
 
-uint8_t kindCode(TrafficKind kind)
+uint8_t kindCode(const TrafficRecord &record)
 {
-    switch (kind) {
+    if (record.side != 0)
+        return OtherKind;
+    switch (record.kind) {
     case TrafficKind::Received:
         return 0;
     case TrafficKind::Sent:
@@ -30,6 +34,7 @@ uint8_t kindCode(TrafficKind kind)
     case TrafficKind::LineErrors:
     case TrafficKind::Report:
     case TrafficKind::LineBack:
+    case TrafficKind::Sides:
         break;
     }
     return OtherKind;
@@ -49,13 +54,17 @@ TrafficKind kindOf(uint64_t code)
 
 TrafficKind otherKindOf(uint8_t stored)
 {
-    switch (TrafficKind(stored)) {
+    switch (TrafficKind(stored & ~SecondSide)) {
+    case TrafficKind::Received:
+    case TrafficKind::Sent:
+    case TrafficKind::Flawed:
+    case TrafficKind::Sides:
     case TrafficKind::ModemLines:
     case TrafficKind::BreakSent:
     case TrafficKind::LineErrors:
     case TrafficKind::Report:
     case TrafficKind::LineBack:
-        return TrafficKind(stored);
+        return TrafficKind(stored & ~SecondSide);
     default:
         return TrafficKind::LineGone;
     }
@@ -89,7 +98,8 @@ void TrafficCapture::clear()
     m_blocks.clear();
     m_used = 0;
     m_lastUnits = 0;
-    m_received = m_sent = m_records = 0;
+    m_received[0] = m_received[1] = m_sent = m_records = 0;
+    m_sides = {};
 }
 
 int64_t TrafficCapture::memoryBytes() const
@@ -176,22 +186,24 @@ void TrafficCapture::appendNumber(uint64_t value)
 void TrafficCapture::take(const TrafficRecord &record)
 {
     const int64_t units = record.timeUs / TimeUnitUs;
-    const uint8_t code = kindCode(record.kind);
+    const uint8_t code = kindCode(record);
     const uint64_t length = uint64_t(record.bytes.size()) + (code == OtherKind ? 1 : 0);
     appendNumber((length << 2) | code);
     appendNumber(zigzag(units - m_lastUnits));
     m_lastUnits = units;
     if (code == OtherKind) {
-        const auto stored = uint8_t(record.kind);
+        const auto stored = uint8_t(uint8_t(record.kind) | (record.side ? SecondSide : 0));
         append(&stored, 1);
     }
     append(reinterpret_cast<const uint8_t *>(record.bytes.constData()),
            size_t(record.bytes.size()));
     ++m_records;
     if (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed)
-        m_received += record.bytes.size();
+        m_received[record.side ? 1 : 0] += record.bytes.size();
     else if (record.kind == TrafficKind::Sent)
         m_sent += record.bytes.size();
+    else if (record.kind == TrafficKind::Sides)
+        m_sides = SideNames::of(record);
 }
 
 bool TrafficCapture::forEach(const std::function<void(const TrafficRecord &)> &visit) const
@@ -258,9 +270,11 @@ bool TrafficCapture::forEach(const std::function<void(const TrafficRecord &)> &v
         if ((head & 3) == OtherKind && length > 0) {
             if (at == BlockSize)
                 enter(block + 1);
+            record.side = (data[at] & SecondSide) ? 1 : 0;
             record.kind = otherKindOf(data[at++]);
             --length;
         } else {
+            record.side = 0;
             record.kind = kindOf(head & 3);
         }
         record.timeUs = units * TimeUnitUs;

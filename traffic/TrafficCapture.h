@@ -42,7 +42,12 @@ public:
     void clear();
     bool isEmpty() const { return m_records == 0; }
 
-    int64_t receivedBytes() const { return m_received; }
+    int64_t receivedBytes() const { return m_received[0] + m_received[1]; }
+    // Received on the first or the second of two lines read at once.
+    int64_t receivedBytes(int side) const { return m_received[side ? 1 : 0]; }
+    // The names of the directions the last Sides record gave: empty unless the mode watches a
+    // conversation.
+    const SideNames &sides() const { return m_sides; }
     int64_t sentBytes() const { return m_sent; }
     int64_t records() const { return m_records; }
     // What the capture holds in memory, its blocks whole; what it holds in all, in memory and
@@ -77,7 +82,8 @@ private:
     std::vector<std::unique_ptr<uint8_t[]>> m_blocks;
     size_t m_used = 0; // in the last block
     int64_t m_lastUnits = 0; // time of the last record, in TimeUnitUs
-    int64_t m_received = 0;
+    int64_t m_received[2] = {0, 0};
+    SideNames m_sides;
     int64_t m_sent = 0;
     int64_t m_records = 0;
 };

@@ -74,6 +74,7 @@ private slots:
     void textColumn_data();
     void textColumn();
     void csvQuotesItsText();
+    void namedDirectionsInTheLogs();
     void exportFormats();
     void savesGoWhereTheNameSays();
     void formatsKeepTheirSuffix_data();
@@ -350,8 +351,65 @@ void TestCapture::csvQuotesItsText()
 {
     const QString line = LogFormat::csvLine(
             record(TrafficKind::Received, monotonicMicroseconds(), QByteArray("a,\"b\"")));
-    QVERIFY2(line.endsWith(QStringLiteral(",RX,61 2C 22 62 22,\"a,\"\"b\"\"\"\n")),
+    QVERIFY2(line.endsWith(QStringLiteral(",RX,61 2C 22 62 22,\"a,\"\"b\"\"\",\"\"\n")),
              qPrintable(line));
+}
+
+void TestCapture::namedDirectionsInTheLogs()
+{
+    // Two lines heard at once: the names come first, each line of bytes and each event of a
+    // line then carries its direction's name, through the capture and back from the file.
+    const int64_t t = monotonicMicroseconds();
+    const SideNames names {QStringLiteral("主機 → 印表機"), QStringLiteral("印表機 → 主機"), {}};
+    TrafficCapture capture;
+    capture.take(names.record(t));
+    capture.take(record(TrafficKind::Received, t + 1000, "PRINT\r"));
+    TrafficRecord reply = record(TrafficKind::Received, t + 1500, "OK");
+    reply.side = 1;
+    capture.take(reply);
+    TrafficRecord gone = record(TrafficKind::LineGone, t + 3000, {});
+    gone.side = 1;
+    capture.take(gone);
+    capture.take(SideNames().record(t + 4000));
+    QCOMPARE(capture.receivedBytes(0), 6);
+    QCOMPARE(capture.receivedBytes(1), 2);
+    std::vector<TrafficRecord> back;
+    capture.forEach([&](const TrafficRecord &r) { back.push_back(r); });
+    QCOMPARE(back.size(), size_t(5));
+    QCOMPARE(int(back[2].side), 1);
+    QCOMPARE(int(back[3].side), 1);
+    QCOMPARE(int(back[3].kind), int(TrafficKind::LineGone));
+    QCOMPARE(SideNames::of(back[0]).receivedSecond, names.receivedSecond);
+
+    for (bool csv : {false, true}) {
+        LogFormat::Lines lines(csv, 0);
+        QByteArray out;
+        for (const TrafficRecord &r : back)
+            lines.add(r, out);
+        lines.finish(out);
+        const QStringList written = QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(written.size(), 5);
+        const auto parsed = [&](int i) {
+            return csv ? LogFormat::parseCsvLine(written[i]) : LogFormat::parseLogLine(written[i]);
+        };
+        QCOMPARE(parsed(0)->event, QStringLiteral("SIDES"));
+        QCOMPARE(parsed(1)->side, names.received);
+        QCOMPARE(parsed(1)->bytes, QByteArray("PRINT\r"));
+        QCOMPARE(parsed(2)->side, names.receivedSecond);
+        QCOMPARE(parsed(3)->event, QStringLiteral("HANGUP"));
+        QCOMPARE(parsed(3)->side, names.receivedSecond);
+        // After the conversation, a line of one device again: four fields in the log.
+        QCOMPARE(parsed(4)->side, QString());
+        if (!csv)
+            QCOMPARE(written[4].count(u'\t'), 3);
+    }
+    // Logs written before the names were there read as they did.
+    const auto old = LogFormat::parseLogLine(u"2026-12-09T14:03:07.123+08:00\tRX\t48 69\tHi");
+    QVERIFY(old && old->bytes == "Hi" && old->side.isEmpty());
+    const auto oldCsv =
+            LogFormat::parseCsvLine(u"2026-12-09T14:03:07.123+08:00,TX,41 2C,\"A,\"");
+    QVERIFY(oldCsv && oldCsv->bytes == "A," && oldCsv->kind == TrafficKind::Sent);
+    QVERIFY(!LogFormat::parseCsvLine(u"2026-12-09T14:03:07.123+08:00,TX,41,\"A\",\"x"));
 }
 
 void TestCapture::exportFormats()
@@ -387,8 +445,8 @@ void TestCapture::exportFormats()
             QString::fromUtf8(written(CaptureExport::Format::Csv)).split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(csv.size(), 7);
     QVERIFY(written(CaptureExport::Format::Csv)
-                    .startsWith("\xEF\xBB\xBFtime,direction,hex,text\n"));
-    QCOMPARE(csv[0], QStringLiteral("time,direction,hex,text"));
+                    .startsWith("\xEF\xBB\xBFtime,direction,hex,text,side\n"));
+    QCOMPARE(csv[0], QStringLiteral("time,direction,hex,text,side"));
     // Both directions: each block opens with its name, as terminal mode shows it; the device's
     // going and coming are lines of their own, and a block after them opens with its name again.
     const auto clock = [](int64_t timeUs) { return clockOf(timeUs).left(8); };
@@ -627,7 +685,7 @@ void TestCapture::liveLogKeepsUp()
         // Excel in Taiwan reads a CSV without the byte order mark as Big5.
         QVERIFY(written.startsWith("\xEF\xBB\xBF"));
         QCOMPARE(lines.takeFirst() + u'\n', QString::fromUtf8(LogFormat::CsvHeader));
-        QVERIFY(lines[2].endsWith(QStringLiteral(",RX,4F 4B,\"OK\"")));
+        QVERIFY(lines[2].endsWith(QStringLiteral(",RX,4F 4B,\"OK\",\"\"")));
         return;
     }
     QCOMPARE(lines.size(), 3);
