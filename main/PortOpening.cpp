@@ -24,21 +24,24 @@ QString deviceText(const serial::PortInfo &port)
     return QString::fromStdString(port.devicePath + ' ' + port.description());
 }
 
-// The device the settings name: a typed device path wins over the COM number. A COM number
-// that names no port gives an empty path and, in `reason`, what the port list holds instead.
-// One that names another device than when it was confirmed (an adapter plugged in or pulled
-// has moved the numbers) asks first; `declined` when the user would not have it.
-std::string devicePathForSettings(QWidget *parent, QString &reason, bool &declined)
+// The device a choice names: a typed device path wins over the COM number. A COM number that
+// names no port gives an empty path and, in `reason`, what the port list holds instead. The
+// settings' one, when its number names another device than when it was confirmed (an adapter
+// plugged in or pulled has moved the numbers), asks first; `declined` when the user would not
+// have it.
+std::string devicePathFor(QWidget *parent, const PortSettings::PortChoice &choice, bool settings,
+                          QString &reason, bool &declined)
 {
-    if (!PortSettings::DevicePathText.isEmpty())
-        return PortSettings::DevicePathText.toStdString();
+    if (!choice.devicePath.isEmpty())
+        return choice.devicePath.toStdString();
     const std::vector<serial::PortInfo> ports = serial::scanPorts(serial::CurrentScanRoots);
-    const serial::PortInfo *port =
-            serial::portForComText(ports, PortSettings::PortNumberText.toStdString());
+    const serial::PortInfo *port = serial::portForComText(ports, choice.numberText.toStdString());
     if (!port) {
         reason = PortSettings::noSuchPortText(ports.size());
         return {};
     }
+    if (!settings)
+        return port->devicePath;
     const std::optional<serial::PortInfo> &then = PortSettings::ConfirmedPort;
     if (then && !serial::sameDevice(*then, *port)) {
         const QString question =
@@ -66,13 +69,11 @@ constexpr int ConnectBoxAfterMs = 300;
 
 } // namespace
 
-void TForm1::portFailed(const QString &suffix, const QString &detail)
+void TForm1::portFailed(const QString &name, const QString &suffix, const QString &detail)
 {
     MessageBoxes::beep();
     // A pasted page of text in the path row makes no page-long message.
-    QString text =
-            QString::fromStdString(serial::quotedHost(PortSettings::PortNameText.toStdString()))
-            + suffix;
+    QString text = QString::fromStdString(serial::quotedHost(name.toStdString())) + suffix;
     if (!detail.isEmpty())
         text += u'\n' + detail;
     MessageBoxes::message(this, text);
@@ -80,14 +81,21 @@ void TForm1::portFailed(const QString &suffix, const QString &detail)
 
 std::unique_ptr<SerialPort> TForm1::Initial_RS232_Register()
 {
+    return openChoice(PortSettings::current(), true);
+}
+
+std::unique_ptr<SerialPort> TForm1::openChoice(const PortSettings::PortChoice &choice,
+                                               bool settings)
+{
     QString missing;
     bool declined = false;
-    const std::string path = devicePathForSettings(this, missing, declined);
+    const std::string path = devicePathFor(this, choice, settings, missing, declined);
     if (declined)
         return nullptr;
-    const serial::LineParams params {PortSettings::BaudRate, PortSettings::Parity,
-                                     PortSettings::DataBits, PortSettings::StopBits,
-                                     PortSettings::Flow,     m_linePanel->markErrors()};
+    // The settings' port is the one the panels name: a second port with its own name says it.
+    const QString name = settings ? PortSettings::PortNameText : choice.name();
+    const serial::LineParams params {choice.baudRate, choice.parity,       choice.dataBits,
+                                     choice.stopBits, choice.flow, m_linePanel->markErrors()};
     SerialPort::Opened opened;
     if (path.empty()) {
         opened = {nullptr, SerialPort::Failure::Open, ENOENT, missing.toStdString(), false};
@@ -121,17 +129,27 @@ std::unique_ptr<SerialPort> TForm1::Initial_RS232_Register()
         const QString advice = opened.error == EACCES && !serial::isNetworkPath(path)
                 ? permissionAdvice(path)
                 : QString();
-        portFailed(QStringLiteral(" 埠,無法開啟"), advice.isEmpty() ? reason : advice);
+        portFailed(name, QStringLiteral(" 埠,無法開啟"), advice.isEmpty() ? reason : advice);
         break;
     }
     case SerialPort::Failure::ReadConfig:
-        portFailed(QStringLiteral(" 埠,目前不供存取權"), reason);
+        portFailed(name, QStringLiteral(" 埠,目前不供存取權"), reason);
         break;
     case SerialPort::Failure::WriteConfig:
-        portFailed(QStringLiteral(" 埠,無法寫入參數值"), reason);
+        portFailed(name, QStringLiteral(" 埠,無法寫入參數值"), reason);
         break;
     }
     return nullptr;
+}
+
+std::unique_ptr<SerialPort> TForm1::openListeningPort(const PortSettings::PortChoice &choice)
+{
+    // Heard, never spoken to: the line panel would set DTR and RTS as it opens a line, and its
+    // buttons would change them.
+    std::unique_ptr<SerialPort> port = openChoice(choice, false);
+    if (port && SerialPort::openCount() == 1)
+        m_capture.clear();
+    return port;
 }
 
 std::unique_ptr<SerialPort> TForm1::openPort()

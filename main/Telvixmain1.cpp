@@ -22,6 +22,7 @@
 #include "main/ReceiveSession.h"
 #include "main/TrafficView.h"
 #include "modes/R2KSession.h"
+#include "modes/MonitorSession.h"
 #include "modes/ScriptSession.h"
 #include "modes/SelfTestDialog.h"
 #include "modes/TerminalSession.h"
@@ -32,6 +33,7 @@
 #include "send/StringSendJob.h"
 #include "send/Telvixmain3.h"
 #include "send/Telvixmain4.h"
+#include "serial/MonitorDialog.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
 #include "serial/Telvixmain2.h"
@@ -259,6 +261,7 @@ void TForm1::connectHandlers()
     onTrigger(ui->CommandPanelMenuBar, &TForm1::CommandPanelMenuBarClick);
     onTrigger(ui->SelfTestMenuBar, &TForm1::SelfTestMenuBarClick);
     onTrigger(ui->ScriptModeMenuBar, &TForm1::ScriptModeMenuBarClick);
+    onTrigger(ui->MonitorModeMenuBar, &TForm1::MonitorModeMenuBarClick);
 }
 
 void TForm1::FormCreate()
@@ -577,10 +580,23 @@ void TForm1::updateTrafficPanel()
     if (!m_trafficTimer->isActive())
         m_trafficTimer->start();
     QStringList parts;
-    if (m_showCounters)
+    const SideNames &sides = m_capture.sides();
+    if (m_showCounters && sides.isEmpty()) {
         parts << QStringLiteral("收 %1  送 %2")
                          .arg(m_capture.receivedBytes())
                          .arg(m_capture.sentBytes());
+    } else if (m_showCounters) {
+        // A watched conversation: each direction by its name.
+        const std::pair<const QString &, int64_t> counts[] = {
+                {sides.received, m_capture.receivedBytes(0)},
+                {sides.receivedSecond, m_capture.receivedBytes(1)},
+                {sides.sent, m_capture.sentBytes()}};
+        QStringList each;
+        for (const auto &[name, bytes] : counts)
+            if (!name.isEmpty())
+                each << QStringLiteral("%1 %2").arg(name).arg(bytes);
+        parts << each.join(QStringLiteral("  "));
+    }
     if (m_log) {
         const qint64 size = m_log->size();
         parts << (size < 10240 ? QStringLiteral("記錄 %1 B").arg(size)
@@ -644,6 +660,27 @@ void TForm1::EnableTRModeMenubarClick()
 void TForm1::EnableR2KModeMenubarClick() { R2KSession(*this).run(); }
 
 void TForm1::ScriptModeMenuBarClick() { m_scriptWindow->showBeside(this); }
+
+MonitorDialog *TForm1::monitorDialog()
+{
+    if (!m_monitorDialog)
+        m_monitorDialog = new MonitorDialog(this);
+    return m_monitorDialog;
+}
+
+void TForm1::MonitorModeMenuBarClick()
+{
+    // A follows the port dialog each time; B and the names as the user left them.
+    MonitorDialog *dialog = monitorDialog();
+    dialog->setA(PortSettings::current());
+    if (dialog->exec() != QDialog::Accepted)
+        return;
+    const std::optional<MonitorDialog::Values> v = dialog->values();
+    if (!v)
+        return;
+    ui->Memo1->setFocus();
+    MonitorSession(*this).run({v->a, v->b, v->nameA, v->nameB});
+}
 
 void TForm1::ScriptRunClick()
 {

@@ -35,6 +35,7 @@ class CommandPanel;
 class ScriptWindow;
 class LinePanel;
 class LiveLog;
+class MonitorDialog;
 class TerminalPanel;
 class TerminalSession;
 class TrafficView;
@@ -62,6 +63,7 @@ public:
 
     // ModeHost
     std::unique_ptr<SerialPort> openPort() override;
+    std::unique_ptr<SerialPort> openListeningPort(const PortSettings::PortChoice &choice) override;
     void enterMode(Mode mode) override;
     void leaveMode(Mode mode) override;
     void setStatusText(const QString &text) override { setStatusPanel(2, text); }
@@ -86,6 +88,8 @@ public:
     LinePanel *linePanel() const { return m_linePanel; }
     CommandPanel *commandPanel() const { return m_commandPanel; }
     ScriptWindow *scriptWindow() const { return m_scriptWindow; }
+    // Made when the monitor is first asked for.
+    MonitorDialog *monitorDialog();
     // Takes a reading of memory (the machine's and our own) and shows a shortage that has just
     // begun in a panel of its own; the window takes one every MemoryCheckMs by itself.
     void checkMemory(const MemoryReading &reading);
@@ -129,6 +133,7 @@ public slots:
     void CommandPanelMenuBarClick();
     void SelfTestMenuBarClick();
     void ScriptModeMenuBarClick();
+    void MonitorModeMenuBarClick();
     // 執行 in the script window: the script in script mode, to its end.
     void ScriptRunClick();
 
@@ -141,7 +146,10 @@ private:
     void FormCloseQuery(bool &canClose);
     void connectHandlers();
     void setUpTerminalPanels();
-    void portFailed(const QString &suffix, const QString &detail = {});
+    void portFailed(const QString &name, const QString &suffix, const QString &detail = {});
+    // Opens a port as every mode's start does; `settings`: the settings' own (it may ask when
+    // its number names another device now).
+    std::unique_ptr<SerialPort> openChoice(const PortSettings::PortChoice &choice, bool settings);
     void setColumnEnabled(Mode mode, bool enabled);
     void setBreakEnabled(bool enabled);
     void showLines(const QStringList &lines);
@@ -165,6 +173,7 @@ private:
     LinePanel *m_linePanel = nullptr; // under the tool bar, hidden at start
     CommandPanel *m_commandPanel = nullptr; // at the foot, hidden at start
     ScriptWindow *m_scriptWindow = nullptr; // a window of its own, hidden at start
+    MonitorDialog *m_monitorDialog = nullptr;
     SerialPort *m_modePort = nullptr; // the running mode's, from its start to its end
     FindBar *m_findBar = nullptr; // under the display, hidden at start
     ElidedLabel *m_trafficPanel = nullptr; // counters and the live log, right of panel 2

@@ -14,6 +14,7 @@ list(APPEND TELVIX_FORMS
     modes/ScriptHost.cpp modes/ScriptHost.h
     modes/ScriptCommandLine.cpp modes/ScriptCommandLine.h
     modes/ScriptSession.cpp modes/ScriptSession.h
+    modes/MonitorSession.cpp modes/MonitorSession.h
     modes/R2KSession.cpp modes/R2KSession.h
     modes/TerminalSession.cpp modes/TerminalSession.h
     modes/SelfTestDialog.cpp modes/SelfTestDialog.h

@@ -11,6 +11,26 @@ QString noSuchPortText(size_t portCount)
                           : QStringLiteral("沒有這個埠 (本機有 COM1 ~ COM%1)").arg(portCount);
 }
 
+QString PortChoice::name() const
+{
+    return devicePath.isEmpty() ? QStringLiteral("COM") + numberText : devicePath;
+}
+
+QString PortChoice::summary() const
+{
+    return QStringLiteral("%1 = %2 , %3 , %4 , %5")
+            .arg(name())
+            .arg(baudRate)
+            .arg(parityLetter(parity))
+            .arg(dataBits)
+            .arg(stopBits == 2 ? 2 : 1);
+}
+
+PortChoice current()
+{
+    return {PortNumberText, DevicePathText, BaudRate, Parity, DataBits, StopBits, Flow};
+}
+
 void reset()
 {
     PortNumberText = QStringLiteral("1");

@@ -35,6 +35,36 @@ inline serial::FlowControl Flow = serial::FlowControl::Keep;
 
 void reset();
 
+// A port and its four parameters, as a mode opens it: the settings' own, or one named apart
+// from them (the monitor's second line).
+struct PortChoice
+{
+    QString numberText = QStringLiteral("1"); // the COM number
+    QString devicePath; // names the port instead of the number when set
+    int32_t baudRate = 9600;
+    serial::Parity parity = serial::Parity::None;
+    uint8_t dataBits = 8;
+    uint8_t stopBits = 0;
+    serial::FlowControl flow = serial::FlowControl::Keep;
+
+    // As the messages and the status bar name it: "COM2", or the path.
+    QString name() const;
+    // "COM2 = 9600 , N , 8 , 1".
+    QString summary() const;
+};
+// The one the settings hold.
+PortChoice current();
+
+} // namespace PortSettings
+
+// What the monitor's two directions are called until the user names them.
+namespace MonitorDefaults {
+inline const QString NameA = QStringLiteral("A → B");
+inline const QString NameB = QStringLiteral("B → A");
+} // namespace MonitorDefaults
+
+namespace PortSettings {
+
 // Why a COM number names no port, knowing how many the machine has.
 QString noSuchPortText(size_t portCount);
 

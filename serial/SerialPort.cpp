@@ -418,6 +418,7 @@ void SerialPort::adoptReturned()
 
 void SerialPort::queue(TrafficRecord record)
 {
+    record.side = m_side;
     bool wake = false;
     {
         const std::lock_guard lock(m_mutex);

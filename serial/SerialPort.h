@@ -79,6 +79,10 @@ public:
 
     // Starts the reader; it runs until the port is closed.
     void startReading();
+    // Which of two lines read at once this one is: every record of its queue carries it. Set
+    // before reading starts.
+    void setSide(uint8_t side) { m_side = side; }
+    uint8_t side() const { return m_side; }
     bool isReading() const { return m_reader.joinable(); }
 
     // What the reader took since the last call, in arrival order, as Received records; a
@@ -200,6 +204,7 @@ private:
     // Opened and read by the reader, the writing moved over to it by take(); under m_mutex.
     LineOpening m_returned;
     bool m_network = false;
+    uint8_t m_side = 0;
     std::unique_ptr<serial::TelnetLink> m_telnet; // RFC 2217 only
     std::unique_ptr<serial::SocketWriter> m_rawWriter; // raw TCP, for the socket m_rawWriterFd
     int m_rawWriterFd = -1;

@@ -20,4 +20,5 @@ list(APPEND TELVIX_PLATFORM
 )
 list(APPEND TELVIX_FORMS
     serial/Telvixmain2.cpp serial/Telvixmain2.h serial/Telvixmain2.ui
+    serial/MonitorDialog.cpp serial/MonitorDialog.h
 )

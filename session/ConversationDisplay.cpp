@@ -5,8 +5,12 @@
 #include "traffic/DisplayFormatter.h"
 #include "traffic/TrafficRenderer.h"
 
-ConversationDisplay::ConversationDisplay(ModeHost &host, Name local, Name remote)
-    : ReceivedDisplay(host), m_local(std::move(local)), m_remote(std::move(remote))
+ConversationDisplay::ConversationDisplay(ModeHost &host, Name local, Name remote,
+                                         Name remoteSecond)
+    : ReceivedDisplay(host),
+      m_local(std::move(local)),
+      m_remote(std::move(remote)),
+      m_remoteSecond(std::move(remoteSecond))
 { }
 
 QString ConversationDisplay::prefix(const QString &name)
@@ -18,16 +22,19 @@ void ConversationDisplay::take(const TrafficRecord &record)
 {
     switch (record.kind) {
     case TrafficKind::Received:
-    case TrafficKind::Flawed:
-        if (m_open != Side::Remote) {
-            m_open = Side::Remote;
-            label(m_remote(), record.timeUs);
+    case TrafficKind::Flawed: {
+        const bool second = record.side != 0 && m_remoteSecond;
+        const Side side = second ? Side::RemoteSecond : Side::Remote;
+        if (m_open != side) {
+            m_open = side;
+            label(second ? m_remoteSecond() : m_remote(), record.timeUs);
         }
         if (record.kind == TrafficKind::Flawed)
             addFlawed(record.bytes, record.timeUs);
         else
             addBytes(record.bytes, record.timeUs);
         break;
+    }
     case TrafficKind::LineGone:
     case TrafficKind::LineBack:
         addDeviceNote(record);

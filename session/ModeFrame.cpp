@@ -32,22 +32,48 @@ ModeFrame::ModeFrame(ModeHost &host, Mode mode) : m_host(host), m_mode(mode) { }
 
 ModeFrame::~ModeFrame()
 {
-    if (m_port)
+    if (!m_ports.empty())
         end();
 }
 
 SerialPort *ModeFrame::begin()
 {
     m_flag.emplace(*ModeTable::column(m_mode).activeFlag);
-    m_port = m_host.openPort();
-    if (!m_port) {
+    std::unique_ptr<SerialPort> port = m_host.openPort();
+    if (!port) {
         m_flag.reset();
         return nullptr;
     }
+    m_ports.push_back(std::move(port));
+    entered();
+    return m_ports.front().get();
+}
+
+std::vector<SerialPort *> ModeFrame::beginListening(
+        std::span<const PortSettings::PortChoice> choices)
+{
+    m_flag.emplace(*ModeTable::column(m_mode).activeFlag);
+    std::vector<SerialPort *> opened;
+    for (const PortSettings::PortChoice &choice : choices) {
+        std::unique_ptr<SerialPort> port = m_host.openListeningPort(choice);
+        if (!port) {
+            m_ports.clear();
+            m_flag.reset();
+            return {};
+        }
+        port->setSide(uint8_t(m_ports.size()));
+        opened.push_back(port.get());
+        m_ports.push_back(std::move(port));
+    }
+    entered();
+    return opened;
+}
+
+void ModeFrame::entered()
+{
     m_host.enterMode(m_mode);
     m_lineStatus = std::make_unique<LineStatus>(m_host, m_mode);
     m_host.traffic().subscribe(m_lineStatus.get());
-    return m_port.get();
 }
 
 void ModeFrame::end()
@@ -58,6 +84,6 @@ void ModeFrame::end()
         m_lineStatus.reset();
     }
     m_flag.reset();
-    m_port.reset();
+    m_ports.clear();
     m_host.leaveMode(m_mode);
 }

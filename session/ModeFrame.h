@@ -7,8 +7,12 @@
 #include "session/ModeState.h"
 #include "session/ModeTable.h"
 
+#include "serial/PortSettings.h"
+
 #include <memory>
 #include <optional>
+#include <span>
+#include <vector>
 
 class ModeHost;
 class SerialPort;
@@ -26,16 +30,22 @@ public:
     // and nothing returned; nothing else has changed. Otherwise the window is switched over
     // and the open port returned: the frame holds it until end().
     SerialPort *begin();
+    // The same with ports only to be heard (ModeHost::openListeningPort), each read as side 0,
+    // 1, … in its order; all of them or none.
+    std::vector<SerialPort *> beginListening(std::span<const PortSettings::PortChoice> choices);
 
     // Clears Break and the flag, closes the port and gives every control of the column back.
     void end();
 
-    SerialPort *port() const { return m_port.get(); }
+    SerialPort *port() const { return m_ports.empty() ? nullptr : m_ports.front().get(); }
 
 private:
+    // The window switched over once the ports are open.
+    void entered();
+
     ModeHost &m_host;
     Mode m_mode;
     std::optional<ModeState::Hold> m_flag;
-    std::unique_ptr<SerialPort> m_port;
+    std::vector<std::unique_ptr<SerialPort>> m_ports;
     std::unique_ptr<LineStatus> m_lineStatus;
 };

@@ -6,6 +6,7 @@
 // own.
 #pragma once
 
+#include "serial/PortSettings.h"
 #include "session/ModeTable.h"
 #include "traffic/TrafficText.h"
 
@@ -46,6 +47,10 @@ public:
     // Opens and configures the port the settings name, as every mode's start does; on failure
     // the user has been told why, and nothing is returned.
     virtual std::unique_ptr<SerialPort> openPort() = 0;
+    // A port only to be heard (the monitor's lines): opened as openPort() opens the settings'
+    // one, with the same messages, and never written to: its DTR and RTS are left as the
+    // driver has them. The host's own implementation suits hosts without a line panel.
+    virtual std::unique_ptr<SerialPort> openListeningPort(const PortSettings::PortChoice &choice);
 
     // The window as the mode's column wants it while the mode runs (controls off, Break on,
     // the display's look, the panels, the status text), and back as it was.

@@ -45,7 +45,8 @@ void Hold::release()
 
 bool anyActive()
 {
-    return ReceiveModeActive || SendActive || TRModeActive || R2KModeActive || ScriptModeActive;
+    return ReceiveModeActive || SendActive || TRModeActive || R2KModeActive || ScriptModeActive
+            || MonitorModeActive || PassThroughModeActive;
 }
 
 void reset()
@@ -56,6 +57,8 @@ void reset()
     TRModeActive = 0;
     R2KModeActive = 0;
     ScriptModeActive = 0;
+    MonitorModeActive = 0;
+    PassThroughModeActive = 0;
     holds().clear();
 }
 

@@ -16,6 +16,8 @@ inline uint8_t SendActive = 0;
 inline uint8_t TRModeActive = 0;
 inline uint8_t R2KModeActive = 0;
 inline uint8_t ScriptModeActive = 0;
+inline uint8_t MonitorModeActive = 0;
+inline uint8_t PassThroughModeActive = 0;
 
 // Sets a mode's flag for as long as it lives. Transmissions can nest (a file send started from
 // inside a string send): the flag goes back to 0 only when the last hold on it ends.

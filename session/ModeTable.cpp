@@ -5,29 +5,31 @@
 
 namespace {
 
-// Columns: Receive, FileSend, Terminal, R2K, Script.
+// Columns: Receive, FileSend, Terminal, R2K, Script, Monitor, PassThrough.
 constexpr bool X = true;
 constexpr bool _ = false;
 
 const ModeControlRow Rows[] = {
-        {{"SettingsMenuBar"}, {_, _, _, X, _}},
-        {{"RS232ConfigMenuBar", "Rs232ConfigButton"}, {X, X, X, X, X}},
-        {{"ClearDataButton"}, {_, _, _, X, _}},
-        {{"DataModeMenubar", "DataModeButton"}, {_, _, _, X, _}},
-        {{"FontsMenubar"}, {_, _, _, X, _}},
-        {{"SendModeMenubar"}, {X, _, X, X, X}},
-        {{"Send_FileContentMenuBar", "Send_FileContentButton"}, {X, X, X, X, X}},
-        {{"Send_UserStringMenuBar", "Send_UserStringButton"}, {X, X, X, X, X}},
-        {{"ReceiveModeMenubar"}, {_, _, X, X, X}},
-        {{"StartRecMenuBar", "ReceiveButton"}, {X, X, X, X, X}},
-        {{"TRModeMenubar"}, {X, _, _, X, X}},
-        {{"EnableTRModeMenubar"}, {_, X, X, X, X}},
-        {{"EnableTRModeButton"}, {X, X, X, X, X}},
-        {{"R2KModeMenubar"}, {X, X, X, _, X}},
-        {{"EnableR2KModeMenubar"}, {_, _, _, X, _}},
-        {{"R2KModeButton"}, {X, X, X, X, X}},
-        // The script window's own start, off while any mode runs.
-        {{"ScriptRunButton"}, {X, X, X, X, X}},
+        {{"SettingsMenuBar"}, {_, _, _, X, _, _, _}},
+        {{"RS232ConfigMenuBar", "Rs232ConfigButton"}, {X, X, X, X, X, X, X}},
+        {{"ClearDataButton"}, {_, _, _, X, _, _, _}},
+        {{"DataModeMenubar", "DataModeButton"}, {_, _, _, X, _, _, _}},
+        {{"FontsMenubar"}, {_, _, _, X, _, _, _}},
+        {{"SendModeMenubar"}, {X, _, X, X, X, X, X}},
+        {{"Send_FileContentMenuBar", "Send_FileContentButton"}, {X, X, X, X, X, X, X}},
+        {{"Send_UserStringMenuBar", "Send_UserStringButton"}, {X, X, X, X, X, X, X}},
+        {{"ReceiveModeMenubar"}, {_, _, X, X, X, X, X}},
+        {{"StartRecMenuBar", "ReceiveButton"}, {X, X, X, X, X, X, X}},
+        {{"TRModeMenubar"}, {X, _, _, X, X, X, X}},
+        {{"EnableTRModeMenubar"}, {_, X, X, X, X, X, X}},
+        {{"EnableTRModeButton"}, {X, X, X, X, X, X, X}},
+        {{"R2KModeMenubar"}, {X, X, X, _, X, X, X}},
+        {{"EnableR2KModeMenubar"}, {_, _, _, X, _, _, _}},
+        {{"R2KModeButton"}, {X, X, X, X, X, X, X}},
+        // The starts of the modes that came later, off while any mode runs.
+        {{"ScriptRunButton"}, {X, X, X, X, X, X, X}},
+        {{"MonitorModeMenuBar"}, {X, X, X, X, X, X, X}},
+        {{"PassThroughModeMenuBar"}, {X, X, X, X, X, X, X}},
 };
 
 const ModeColumn Columns[ModeCount] = {
@@ -40,6 +42,10 @@ const ModeColumn Columns[ModeCount] = {
          true},
         {Mode::Script, "腳本模式(已啟動執行)....", &ModeState::ScriptModeActive, true, true,
          false, false},
+        {Mode::Monitor, "監聽模式(已啟動執行)....", &ModeState::MonitorModeActive, true, true,
+         false, false},
+        {Mode::PassThrough, "中繼模式(已啟動執行)....", &ModeState::PassThroughModeActive, true,
+         true, false, false},
 };
 
 } // namespace

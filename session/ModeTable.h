@@ -8,8 +8,16 @@
 #include <string_view>
 #include <vector>
 
-enum class Mode { Receive = 0, FileSend = 1, Terminal = 2, R2K = 3, Script = 4 };
-inline constexpr int ModeCount = 5;
+enum class Mode {
+    Receive = 0,
+    FileSend = 1,
+    Terminal = 2,
+    R2K = 3,
+    Script = 4,
+    Monitor = 5,
+    PassThrough = 6,
+};
+inline constexpr int ModeCount = 7;
 
 struct ModeControlRow
 {

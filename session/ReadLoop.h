@@ -10,7 +10,9 @@
 // reader's queue and is shown in order once the dialog closes.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <span>
 
 class SerialPort;
 class TrafficStream;
@@ -39,5 +41,10 @@ inline constexpr long long BurstBytesPerMs = 2048;
 // after which its bytes come as before). At Break, what was read and not yet published goes to
 // the stream's keepers alone (the capture, a live log).
 void run(SerialPort &port, TrafficStream &traffic, const FrameMs &frameMs = {});
+
+// Several ports at once (the monitor's two lines), their records merged by their times: a
+// record waits up to ReorderWindowUs for an earlier one another reader may still hand over.
+inline constexpr int64_t ReorderWindowUs = 5000;
+void run(std::span<SerialPort *const> ports, TrafficStream &traffic, const FrameMs &frameMs = {});
 
 } // namespace ReadLoop

@@ -3,7 +3,7 @@ list(APPEND TELVIX_CORE
     session/ModeTable.cpp session/ModeTable.h
 )
 list(APPEND TELVIX_FORMS
-    session/ModeHost.h
+    session/ModeHost.cpp session/ModeHost.h
     session/ModeFrame.cpp session/ModeFrame.h
     session/ReadLoop.cpp session/ReadLoop.h
     session/ReceivedDisplay.cpp session/ReceivedDisplay.h

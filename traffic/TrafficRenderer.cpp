@@ -175,11 +175,12 @@ void TrafficRenderer::finish(QString &out) { completeDumpLine(out); }
 std::optional<QString> DeviceNotes::noteOf(const TrafficRecord &record)
 {
     const char16_t *words = nullptr;
-    if (record.kind == TrafficKind::LineGone && !m_away) {
-        m_away = true;
+    bool &away = m_away[record.side ? 1 : 0];
+    if (record.kind == TrafficKind::LineGone && !away) {
+        away = true;
         words = u"裝置已移除";
     } else if (record.kind == TrafficKind::LineBack) {
-        m_away = false;
+        away = false;
         words = u"裝置重新連接";
     } else {
         return std::nullopt;

@@ -88,5 +88,5 @@ public:
     std::optional<QString> noteOf(const TrafficRecord &record);
 
 private:
-    bool m_away = false;
+    bool m_away[2] = {false, false}; // per line, where two are heard at once
 };

@@ -72,6 +72,8 @@ void startReadingMode(Mode mode)
         break;
     case Mode::FileSend:
     case Mode::Script:
+    case Mode::Monitor:
+    case Mode::PassThrough:
         qFatal("the mode is no reading mode these cases start");
     }
 }

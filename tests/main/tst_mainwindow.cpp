@@ -182,6 +182,8 @@ void TestMainWindow::menuItems_data()
             {"R2KModeMenubar", "R to K 模式", "JobFunctionMenuBar"},
             {"EnableR2KModeMenubar", "啟動 ( R2K 模式 )", "R2KModeMenubar"},
             {"ScriptModeMenuBar", "腳本模式…", "JobFunctionMenuBar"},
+            {"MonitorModeMenuBar", "監聽模式", "JobFunctionMenuBar"},
+            {"PassThroughModeMenuBar", "中繼模式", "JobFunctionMenuBar"},
             {"BreakMenuBar", "連線中斷(&B)", "JobFunctionMenuBar"},
             {"AboutMenubar", "關於", "HeloMenuBar"},
             {"VersionMenubar", "版本", "HeloMenuBar"},
@@ -351,6 +353,9 @@ void TestMainWindow::modeFrameSwitchesItsColumn_data()
     QTest::newRow("terminal") << int(Mode::Terminal) << "通訊模式(已啟動執行)...." << true;
     QTest::newRow("r2k") << int(Mode::R2K) << "R2K模式(已啟動執行) ....." << true;
     QTest::newRow("script") << int(Mode::Script) << "腳本模式(已啟動執行)...." << true;
+    QTest::newRow("monitor") << int(Mode::Monitor) << "監聽模式(已啟動執行)...." << true;
+    QTest::newRow("pass-through") << int(Mode::PassThrough) << "中繼模式(已啟動執行)...."
+                                  << true;
 }
 
 void TestMainWindow::modeFrameSwitchesItsColumn()
@@ -430,7 +435,8 @@ void TestMainWindow::closeRefusedWhileModeRuns()
     QVERIFY(stayedOpen);
     QCOMPARE(boxes.texts(Kind::Plain), QStringList {QStringLiteral("還在連線中唷...請先中斷連線")});
     for (uint8_t *flag : {&ModeState::SendActive, &ModeState::TRModeActive,
-                          &ModeState::R2KModeActive, &ModeState::ScriptModeActive}) {
+                          &ModeState::R2KModeActive, &ModeState::ScriptModeActive,
+                          &ModeState::MonitorModeActive, &ModeState::PassThroughModeActive}) {
         *flag = 1;
         QVERIFY(!Form1->close());
         *flag = 0;

@@ -32,13 +32,15 @@ void TestModeTable::columnsMatchEachModesOwnList_data()
     QTest::addColumn<Names>("expected");
     // Each list is the one its mode gives at its own start, written out independently of the
     // table so that a slip in either shows.
-    QTest::newRow("receive")
-            << int(Mode::Receive)
-            << Names {"R2KModeMenubar",        "R2KModeButton",          "EnableTRModeButton",
-                      "Rs232ConfigButton",     "RS232ConfigMenuBar",     "StartRecMenuBar",
-                      "SendModeMenubar",       "Send_FileContentButton", "Send_FileContentMenuBar",
-                      "Send_UserStringButton", "Send_UserStringMenuBar", "ReceiveButton",
-                      "TRModeMenubar",         "ScriptRunButton"};
+    QTest::newRow("receive") << int(Mode::Receive)
+                             << Names {"R2KModeMenubar",          "R2KModeButton",
+                                       "EnableTRModeButton",      "Rs232ConfigButton",
+                                       "RS232ConfigMenuBar",      "StartRecMenuBar",
+                                       "SendModeMenubar",         "Send_FileContentButton",
+                                       "Send_FileContentMenuBar", "Send_UserStringButton",
+                                       "Send_UserStringMenuBar",  "ReceiveButton",
+                                       "TRModeMenubar",           "ScriptRunButton",
+                                       "MonitorModeMenuBar",      "PassThroughModeMenuBar"};
     QTest::newRow("file send") << int(Mode::FileSend)
                                << Names {"Rs232ConfigButton",       "RS232ConfigMenuBar",
                                          "StartRecMenuBar",         "Send_FileContentButton",
@@ -46,7 +48,8 @@ void TestModeTable::columnsMatchEachModesOwnList_data()
                                          "Send_UserStringMenuBar",  "ReceiveButton",
                                          "EnableTRModeButton",      "EnableTRModeMenubar",
                                          "R2KModeMenubar",          "R2KModeButton",
-                                         "ScriptRunButton"};
+                                         "ScriptRunButton",         "MonitorModeMenuBar",
+                                         "PassThroughModeMenuBar"};
     QTest::newRow("terminal") << int(Mode::Terminal)
                               << Names {"SendModeMenubar",        "ReceiveModeMenubar",
                                         "ReceiveButton",          "Rs232ConfigButton",
@@ -55,30 +58,30 @@ void TestModeTable::columnsMatchEachModesOwnList_data()
                                         "Send_UserStringButton",  "Send_UserStringMenuBar",
                                         "EnableTRModeMenubar",    "EnableTRModeButton",
                                         "R2KModeMenubar",         "R2KModeButton",
-                                        "ScriptRunButton"};
-    QTest::newRow("r2k") << int(Mode::R2K)
-                         << Names {"ClearDataButton",        "SettingsMenuBar",
-                                   "DataModeButton",         "DataModeMenubar",
-                                   "FontsMenubar",           "RS232ConfigMenuBar",
-                                   "Rs232ConfigButton",      "ReceiveModeMenubar",
-                                   "ReceiveButton",          "SendModeMenubar",
-                                   "StartRecMenuBar",        "Send_FileContentMenuBar",
-                                   "Send_FileContentButton", "Send_UserStringMenuBar",
-                                   "Send_UserStringButton",  "TRModeMenubar",
-                                   "EnableTRModeMenubar",    "EnableTRModeButton",
-                                   "EnableR2KModeMenubar",   "R2KModeButton",
-                                   "ScriptRunButton"};
-    // The script talks to the line itself: every other start is off, the display's own
-    // commands stay.
-    QTest::newRow("script") << int(Mode::Script)
-                            << Names {"SendModeMenubar",        "ReceiveModeMenubar",
-                                      "ReceiveButton",          "Rs232ConfigButton",
-                                      "RS232ConfigMenuBar",     "StartRecMenuBar",
-                                      "Send_FileContentButton", "Send_FileContentMenuBar",
-                                      "Send_UserStringButton",  "Send_UserStringMenuBar",
-                                      "TRModeMenubar",          "EnableTRModeMenubar",
-                                      "EnableTRModeButton",     "R2KModeMenubar",
-                                      "R2KModeButton",          "ScriptRunButton"};
+                                        "ScriptRunButton",        "MonitorModeMenuBar",
+                                        "PassThroughModeMenuBar"};
+    QTest::newRow("r2k")
+            << int(Mode::R2K)
+            << Names {"ClearDataButton",        "SettingsMenuBar",        "DataModeButton",
+                      "DataModeMenubar",        "FontsMenubar",           "RS232ConfigMenuBar",
+                      "Rs232ConfigButton",      "ReceiveModeMenubar",     "ReceiveButton",
+                      "SendModeMenubar",        "StartRecMenuBar",        "Send_FileContentMenuBar",
+                      "Send_FileContentButton", "Send_UserStringMenuBar", "Send_UserStringButton",
+                      "TRModeMenubar",          "EnableTRModeMenubar",    "EnableTRModeButton",
+                      "EnableR2KModeMenubar",   "R2KModeButton",          "ScriptRunButton",
+                      "MonitorModeMenuBar",     "PassThroughModeMenuBar"};
+    // The modes that came later leave the display's own commands and switch every other
+    // start off: a script talks to the line itself, the monitor and the pass-through only watch.
+    const Names later {
+            "SendModeMenubar",        "ReceiveModeMenubar",      "ReceiveButton",
+            "Rs232ConfigButton",      "RS232ConfigMenuBar",      "StartRecMenuBar",
+            "Send_FileContentButton", "Send_FileContentMenuBar", "Send_UserStringButton",
+            "Send_UserStringMenuBar", "TRModeMenubar",           "EnableTRModeMenubar",
+            "EnableTRModeButton",     "R2KModeMenubar",          "R2KModeButton",
+            "ScriptRunButton",        "MonitorModeMenuBar",      "PassThroughModeMenuBar"};
+    QTest::newRow("script") << int(Mode::Script) << later;
+    QTest::newRow("monitor") << int(Mode::Monitor) << later;
+    QTest::newRow("pass-through") << int(Mode::PassThrough) << later;
 }
 
 void TestModeTable::columnsMatchEachModesOwnList()
@@ -111,6 +114,8 @@ void TestModeTable::columnFacts()
     QCOMPARE(ModeTable::column(Mode::Terminal).activeFlag, &ModeState::TRModeActive);
     QCOMPARE(ModeTable::column(Mode::R2K).activeFlag, &ModeState::R2KModeActive);
     QCOMPARE(ModeTable::column(Mode::Script).activeFlag, &ModeState::ScriptModeActive);
+    QCOMPARE(ModeTable::column(Mode::Monitor).activeFlag, &ModeState::MonitorModeActive);
+    QCOMPARE(ModeTable::column(Mode::PassThrough).activeFlag, &ModeState::PassThroughModeActive);
     for (int m = 0; m < ModeCount; ++m)
         QCOMPARE(int(ModeTable::column(Mode(m)).mode), m);
     // Only R2K clears the display again at its end; the file send leaves the display alone.
@@ -126,17 +131,20 @@ void TestModeTable::resetClearsEverything()
 {
     ModeState::BreakRequested = ModeState::ReceiveModeActive = 1;
     ModeState::SendActive = ModeState::TRModeActive = ModeState::R2KModeActive = 1;
-    ModeState::ScriptModeActive = 1;
+    ModeState::ScriptModeActive = ModeState::MonitorModeActive = 1;
+    ModeState::PassThroughModeActive = 1;
     ModeState::reset();
     for (uint8_t flag : {ModeState::BreakRequested, ModeState::ReceiveModeActive,
                          ModeState::SendActive, ModeState::TRModeActive, ModeState::R2KModeActive,
-                         ModeState::ScriptModeActive})
+                         ModeState::ScriptModeActive, ModeState::MonitorModeActive,
+                         ModeState::PassThroughModeActive})
         QCOMPARE(flag, uint8_t(0));
     QVERIFY(!ModeState::anyActive());
     // Each flag alone is a running mode, to the window's close query among others.
     for (uint8_t *flag : {&ModeState::ReceiveModeActive, &ModeState::SendActive,
                           &ModeState::TRModeActive, &ModeState::R2KModeActive,
-                          &ModeState::ScriptModeActive}) {
+                          &ModeState::ScriptModeActive, &ModeState::MonitorModeActive,
+                          &ModeState::PassThroughModeActive}) {
         *flag = 1;
         QVERIFY(ModeState::anyActive());
         *flag = 0;

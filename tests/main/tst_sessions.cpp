@@ -18,6 +18,7 @@
 #include "traffic/TrafficRenderer.h"
 #include "main/TrafficView.h"
 #include "modes/KeyInjection.h"
+#include "modes/MonitorSession.h"
 #include "modes/R2KSession.h"
 #include "modes/TerminalSession.h"
 #include "session/ConversationDisplay.h"
@@ -354,6 +355,7 @@ void TestSessions::breakEndsEachMode_data()
     QTest::newRow("R2K") << int(Mode::R2K);
     QTest::newRow("file send") << int(Mode::FileSend);
     QTest::newRow("script") << int(Mode::Script);
+    QTest::newRow("monitor") << int(Mode::Monitor);
 }
 
 void TestSessions::breakEndsEachMode()
@@ -400,6 +402,16 @@ void TestSessions::breakEndsEachMode()
         Form1->scriptWindow()->findChild<QPushButton *>(QStringLiteral("ScriptRunButton"))->click();
         QCOMPARE(Form1->scriptWindow()->resultText(), QStringLiteral("已停止"));
         break;
+    case Mode::Monitor: {
+        Pty other;
+        PortSettings::PortChoice a, b;
+        a.devicePath = m_pty->slavePath();
+        b.devicePath = other.slavePath();
+        MonitorSession(*Form1).run({a, b});
+        break;
+    }
+    case Mode::PassThrough:
+        QFAIL("no such row");
     case Mode::FileSend: {
         FileSendRequest request {file, 1 << 20, {}, {}, QStringLiteral("1")};
         QTimer::singleShot(300, [&] {

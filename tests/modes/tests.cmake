@@ -12,3 +12,5 @@ add_dependencies(tst_selftest telvix-sim)
 # R2K mode through the desktop portal, against a stand-in portal on a bus of the test's own.
 telvix_test(tst_r2kportal LABEL gui SOURCES modes/tst_r2kportal.cpp modes/TypedTextRows.h
     LIBS telvix_guisupport telvix_mockportal)
+# Conversations between two others: the monitor's two lines on pseudo-terminals of the test's own.
+telvix_test(tst_conversation LABEL pty SOURCES modes/tst_conversation.cpp LIBS telvix_guisupport)

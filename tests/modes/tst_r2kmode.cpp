@@ -53,6 +53,7 @@ const char *const OffDuringMode[] = {
         "Send_FileContentButton", "Send_UserStringMenuBar", "Send_UserStringButton",
         "TRModeMenubar",          "EnableTRModeMenubar",    "EnableTRModeButton",
         "EnableR2KModeMenubar",   "R2KModeButton",          "ScriptRunButton",
+        "MonitorModeMenuBar",     "PassThroughModeMenuBar",
 };
 
 QStringList noticeOf(const QString &memo)
