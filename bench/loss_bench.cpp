@@ -6,17 +6,18 @@
 //
 // The device is a child process that writes without blocking every millisecond and counts
 // every refused write as bytes a UART would have dropped. The display runs in the HEX form, so
-// that every byte it shows is two hex digits.
+// that every byte it shows is two hex digits. The monitor's row feeds its two lines at once.
 //
 //   loss_bench [--hold SECONDS] [scenario ...]    (default 60 s; all scenarios)
 //
 // One line per scenario:
 //   scenario=<name> fed=<bytes> refused=<bytes> shown=<bytes> cpu_percent=<% of one core>
+#include "TForm1Controls.h"
 #include "main/Forms.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
+#include "modes/MonitorSession.h"
 #include "serial/PortSettings.h"
-#include "TForm1Controls.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -41,8 +42,9 @@
 
 namespace {
 
-enum class Mode { Receive, Terminal };
-enum class Busy { FontDialog, SettingsDialog, Picker, TerminalSend, NoData, Blocked };
+enum class Mode { Receive, Terminal, Monitor };
+// Watch: nothing holds the window up; the monitor's two lines are fed at once.
+enum class Busy { FontDialog, SettingsDialog, Picker, TerminalSend, NoData, Blocked, Watch };
 
 struct Scenario
 {
@@ -59,6 +61,7 @@ const Scenario Scenarios[] = {
         {"terminal_send_8000", Mode::Terminal, 115200, Busy::TerminalSend},
         {"dialog_no_data", Mode::Receive, 0, Busy::NoData},
         {"window_blocked_2s", Mode::Receive, 1200000, Busy::Blocked},
+        {"monitor_1200000_each", Mode::Monitor, 1200000, Busy::Watch},
 };
 
 double cpuSeconds()
@@ -158,7 +161,8 @@ private:
     Fed m_fed;
 };
 
-// Bytes the HEX display shows: two hex digits each. The terminal's name prefixes hold none.
+// Bytes the HEX display shows: two hex digits each. The terminal's name prefixes hold none, nor
+// do the monitor's names here.
 long long shownBytes(const TrafficView *memo)
 {
     long long digits = 0;
@@ -184,17 +188,30 @@ void closeModalAfter(int ms)
     });
 }
 
-void run(const Scenario &s, int holdSeconds)
+// A pseudo-terminal's master, non-blocking, and its slave's path; -1 when none could be had.
+int openDevice(QString &path)
 {
     int master = -1;
     int slave = -1;
     char name[128] = {};
     if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
-        return;
+        return -1;
     ::close(slave);
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    path = QString::fromLocal8Bit(name);
+    return master;
+}
+
+void run(const Scenario &s, int holdSeconds)
+{
+    QString path;
+    QString secondPath;
+    const int master = openDevice(path);
+    const int second = s.mode == Mode::Monitor ? openDevice(secondPath) : -1;
+    if (master < 0 || (s.mode == Mode::Monitor && second < 0))
+        return;
     PortSettings::reset();
-    PortSettings::DevicePathText = QString::fromLocal8Bit(name);
+    PortSettings::DevicePathText = path;
     Forms::createAll();
     Form1->show();
     const TForm1Controls &ui = TForm1Controls(Form1);
@@ -204,18 +221,40 @@ void run(const Scenario &s, int holdSeconds)
         ui.Memo2->setPlainText(QString(int(echoed), u'A'));
         ui.TRMode_Char_DelayTime_Edit->setText(QStringLiteral("1"));
     }
-    const double busySeconds = s.busy == Busy::Blocked ? 2.0
-            : s.busy == Busy::TerminalSend             ? 10.0
-                                                       : double(holdSeconds);
+    const double busySeconds = s.busy == Busy::Blocked              ? 2.0
+            : s.busy == Busy::TerminalSend || s.busy == Busy::Watch ? 10.0
+                                                                    : double(holdSeconds);
     Feeder *feeder = nullptr;
+    Feeder *secondFeeder = nullptr;
     double cpuBusy = 0;
     double wallBusy = 0;
 
     after(300, [&] {
         feeder = new Feeder(master, s.rate, 0.5 + busySeconds + 0.5);
+        if (second >= 0)
+            secondFeeder = new Feeder(second, s.rate, 0.5 + busySeconds + 0.5);
         after(500, [&] {
             const double cpu0 = cpuSeconds();
             const double wall0 = nowSeconds();
+            // Once the window is free again: what it cost, then wait until the device is done
+            // and the display has caught up.
+            const auto busyEnded = [&, cpu0, wall0] {
+                cpuBusy = cpuSeconds() - cpu0;
+                wallBusy = nowSeconds() - wall0;
+                auto *poll = new QTimer;
+                poll->setInterval(200);
+                auto last = std::make_shared<qsizetype>(-1);
+                QObject::connect(poll, &QTimer::timeout, [&, poll, last] {
+                    const qsizetype now = Form1->memo1()->text().characterCount();
+                    if (feeder->done() && (!secondFeeder || secondFeeder->done()) && now == *last) {
+                        poll->stop();
+                        poll->deleteLater();
+                        ui.BreakButton->click();
+                    }
+                    *last = now;
+                });
+                poll->start();
+            };
             switch (s.busy) {
             case Busy::FontDialog:
             case Busy::NoData:
@@ -236,39 +275,43 @@ void run(const Scenario &s, int holdSeconds)
             case Busy::Blocked:
                 std::this_thread::sleep_for(std::chrono::seconds(2));
                 break;
+            case Busy::Watch:
+                // Nothing holds the window: the cost of the whole feed, the mode reading on.
+                after(int(busySeconds * 1000), busyEnded);
+                return;
             }
-            cpuBusy = cpuSeconds() - cpu0;
-            wallBusy = nowSeconds() - wall0;
-            // Then wait until the device is done and the display has caught up.
-            auto *poll = new QTimer;
-            poll->setInterval(200);
-            auto last = std::make_shared<qsizetype>(-1);
-            QObject::connect(poll, &QTimer::timeout, [&, poll, last] {
-                const qsizetype now = Form1->memo1()->text().characterCount();
-                if (feeder->done() && now == *last) {
-                    poll->stop();
-                    poll->deleteLater();
-                    ui.BreakButton->click();
-                }
-                *last = now;
-            });
-            poll->start();
+            busyEnded();
         });
     });
-    if (s.mode == Mode::Receive)
+    if (s.mode == Mode::Receive) {
         ui.ReceiveButton->click();
-    else
+    } else if (s.mode == Mode::Terminal) {
         ui.EnableTRModeButton->click();
+    } else {
+        MonitorRequest request;
+        request.a.devicePath = path;
+        request.b.devicePath = secondPath;
+        request.nameA = QStringLiteral("甲");
+        request.nameB = QStringLiteral("乙");
+        MonitorSession(*Form1).run(request);
+    }
 
-    const Fed fed = feeder ? feeder->wait() : Fed {};
+    Fed fed = feeder ? feeder->wait() : Fed {};
     delete feeder;
+    if (secondFeeder) {
+        const Fed more = secondFeeder->wait();
+        fed.offered += more.offered;
+        fed.refused += more.refused;
+        delete secondFeeder;
+    }
     const long long shown = shownBytes(Form1->memo1()) - echoed;
     std::printf("scenario=%s fed=%lld refused=%lld shown=%lld cpu_percent=%.2f\n", s.name,
-                fed.offered, fed.refused, shown,
-                wallBusy > 0 ? 100.0 * cpuBusy / wallBusy : 0.0);
+                fed.offered, fed.refused, shown, wallBusy > 0 ? 100.0 * cpuBusy / wallBusy : 0.0);
     std::fflush(stdout);
     Forms::destroyAll();
     ::close(master);
+    if (second >= 0)
+        ::close(second);
 }
 
 } // namespace
