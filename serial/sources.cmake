@@ -14,6 +14,7 @@ list(APPEND TELVIX_PLATFORM
     serial/LineControl.cpp serial/LineControl.h
     serial/LineWatcher.cpp serial/LineWatcher.h
     serial/SerialSpeed2.cpp serial/SerialSpeed2.h
+    serial/PassThroughPty.cpp serial/PassThroughPty.h
     serial/PortScan.cpp serial/PortScan.h serial/PortDirectory.h
     serial/VirtualPorts.cpp serial/VirtualPorts.h
     serial/UserGroups.cpp serial/UserGroups.h
