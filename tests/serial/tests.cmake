@@ -19,3 +19,6 @@ add_dependencies(tst_comeback telvix-sim)
 # The port's records in time order, with the interposer's break.
 telvix_test(tst_portorder LABEL pty SOURCES serial/tst_portorder.cpp
     LIBS telvix_platform telvix_testsupport PRELOAD)
+# Pass-through mode's pseudo-terminal, against a client of the test's own on its name.
+telvix_test(tst_passthroughpty LABEL pty SOURCES serial/tst_passthroughpty.cpp
+    LIBS telvix_platform telvix_testsupport)
