@@ -23,6 +23,7 @@
 #include "main/TrafficView.h"
 #include "modes/R2KSession.h"
 #include "modes/MonitorSession.h"
+#include "modes/PassThroughSession.h"
 #include "modes/ScriptSession.h"
 #include "modes/SelfTestDialog.h"
 #include "modes/TerminalSession.h"
@@ -42,6 +43,11 @@
 #include "settings/Telvixmain6.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QToolButton>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFontDialog>
@@ -157,6 +163,24 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
     m_memoryTimer->setInterval(MemoryCheckMs);
     connect(m_memoryTimer, &QTimer::timeout, this, [this] { checkMemory(MemoryProbe::read()); });
     m_memoryTimer->start();
+    // The pass-through's name for the program, with a button that copies it: it is typed into
+    // another program's settings.
+    m_publishedPanel = new QWidget(ui->StatusBar1);
+    m_publishedPanel->setObjectName(QStringLiteral("PublishedNamePanel"));
+    auto *publishedLayout = new QHBoxLayout(m_publishedPanel);
+    publishedLayout->setContentsMargins(0, 0, 0, 0);
+    m_publishedName = newPanel(m_publishedPanel, 5);
+    m_publishedName->setShortestWidth(120);
+    auto *copy = new QToolButton(m_publishedPanel);
+    copy->setObjectName(QStringLiteral("CopyPublishedNameButton"));
+    copy->setText(QStringLiteral("複製"));
+    copy->setAccessibleName(QStringLiteral("複製程式端名稱"));
+    connect(copy, &QToolButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(m_publishedName->text()); });
+    publishedLayout->addWidget(m_publishedName);
+    publishedLayout->addWidget(copy);
+    m_publishedPanel->setVisible(false);
+    ui->StatusBar1->addPermanentWidget(m_publishedPanel);
     // A message of the bar (a status tip, say) hides the panels while it shows; they come back
     // whole when it is gone, whatever they were told meanwhile.
     connect(ui->StatusBar1, &QStatusBar::messageChanged, this, [this](const QString &message) {
@@ -262,6 +286,7 @@ void TForm1::connectHandlers()
     onTrigger(ui->SelfTestMenuBar, &TForm1::SelfTestMenuBarClick);
     onTrigger(ui->ScriptModeMenuBar, &TForm1::ScriptModeMenuBarClick);
     onTrigger(ui->MonitorModeMenuBar, &TForm1::MonitorModeMenuBarClick);
+    onTrigger(ui->PassThroughModeMenuBar, &TForm1::PassThroughModeMenuBarClick);
 }
 
 void TForm1::FormCreate()
@@ -680,6 +705,35 @@ void TForm1::MonitorModeMenuBarClick()
         return;
     ui->Memo1->setFocus();
     MonitorSession(*this).run({v->a, v->b, v->nameA, v->nameB});
+}
+
+void TForm1::showPublishedName(const QString &name, const QString &note)
+{
+    m_publishedName->setText(name);
+    m_publishedName->setDetails(note.isEmpty() ? name : name + u'\n' + note);
+    m_publishedName->setAccessibleDescription(note);
+    m_publishedPanel->setVisible(!name.isEmpty());
+}
+
+void TForm1::PassThroughModeMenuBarClick()
+{
+    if (m_passThroughName.isEmpty())
+        m_passThroughName = QString::fromUtf8(PassThroughRequest::DefaultName);
+    QInputDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("PassThroughNameDialog"));
+    dialog.setWindowTitle(QStringLiteral("中繼模式"));
+    dialog.setLabelText(QStringLiteral("程式開啟的名稱 (代替設備):\n%1")
+                                .arg(PassThroughSession::limitsText()));
+    dialog.setTextValue(m_passThroughName);
+    dialog.setOkButtonText(QStringLiteral("開始中繼"));
+    dialog.setCancelButtonText(QStringLiteral("取消"));
+    if (dialog.exec() != QDialog::Accepted || dialog.textValue().trimmed().isEmpty())
+        return;
+    m_passThroughName = dialog.textValue().trimmed();
+    PassThroughRequest request;
+    request.name = m_passThroughName.toStdString();
+    ui->Memo1->setFocus();
+    PassThroughSession(*this).run(request);
 }
 
 void TForm1::ScriptRunClick()

@@ -67,6 +67,7 @@ public:
     void enterMode(Mode mode) override;
     void leaveMode(Mode mode) override;
     void setStatusText(const QString &text) override { setStatusPanel(2, text); }
+    void showPublishedName(const QString &name, const QString &note) override;
     DisplaySink &display() override;
     TrafficRenderer &renderer() override { return m_renderer; }
     TrafficStream &traffic() override { return m_traffic; }
@@ -134,6 +135,7 @@ public slots:
     void SelfTestMenuBarClick();
     void ScriptModeMenuBarClick();
     void MonitorModeMenuBarClick();
+    void PassThroughModeMenuBarClick();
     // 執行 in the script window: the script in script mode, to its end.
     void ScriptRunClick();
 
@@ -174,6 +176,9 @@ private:
     CommandPanel *m_commandPanel = nullptr; // at the foot, hidden at start
     ScriptWindow *m_scriptWindow = nullptr; // a window of its own, hidden at start
     MonitorDialog *m_monitorDialog = nullptr;
+    QWidget *m_publishedPanel = nullptr; // the pass-through's name, while it runs
+    ElidedLabel *m_publishedName = nullptr;
+    QString m_passThroughName; // the last one asked for
     SerialPort *m_modePort = nullptr; // the running mode's, from its start to its end
     FindBar *m_findBar = nullptr; // under the display, hidden at start
     ElidedLabel *m_trafficPanel = nullptr; // counters and the live log, right of panel 2

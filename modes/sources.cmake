@@ -15,6 +15,7 @@ list(APPEND TELVIX_FORMS
     modes/ScriptCommandLine.cpp modes/ScriptCommandLine.h
     modes/ScriptSession.cpp modes/ScriptSession.h
     modes/MonitorSession.cpp modes/MonitorSession.h
+    modes/PassThroughSession.cpp modes/PassThroughSession.h
     modes/R2KSession.cpp modes/R2KSession.h
     modes/TerminalSession.cpp modes/TerminalSession.h
     modes/SelfTestDialog.cpp modes/SelfTestDialog.h

@@ -419,6 +419,9 @@ void SerialPort::adoptReturned()
 void SerialPort::queue(TrafficRecord record)
 {
     record.side = m_side;
+    // Only the reader makes received records.
+    if (m_forward && (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed))
+        m_forward(record.bytes);
     bool wake = false;
     {
         const std::lock_guard lock(m_mutex);

@@ -83,6 +83,11 @@ public:
     // before reading starts.
     void setSide(uint8_t side) { m_side = side; }
     uint8_t side() const { return m_side; }
+    // Hands every chunk the reader takes on at once, on the reader's thread, before it joins the
+    // queue: the pass-through's way to the program, which must not wait for the window. Set
+    // before reading starts; it must outlive the reader (the port's end).
+    using Forward = std::function<void(const QByteArray &bytes)>;
+    void setForward(Forward forward) { m_forward = std::move(forward); }
     bool isReading() const { return m_reader.joinable(); }
 
     // What the reader took since the last call, in arrival order, as Received records; a
@@ -205,6 +210,7 @@ private:
     LineOpening m_returned;
     bool m_network = false;
     uint8_t m_side = 0;
+    Forward m_forward;
     std::unique_ptr<serial::TelnetLink> m_telnet; // RFC 2217 only
     std::unique_ptr<serial::SocketWriter> m_rawWriter; // raw TCP, for the socket m_rawWriterFd
     int m_rawWriterFd = -1;

@@ -59,6 +59,13 @@ public:
 
     // Status panel 2.
     virtual void setStatusText(const QString &text) = 0;
+    // The name the pass-through publishes for the program, shown (with a way to copy it) while
+    // the mode runs; empty: shown no more.
+    virtual void showPublishedName(const QString &name, const QString &note)
+    {
+        Q_UNUSED(name);
+        Q_UNUSED(note);
+    }
 
     virtual DisplaySink &display() = 0;
     // The display's rendering of the traffic, with its formatter.

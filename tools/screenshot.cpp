@@ -8,7 +8,8 @@
 //   telvix-message.png, and with a simulated device streaming on <stream port>
 //   telvix-line-panel.png (a receive session with the line panel and the status bar's
 //   counters), with an echoing one on <echo port> telvix-self-test.png and telvix-commands.png
-//   (the command panel in terminal mode)
+//   (the command panel in terminal mode), and telvix-monitor.png (a monitored conversation, on
+//   pseudo-terminals of its own)
 #include "traffic/Cp950.h"
 #include "widgets/Fonts.h"
 #include "main/Translations.h"
@@ -18,6 +19,7 @@
 #include "main/CommandPanel.h"
 #include "main/LinePanel.h"
 #include "main/Telvixmain1.h"
+#include "modes/MonitorSession.h"
 #include "serial/SerialPort.h"
 #include "session/ModeState.h"
 #include "session/ReceivedDisplay.h"
@@ -38,6 +40,9 @@
 #include <QPixmap>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -289,6 +294,46 @@ int main(int argc, char *argv[])
                       },
                       [&] { ok = save(Form1, dir, "telvix-commands.png") && ok; });
         TForm1Controls(Form1).CommandPanelMenuBar->trigger();
+    }
+    {
+        // The monitor between a point-of-sale program and its receipt printer, each direction
+        // played on a pseudo-terminal of the picture's own, in the ASCII form with line stamps.
+        int masters[2] = {-1, -1};
+        char names[2][128] = {};
+        for (int i = 0; i < 2; ++i) {
+            int slave = -1;
+            if (openpty(&masters[i], &slave, names[i], nullptr, nullptr) == 0)
+                ::close(slave);
+        }
+        if (masters[0] >= 0 && masters[1] >= 0) {
+            TForm1Controls(Form1).ASCIIModeMenuBar->trigger();
+            MonitorRequest request;
+            request.a.devicePath = QString::fromLocal8Bit(names[0]);
+            request.b.devicePath = QString::fromLocal8Bit(names[1]);
+            request.nameA = QStringLiteral("收銀機 → 印表機");
+            request.nameB = QStringLiteral("印表機 → 收銀機");
+            const std::pair<int, QByteArray> said[] = {
+                    {0, "\x10\x04\x01"}, {1, "\x16"},      {0, "\x1b@TOTAL  NT$ 250\r\n"},
+                    {0, "\x1dV\x00"},     {1, "\x12"},      {0, "\x10\x04\x04"},
+                    {1, "\x12"}};
+            size_t next = 0;
+            whileModeRuns([&] { MonitorSession(*Form1).run(request); },
+                          [&] {
+                              if (next < std::size(said)) {
+                                  const auto &[side, bytes] = said[next++];
+                                  if (::write(masters[side], bytes.constData(),
+                                              size_t(bytes.size()))
+                                      < 0)
+                                      next = std::size(said);
+                                  return false;
+                              }
+                              return Form1->capture().receivedBytes() >= 30;
+                          },
+                          [&] { ok = save(Form1, dir, "telvix-monitor.png") && ok; });
+        }
+        for (int m : masters)
+            if (m >= 0)
+                ::close(m);
     }
     Forms::destroyAll();
     return ok ? 0 : 1;

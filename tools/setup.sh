@@ -21,6 +21,8 @@ packages=(
     ser2net
     # scripts run in Lua 5.4, through its C API
     liblua5.4-dev
+    # an independent client of the pass-through
+    python3-serial
 )
 
 missing=()

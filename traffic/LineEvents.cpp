@@ -117,6 +117,7 @@ bool isEvent(TrafficKind kind)
     case TrafficKind::Report:
     case TrafficKind::LineBack:
     case TrafficKind::Sides:
+    case TrafficKind::Params:
         break;
     }
     return true;
@@ -164,6 +165,8 @@ QString describe(const TrafficRecord &record)
         return QStringLiteral("線路中斷 (裝置已移除或對方掛斷)");
     case TrafficKind::LineBack:
         return QStringLiteral("裝置重新連接 %1").arg(QString::fromUtf8(record.bytes));
+    case TrafficKind::Params:
+        return QStringLiteral("程式設定參數 %1").arg(QString::fromUtf8(record.bytes));
     case TrafficKind::Sides: {
         const SideNames names = SideNames::of(record);
         if (names.isEmpty())

@@ -6,6 +6,7 @@
 //   LineErrors  the five counters since the mode started, 4 bytes each little-endian, in the
 //               order of serial::ErrorCounts
 //   Report      UTF-8 text
+//   Params      UTF-8 text: the parameters in force, "19200 8N1"
 //   Sides       SideNames: three UTF-8 names, each ended by a line feed but the last
 //   LineGone    none at the hang-up; while the port waits for the device, UTF-8 text: why it
 //               cannot open it again, each time that changes (empty: it is absent again)

@@ -32,6 +32,7 @@ const char *directionOf(TrafficKind kind)
     case TrafficKind::Report:
     case TrafficKind::LineBack:
     case TrafficKind::Sides:
+    case TrafficKind::Params:
         break;
     }
     return "EV";
@@ -53,6 +54,8 @@ const char *eventCodeOf(TrafficKind kind)
         return "RECONNECT";
     case TrafficKind::Sides:
         return "SIDES";
+    case TrafficKind::Params:
+        return "PARAMS";
     default:
         return "HANGUP";
     }
@@ -378,6 +381,7 @@ std::optional<Parsed> parseFields(QStringView timeField, QStringView direction, 
     } else if (direction == u"EV") {
         static const std::pair<QStringView, TrafficKind> codes[] = {
                 {u"SIDES", TrafficKind::Sides},
+                {u"PARAMS", TrafficKind::Params},
                 {u"LINES", TrafficKind::ModemLines},
                 {u"BREAK", TrafficKind::BreakSent},
                 {u"ERRORS", TrafficKind::LineErrors},

@@ -99,7 +99,8 @@ struct Parsed
     TrafficKind kind = TrafficKind::Received;
     int64_t wallMs = 0;
     QByteArray bytes;
-    QString event; // for EV lines: HANGUP, LINES, BREAK, ERRORS, REPORT, RECONNECT, SIDES
+    // for EV lines: HANGUP, LINES, BREAK, ERRORS, REPORT, RECONNECT, SIDES, PARAMS
+    QString event;
     QString text; // the event in words
     QString side; // the direction's name, where the line has one
 };

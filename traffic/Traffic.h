@@ -26,6 +26,9 @@ enum class TrafficKind : uint8_t {
     // monitor's two lines, the pass-through's two ends): SideNames, published at its start and
     // emptied at its end, so that the capture and a live log name each line by it.
     Sides,
+    // The line parameters a program set on its side of the pass-through, as they reached the
+    // real port: UTF-8 text, "19200 8N1".
+    Params,
 };
 
 struct TrafficRecord

@@ -35,6 +35,7 @@ uint8_t kindCode(const TrafficRecord &record)
     case TrafficKind::Report:
     case TrafficKind::LineBack:
     case TrafficKind::Sides:
+    case TrafficKind::Params:
         break;
     }
     return OtherKind;
@@ -59,6 +60,7 @@ TrafficKind otherKindOf(uint8_t stored)
     case TrafficKind::Sent:
     case TrafficKind::Flawed:
     case TrafficKind::Sides:
+    case TrafficKind::Params:
     case TrafficKind::ModemLines:
     case TrafficKind::BreakSent:
     case TrafficKind::LineErrors:

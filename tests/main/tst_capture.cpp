@@ -112,19 +112,20 @@ void TestCapture::keepsEveryRecord()
     int64_t time = monotonicMicroseconds();
     for (int i = 0; i < 3000; ++i) {
         // The line's events are rare beside the bytes, and every kind must come back as itself.
-        static const TrafficKind Events[] = {TrafficKind::LineGone,  TrafficKind::ModemLines,
-                                             TrafficKind::BreakSent, TrafficKind::LineErrors,
-                                             TrafficKind::Report,    TrafficKind::LineBack};
+        static const TrafficKind Events[] = {
+                TrafficKind::LineGone, TrafficKind::ModemLines, TrafficKind::BreakSent,
+                TrafficKind::LineErrors, TrafficKind::Report, TrafficKind::LineBack,
+                TrafficKind::Params};
         const int k = int(rng.bounded(12));
         const TrafficKind kind = k < 6 ? TrafficKind::Received
                 : k < 9                ? TrafficKind::Sent
                 : k < 10               ? TrafficKind::Flawed
-                                       : Events[rng.bounded(6)];
+                                       : Events[rng.bounded(7)];
         QByteArray bytes;
         if (kind == TrafficKind::ModemLines) {
             bytes = LineEvents::modemLines(0, uint8_t(rng.bounded(64)), uint8_t(rng.bounded(64)))
                             .bytes;
-        } else if (kind == TrafficKind::Report) {
+        } else if (kind == TrafficKind::Report || kind == TrafficKind::Params) {
             bytes = QStringLiteral("速率 9600: 通過\n").toUtf8();
         } else if (kind == TrafficKind::LineBack) {
             bytes = "/dev/ttyUSB1";
@@ -135,6 +136,8 @@ void TestCapture::keepsEveryRecord()
         }
         time += rng.bounded(10) == 0 ? -int64_t(rng.bounded(5000)) : int64_t(rng.bounded(20000));
         given.push_back(record(kind, time, bytes));
+        // Now and then the second of two lines heard at once.
+        given.back().side = rng.bounded(8) == 0 ? 1 : 0;
         capture.take(given.back());
     }
     size_t at = 0;
@@ -144,6 +147,7 @@ void TestCapture::keepsEveryRecord()
         QVERIFY(at < given.size());
         const TrafficRecord &g = given[at++];
         QCOMPARE(int(r.kind), int(g.kind));
+        QCOMPARE(int(r.side), int(g.side));
         QVERIFY(r.bytes == g.bytes);
         // Kept to 100 us.
         QCOMPARE(r.timeUs, g.timeUs / TrafficCapture::TimeUnitUs * TrafficCapture::TimeUnitUs);

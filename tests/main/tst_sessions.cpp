@@ -19,6 +19,7 @@
 #include "main/TrafficView.h"
 #include "modes/KeyInjection.h"
 #include "modes/MonitorSession.h"
+#include "modes/PassThroughSession.h"
 #include "modes/R2KSession.h"
 #include "modes/TerminalSession.h"
 #include "session/ConversationDisplay.h"
@@ -356,6 +357,7 @@ void TestSessions::breakEndsEachMode_data()
     QTest::newRow("file send") << int(Mode::FileSend);
     QTest::newRow("script") << int(Mode::Script);
     QTest::newRow("monitor") << int(Mode::Monitor);
+    QTest::newRow("pass-through") << int(Mode::PassThrough);
 }
 
 void TestSessions::breakEndsEachMode()
@@ -410,8 +412,13 @@ void TestSessions::breakEndsEachMode()
         MonitorSession(*Form1).run({a, b});
         break;
     }
-    case Mode::PassThrough:
-        QFAIL("no such row");
+    case Mode::PassThrough: {
+        QTemporaryDir names;
+        PassThroughRequest request;
+        request.name = names.filePath(QStringLiteral("ttyTELVIX0")).toStdString();
+        PassThroughSession(*Form1).run(request);
+        break;
+    }
     case Mode::FileSend: {
         FileSendRequest request {file, 1 << 20, {}, {}, QStringLiteral("1")};
         QTimer::singleShot(300, [&] {

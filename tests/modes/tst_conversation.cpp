@@ -1,14 +1,20 @@
 // SPDX-License-Identifier: MIT
 // A conversation between two others, watched: the monitor's two lines heard at once, on
-// pseudo-terminals of the test's own that play the two directions of a link.
+// pseudo-terminals of the test's own that play the two directions of a link; and TELVIX
+// between a program and its device, the program a client of the test's own (and pySerial),
+// the device a pseudo-terminal of the test's own or telvix-sim.
 #include "GuiHelpers.h"
 #include "Pty.h"
+#include "SimDevice.h"
 
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "modes/MonitorSession.h"
+#include "modes/PassThroughSession.h"
 #include "serial/MonitorDialog.h"
+#include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
+#include "serial/SerialSpeed2.h"
 #include "session/ModeState.h"
 #include "traffic/CaptureExport.h"
 #include "traffic/LogFormat.h"
@@ -18,7 +24,12 @@
 #include <QTest>
 
 #include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -87,6 +98,66 @@ private:
     std::thread m_thread;
 };
 
+// The program's side: opens `name` as a program opens its serial port, raw at `speed`.
+class Program
+{
+public:
+    explicit Program(const QString &name, speed_t speed = B9600)
+    {
+        m_fd = ::open(name.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios t {};
+        if (m_fd >= 0 && tcgetattr(m_fd, &t) == 0) {
+            cfmakeraw(&t);
+            cfsetspeed(&t, speed);
+            tcsetattr(m_fd, TCSANOW, &t);
+        }
+    }
+    ~Program()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool isOpen() const { return m_fd >= 0; }
+    bool write(const QByteArray &bytes)
+    {
+        return m_fd >= 0 && ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+    // Reads until `count` bytes are in or `timeoutMs` passes without one; `ended` when the
+    // side was hung up.
+    QByteArray read(qsizetype count, int timeoutMs = 2000, bool *ended = nullptr)
+    {
+        QByteArray got;
+        while (got.size() < count) {
+            pollfd p {m_fd, POLLIN, 0};
+            if (::poll(&p, 1, timeoutMs) <= 0)
+                break;
+            char buffer[4096];
+            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+            if (n > 0) {
+                got.append(buffer, n);
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                if (ended)
+                    *ended = true;
+                break;
+            }
+        }
+        return got;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+QList<TrafficRecord> captured(TrafficKind kind)
+{
+    QList<TrafficRecord> found;
+    Form1->capture().forEach([&](const TrafficRecord &r) {
+        if (r.kind == kind)
+            found.append(r);
+    });
+    return found;
+}
+
 } // namespace
 
 class TestConversation : public QObject
@@ -102,6 +173,14 @@ private slots:
     void monitorKeepsUpWithBothLinesAtOnce();
     void monitorDialog_data();
     void monitorDialog();
+    void passThroughCarriesEveryByteAndTheSpeed();
+    void passThroughKeepsTheNameWhileTheDeviceComesAndGoes();
+    void passThroughRefusesANameTaken();
+    void passThroughWithPySerial();
+
+private:
+    QTemporaryDir m_dir;
+    QString name() const { return m_dir.filePath(QStringLiteral("ttyTELVIX0")); }
 };
 
 void TestConversation::monitorMergesBothLinesInTimeOrder()
@@ -250,6 +329,181 @@ void TestConversation::monitorDialog()
     QCOMPARE(int(v->b.parity), int(serial::Parity::Even));
     QCOMPARE(int(v->a.flow), int(serial::FlowControl::None));
     QCOMPARE(v->nameA, QStringLiteral("A → B"));
+}
+
+void TestConversation::passThroughCarriesEveryByteAndTheSpeed()
+{
+    Pty device;
+    PortSettings::DevicePathText = PortSettings::PortNameText = device.slavePath();
+    PassThroughRequest request;
+    request.name = name().toStdString();
+    std::unique_ptr<Program> program;
+    QByteArray heard;
+    QByteArray answered;
+    int64_t speed = 0;
+    ModeScript script;
+    script.waitFor([this] { return QFileInfo(name()).isSymLink(); }, "the name published")
+            .then([&] {
+                program = std::make_unique<Program>(name(), B19200);
+                QVERIFY(program->isOpen());
+                QVERIFY(program->write(allValues()));
+            })
+            .waitFor(
+                    [&] {
+                        heard += device.readAvailable();
+                        return heard.size() >= 256;
+                    },
+                    "the program's bytes at the device")
+            .waitFor([] { return !captured(TrafficKind::Params).isEmpty(); }, "the speed set")
+            .then([&] {
+                // The device's own view of its line.
+                QVERIFY(serial::readSpeed(device.masterFd(), speed));
+                device.write(allValues());
+                answered = program->read(256);
+            })
+            .waitFor([] { return Form1->capture().receivedBytes() == 256; }, "the answer kept")
+            .then([] { ModeState::BreakRequested = 1; });
+    script.start();
+    PassThroughSession(*Form1).run(request);
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    QVERIFY(heard == allValues());
+    QVERIFY(answered == allValues());
+    QCOMPARE(speed, 19200);
+    QCOMPARE(QString::fromUtf8(captured(TrafficKind::Params).first().bytes),
+             QStringLiteral("19200 8N1"));
+    // Both directions named in the log, the program's bytes as what went to the device.
+    const QList<LogFormat::Parsed> lines = logged();
+    QList<QString> named;
+    for (const LogFormat::Parsed &p : lines)
+        if (!p.bytes.isEmpty())
+            named << p.side;
+    QCOMPARE(named, (QList<QString> {request.toDevice, request.toProgram}));
+    QVERIFY(Form1->memo1()->toPlainText().startsWith(QStringLiteral("\n") + request.toDevice
+                                                     + QStringLiteral(" : ")));
+    // The name goes with the mode.
+    QVERIFY(!QFileInfo::exists(name()) && !QFileInfo(name()).isSymLink());
+    QCOMPARE(SerialPort::openCount(), 0);
+}
+
+void TestConversation::passThroughKeepsTheNameWhileTheDeviceComesAndGoes()
+{
+    // An echo that is pulled out three seconds after TELVIX opens it, and back a second later.
+    SimDevice echo(QStringLiteral("echo"),
+                   {QStringLiteral("--unplug-after"), QStringLiteral("3"), QStringLiteral("--away"),
+                    QStringLiteral("1")});
+    QVERIFY(echo.isUp());
+    PortSettings::DevicePathText = PortSettings::PortNameText = echo.link();
+    PassThroughRequest request;
+    request.name = name().toStdString();
+    // The program runs on a thread of its own: what it writes reaches the device through the
+    // window's thread, which the test's steps must leave free.
+    std::atomic<int> roundTrips = 0;
+    std::atomic<bool> hungUp = false;
+    std::atomic<bool> done = false;
+    QByteArray afterReturn;
+    std::thread program;
+    ModeScript script;
+    script.waitFor([this] { return QFileInfo(name()).isSymLink(); }, "the name published")
+            .then([&] {
+                program = std::thread([&] {
+                    // Opens, asks once and closes, again and again.
+                    for (int i = 0; i < 100; ++i) {
+                        Program p(name());
+                        const QByteArray byte(1, char(i));
+                        if (p.write(byte) && p.read(1, 1000) == byte)
+                            ++roundTrips;
+                    }
+                    {
+                        // Then waits on the line until the device is pulled out.
+                        Program p(name());
+                        bool ended = false;
+                        p.read(1, 6000, &ended);
+                        hungUp = ended;
+                    }
+                    done = true;
+                });
+            })
+            .waitFor([&] { return done.load(); }, "the program's opens and the hang-up", 12000)
+            .waitFor([] { return !captured(TrafficKind::LineBack).isEmpty(); }, "back", 8000)
+            .then([&] {
+                done = false;
+                program.join();
+                program = std::thread([&] {
+                    Program p(name());
+                    p.write("again");
+                    afterReturn = p.read(5);
+                    done = true;
+                });
+            })
+            .waitFor([&] { return done.load(); }, "the name working again")
+            .then([] { ModeState::BreakRequested = 1; });
+    script.start();
+    PassThroughSession(*Form1).run(request);
+    if (program.joinable())
+        program.join();
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    QCOMPARE(roundTrips.load(), 100);
+    QVERIFY(hungUp);
+    QCOMPARE(afterReturn, QByteArray("again"));
+    QVERIFY(!captured(TrafficKind::LineGone).isEmpty());
+}
+
+void TestConversation::passThroughRefusesANameTaken()
+{
+    Pty device;
+    PortSettings::DevicePathText = PortSettings::PortNameText = device.slavePath();
+    {
+        QFile taken(name());
+        QVERIFY(taken.open(QIODevice::WriteOnly));
+        taken.write("someone's");
+    }
+    MessageRecorder boxes;
+    PassThroughRequest request;
+    request.name = name().toStdString();
+    PassThroughSession(*Form1).run(request);
+    QCOMPARE(boxes.texts(MessageBoxes::Kind::Plain).size(), 1);
+    QVERIFY(boxes.lastText().contains(name()));
+    QCOMPARE(SerialPort::openCount(), 0);
+    QCOMPARE(ModeState::PassThroughModeActive, uint8_t(0));
+    QFile kept(name());
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("someone's"));
+    QFile::remove(name());
+}
+
+void TestConversation::passThroughWithPySerial()
+{
+    // An independent client: pySerial opens the name as a program's serial port, at 19200,
+    // and talks to telvix-sim's echo behind TELVIX.
+    EchoSim echo;
+    QVERIFY(echo.isUp());
+    PortSettings::DevicePathText = PortSettings::PortNameText = echo.link();
+    PassThroughRequest request;
+    request.name = name().toStdString();
+    QProcess client;
+    ModeScript script;
+    script.waitFor([this] { return QFileInfo(name()).isSymLink(); }, "the name published")
+            .then([&] {
+                // Isolated: a folder named like the module beside it is not taken for it.
+                client.start(QStringLiteral("/usr/bin/python3"),
+                             {QStringLiteral("-I"), QStringLiteral("-c"),
+                              QStringLiteral("import serial, sys\n"
+                                             "s = serial.Serial(sys.argv[1], 19200, timeout=3)\n"
+                                             "data = bytes(range(256))\n"
+                                             "s.write(data)\n"
+                                             "sys.exit(0 if s.read(256) == data else 1)\n"),
+                              name()});
+            })
+            .waitFor([&] { return client.state() == QProcess::NotRunning; }, "the client", 15000)
+            .then([] { ModeState::BreakRequested = 1; });
+    script.start();
+    PassThroughSession(*Form1).run(request);
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    QVERIFY2(client.exitStatus() == QProcess::NormalExit && client.exitCode() == 0,
+             client.readAllStandardError().constData());
+    QCOMPARE(Form1->capture().sentBytes(), 256);
+    QCOMPARE(Form1->capture().receivedBytes(), 256);
+    QVERIFY(!captured(TrafficKind::Params).isEmpty());
 }
 
 QTEST_MAIN(TestConversation)
