@@ -17,7 +17,6 @@ namespace {
 
 const char *const Speeds[] = {"300",   "1200",  "2400",   "4800",   "9600",   "19200",
                               "38400", "57600", "115200", "230400", "460800", "921600"};
-constexpr const char *Parities = "NOEMS";
 
 QComboBox *combo(QWidget *parent, const QString &name, const QStringList &items, bool editable)
 {
