@@ -76,6 +76,15 @@ std::optional<Kind> byId(QStringView id)
     return std::nullopt;
 }
 
+uint16_t crc16Modbus(QByteArrayView data)
+{
+    uint16_t crc = 0xFFFF;
+    const auto *p = reinterpret_cast<const uint8_t *>(data.data());
+    for (qsizetype i = 0; i < data.size(); ++i)
+        crc = uint16_t((crc >> 8) ^ Modbus[(crc ^ p[i]) & 0xFF]);
+    return crc;
+}
+
 QByteArray compute(Kind kind, QByteArrayView data)
 {
     const auto bytes = [&] {
@@ -98,9 +107,7 @@ QByteArray compute(Kind kind, QByteArrayView data)
         return QByteArray(1, char(x));
     }
     case Kind::Crc16Modbus: {
-        uint16_t crc = 0xFFFF;
-        for (uint8_t b : bytes())
-            crc = uint16_t((crc >> 8) ^ Modbus[(crc ^ b) & 0xFF]);
+        const uint16_t crc = crc16Modbus(data);
         const char lowFirst[2] = {char(crc & 0xFF), char(crc >> 8)};
         return QByteArray(lowFirst, 2);
     }

@@ -12,6 +12,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 #include <span>
 
@@ -32,6 +33,10 @@ std::span<const Algorithm> algorithms();
 const Algorithm &of(Kind kind);
 // The kind a list file names, or none for an unknown name.
 std::optional<Kind> byId(QStringView id);
+
+// CRC-16/Modbus as a value (the line has its low byte first): the frame decoder checks every
+// candidate frame with it, so it is offered without a QByteArray per call.
+uint16_t crc16Modbus(QByteArrayView data);
 
 // The check bytes of `data`, in line order; empty for None.
 QByteArray compute(Kind kind, QByteArrayView data);

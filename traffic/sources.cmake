@@ -17,4 +17,5 @@ list(APPEND TELVIX_CORE
     traffic/Logging.cpp traffic/Logging.h
     traffic/HexInput.cpp traffic/HexInput.h
     traffic/Checksum.cpp traffic/Checksum.h
+    traffic/ModbusFrames.cpp traffic/ModbusFrames.h
 )

@@ -2,6 +2,7 @@ telvix_test(tst_modetable LABEL core SOURCES main/tst_modetable.cpp LIBS telvix_
 telvix_test(tst_coretext LABEL core SOURCES main/tst_coretext.cpp LIBS telvix_core)
 telvix_test(tst_hexinput LABEL core SOURCES main/tst_hexinput.cpp LIBS telvix_core)
 telvix_test(tst_checksum LABEL core SOURCES main/tst_checksum.cpp LIBS telvix_core)
+telvix_test(tst_modbusframes LABEL core SOURCES main/tst_modbusframes.cpp LIBS telvix_core)
 telvix_test(tst_mainwindow LABEL gui SOURCES main/tst_mainwindow.cpp LIBS telvix_guisupport)
 telvix_test(tst_statusbar LABEL gui SOURCES main/tst_statusbar.cpp LIBS telvix_guisupport)
 telvix_test(tst_formatter LABEL core SOURCES main/tst_formatter.cpp LIBS telvix_core)
