@@ -5,11 +5,8 @@
 #include "traffic/DisplayFormatter.h"
 #include "traffic/TrafficRenderer.h"
 
-ConversationDisplay::ConversationDisplay(ModeHost &host, Name local, Name remote,
-                                         Name remoteSecond)
-    : ReceivedDisplay(host),
-      m_local(std::move(local)),
-      m_remote(std::move(remote)),
+ConversationDisplay::ConversationDisplay(ModeHost &host, Name local, Name remote, Name remoteSecond)
+    : ReceivedDisplay(host), m_local(std::move(local)), m_remote(std::move(remote)),
       m_remoteSecond(std::move(remoteSecond))
 { }
 
@@ -20,6 +17,18 @@ QString ConversationDisplay::prefix(const QString &name)
 
 void ConversationDisplay::take(const TrafficRecord &record)
 {
+    if (showsFrames()) {
+        // A frame a line, each under the name of the side that sent it: no blocks.
+        if (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed) {
+            addFrameBytes(record,
+                          record.side != 0 && m_remoteSecond ? m_remoteSecond() : m_remote());
+            return;
+        }
+        if (record.kind == TrafficKind::Sent) {
+            addFrameBytes(record, m_local());
+            return;
+        }
+    }
     switch (record.kind) {
     case TrafficKind::Received:
     case TrafficKind::Flawed: {

@@ -1,14 +1,31 @@
 // SPDX-License-Identifier: MIT
 #include "ReceivedDisplay.h"
 
+#include "serial/PortSettings.h"
 #include "session/ModeHost.h"
 #include "traffic/DisplayFormatter.h"
 
 #include <algorithm>
 
+ReceivedDisplay::ReceivedDisplay(ModeHost &host) : m_host(host)
+{
+    m_silence.setSingleShot(true);
+    m_silence.callOnTimeout([this] {
+        flushFrames(false);
+        passEnd();
+    });
+}
+
+ReceivedDisplay::~ReceivedDisplay() = default;
+
 void ReceivedDisplay::take(const TrafficRecord &record)
 {
-    if (record.kind == TrafficKind::Received)
+    if (showsFrames()
+        && (record.kind == TrafficKind::Received || record.kind == TrafficKind::Flawed))
+        addFrameBytes(record, {});
+    else if (showsFrames() && record.kind == TrafficKind::Sent && m_host.showsSentCommands())
+        addFrameBytes(record, QStringLiteral("送出"));
+    else if (record.kind == TrafficKind::Received)
         addBytes(record.bytes, record.timeUs);
     else if (record.kind == TrafficKind::Flawed)
         addFlawed(record.bytes, record.timeUs);
@@ -77,14 +94,102 @@ void ReceivedDisplay::addText(const QString &text, int64_t timeUs)
     m_host.renderer().appendText(text, timeUs, m_shown);
 }
 
+bool ReceivedDisplay::showsFrames() const
+{
+    return m_host.renderer().options().protocol != modbus::Protocol::None;
+}
+
+void ReceivedDisplay::addFrameBytes(const TrafficRecord &record, const QString &name)
+{
+    const modbus::Protocol protocol = m_host.renderer().options().protocol;
+    if (protocol != m_framedAs) {
+        // The user chose another protocol meanwhile: what the old one holds goes out first.
+        flushFrames(true);
+        m_framedAs = protocol;
+        m_describer = std::make_unique<modbus::Describer>(protocol);
+        for (FrameSide &side : m_frameSides)
+            side.framer.reset();
+    }
+    FrameSide &side =
+            m_frameSides[record.kind == TrafficKind::Sent ? 2 : std::min<int>(record.side, 1)];
+    if (!side.framer) {
+        const PortSettings::PortChoice port = PortSettings::current();
+        const int bits = 1 + port.dataBits + (port.parity == serial::Parity::None ? 0 : 1)
+                + (port.stopBits == 2 ? 2 : 1);
+        side.framer =
+                std::make_unique<modbus::Framer>(protocol, modbus::silenceUs(port.baudRate, bits),
+                                                 modbus::characterUs(port.baudRate, bits));
+    }
+    side.name = name;
+    m_frames.clear();
+    side.framer->feed(record.bytes, record.timeUs, m_frames);
+    addFrames(m_frames, name);
+}
+
+void ReceivedDisplay::addFrames(const std::vector<modbus::Frame> &frames, const QString &name)
+{
+    TrafficRenderer &renderer = m_host.renderer();
+    // The renderer stamps each line itself where the user asked for it; a frame has its time
+    // either way, the moment its first byte came.
+    const bool stamped = renderer.options().lineTimestamps;
+    for (const modbus::Frame &frame : frames) {
+        const modbus::Description d = m_describer->describe(frame);
+        const QString body = d.line();
+        QString line = stamped ? QString() : TrafficRenderer::timestamp(frame.timeUs);
+        if (!name.isEmpty())
+            line += name + QStringLiteral("  ");
+        line += body;
+        renderer.appendNote(line, frame.timeUs, m_shown);
+        if (!d.framed || !d.checkOk) {
+            // Marked as flawed bytes are: the frame, not its time or its side.
+            const qsizetype to = m_shown.size() - 1;
+            m_marks.push_back({to - body.size(), to});
+        }
+    }
+}
+
+void ReceivedDisplay::flushFrames(bool all)
+{
+    const int64_t now = monotonicMicroseconds();
+    for (FrameSide &side : m_frameSides) {
+        if (!side.framer)
+            continue;
+        m_frames.clear();
+        if (all)
+            side.framer->finish(m_frames);
+        else
+            side.framer->flush(now, m_frames);
+        addFrames(m_frames, side.name);
+    }
+}
+
+void ReceivedDisplay::watchSilence()
+{
+    std::optional<int64_t> due;
+    for (const FrameSide &side : m_frameSides) {
+        if (const auto d = side.framer ? side.framer->dueUs() : std::nullopt)
+            due = due ? std::min(*due, *d) : *d;
+    }
+    if (!due) {
+        m_silence.stop();
+        return;
+    }
+    const int64_t waitUs = *due - monotonicMicroseconds();
+    m_silence.start(int(std::clamp<int64_t>((waitUs + 999) / 1000, 1, 2000)));
+}
+
 void ReceivedDisplay::finish()
 {
+    flushFrames(true);
+    m_silence.stop();
     m_host.renderer().finish(m_shown);
     passEnd();
 }
 
 void ReceivedDisplay::passEnd()
 {
+    if (m_framedAs != modbus::Protocol::None)
+        watchSilence();
     if (m_shown.isEmpty())
         return;
     if (m_marks.empty()) {

@@ -7,11 +7,14 @@
 
 #include "traffic/Traffic.h"
 
+#include "traffic/ModbusFrames.h"
 #include "traffic/TrafficRenderer.h"
 #include "traffic/TrafficText.h"
 
 #include <QString>
+#include <QTimer>
 
+#include <memory>
 #include <vector>
 
 class ModeHost;
@@ -19,7 +22,8 @@ class ModeHost;
 class ReceivedDisplay : public TrafficConsumer
 {
 public:
-    explicit ReceivedDisplay(ModeHost &host) : m_host(host) { }
+    explicit ReceivedDisplay(ModeHost &host);
+    ~ReceivedDisplay() override;
     void take(const TrafficRecord &record) override;
     void passEnd() override;
     // The end of the mode: what the output still owes (a dump's last partial line) goes in.
@@ -38,6 +42,12 @@ protected:
     // marked.
     void addFlawed(const QByteArray &bytes, int64_t timeUs);
 
+    // Whether the user asked for a protocol's frames instead of the bytes.
+    bool showsFrames() const;
+    // While frames are shown: the bytes of a record go to the framer of their side, and each
+    // frame it completes is a line, under `name` where more than one side speaks.
+    void addFrameBytes(const TrafficRecord &record, const QString &name);
+
     ModeHost &m_host;
 
 private:
@@ -47,4 +57,21 @@ private:
     QString m_shown;
     DeviceNotes m_notes;
     std::vector<MarkedRange> m_marks; // in m_shown; empty while no flaw came this pass
+
+    // The frames of each side: what the first and the second line received, what was sent.
+    struct FrameSide
+    {
+        std::unique_ptr<modbus::Framer> framer;
+        QString name;
+    };
+    static constexpr int FrameSides = 3;
+    void addFrames(const std::vector<modbus::Frame> &frames, const QString &name);
+    // Frames the line's silence has ended by now, and when to look again.
+    void flushFrames(bool all);
+    void watchSilence();
+    FrameSide m_frameSides[FrameSides];
+    modbus::Protocol m_framedAs = modbus::Protocol::None;
+    std::unique_ptr<modbus::Describer> m_describer;
+    std::vector<modbus::Frame> m_frames; // reused
+    QTimer m_silence;
 };

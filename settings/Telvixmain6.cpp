@@ -18,7 +18,7 @@ namespace {
 const QColor Gray {0x80, 0x80, 0x80};
 const QColor Maroon {0x80, 0x00, 0x00};
 // The documented 475 x 322 with the groups of time and framing and of memory below.
-const QSize OuterDialogSize {475, 487};
+const QSize OuterDialogSize {475, 543};
 
 // The system's colour for the inside of a text box, the one Memo1 starts with.
 QColor windowColour() { return QApplication::palette().color(QPalette::Active, QPalette::Base); }
@@ -125,6 +125,9 @@ RenderOptions TForm6::renderOptions() const
     o.lineTimestamps = ui->LineTimestamp_CheckBox->isChecked();
     o.blockTimestamps = ui->BlockTimestamp_CheckBox->isChecked();
     o.idleGapMs = ui->IdleGap_CheckBox->isChecked() ? ui->IdleGapEdit->value() : 0;
+    o.protocol = ui->ModbusRtu_Radio->isChecked() ? modbus::Protocol::Rtu
+            : ui->ModbusAscii_Radio->isChecked()  ? modbus::Protocol::Ascii
+                                                  : modbus::Protocol::None;
     return o;
 }
 
@@ -151,7 +154,10 @@ TForm6::Snapshot TForm6::snapshot() const
             ui->Counters_CheckBox->isChecked(),
             ui->MemoryLimit_CheckBox->isChecked(),
             ui->MemoryLimitEdit->value(),
-            ui->LogJoinGapEdit->value()};
+            ui->LogJoinGapEdit->value(),
+            ui->ProtocolNone_Radio->isChecked(),
+            ui->ModbusRtu_Radio->isChecked(),
+            ui->ModbusAscii_Radio->isChecked()};
 }
 
 void TForm6::restore(const Snapshot &s)
@@ -184,6 +190,9 @@ void TForm6::restore(const Snapshot &s)
     ui->MemoryLimit_CheckBox->setChecked(s.memoryLimit);
     ui->MemoryLimitEdit->setValue(s.memoryLimitMb);
     ui->LogJoinGapEdit->setValue(s.logJoinGapMs);
+    check(ui->ProtocolNone_Radio, s.protocolNone);
+    check(ui->ModbusRtu_Radio, s.modbusRtu);
+    check(ui->ModbusAscii_Radio, s.modbusAscii);
     setPanelColour(ui->ShowArea_ColorPanel, panelColour(ui->tmpPanel));
 }
 

@@ -60,6 +60,7 @@ public:
         bool memoryLimit;
         int memoryLimitMb;
         int logJoinGapMs;
+        bool protocolNone, modbusRtu, modbusAscii;
     };
     Snapshot snapshot() const;
     void restore(const Snapshot &s);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "traffic/DisplayFormatter.h"
+#include "traffic/ModbusFrames.h"
 #include "traffic/Traffic.h"
 
 #include <QByteArray>
@@ -22,6 +23,8 @@ struct RenderOptions
     bool lineTimestamps = false; // "[HH:MM:SS.mmm] " before the first byte of every line
     int idleGapMs = 0; // a line break before a byte that came this long after the last; 0 off
     bool blockTimestamps = false; // terminal mode: the time in each block's label
+    // Not None: the reading modes show a frame a line (modbus::Describer) instead of the bytes.
+    modbus::Protocol protocol = modbus::Protocol::None;
     friend bool operator==(const RenderOptions &, const RenderOptions &) = default;
 };
 

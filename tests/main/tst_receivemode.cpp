@@ -4,17 +4,17 @@
 #include "GuiHelpers.h"
 #include "Pty.h"
 
-#include "traffic/DisplayFormatter.h"
-#include "session/ModeState.h"
+#include "TForm1Controls.h"
+#include "TForm6Controls.h"
 #include "main/FindBar.h"
 #include "main/Telvixmain1.h"
-#include "traffic/Traffic.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"
-#include "TForm1Controls.h"
 #include "serial/SerialPort.h"
+#include "session/ModeState.h"
 #include "settings/Telvixmain6.h"
-#include "TForm6Controls.h"
+#include "traffic/DisplayFormatter.h"
+#include "traffic/Traffic.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -65,6 +65,7 @@ private slots:
     void breakKeepsWhatWasRead();
     void pairWaitsAcrossModes();
     void flawedBytesShownMarked();
+    void modbusFramesALine();
     void memoryShortageSaidOnceWhileReceiving();
     void memoryLimitOfTheSettings();
     void bytesArriveInFullDuringASearch();
@@ -232,6 +233,63 @@ void TestReceiveMode::flawedBytesShownMarked()
     TForm1Controls(Form1).ReceiveButton->click();
     QVERIFY2(script.finished() && script.failure().isEmpty(), qPrintable(script.failure()));
     QCOMPARE(Form1->memo1()->text().markedRanges(0), (std::vector<MarkedRange> {{2, 3}}));
+}
+
+void TestReceiveMode::modbusFramesALine()
+{
+    // Chosen in the settings dialog: a frame a line, each with its time; a request and its
+    // reply come glued in one read, the next has a check wrong by a bit and waits for the
+    // line's silence to be shown, marked; noise is bytes, marked too.
+    answerNextModal([](QWidget *w) {
+        TForm6Controls(w).ModbusRtu_Radio->setChecked(true);
+        TForm6Controls(w).BitBtn1->click();
+    });
+    TForm1Controls(Form1).MiscMenuBar->trigger();
+    const QByteArray request = QByteArray::fromHex("01030000000AC5CD");
+    const QByteArray reply = QByteArray::fromHex("010304000A000B9BF6");
+    QByteArray wrong = request;
+    wrong[7] = char(0xCC);
+    Pty pty;
+    PortSettings::DevicePathText = pty.slavePath();
+    ModeScript script;
+    script.then([&] { pty.write(request + reply); })
+            .waitFor([] { return memoText().count(QStringLiteral("站號")) == 2; }, "two frames")
+            .then([&] { pty.write(wrong); })
+            .waitFor([] { return memoText().count(QStringLiteral("站號")) == 3; }, "the wrong one")
+            .then([&] { pty.write(QByteArray::fromHex("FFFF")); })
+            .waitFor([] { return memoText().contains(QStringLiteral("無法解析")); }, "noise")
+            .then([] { TForm1Controls(Form1).BreakButton->click(); });
+    script.start();
+    TForm1Controls(Form1).ReceiveButton->click();
+    QVERIFY2(script.finished() && script.failure().isEmpty(), qPrintable(script.failure()));
+    QStringList lines = memoText().split(Nl, Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4);
+    for (QString &line : lines) {
+        QVERIFY2(line.startsWith(u'[') && line[13] == u']', qPrintable(line));
+        line = line.mid(15);
+    }
+    QCOMPARE(lines,
+             (QStringList {
+                     QStringLiteral(
+                             "站號 01  03 讀取保持暫存器  要求 起始 0x0000 數量 10  CRC 正確"),
+                     QStringLiteral(
+                             "站號 01  03 讀取保持暫存器  回應 4 位元組 : 000A 000B  CRC 正確"),
+                     QStringLiteral("站號 01  03 讀取保持暫存器  要求 起始 0x0000 數量 10  CRC "
+                                    "錯誤 (應為 C5 CD)"),
+                     QStringLiteral("無法解析 : FF FF")}));
+    // The two faulty lines marked, their time stamps not.
+    const TrafficText &text = Form1->memo1()->text();
+    int markedLines = 0;
+    for (qsizetype i = 0; i < text.lineCount(); ++i) {
+        const std::vector<MarkedRange> marks = text.markedRanges(i);
+        if (marks.empty())
+            continue;
+        ++markedLines;
+        QCOMPARE(marks.size(), size_t(1));
+        QCOMPARE(marks[0].from, qsizetype(15));
+        QCOMPARE(marks[0].to, text.line(i).size());
+    }
+    QCOMPARE(markedLines, 2);
 }
 
 void TestReceiveMode::showsBytesInBothForms()

@@ -2,12 +2,12 @@
 // The program settings dialog through the main window's menu, and the help menu's texts.
 #include "SettingsTestSupport.h"
 
-#include "traffic/DisplayFormatter.h"
+#include "TForm5Controls.h"
 #include "main/TrafficView.h"
+#include "send/Telvixmain5.h"
 #include "session/ReceivedDisplay.h"
 #include "traffic/ControlCodes.h"
-#include "send/Telvixmain5.h"
-#include "TForm5Controls.h"
+#include "traffic/DisplayFormatter.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -46,6 +46,8 @@ QVariantList dialogState()
             ui.AnsiHex_Radio->isChecked(),
             ui.FormSizable_CheckBox->isChecked(),
             ui.ShowQuicklyPanel_CheckBox->isChecked(),
+            ui.ModbusRtu_Radio->isChecked(),
+            ui.ModbusAscii_Radio->isChecked(),
             panelColour(ui.ShowArea_ColorPanel)};
 }
 
@@ -126,8 +128,10 @@ void TestSettingsDialog::layoutAndDefaults()
 {
     const TForm6Controls &ui = TForm6Controls(Form6);
     QCOMPARE(Form6->windowTitle(), QStringLiteral("TELVIX 功能設定"));
-    // The documented 475 x 322, with the groups of time and framing and of memory added below.
-    QCOMPARE(Form6->frameGeometry().size(), QSize(475, 487));
+    // The documented 475 x 322, with the groups of time and framing, of memory and of the
+    // protocol added below; the protocol starts at none.
+    QCOMPARE(Form6->frameGeometry().size(), QSize(475, 543));
+    QVERIFY(ui.ProtocolNone_Radio->isChecked());
     QCOMPARE(Form6->minimumSize(), Form6->maximumSize());
     QCOMPARE(ui.GroupBox1->size(), QSize(309, 173));
     // 309 x 95, one row taller for the fourth style, HEX + text.
@@ -191,6 +195,7 @@ void TestSettingsDialog::cancelRestoresSnapshot_data()
         clickOn(ui.AnsiHex_Radio);
         clickOn(ui.FormSizable_CheckBox);
         clickOn(ui.ShowQuicklyPanel_CheckBox);
+        clickOn(ui.ModbusRtu_Radio);
         pickColour(ui, Qt::yellow);
     };
     QTest::newRow("LF over the user rule")
@@ -199,13 +204,17 @@ void TestSettingsDialog::cancelRestoresSnapshot_data()
         clickOn(ui.UserDefineCRLF_Radio);
         QTest::keyClicks(ui.Edit1, QStringLiteral("x"));
     }) << Leave::Cancel;
-    QTest::newRow("HEX style") << Change([](const TForm6Controls &ui) { clickOn(ui.HEXOnly_Radio); })
-                               << Leave::Cancel;
+    QTest::newRow("HEX style") << Change([](const TForm6Controls &ui) {
+        clickOn(ui.HEXOnly_Radio);
+    }) << Leave::Cancel;
     QTest::newRow("colour") << Change([](const TForm6Controls &ui) { pickColour(ui, Qt::cyan); })
                             << Leave::Cancel;
     QTest::newRow("check boxes") << Change([](const TForm6Controls &ui) {
         clickOn(ui.FormSizable_CheckBox);
         clickOn(ui.ShowQuicklyPanel_CheckBox);
+    }) << Leave::Cancel;
+    QTest::newRow("protocol") << Change([](const TForm6Controls &ui) {
+        clickOn(ui.ModbusAscii_Radio);
     }) << Leave::Cancel;
     QTest::newRow("everything, Esc") << everything << Leave::Escape;
     QTest::newRow("everything, close box") << everything << Leave::CloseBox;
@@ -263,8 +272,11 @@ void TestSettingsDialog::okAppliesWindowOptions()
     const TForm1Controls &main = TForm1Controls(Form1);
     for (bool sizable : sizableAtEachOk) {
         const QSize sizeBefore = Form1->size();
-        runSettings([sizable](const TForm6Controls &ui) { ui.FormSizable_CheckBox->setChecked(sizable); },
-                    Leave::Ok);
+        runSettings(
+                [sizable](const TForm6Controls &ui) {
+                    ui.FormSizable_CheckBox->setChecked(sizable);
+                },
+                Leave::Ok);
         if (sizable) {
             QCOMPARE(Form1->size(), sizeBefore);
             QVERIFY(Form1->minimumSize() != Form1->maximumSize());
@@ -457,7 +469,8 @@ void TestSettingsDialog::colourPreviewAndOk()
             },
             Leave::Cancel);
     QCOMPARE(Form1->memo1Colour(), QColor(Qt::green));
-    runSettings([&](const TForm6Controls &ui) { pickColour(ui, QColor(), &opened); }, Leave::Cancel);
+    runSettings([&](const TForm6Controls &ui) { pickColour(ui, QColor(), &opened); },
+                Leave::Cancel);
     QCOMPARE(opened, QColor(Qt::blue));
 }
 
