@@ -3,27 +3,15 @@
 
 #include "ui_Telvixmain1.h"
 
-#include "traffic/CaptureExport.h"
-#include "widgets/ElidedLabel.h"
-#include "widgets/FileDialogs.h"
-#include "widgets/FontChoice.h"
-#include "widgets/Fonts.h"
-#include "widgets/GrowingPanel.h"
-#include "widgets/InputHistory.h"
-#include "widgets/MessageBoxes.h"
-#include "widgets/StatusPanelLayout.h"
 #include "main/CommandPanel.h"
 #include "main/FindBar.h"
 #include "main/LinePanel.h"
-#include "main/ScriptWindow.h"
-#include "traffic/LiveLog.h"
-#include "session/ModeState.h"
-#include "session/ModeTable.h"
 #include "main/ReceiveSession.h"
+#include "main/ScriptWindow.h"
 #include "main/TrafficView.h"
-#include "modes/R2KSession.h"
 #include "modes/MonitorSession.h"
 #include "modes/PassThroughSession.h"
+#include "modes/R2KSession.h"
 #include "modes/ScriptSession.h"
 #include "modes/SelfTestDialog.h"
 #include "modes/TerminalSession.h"
@@ -38,25 +26,37 @@
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
 #include "serial/Telvixmain2.h"
+#include "session/ModeState.h"
+#include "session/ModeTable.h"
 #include "settings/AboutTexts.h"
 #include "settings/OuterSize.h"
 #include "settings/Telvixmain6.h"
+#include "traffic/CaptureExport.h"
+#include "traffic/LiveLog.h"
+#include "widgets/ElidedLabel.h"
+#include "widgets/FileDialogs.h"
+#include "widgets/FontChoice.h"
+#include "widgets/Fonts.h"
+#include "widgets/GrowingPanel.h"
+#include "widgets/InputHistory.h"
+#include "widgets/MessageBoxes.h"
+#include "widgets/StatusPanelLayout.h"
 
 #include <QAction>
 #include <QClipboard>
-#include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QInputDialog>
-#include <QToolButton>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 
 namespace {
 
@@ -516,12 +516,18 @@ void TForm1::SaveLogMenuBarClick()
     }
     using F = CaptureExport::Format;
     const std::optional<CaptureExport::Target> target =
-            askLogTarget(QStringLiteral("儲存記錄"), {F::Log, F::Csv, F::Text, F::Raw});
+            askLogTarget(QStringLiteral("儲存記錄"), {F::Log, F::Csv, F::Text, F::Raw, F::Frames});
     if (!target)
         return;
-    const CaptureExport::TextStyle style {m_formatter.settings(), m_formatter.hexForm(),
-                                          m_renderer.options(), ui->LocalNameEdit->text(),
-                                          ui->RemoteNameEdit->text(), Form6->logJoinGapMs()};
+    const PortSettings::PortChoice port = PortSettings::current();
+    const CaptureExport::TextStyle style {m_formatter.settings(),
+                                          m_formatter.hexForm(),
+                                          m_renderer.options(),
+                                          ui->LocalNameEdit->text(),
+                                          ui->RemoteNameEdit->text(),
+                                          Form6->logJoinGapMs(),
+                                          port.baudRate,
+                                          port.bitsPerCharacter()};
     QString error;
     if (!CaptureExport::save(m_capture, target->format, style, target->path, &error))
         message(QStringLiteral("無法儲存記錄到 %1 : %2").arg(target->path, error));
@@ -538,8 +544,8 @@ void TForm1::StartLogMenuBarClick()
         return;
     // The text as shown is no live format: a .txt name gets the log.
     const LiveLog::Format format = target->format == F::Raw ? LiveLog::Format::Raw
-            : target->format == F::Csv                     ? LiveLog::Format::Csv
-                                                           : LiveLog::Format::Log;
+            : target->format == F::Csv                      ? LiveLog::Format::Csv
+                                                            : LiveLog::Format::Log;
     QString error;
     m_log = LiveLog::start(target->path, format, &error, Form6->logJoinGapMs());
     if (!m_log) {
@@ -669,8 +675,7 @@ void TForm1::Send_FileContentMenuBarClick()
 void TForm1::Send_UserStringMenuBarClick()
 {
     StringSendJob(*this, [] {
-        return Form4->exec() == TForm4::ResultSend ? std::optional(Form4->request())
-                                                   : std::nullopt;
+        return Form4->exec() == TForm4::ResultSend ? std::optional(Form4->request()) : std::nullopt;
     }).run();
 }
 
@@ -722,8 +727,8 @@ void TForm1::PassThroughModeMenuBarClick()
     QInputDialog dialog(this);
     dialog.setObjectName(QStringLiteral("PassThroughNameDialog"));
     dialog.setWindowTitle(QStringLiteral("中繼模式"));
-    dialog.setLabelText(QStringLiteral("程式開啟的名稱 (代替設備):\n%1")
-                                .arg(PassThroughSession::limitsText()));
+    dialog.setLabelText(
+            QStringLiteral("程式開啟的名稱 (代替設備):\n%1").arg(PassThroughSession::limitsText()));
     dialog.setTextValue(m_passThroughName);
     dialog.setOkButtonText(QStringLiteral("開始中繼"));
     dialog.setCancelButtonText(QStringLiteral("取消"));
@@ -748,8 +753,8 @@ void TForm1::ScriptRunClick()
     ScriptSession session(
             *this, [this] { return ui->LocalNameEdit->text(); },
             [this] { return ui->RemoteNameEdit->text(); });
-    const std::optional<ScriptEngine::Result> result =
-            session.run(script, [this](const QString &line) { m_scriptWindow->appendOutput(line); });
+    const std::optional<ScriptEngine::Result> result = session.run(
+            script, [this](const QString &line) { m_scriptWindow->appendOutput(line); });
     m_scriptWindow->runFinished(result);
 }
 
@@ -777,8 +782,7 @@ void TForm1::setColumnEnabled(Mode mode, bool enabled)
         else if (QWidget *widget = findChild<QWidget *>(objectName))
             widget->setEnabled(enabled);
         else
-            qFatal("mode table names a control the main window lacks: %s",
-                   qPrintable(objectName));
+            qFatal("mode table names a control the main window lacks: %s", qPrintable(objectName));
     }
 }
 

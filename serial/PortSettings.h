@@ -49,6 +49,11 @@ struct PortChoice
 
     // As the messages and the status bar name it: "COM2", or the path.
     QString name() const;
+    // A character on the line: start, data, parity and stop bits.
+    int bitsPerCharacter() const
+    {
+        return 1 + dataBits + (parity == serial::Parity::None ? 0 : 1) + (stopBits == 2 ? 2 : 1);
+    }
     // "COM2 = 9600 , N , 8 , 1".
     QString summary() const;
 };

@@ -114,8 +114,7 @@ void ReceivedDisplay::addFrameBytes(const TrafficRecord &record, const QString &
             m_frameSides[record.kind == TrafficKind::Sent ? 2 : std::min<int>(record.side, 1)];
     if (!side.framer) {
         const PortSettings::PortChoice port = PortSettings::current();
-        const int bits = 1 + port.dataBits + (port.parity == serial::Parity::None ? 0 : 1)
-                + (port.stopBits == 2 ? 2 : 1);
+        const int bits = port.bitsPerCharacter();
         side.framer =
                 std::make_unique<modbus::Framer>(protocol, modbus::silenceUs(port.baudRate, bits),
                                                  modbus::characterUs(port.baudRate, bits));

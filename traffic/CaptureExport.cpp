@@ -3,6 +3,7 @@
 
 #include "traffic/LineEvents.h"
 #include "traffic/LogFormat.h"
+#include "traffic/ModbusFrames.h"
 #include "traffic/SystemError.h"
 #include "traffic/TrafficCapture.h"
 
@@ -124,9 +125,9 @@ public:
         const int side = kind == TrafficKind::Sent ? 2 : record.side;
         if ((m_labelled || !m_sides.isEmpty()) && side != m_lastSide) {
             m_lastSide = side;
-            const QString &name = !m_sides.isEmpty()  ? m_sides.nameOf(record)
-                    : kind == TrafficKind::Sent       ? m_style.localName
-                                                      : m_style.remoteName;
+            const QString &name = !m_sides.isEmpty() ? m_sides.nameOf(record)
+                    : kind == TrafficKind::Sent      ? m_style.localName
+                                                     : m_style.remoteName;
             QString label = QChar(DisplayFormatter::LineBreak);
             if (m_style.options.blockTimestamps && !m_style.options.lineTimestamps)
                 label += TrafficRenderer::timestamp(record.timeUs);
@@ -144,7 +145,6 @@ private:
     bool m_labelled = false;
     SideNames m_sides;
     int m_lastSide = -1; // of the block that is open; none at first
-
 };
 
 // What a writer puts out; after the first write the device did not take, nothing more.
@@ -203,6 +203,78 @@ bool writeRaw(const TrafficCapture &capture, const TextStyle &, Sink &sink)
     });
 }
 
+QByteArray csvField(const QString &text)
+{
+    QString quoted = text;
+    quoted.replace(u'"', QStringLiteral("\"\""));
+    return '"' + quoted.toUtf8() + '"';
+}
+
+// The capture's Modbus frames, a row each, in the order their first bytes came: each side
+// framed on its own (the first and the second line, and what was sent), one describer over
+// all, so that a reply is told by the request before it whoever sent that.
+bool writeFrames(const TrafficCapture &capture, const TextStyle &style, Sink &sink)
+{
+    const modbus::Protocol protocol = style.options.protocol == modbus::Protocol::None
+            ? modbus::Protocol::Rtu
+            : style.options.protocol;
+    const int64_t silence = modbus::silenceUs(style.lineBaudRate, style.bitsPerCharacter);
+    const int64_t character = modbus::characterUs(style.lineBaudRate, style.bitsPerCharacter);
+    struct Side
+    {
+        modbus::Framer framer;
+        QString name;
+    };
+    std::vector<Side> sides;
+    for (int i = 0; i < 3; ++i)
+        sides.push_back({modbus::Framer(protocol, silence, character), QString()});
+    modbus::Describer describer(protocol);
+    SideNames names;
+    sink.put(QByteArray(LogFormat::CsvBom)
+             + "time,direction,address,function,name,role,fields,check,hex\n");
+    std::vector<modbus::Frame> frames;
+    const auto put = [&](const QString &direction) {
+        for (const modbus::Frame &f : frames) {
+            const modbus::Description d = describer.describe(f);
+            QByteArray row = LogFormat::isoTime(f.timeUs).toUtf8();
+            for (const QString &field :
+                 {direction, d.address, d.function, d.name, d.role,
+                  d.framed ? d.fields : QStringLiteral("無法解析"), d.check, d.hex})
+                row += ',' + csvField(field);
+            sink.put(row + '\n');
+        }
+        frames.clear();
+    };
+    if (!capture.forEach([&](const TrafficRecord &record) {
+            if (record.kind == TrafficKind::Sides) {
+                names = SideNames::of(record);
+                return;
+            }
+            const bool sent = record.kind == TrafficKind::Sent;
+            if (!sent && record.kind != TrafficKind::Received && record.kind != TrafficKind::Flawed)
+                return;
+            Side &side = sides[sent ? 2 : std::min<int>(record.side, 1)];
+            side.name = !names.isEmpty() ? names.nameOf(record)
+                    : sent               ? QStringLiteral("TX")
+                                         : QStringLiteral("RX");
+            // Another side's frames the silence has ended by now go first, in time order.
+            for (Side &other : sides) {
+                if (&other != &side) {
+                    other.framer.flush(record.timeUs, frames);
+                    put(other.name);
+                }
+            }
+            side.framer.feed(record.bytes, record.timeUs, frames);
+            put(side.name);
+        }))
+        return false;
+    for (Side &side : sides) {
+        side.framer.finish(frames);
+        put(side.name);
+    }
+    return true;
+}
+
 struct FormatEntry
 {
     Format format;
@@ -218,6 +290,7 @@ constexpr FormatEntry Formats[] = {
         {Format::Csv, u"csv", u"CSV 表格", writeLines<true>},
         {Format::Text, u"txt", u"顯示的文字", writeText},
         {Format::Raw, u"bin", u"收到的原始位元組", writeRaw},
+        {Format::Frames, u"csv", u"Modbus 框架表格", writeFrames},
 };
 
 const FormatEntry &entryOf(Format format)
@@ -251,6 +324,9 @@ QString filterOf(Format format)
 Target targetOf(const QString &path, Format picked)
 {
     const QFileInfo info(path);
+    // A name with the suffix of the format picked keeps that format, where two share it.
+    if (info.suffix().compare(suffixOf(picked), Qt::CaseInsensitive) == 0)
+        return {path, picked};
     if (const std::optional<Format> named = formatOfSuffix(info.suffix()))
         return {path, *named};
     if (info.suffix().isEmpty() && !info.exists())

@@ -16,7 +16,8 @@ class TrafficCapture;
 
 namespace CaptureExport {
 
-enum class Format { Log, Csv, Text, Raw };
+// Frames: CSV of the Modbus frames in the capture, a row a frame (see writeFrames).
+enum class Format { Log, Csv, Text, Raw, Frames };
 
 // The format a file name's suffix names, if it names one.
 std::optional<Format> formatOfSuffix(const QString &suffix);
@@ -45,6 +46,10 @@ struct TextStyle
     QString localName;
     QString remoteName;
     int joinGapMs = LogFormat::Lines::DefaultJoinGapMs;
+    // The frames form: how an RTU frame's silence is measured on this line (its speed and the
+    // bits of a character), and the protocol where the display's is none.
+    int lineBaudRate = 9600;
+    int bitsPerCharacter = 10;
 };
 
 // Writes the capture; false, with the reason, when the device did not take it all.

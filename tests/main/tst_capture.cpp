@@ -76,6 +76,7 @@ private slots:
     void csvQuotesItsText();
     void namedDirectionsInTheLogs();
     void exportFormats();
+    void modbusFramesForm();
     void savesGoWhereTheNameSays();
     void formatsKeepTheirSuffix_data();
     void formatsKeepTheirSuffix();
@@ -112,10 +113,10 @@ void TestCapture::keepsEveryRecord()
     int64_t time = monotonicMicroseconds();
     for (int i = 0; i < 3000; ++i) {
         // The line's events are rare beside the bytes, and every kind must come back as itself.
-        static const TrafficKind Events[] = {
-                TrafficKind::LineGone, TrafficKind::ModemLines, TrafficKind::BreakSent,
-                TrafficKind::LineErrors, TrafficKind::Report, TrafficKind::LineBack,
-                TrafficKind::Params};
+        static const TrafficKind Events[] = {TrafficKind::LineGone,  TrafficKind::ModemLines,
+                                             TrafficKind::BreakSent, TrafficKind::LineErrors,
+                                             TrafficKind::Report,    TrafficKind::LineBack,
+                                             TrafficKind::Params};
         const int k = int(rng.bounded(12));
         const TrafficKind kind = k < 6 ? TrafficKind::Received
                 : k < 9                ? TrafficKind::Sent
@@ -410,8 +411,7 @@ void TestCapture::namedDirectionsInTheLogs()
     // Logs written before the names were there read as they did.
     const auto old = LogFormat::parseLogLine(u"2026-12-09T14:03:07.123+08:00\tRX\t48 69\tHi");
     QVERIFY(old && old->bytes == "Hi" && old->side.isEmpty());
-    const auto oldCsv =
-            LogFormat::parseCsvLine(u"2026-12-09T14:03:07.123+08:00,TX,41 2C,\"A,\"");
+    const auto oldCsv = LogFormat::parseCsvLine(u"2026-12-09T14:03:07.123+08:00,TX,41 2C,\"A,\"");
     QVERIFY(oldCsv && oldCsv->bytes == "A," && oldCsv->kind == TrafficKind::Sent);
     QVERIFY(!LogFormat::parseCsvLine(u"2026-12-09T14:03:07.123+08:00,TX,41,\"A\",\"x"));
 }
@@ -463,6 +463,43 @@ void TestCapture::exportFormats()
                      + QStringLiteral(" —\n\n設備回應 : hi"));
 }
 
+void TestCapture::modbusFramesForm()
+{
+    // A monitored request and reply, each line on its own, a frame with a wrong check and a
+    // stray byte: a row a frame with its direction's name and its fields.
+    const int64_t t = monotonicMicroseconds();
+    TrafficCapture capture;
+    capture.take(SideNames {QStringLiteral("主站"), QStringLiteral("從站"), {}}.record(t));
+    capture.take(record(TrafficKind::Received, t + 1000, QByteArray::fromHex("01030000")));
+    capture.take(record(TrafficKind::Received, t + 1500, QByteArray::fromHex("000AC5CD")));
+    TrafficRecord reply =
+            record(TrafficKind::Received, t + 30000, QByteArray::fromHex("010304000A000B9BF6"));
+    reply.side = 1;
+    capture.take(reply);
+    capture.take(record(TrafficKind::Received, t + 60000, QByteArray::fromHex("01030000000AC5CC")));
+    capture.take(record(TrafficKind::Received, t + 90000, QByteArray("\xFF")));
+    CaptureExport::TextStyle style;
+    style.lineBaudRate = 9600;
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QString error;
+    QVERIFY(CaptureExport::write(capture, CaptureExport::Format::Frames, style, buffer, &error));
+    QVERIFY(buffer.data().startsWith("\xEF\xBB\xBFtime,direction,address,function,name,role,"
+                                     "fields,check,hex\n"));
+    QStringList rows = QString::fromUtf8(buffer.data().mid(3)).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 5);
+    for (QString &row : rows)
+        row = row.section(u',', 1); // the time: as the other logs write it
+    QCOMPARE(rows[1],
+             QStringLiteral("\"主站\",\"01\",\"03\",\"讀取保持暫存器\",\"要求\",\"起始 "
+                            "0x0000 數量 10\",\"CRC 正確\",\"01 03 00 00 00 0A C5 CD\""));
+    QCOMPARE(rows[2],
+             QStringLiteral("\"從站\",\"01\",\"03\",\"讀取保持暫存器\",\"回應\",\"4 位元組 "
+                            ": 000A 000B\",\"CRC 正確\",\"01 03 04 00 0A 00 0B 9B F6\""));
+    QVERIFY2(rows[3].contains(QStringLiteral("\"CRC 錯誤 (應為 C5 CD)\"")), qPrintable(rows[3]));
+    QCOMPARE(rows[4], QStringLiteral("\"主站\",\"\",\"\",\"\",\"\",\"無法解析\",\"\",\"FF\""));
+}
+
 void TestCapture::savesGoWhereTheNameSays()
 {
     using F = CaptureExport::Format;
@@ -474,6 +511,10 @@ void TestCapture::savesGoWhereTheNameSays()
     QCOMPARE(target(QStringLiteral("a"), F::Csv), std::pair(QStringLiteral("a.csv"), F::Csv));
     QCOMPARE(target(QStringLiteral("a.BIN"), F::Log), std::pair(QStringLiteral("a.BIN"), F::Raw));
     QCOMPARE(target(QStringLiteral("a.dat"), F::Text), std::pair(QStringLiteral("a.dat"), F::Text));
+    // Two formats share the suffix: the one picked is kept.
+    QCOMPARE(target(QStringLiteral("a.csv"), F::Frames),
+             std::pair(QStringLiteral("a.csv"), F::Frames));
+    QCOMPARE(target(QStringLiteral("a.csv"), F::Log), std::pair(QStringLiteral("a.csv"), F::Csv));
     // What is there keeps its name: a device, a pipe, a file without a suffix.
     QCOMPARE(CaptureExport::targetOf(QStringLiteral("/dev/full"), F::Log).path,
              QStringLiteral("/dev/full"));
