@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,6 +19,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -155,6 +157,13 @@ private slots:
     void badNodes();
     void pseudoTerminalRecognised();
     void markedRealEscapeDecodesToOne();
+    void rs485ReachesTheDriver_data();
+    void rs485ReachesTheDriver();
+    void rs485OffCallsNothing_data();
+    void rs485OffCallsNothing();
+    void rs485RefusalSaysWhy_data();
+    void rs485RefusalSaysWhy();
+    void rs485NotOnNetworkPorts();
 };
 
 void SerialLineTest::markedRealEscapeDecodesToOne()
@@ -796,6 +805,151 @@ void SerialLineTest::pseudoTerminalRecognised()
     LineConfig c;
     QVERIFY(!serial::readConfig(-1, c));
     QVERIFY(!serial::writeConfig(-1, LineParams {}));
+}
+
+void SerialLineTest::rs485ReachesTheDriver_data()
+{
+    QTest::addColumn<serial::Rs485Config>("config");
+    QTest::addColumn<uint32_t>("driverFlags"); // what the driver had before
+    QTest::addColumn<uint32_t>("flags"); // what it has after
+    const uint32_t on = SER_RS485_ENABLED;
+    QTest::newRow("RTS on while sending")
+            << serial::Rs485Config {true, true, false, 0, 0} << 0u << (on | SER_RS485_RTS_ON_SEND);
+    QTest::newRow("RTS on after sending, with delays")
+            << serial::Rs485Config {true, false, true, 5, 12} << 0u
+            << (on | SER_RS485_RTS_AFTER_SEND);
+    QTest::newRow("longest delays") << serial::Rs485Config {true, true, false, 1000, 1000} << 0u
+                                    << (on | SER_RS485_RTS_ON_SEND);
+    // A board's device tree may have set these; the row has nothing to say about them.
+    const uint32_t board = SER_RS485_RX_DURING_TX | SER_RS485_TERMINATE_BUS;
+    QTest::newRow("the driver's other flags kept")
+            << serial::Rs485Config {true, true, false, 1, 0} << (board | SER_RS485_RTS_AFTER_SEND)
+            << (board | on | SER_RS485_RTS_ON_SEND);
+}
+
+void SerialLineTest::rs485ReachesTheDriver()
+{
+    QFETCH(serial::Rs485Config, config);
+    QFETCH(uint32_t, driverFlags);
+    QFETCH(uint32_t, flags);
+    FakeLines lines;
+    QVERIFY2(FakeLines::active(), "runs with the fakelines interposer preloaded");
+    lines.setRs485(driverFlags);
+    Pty pty;
+    const SerialPort::Opened opened = SerialPort::open(
+            pty.slavePath().toStdString(),
+            LineParams {19200, Parity::None, 8, 0, serial::FlowControl::Keep, false, config});
+    QVERIFY2(opened.port, opened.reason.c_str());
+    const FakeLines::Rs485Record driver = lines.rs485();
+    QCOMPARE(driver.sets, 1u);
+    QCOMPARE(driver.flags, flags);
+    QCOMPARE(driver.delayBeforeMs, config.delayBeforeSendMs);
+    QCOMPARE(driver.delayAfterMs, config.delayAfterSendMs);
+    QCOMPARE(opened.port->params().rs485, config);
+}
+
+void SerialLineTest::rs485OffCallsNothing_data()
+{
+    QTest::addColumn<bool>("reconfigured"); // then set anew with RS-485 on, as port.set would
+    QTest::newRow("at opening") << false;
+    QTest::newRow("set anew") << true;
+}
+
+void SerialLineTest::rs485OffCallsNothing()
+{
+    QFETCH(bool, reconfigured);
+    FakeLines lines;
+    QVERIFY2(FakeLines::active(), "runs with the fakelines interposer preloaded");
+    // The driver's own, which TELVIX neither reads nor changes.
+    lines.setRs485(SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND, 3, 4);
+    Pty pty;
+    const SerialPort::Opened opened =
+            SerialPort::open(pty.slavePath().toStdString(), LineParams {9600});
+    QVERIFY2(opened.port, opened.reason.c_str());
+    if (reconfigured) {
+        LineParams next {19200};
+        next.rs485 = {true, true, false, 0, 0};
+        QVERIFY(opened.port->reconfigure(next));
+        QCOMPARE(opened.port->params().rs485, serial::Rs485Config {});
+    }
+    const FakeLines::Rs485Record driver = lines.rs485();
+    QCOMPARE(driver.sets, 0u);
+    QCOMPARE(driver.gets, 0u);
+    QCOMPARE(driver.flags, uint32_t(SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND));
+    QCOMPARE(driver.delayBeforeMs, 3u);
+}
+
+void SerialLineTest::rs485RefusalSaysWhy_data()
+{
+    QTest::addColumn<uint32_t>("refuse");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<uint32_t>("left"); // the driver's flags after the port gave up
+    const uint32_t asked = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    QTest::newRow("UART without RS-485")
+            << uint32_t(FakeLines::Rs485Set) << ENOTTY
+            << QStringLiteral("RS-485:驅動程式不支援 (這個埠沒有 RS-485 模式)") << 0u;
+    QTest::newRow("USB adapter") << uint32_t(FakeLines::Rs485Set | FakeLines::Rs485Get) << ENOTTY
+                                 << QStringLiteral("RS-485:驅動程式不支援 (這個埠沒有 RS-485 模式)")
+                                 << 0u;
+    QTest::newRow("flags the driver turns down")
+            << uint32_t(FakeLines::Rs485Set) << EINVAL
+            << QStringLiteral("RS-485:驅動程式不支援 (參數不正確)") << 0u;
+    // Nothing told what the driver had: what it took stays.
+    QTest::newRow("read-back refused")
+            << uint32_t(FakeLines::Rs485Get) << EIO
+            << QStringLiteral("RS-485:無法讀回設定 (輸入輸出錯誤 (裝置或媒體故障))") << asked;
+    QTest::newRow("read back otherwise") << uint32_t(FakeLines::Rs485Altered) << 0
+                                         << QStringLiteral("RS-485:讀回的設定不同") << 0u;
+}
+
+void SerialLineTest::rs485RefusalSaysWhy()
+{
+    QFETCH(uint32_t, refuse);
+    QFETCH(int, error);
+    QFETCH(QString, reason);
+    QFETCH(uint32_t, left);
+    FakeLines lines;
+    QVERIFY2(FakeLines::active(), "runs with the fakelines interposer preloaded");
+    lines.setRefused(refuse, error);
+    Pty pty;
+    const std::string path = pty.slavePath().toStdString();
+    LineParams params {9600};
+    params.rs485 = {true, true, false, 0, 0};
+    const SerialPort::Opened opened = SerialPort::open(path, params);
+    QVERIFY(!opened.port);
+    QCOMPARE(opened.failure, SerialPort::Failure::WriteConfig);
+    QCOMPARE(opened.error, error);
+    QCOMPARE(QString::fromStdString(opened.reason), reason);
+    QCOMPARE(lines.rs485().flags, left);
+    // Given up, the port is not held: it opens again at once.
+    QCOMPARE(SerialPort::openCount(), 0);
+    const serial::OpenResult again = serial::openPort(path);
+    QVERIFY2(again.fd >= 0, strerror(again.error));
+    serial::closePort(again.fd);
+}
+
+void SerialLineTest::rs485NotOnNetworkPorts()
+{
+    // A server that takes the connection and nothing more: a raw TCP port.
+    const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(server >= 0);
+    const auto closeServer = qScopeGuard([server] { ::close(server); });
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QVERIFY(bind(server, reinterpret_cast<sockaddr *>(&address), length) == 0);
+    QVERIFY(listen(server, 1) == 0);
+    QVERIFY(getsockname(server, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+    FakeLines lines;
+    QVERIFY2(FakeLines::active(), "runs with the fakelines interposer preloaded");
+    LineParams params {9600};
+    params.rs485 = {true, true, false, 10, 10};
+    const SerialPort::Opened opened =
+            SerialPort::open("tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)), params);
+    QVERIFY2(opened.port, opened.reason.c_str());
+    QCOMPARE(lines.rs485().sets + lines.rs485().gets, 0u);
 }
 
 int main(int argc, char **argv)
