@@ -2,7 +2,9 @@ telvix_test(tst_portscan LABEL core SOURCES serial/tst_portscan.cpp LIBS telvix_
 telvix_test(tst_parmrk LABEL core SOURCES serial/tst_parmrk.cpp LIBS telvix_core)
 telvix_test(tst_serialline LABEL pty SOURCES serial/tst_serialline.cpp
     LIBS telvix_platform telvix_testsupport PRELOAD)
-telvix_test(tst_portdialog LABEL gui SOURCES serial/tst_portdialog.cpp LIBS telvix_guisupport)
+# With the interposer for the RS-485 row's refusals.
+telvix_test(tst_portdialog LABEL gui SOURCES serial/tst_portdialog.cpp LIBS telvix_guisupport
+    PRELOAD)
 telvix_test(tst_linecontrol LABEL pty SOURCES serial/tst_linecontrol.cpp
     LIBS telvix_platform telvix_testsupport PRELOAD)
 telvix_test(tst_rfc2217 LABEL core SOURCES serial/tst_rfc2217.cpp LIBS telvix_core)
