@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // A device that goes away mid-mode and comes back: told by its serial number, its by-id name
 // or its path; opened again with the same parameters in place of the old line; another device
-// where it was is not taken; and receive mode from the window across the gap, with
-// telvix-sim playing the pulled adapter.
+// where it was is not taken; RS-485 set again on the line that came back; and receive mode
+// from the window across the gap, with telvix-sim playing the pulled adapter.
+#include "FakeLines.h"
 #include "FakeSysfs.h"
 #include "GuiHelpers.h"
 #include "Pty.h"
@@ -23,6 +24,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <linux/serial.h>
 #include <poll.h>
 #include <termios.h>
 
@@ -32,6 +34,7 @@ struct Taken
 {
     QByteArray bytes;
     int gone = 0;
+    QStringList why; // the reasons LineGone records gave for not opening it again
     QStringList back; // the paths LineBack records named
     QList<int64_t> receivedAt; // the times of the Received records after the last LineBack
 };
@@ -51,6 +54,8 @@ Taken takeUntil(SerialPort &port, const std::function<bool(const Taken &)> &done
                 t.receivedAt << r.timeUs;
             } else if (r.kind == TrafficKind::LineGone) {
                 ++t.gone;
+                if (!r.bytes.isEmpty())
+                    t.why << QString::fromUtf8(r.bytes);
             } else if (r.kind == TrafficKind::LineBack) {
                 t.back << QString::fromUtf8(r.bytes);
                 t.receivedAt.clear();
@@ -103,6 +108,8 @@ private slots:
     void sameDeviceIsTold();
     void adapterComesBackElsewhere();
     void returnedLineIsReadBeforeItIsTaken();
+    void rs485SetAgainOnReturn_data();
+    void rs485SetAgainOnReturn();
     void retryWaits_data();
     void retryWaits();
     void receiveModeAcrossTheGap();
@@ -229,6 +236,56 @@ void TestComeback::returnedLineIsReadBeforeItIsTaken()
                 qPrintable(
                         QStringLiteral("%1 ms after the last send").arg((at - lastSendUs) / 1000)));
     }
+    serial::CurrentScanRoots = {};
+}
+
+void TestComeback::rs485SetAgainOnReturn_data()
+{
+    QTest::addColumn<bool>("refusedAtFirst"); // the driver turns RS-485 down at the first tries
+    QTest::newRow("taken at once") << false;
+    QTest::newRow("refused, then taken") << true;
+}
+
+void TestComeback::rs485SetAgainOnReturn()
+{
+    QFETCH(bool, refusedAtFirst);
+    FakeLines lines;
+    QVERIFY2(FakeLines::active(), "runs with the fakelines interposer preloaded");
+    FakeSysfs tree;
+    serial::CurrentScanRoots = tree.roots();
+    const std::string devDir = serial::CurrentScanRoots.devDir;
+    auto first = std::make_unique<Pty>();
+    plug(tree, "ttyUSB0", "A50285BI", first.get());
+    serial::LineParams params = Params;
+    params.rs485 = {true, false, true, 2, 3};
+    SerialPort::Opened opened = SerialPort::open(devDir + "/ttyUSB0", params);
+    QVERIFY2(opened.port, opened.reason.c_str());
+    SerialPort &port = *opened.port;
+    port.startReading();
+    QVERIFY(pull(tree, *first, port));
+
+    // Plugged in again it is a new device, its driver's setting a new one's.
+    lines.setRs485(0);
+    if (refusedAtFirst)
+        lines.setRefused(FakeLines::Rs485Set);
+    Pty again;
+    plug(tree, "ttyUSB0", "A50285BI", &again);
+    if (refusedAtFirst) {
+        const Taken refused = takeUntil(port, [](const Taken &t) { return !t.why.isEmpty(); });
+        QCOMPARE(refused.why,
+                 QStringList {QStringLiteral(
+                         "埠無法寫入參數值 (RS-485:驅動程式不支援 (這個埠沒有 RS-485 模式))")});
+        QVERIFY(refused.back.isEmpty());
+        lines.setRefused(0);
+    }
+    const Taken back = takeUntil(port, [](const Taken &t) { return !t.back.isEmpty(); });
+    QCOMPARE(back.back, QStringList {QString::fromStdString(devDir + "/ttyUSB0")});
+    const FakeLines::Rs485Record driver = lines.rs485();
+    QCOMPARE(driver.flags, uint32_t(SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND));
+    QCOMPARE(driver.delayBeforeMs, 2u);
+    QCOMPARE(driver.delayAfterMs, 3u);
+    QVERIFY(port.writeByte('!'));
+    QCOMPARE(again.read(1), QByteArray("!"));
     serial::CurrentScanRoots = {};
 }
 
