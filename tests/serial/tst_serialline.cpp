@@ -159,8 +159,6 @@ private slots:
     void markedRealEscapeDecodesToOne();
     void rs485ReachesTheDriver_data();
     void rs485ReachesTheDriver();
-    void rs485OffCallsNothing_data();
-    void rs485OffCallsNothing();
     void rs485RefusalSaysWhy_data();
     void rs485RefusalSaysWhy();
     void rs485NotOnNetworkPorts();
@@ -810,73 +808,41 @@ void SerialLineTest::pseudoTerminalRecognised()
 void SerialLineTest::rs485ReachesTheDriver_data()
 {
     QTest::addColumn<serial::Rs485Config>("config");
-    QTest::addColumn<uint32_t>("driverFlags"); // what the driver had before
-    QTest::addColumn<uint32_t>("flags"); // what it has after
-    const uint32_t on = SER_RS485_ENABLED;
-    QTest::newRow("RTS on while sending")
-            << serial::Rs485Config {true, true, false, 0, 0} << 0u << (on | SER_RS485_RTS_ON_SEND);
-    QTest::newRow("RTS on after sending, with delays")
-            << serial::Rs485Config {true, false, true, 5, 12} << 0u
-            << (on | SER_RS485_RTS_AFTER_SEND);
-    QTest::newRow("longest delays") << serial::Rs485Config {true, true, false, 1000, 1000} << 0u
-                                    << (on | SER_RS485_RTS_ON_SEND);
-    // A board's device tree may have set these; the row has nothing to say about them.
-    const uint32_t board = SER_RS485_RX_DURING_TX | SER_RS485_TERMINATE_BUS;
-    QTest::newRow("the driver's other flags kept")
-            << serial::Rs485Config {true, true, false, 1, 0} << (board | SER_RS485_RTS_AFTER_SEND)
-            << (board | on | SER_RS485_RTS_ON_SEND);
+    QTest::addColumn<uint32_t>("flags"); // the driver's after the opening
+    QTest::addColumn<uint32_t>("before"); // its delays, ms
+    QTest::addColumn<uint32_t>("after");
+    // The driver starts with a board's setting (see below), flags the row has no say in included.
+    const uint32_t board = SER_RS485_ENABLED | SER_RS485_RX_DURING_TX | SER_RS485_TERMINATE_BUS;
+    QTest::newRow("off: not even read")
+            << serial::Rs485Config {} << (board | SER_RS485_RTS_AFTER_SEND) << 3u << 4u;
+    QTest::newRow("RTS on while sending") << serial::Rs485Config {true, true, false, 0, 0}
+                                          << (board | SER_RS485_RTS_ON_SEND) << 0u << 0u;
+    QTest::newRow("RTS on after sending, longest delay")
+            << serial::Rs485Config {true, false, true, 1000, 5}
+            << (board | SER_RS485_RTS_AFTER_SEND) << 1000u << 5u;
 }
 
 void SerialLineTest::rs485ReachesTheDriver()
 {
     QFETCH(serial::Rs485Config, config);
-    QFETCH(uint32_t, driverFlags);
-    QFETCH(uint32_t, flags);
     FakeLines lines;
     QVERIFY2(FakeLines::active(), "runs with the fakelines interposer preloaded");
-    lines.setRs485(driverFlags);
+    lines.setRs485(SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND | SER_RS485_RX_DURING_TX
+                           | SER_RS485_TERMINATE_BUS,
+                   3, 4);
     Pty pty;
-    const SerialPort::Opened opened = SerialPort::open(
-            pty.slavePath().toStdString(),
-            LineParams {19200, Parity::None, 8, 0, serial::FlowControl::Keep, false, config});
+    LineParams params {19200};
+    params.rs485 = config;
+    const SerialPort::Opened opened = SerialPort::open(pty.slavePath().toStdString(), params);
     QVERIFY2(opened.port, opened.reason.c_str());
-    const FakeLines::Rs485Record driver = lines.rs485();
-    QCOMPARE(driver.sets, 1u);
-    QCOMPARE(driver.flags, flags);
-    QCOMPARE(driver.delayBeforeMs, config.delayBeforeSendMs);
-    QCOMPARE(driver.delayAfterMs, config.delayAfterSendMs);
+    // A reconfiguration leaves RS-485 to the opening.
+    QVERIFY(opened.port->reconfigure(LineParams {9600}));
     QCOMPARE(opened.port->params().rs485, config);
-}
-
-void SerialLineTest::rs485OffCallsNothing_data()
-{
-    QTest::addColumn<bool>("reconfigured"); // then set anew with RS-485 on, as port.set would
-    QTest::newRow("at opening") << false;
-    QTest::newRow("set anew") << true;
-}
-
-void SerialLineTest::rs485OffCallsNothing()
-{
-    QFETCH(bool, reconfigured);
-    FakeLines lines;
-    QVERIFY2(FakeLines::active(), "runs with the fakelines interposer preloaded");
-    // The driver's own, which TELVIX neither reads nor changes.
-    lines.setRs485(SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND, 3, 4);
-    Pty pty;
-    const SerialPort::Opened opened =
-            SerialPort::open(pty.slavePath().toStdString(), LineParams {9600});
-    QVERIFY2(opened.port, opened.reason.c_str());
-    if (reconfigured) {
-        LineParams next {19200};
-        next.rs485 = {true, true, false, 0, 0};
-        QVERIFY(opened.port->reconfigure(next));
-        QCOMPARE(opened.port->params().rs485, serial::Rs485Config {});
-    }
     const FakeLines::Rs485Record driver = lines.rs485();
-    QCOMPARE(driver.sets, 0u);
-    QCOMPARE(driver.gets, 0u);
-    QCOMPARE(driver.flags, uint32_t(SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND));
-    QCOMPARE(driver.delayBeforeMs, 3u);
+    QCOMPARE(driver.sets + driver.gets > 0, config.enabled);
+    QTEST(driver.flags, "flags");
+    QTEST(driver.delayBeforeMs, "before");
+    QTEST(driver.delayAfterMs, "after");
 }
 
 void SerialLineTest::rs485RefusalSaysWhy_data()
@@ -885,20 +851,17 @@ void SerialLineTest::rs485RefusalSaysWhy_data()
     QTest::addColumn<int>("error");
     QTest::addColumn<QString>("reason");
     QTest::addColumn<uint32_t>("left"); // the driver's flags after the port gave up
-    const uint32_t asked = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
     QTest::newRow("UART without RS-485")
             << uint32_t(FakeLines::Rs485Set) << ENOTTY
             << QStringLiteral("RS-485:驅動程式不支援 (這個埠沒有 RS-485 模式)") << 0u;
-    QTest::newRow("USB adapter") << uint32_t(FakeLines::Rs485Set | FakeLines::Rs485Get) << ENOTTY
-                                 << QStringLiteral("RS-485:驅動程式不支援 (這個埠沒有 RS-485 模式)")
-                                 << 0u;
     QTest::newRow("flags the driver turns down")
             << uint32_t(FakeLines::Rs485Set) << EINVAL
             << QStringLiteral("RS-485:驅動程式不支援 (參數不正確)") << 0u;
     // Nothing told what the driver had: what it took stays.
     QTest::newRow("read-back refused")
             << uint32_t(FakeLines::Rs485Get) << EIO
-            << QStringLiteral("RS-485:無法讀回設定 (輸入輸出錯誤 (裝置或媒體故障))") << asked;
+            << QStringLiteral("RS-485:無法讀回設定 (輸入輸出錯誤 (裝置或媒體故障))")
+            << uint32_t(SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND);
     QTest::newRow("read back otherwise") << uint32_t(FakeLines::Rs485Altered) << 0
                                          << QStringLiteral("RS-485:讀回的設定不同") << 0u;
 }
@@ -907,8 +870,6 @@ void SerialLineTest::rs485RefusalSaysWhy()
 {
     QFETCH(uint32_t, refuse);
     QFETCH(int, error);
-    QFETCH(QString, reason);
-    QFETCH(uint32_t, left);
     FakeLines lines;
     QVERIFY2(FakeLines::active(), "runs with the fakelines interposer preloaded");
     lines.setRefused(refuse, error);
@@ -920,8 +881,8 @@ void SerialLineTest::rs485RefusalSaysWhy()
     QVERIFY(!opened.port);
     QCOMPARE(opened.failure, SerialPort::Failure::WriteConfig);
     QCOMPARE(opened.error, error);
-    QCOMPARE(QString::fromStdString(opened.reason), reason);
-    QCOMPARE(lines.rs485().flags, left);
+    QTEST(QString::fromStdString(opened.reason), "reason");
+    QTEST(lines.rs485().flags, "left");
     // Given up, the port is not held: it opens again at once.
     QCOMPARE(SerialPort::openCount(), 0);
     const serial::OpenResult again = serial::openPort(path);
@@ -931,16 +892,13 @@ void SerialLineTest::rs485RefusalSaysWhy()
 
 void SerialLineTest::rs485NotOnNetworkPorts()
 {
-    // A server that takes the connection and nothing more: a raw TCP port.
+    // A raw TCP server that takes the connection and nothing more.
     const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    QVERIFY(server >= 0);
     const auto closeServer = qScopeGuard([server] { ::close(server); });
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address {AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t length = sizeof address;
-    QVERIFY(bind(server, reinterpret_cast<sockaddr *>(&address), length) == 0);
-    QVERIFY(listen(server, 1) == 0);
+    QVERIFY(bind(server, reinterpret_cast<sockaddr *>(&address), length) == 0
+            && listen(server, 1) == 0);
     QVERIFY(getsockname(server, reinterpret_cast<sockaddr *>(&address), &length) == 0);
     FakeLines lines;
     QVERIFY2(FakeLines::active(), "runs with the fakelines interposer preloaded");
