@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The test's side of the fakelines interposer: creates the shared state in a temporary folder,
 // points TELVIX_FAKELINES at it (so pty slaves of this process and of its children gain lines,
-// counters and break) and plays the far end. Needs the test to run with the interposer
-// preloaded (telvix_test(... PRELOAD)); active() tells whether it is.
+// counters, break and RS-485) and plays the far end and the driver. Needs the test to run with
+// the interposer preloaded (telvix_test(... PRELOAD)); active() tells whether it is.
 // Lines are serial::ModemLine bits, as the port sees them. Only the program's own ioctl() and
 // read() calls are seen: those the C library makes inside tcsendbreak() or tcdrain() are not.
 #pragma once
