@@ -94,8 +94,10 @@ std::unique_ptr<SerialPort> TForm1::openChoice(const PortSettings::PortChoice &c
         return nullptr;
     // The settings' port is the one the panels name: a second port with its own name says it.
     const QString name = settings ? PortSettings::PortNameText : choice.name();
-    const serial::LineParams params {choice.baudRate, choice.parity,       choice.dataBits,
-                                     choice.stopBits, choice.flow, m_linePanel->markErrors()};
+    // A network port's RS-485 is the server's: the opening sets it on a device only.
+    const serial::LineParams params {choice.baudRate, choice.parity, choice.dataBits,
+                                     choice.stopBits, choice.flow,   m_linePanel->markErrors(),
+                                     choice.rs485};
     SerialPort::Opened opened;
     if (path.empty()) {
         opened = {nullptr, SerialPort::Failure::Open, ENOENT, missing.toStdString(), false};

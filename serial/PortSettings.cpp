@@ -28,7 +28,7 @@ QString PortChoice::summary() const
 
 PortChoice current()
 {
-    return {PortNumberText, DevicePathText, BaudRate, Parity, DataBits, StopBits, Flow};
+    return {PortNumberText, DevicePathText, BaudRate, Parity, DataBits, StopBits, Flow, Rs485};
 }
 
 void reset()
@@ -46,6 +46,7 @@ void reset()
     DevicePathText.clear();
     ConfirmedPort.reset();
     Flow = serial::FlowControl::Keep;
+    Rs485 = {};
 }
 
 QString flowControlText(serial::FlowControl flow)
@@ -96,6 +97,7 @@ std::optional<QString> apply(const DialogValues &values)
     StopBits = values.stopBits;
     StopBitsText = values.stopBits == 2 ? QStringLiteral("2") : QStringLiteral("1");
     Flow = values.flow;
+    Rs485 = values.rs485;
     return std::nullopt;
 }
 

@@ -32,6 +32,8 @@ inline QString DevicePathText;
 inline std::optional<serial::PortInfo> ConfirmedPort;
 // Flow control; by default the line keeps what its driver reports, as it always did.
 inline serial::FlowControl Flow = serial::FlowControl::Keep;
+// RS-485 direction control; off by default, which leaves the driver's setting as it is.
+inline serial::Rs485Config Rs485;
 
 void reset();
 
@@ -46,6 +48,7 @@ struct PortChoice
     uint8_t dataBits = 8;
     uint8_t stopBits = 0;
     serial::FlowControl flow = serial::FlowControl::Keep;
+    serial::Rs485Config rs485 {};
 
     // As the messages and the status bar name it: "COM2", or the path.
     QString name() const;
@@ -86,6 +89,7 @@ struct DialogValues
     uint8_t dataBits = 8;
     uint8_t stopBits = 0;
     serial::FlowControl flow = serial::FlowControl::Keep;
+    serial::Rs485Config rs485 {}; // as the row holds it, also while a network path disables it
     // The device the COM number named as the dialog showed it. Last, so that the fields
     // before it can be given in their order alone.
     std::optional<serial::PortInfo> namedPort = std::nullopt;

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <mutex>
-#include <vector>
 #include <fcntl.h>
+#include <linux/serial.h>
+#include <mutex>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -17,6 +17,7 @@
 #include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace serial {
 
@@ -174,6 +175,26 @@ void releaseExclusive(int fd)
         exclusiveOurs.erase(it);
     }
     ioctl(fd, TIOCNXCL);
+}
+
+bool rs485Call(int fd, unsigned long request, serial_rs485 &arg)
+{
+    for (;;) {
+        if (ioctl(fd, request, &arg) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+// The flags the port dialog's row sets; the driver keeps the rest as it has them.
+constexpr uint32_t Rs485Ours = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RTS_AFTER_SEND;
+
+bool sameRs485(const serial_rs485 &a, const serial_rs485 &b)
+{
+    return (a.flags & Rs485Ours) == (b.flags & Rs485Ours)
+            && a.delay_rts_before_send == b.delay_rts_before_send
+            && a.delay_rts_after_send == b.delay_rts_after_send;
 }
 
 } // namespace
@@ -368,6 +389,64 @@ bool writeConfig(int fd, const LineParams &params, ConfigFault *fault)
                                                                        : ConfigField::RawMode);
     }
     return true;
+}
+
+bool writeRs485(int fd, const Rs485Config &config, ConfigFault *fault)
+{
+    ConfigFault ignored;
+    ConfigFault &why = fault ? *fault : ignored;
+    why = {};
+    if (!config.enabled)
+        return true;
+    const auto failed = [&why](ConfigField field) {
+        why.error = errno;
+        why.field = field;
+        return false;
+    };
+    if (fd < 0) {
+        errno = EBADF;
+        return failed(ConfigField::Rs485);
+    }
+    // A driver that cannot tell what it has (a USB adapter's) will refuse the setting too; it
+    // is asked anyway, as that refusal is the one the user is told.
+    serial_rs485 before {};
+    const bool known = rs485Call(fd, TIOCGRS485, before);
+    serial_rs485 asked = before;
+    asked.flags = (before.flags & ~Rs485Ours) | SER_RS485_ENABLED
+            | (config.rtsOnSend ? SER_RS485_RTS_ON_SEND : 0)
+            | (config.rtsAfterSend ? SER_RS485_RTS_AFTER_SEND : 0);
+    asked.delay_rts_before_send = config.delayBeforeSendMs;
+    asked.delay_rts_after_send = config.delayAfterSendMs;
+    // The kernel writes what it made of the request back into its argument; the read-back
+    // below is what counts, as for the other parameters.
+    serial_rs485 request = asked;
+    if (!rs485Call(fd, TIOCSRS485, request)) {
+        const int error = errno;
+        Logging::failedCall(lcSerial, "ioctl TIOCSRS485", fd);
+        errno = error;
+        return failed(ConfigField::Rs485);
+    }
+    serial_rs485 back {};
+    if (!rs485Call(fd, TIOCGRS485, back)) {
+        const int error = errno;
+        Logging::failedCall(lcSerial, "ioctl TIOCGRS485 (read-back)", fd);
+        errno = error;
+        return failed(ConfigField::Rs485ReadBack);
+    }
+    if (sameRs485(back, asked))
+        return true;
+    qCDebug(lcSerial, "driver changed RS-485: flags %x/%x, delays %u/%u and %u/%u ms asked/got",
+            asked.flags, back.flags, asked.delay_rts_before_send, back.delay_rts_before_send,
+            asked.delay_rts_after_send, back.delay_rts_after_send);
+    // Half of a setting is none: a driver left with RTS turning around every send would confuse
+    // the next program on the port as much as this one.
+    if (known) {
+        serial_rs485 restore = before;
+        if (!rs485Call(fd, TIOCSRS485, restore))
+            Logging::failedCall(lcSerial, "ioctl TIOCSRS485 (restore)", fd);
+    }
+    why.field = ConfigField::Rs485;
+    return false;
 }
 
 bool setMarkErrors(int fd, bool on)

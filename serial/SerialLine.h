@@ -23,6 +23,7 @@ struct LineParams
     uint8_t stopBits = 0;
     FlowControl flow = FlowControl::Keep;
     bool markErrors = false; // PARMRK and INPCK: errored bytes marked in the stream
+    Rs485Config rs485 {}; // a device's only: a network port's is the server's business
 };
 
 // What the driver holds after a configuration read.
@@ -55,7 +56,20 @@ void closePort(int fd);
 // Why a configuration read or write failed, for the user: the errno of the call the driver
 // turned down, or, where no call failed, the field it did not take (read back otherwise than
 // written) or that was refused before asking it (`invalid`: no line can have that value).
-enum class ConfigField : uint8_t { None, Speed, DataBits, Parity, StopBits, Flow, RawMode };
+// RS-485 has a field of its own whether a call failed or not, as it is told apart from the
+// rest: Rs485 with the errno of a refusal or none for a read-back that differs, Rs485ReadBack
+// for a read-back call that failed.
+enum class ConfigField : uint8_t {
+    None,
+    Speed,
+    DataBits,
+    Parity,
+    StopBits,
+    Flow,
+    RawMode,
+    Rs485,
+    Rs485ReadBack,
+};
 struct ConfigFault
 {
     int error = 0;
@@ -72,6 +86,12 @@ bool readConfig(int fd, LineConfig &out, ConfigFault *fault = nullptr);
 // take makes it false, except that a pseudo-terminal forcing 8 bits and no parity is accepted.
 // Speeds <= 0 are refused without touching the port. `fault` gets why it failed.
 bool writeConfig(int fd, const LineParams &params, ConfigFault *fault = nullptr);
+
+// RS-485 as `config` asks (TIOCSRS485), then read back (TIOCGRS485) and compared. The driver's
+// flags that TELVIX has no row for (receiving while sending, bus termination, addressing) keep
+// what the driver had. A config that is off calls nothing. When the driver took it otherwise
+// than asked, what it had before is put back, so a port given up is not left half set.
+bool writeRs485(int fd, const Rs485Config &config, ConfigFault *fault = nullptr);
 
 // PARMRK and INPCK on or off on the open line, read back.
 bool setMarkErrors(int fd, bool on);

@@ -55,12 +55,28 @@ void drain(int eventFd)
 
 std::atomic<size_t> networkQueueBound {SerialPort::NetworkQueueBytes};
 
+// Why the driver did not take RS-485: named as such, since the rest of the line was taken.
+std::string rs485FaultText(const serial::ConfigFault &fault)
+{
+    if (fault.field == serial::ConfigField::Rs485ReadBack)
+        return "RS-485:無法讀回設定 (" + SystemError::words(fault.error).toStdString() + ')';
+    if (fault.error == 0)
+        return "RS-485:讀回的設定不同";
+    // From an ioctl, ENOTTY says the driver knows no such request, not that the device is no
+    // terminal, as its usual words would.
+    const std::string cause = fault.error == ENOTTY ? std::string("這個埠沒有 RS-485 模式")
+                                                    : SystemError::words(fault.error).toStdString();
+    return "RS-485:驅動程式不支援 (" + cause + ')';
+}
+
 // Why the driver did not take the line, for the second line of the message.
 std::string configFaultText(const serial::ConfigFault &fault, const serial::LineParams &params)
 {
+    using serial::ConfigField;
+    if (fault.field == ConfigField::Rs485 || fault.field == ConfigField::Rs485ReadBack)
+        return rs485FaultText(fault);
     if (fault.error != 0)
         return SystemError::words(fault.error).toStdString();
-    using serial::ConfigField;
     if (fault.invalid) {
         switch (fault.field) {
         case ConfigField::Speed:
@@ -84,6 +100,8 @@ std::string configFaultText(const serial::ConfigFault &fault, const serial::Line
         return "驅動程式不接受這個流量控制設定";
     case ConfigField::RawMode:
         return "驅動程式不接受原始模式 (raw) 的線路設定";
+    case ConfigField::Rs485:
+    case ConfigField::Rs485ReadBack: // told above, with or without an errno
     case ConfigField::None:
         break;
     }
@@ -134,6 +152,7 @@ SerialPort::LineOpening SerialPort::openLine(const std::string &path,
         serial::ConfigFault fault;
         line.failure = !serial::readConfig(opened.fd, current, &fault) ? Failure::ReadConfig
                 : !serial::writeConfig(opened.fd, params, &fault)      ? Failure::WriteConfig
+                : !serial::writeRs485(opened.fd, params.rs485, &fault) ? Failure::WriteConfig
                                                                        : Failure::None;
         if (line.failure != Failure::None) {
             line.error = fault.error;
@@ -631,9 +650,12 @@ bool SerialPort::reconfigure(const serial::LineParams &params)
             return false;
         m_markErrors = params.markErrors;
     }
-    // The reader opens a device that comes back with them.
+    // The reader opens a device that comes back with them. RS-485 stays as the opening set it:
+    // a reconfiguration changes the framing and the speed, and the driver keeps the rest.
     std::lock_guard lock(m_mutex);
+    const serial::Rs485Config rs485 = m_params.rs485;
     m_params = params;
+    m_params.rs485 = rs485;
     return true;
 }
 

@@ -128,7 +128,8 @@ public:
     bool isNetwork() const { return m_network; }
 
     // Sets the line parameters anew on the open port (the self-test's speeds, a script's
-    // port.set); a device that comes back is opened with them.
+    // port.set); a device that comes back is opened with them. Their RS-485 is not looked at:
+    // the opening's stays, on the line and for a device that comes back.
     bool reconfigure(const serial::LineParams &params);
     // Those the port was opened with or last set to; on the caller's thread.
     const serial::LineParams &params() const { return m_params; }

@@ -43,6 +43,10 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
     connect(ui->BitBtn2, &QPushButton::clicked, this, [this] { done(ResultCancel); });
     connect(ui->ComPortEdit, &QLineEdit::textChanged, this, &TForm2::updateMapping);
     connect(ui->DevicePathEdit, &QLineEdit::textChanged, this, &TForm2::updateMapping);
+    connect(ui->DevicePathEdit, &QLineEdit::textChanged, this, &TForm2::updateRs485Row);
+    connect(ui->Rs485Check, &QCheckBox::toggled, this, &TForm2::updateRs485Row);
+    for (QSpinBox *delay : {ui->Rs485DelayBeforeSpin, ui->Rs485DelayAfterSpin})
+        delay->setMaximum(int(serial::Rs485MaxDelayMs));
     // One click (or Enter, or a platform that activates on one click) takes the port's number;
     // a double click takes it and confirms, as choosing from a list does elsewhere.
     connect(ui->PortListView, &QTreeWidget::itemClicked, this, &TForm2::takePort);
@@ -55,6 +59,8 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TForm
                                      serial::FlowControl::RtsCts, serial::FlowControl::XonXoff})
         ui->FlowControlCombo->addItem(PortSettings::flowControlText(flow), int(flow));
     ui->PortListView->header()->setStretchLastSection(false);
+    m_rs485Tip = ui->Rs485Check->toolTip();
+    updateRs485Row();
 }
 
 void TForm2::takePort(QTreeWidgetItem *item)
@@ -96,6 +102,11 @@ PortSettings::DialogValues TForm2::values() const
     v.dataBits = ui->RadioButton15->isChecked() ? 7 : 8;
     v.stopBits = ui->RadioButton17->isChecked() ? 2 : 0;
     v.flow = serial::FlowControl(ui->FlowControlCombo->currentData().toInt());
+    v.rs485.enabled = ui->Rs485Check->isChecked();
+    v.rs485.rtsOnSend = ui->Rs485RtsOnSendCheck->isChecked();
+    v.rs485.rtsAfterSend = ui->Rs485RtsAfterSendCheck->isChecked();
+    v.rs485.delayBeforeSendMs = uint32_t(ui->Rs485DelayBeforeSpin->value());
+    v.rs485.delayAfterSendMs = uint32_t(ui->Rs485DelayAfterSpin->value());
     return v;
 }
 
@@ -204,4 +215,19 @@ void TForm2::updateMapping()
                            .arg(lastScan.size());
     }
     ui->PortMappingLabel->setText(text);
+}
+
+// A network port's RS-485 is the server's: the row keeps what it holds for when a device is
+// named again. Its details mean something only while it is on.
+void TForm2::updateRs485Row()
+{
+    const bool device = !serial::isNetworkPath(ui->DevicePathEdit->text().trimmed().toStdString());
+    ui->Rs485Check->setEnabled(device);
+    ui->Rs485Check->setToolTip(device ? m_rs485Tip
+                                      : QStringLiteral("網路埠的 RS-485 由伺服器設定"));
+    const bool details = device && ui->Rs485Check->isChecked();
+    for (QWidget *w : std::initializer_list<QWidget *> {
+                 ui->Rs485RtsOnSendCheck, ui->Rs485RtsAfterSendCheck, ui->Rs485DelayBeforeLabel,
+                 ui->Rs485DelayBeforeSpin, ui->Rs485DelayAfterLabel, ui->Rs485DelayAfterSpin})
+        w->setEnabled(details);
 }

@@ -36,12 +36,14 @@ protected:
 
 private:
     void updateMapping();
+    void updateRs485Row();
     void takePort(class QTreeWidgetItem *item);
     void fitPortList();
 
     std::unique_ptr<Ui::TForm2> ui;
     // Width of the form as the .ui file lays it out; the port list widens it from there.
     int m_baseWidth = 0;
+    QString m_rs485Tip; // the RS-485 box's own, while no network path disables it
 };
 
 inline TForm2 *Form2 = nullptr;

@@ -66,6 +66,22 @@ enum class FlowControl : uint8_t {
     XonXoff,
 };
 
+// RS-485 direction control, as the kernel's struct serial_rs485 carries it: the driver raises
+// or lowers RTS around each send to turn the adapter's transmitter on and off.
+struct Rs485Config
+{
+    // Off leaves the driver's own setting alone: a board's device tree may have set it.
+    bool enabled = false;
+    bool rtsOnSend = true; // RTS's level while sending; the common wiring drives on RTS high
+    bool rtsAfterSend = false; // and after the last bit has left
+    uint32_t delayBeforeSendMs = 0; // from RTS set to the first bit
+    uint32_t delayAfterSendMs = 0; // from the last bit to RTS changed back
+    friend bool operator==(const Rs485Config &, const Rs485Config &) = default;
+};
+// The port dialog's bound for each delay. The struct takes any 32-bit count, but Linux's serial
+// core holds each delay to 100 ms; a longer one reads back as that and is told as a difference.
+inline constexpr uint32_t Rs485MaxDelayMs = 1000;
+
 // DTR and RTS right after opening.
 enum class OpenLineState : uint8_t { Unchanged, On, Off };
 

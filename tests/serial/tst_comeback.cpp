@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // A device that goes away mid-mode and comes back: told by its serial number, its by-id name
 // or its path; opened again with the same parameters in place of the old line; another device
-// where it was is not taken; and receive mode from the window across the gap, with
-// telvix-sim playing the pulled adapter.
+// where it was is not taken; RS-485 set again on the line that came back; and receive mode
+// from the window across the gap, with telvix-sim playing the pulled adapter.
+#include "FakeLines.h"
 #include "FakeSysfs.h"
 #include "GuiHelpers.h"
 #include "Pty.h"
@@ -23,6 +24,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <linux/serial.h>
 #include <poll.h>
 #include <termios.h>
 
@@ -103,6 +105,7 @@ private slots:
     void sameDeviceIsTold();
     void adapterComesBackElsewhere();
     void returnedLineIsReadBeforeItIsTaken();
+    void rs485SetAgainOnReturn();
     void retryWaits_data();
     void retryWaits();
     void receiveModeAcrossTheGap();
@@ -229,6 +232,35 @@ void TestComeback::returnedLineIsReadBeforeItIsTaken()
                 qPrintable(
                         QStringLiteral("%1 ms after the last send").arg((at - lastSendUs) / 1000)));
     }
+    serial::CurrentScanRoots = {};
+}
+
+void TestComeback::rs485SetAgainOnReturn()
+{
+    FakeLines lines;
+    QVERIFY2(FakeLines::active(), "runs with the fakelines interposer preloaded");
+    FakeSysfs tree;
+    serial::CurrentScanRoots = tree.roots();
+    const std::string devDir = serial::CurrentScanRoots.devDir;
+    auto first = std::make_unique<Pty>();
+    plug(tree, "ttyUSB0", "A50285BI", first.get());
+    serial::LineParams params = Params;
+    params.rs485 = {true, false, true, 2, 3};
+    SerialPort::Opened opened = SerialPort::open(devDir + "/ttyUSB0", params);
+    QVERIFY2(opened.port, opened.reason.c_str());
+    opened.port->startReading();
+    QVERIFY(pull(tree, *first, *opened.port));
+
+    // Plugged in again it is a new device, its driver's setting a new one's.
+    lines.setRs485(0);
+    Pty again;
+    plug(tree, "ttyUSB1", "A50285BI", &again);
+    QCOMPARE(takeUntil(*opened.port, [](const Taken &t) { return !t.back.isEmpty(); }).back.size(),
+             1);
+    const FakeLines::Rs485Record driver = lines.rs485();
+    QCOMPARE(driver.flags, uint32_t(SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND));
+    QCOMPARE(driver.delayBeforeMs, 2u);
+    QCOMPARE(driver.delayAfterMs, 3u);
     serial::CurrentScanRoots = {};
 }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The port settings dialog through its controls, and opening the port it names.
+#include "FakeLines.h"
 #include "FakeSysfs.h"
 #include "GuiHelpers.h"
 #include "Pty.h"
@@ -16,6 +17,7 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QStyle>
@@ -23,6 +25,7 @@
 #include <QTreeWidget>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <unistd.h>
 
 using MessageBoxes::Kind;
@@ -38,7 +41,23 @@ struct Edits
     QString dataBits = QStringLiteral("RadioButton14");
     QString stopBits = QStringLiteral("RadioButton16");
     QString devicePath;
+    serial::Rs485Config rs485 {};
 };
+
+// The RS-485 row's controls, by the start their names share.
+QList<QWidget *> rs485Row()
+{
+    return Form2->findChildren<QWidget *>(QRegularExpression(QStringLiteral("^Rs485")));
+}
+
+void fillRs485(const TForm2Controls &ui, const serial::Rs485Config &c)
+{
+    ui.Rs485Check->setChecked(c.enabled);
+    ui.Rs485RtsOnSendCheck->setChecked(c.rtsOnSend);
+    ui.Rs485RtsAfterSendCheck->setChecked(c.rtsAfterSend);
+    ui.Rs485DelayBeforeSpin->setValue(int(c.delayBeforeSendMs));
+    ui.Rs485DelayAfterSpin->setValue(int(c.delayAfterSendMs));
+}
 
 // Opens the dialog through the tool button, fills it in and leaves it by `button`.
 void runPortDialog(const Edits &e, const char *button = "BitBtn1")
@@ -50,6 +69,7 @@ void runPortDialog(const Edits &e, const char *button = "BitBtn1")
         ui.ComPortEdit->setText(e.port);
         ui.BaudRateEdit->setText(e.baud);
         ui.DevicePathEdit->setText(e.devicePath);
+        fillRs485(ui, e.rs485);
         for (const QString &name : {e.parity, e.dataBits, e.stopBits})
             dialog->findChild<QRadioButton *>(name)->setChecked(true);
         dialog->findChild<QPushButton *>(QLatin1String(button))->click();
@@ -110,6 +130,12 @@ private slots:
     void devicePathRowTakesPrecedence();
     void configurationFailureReleasesPort();
     void heldPortFailsToOpen();
+    void rs485RowBelowTheOthers();
+    void rs485RowKept_data();
+    void rs485RowKept();
+    void rs485RowFollowsThePath_data();
+    void rs485RowFollowsThePath();
+    void rs485RefusalTold();
 };
 
 void TestPortDialog::dialogLayout()
@@ -658,6 +684,90 @@ void TestPortDialog::choosingFromTheList()
     });
     TForm1Controls(Form1).Rs232ConfigButton->click();
     QCOMPARE(Form1->statusPanel(0), QStringLiteral("COM1 = 9600 , N , 8 , 1"));
+}
+
+void TestPortDialog::rs485RowBelowTheOthers()
+{
+    Form2->show();
+    QVERIFY(QTest::qWaitForWindowExposed(Form2));
+    const auto hide = qScopeGuard([] { Form2->hide(); });
+    const TForm2Controls &ui = TForm2Controls(Form2);
+    // One line under 流量控制, within the width the form has without the port list, each text
+    // whole: the dialog grows by that line alone.
+    QVERIFY(rs485Row().size() > 1);
+    for (const QWidget *w : rs485Row()) {
+        const QRect at = w->geometry();
+        QVERIFY2(at.top() > ui.FlowControlCombo->geometry().bottom()
+                         && qAbs(at.center().y() - ui.Rs485Check->geometry().center().y()) <= 1
+                         && at.right() < 640 && w->sizeHint().width() <= at.width(),
+                 qPrintable(w->objectName()));
+    }
+}
+
+void TestPortDialog::rs485RowKept_data()
+{
+    QTest::addColumn<serial::Rs485Config>("rs485");
+    QTest::newRow("off, as at start") << serial::Rs485Config {};
+    QTest::newRow("RTS on after sending, longest delay")
+            << serial::Rs485Config {true, false, true, 15, serial::Rs485MaxDelayMs};
+    QTest::newRow("details kept while off") << serial::Rs485Config {false, false, true, 7, 8};
+}
+
+void TestPortDialog::rs485RowKept()
+{
+    QFETCH(serial::Rs485Config, rs485);
+    Edits e;
+    e.rs485 = rs485;
+    runPortDialog(e);
+    QCOMPARE(PortSettings::current().rs485, rs485);
+    // Shown so at the next opening, and confirmed again as it is.
+    PortSettings::Rs485 = {};
+    answerNextModal([](QWidget *w) { TForm2Controls(w).BitBtn1->click(); });
+    TForm1Controls(Form1).Rs232ConfigButton->click();
+    QCOMPARE(PortSettings::Rs485, rs485);
+}
+
+void TestPortDialog::rs485RowFollowsThePath_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("device");
+    QTest::newRow("COM number") << "" << true;
+    QTest::newRow("device path") << "/dev/ttyUSB0" << true;
+    QTest::newRow("RFC 2217") << "rfc2217://127.0.0.1:2217" << false;
+    QTest::newRow("raw TCP, blanks around") << "  tcp://127.0.0.1:4001 " << false;
+}
+
+void TestPortDialog::rs485RowFollowsThePath()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, device);
+    const TForm2Controls &ui = TForm2Controls(Form2);
+    const serial::Rs485Config set {true, false, true, 20, 30};
+    fillRs485(ui, set);
+    ui.DevicePathEdit->setText(path);
+    for (const QWidget *w : rs485Row())
+        QVERIFY2(w->isEnabled() == device, qPrintable(w->objectName()));
+    // Disabled, the row keeps what it holds for a device named again.
+    QCOMPARE(Form2->values().rs485, set);
+    ui.DevicePathEdit->clear();
+    QVERIFY(ui.Rs485DelayAfterSpin->isEnabled());
+}
+
+void TestPortDialog::rs485RefusalTold()
+{
+    FakeLines lines;
+    QVERIFY2(FakeLines::active(), "runs with the fakelines interposer preloaded");
+    lines.setRefused(FakeLines::Rs485Altered);
+    Pty pty;
+    runPortDialog({.devicePath = pty.slavePath(), .rs485 = {true, true, false, 0, 0}});
+    MessageRecorder boxes;
+    QVERIFY(!openAndClose());
+    QCOMPARE(boxes.lastText(),
+             pty.slavePath() + QStringLiteral(" 埠,無法寫入參數值\nRS-485:讀回的設定不同"));
+    // Nothing is held: a driver that takes it opens the port at once, with RS-485 on.
+    lines.setRefused(0);
+    QVERIFY(openAndClose());
+    QCOMPARE(lines.rs485().flags, uint32_t(SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND));
 }
 
 QTEST_MAIN(TestPortDialog)

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,6 +19,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -155,6 +157,11 @@ private slots:
     void badNodes();
     void pseudoTerminalRecognised();
     void markedRealEscapeDecodesToOne();
+    void rs485ReachesTheDriver_data();
+    void rs485ReachesTheDriver();
+    void rs485RefusalSaysWhy_data();
+    void rs485RefusalSaysWhy();
+    void rs485NotOnNetworkPorts();
 };
 
 void SerialLineTest::markedRealEscapeDecodesToOne()
@@ -796,6 +803,111 @@ void SerialLineTest::pseudoTerminalRecognised()
     LineConfig c;
     QVERIFY(!serial::readConfig(-1, c));
     QVERIFY(!serial::writeConfig(-1, LineParams {}));
+}
+
+void SerialLineTest::rs485ReachesTheDriver_data()
+{
+    QTest::addColumn<serial::Rs485Config>("config");
+    QTest::addColumn<uint32_t>("flags"); // the driver's after the opening
+    QTest::addColumn<uint32_t>("before"); // its delays, ms
+    QTest::addColumn<uint32_t>("after");
+    // The driver starts with a board's setting (see below), flags the row has no say in included.
+    const uint32_t board = SER_RS485_ENABLED | SER_RS485_RX_DURING_TX | SER_RS485_TERMINATE_BUS;
+    QTest::newRow("off: not even read")
+            << serial::Rs485Config {} << (board | SER_RS485_RTS_AFTER_SEND) << 3u << 4u;
+    QTest::newRow("RTS on while sending") << serial::Rs485Config {true, true, false, 0, 0}
+                                          << (board | SER_RS485_RTS_ON_SEND) << 0u << 0u;
+    QTest::newRow("RTS on after sending, longest delay")
+            << serial::Rs485Config {true, false, true, 1000, 5}
+            << (board | SER_RS485_RTS_AFTER_SEND) << 1000u << 5u;
+}
+
+void SerialLineTest::rs485ReachesTheDriver()
+{
+    QFETCH(serial::Rs485Config, config);
+    FakeLines lines;
+    QVERIFY2(FakeLines::active(), "runs with the fakelines interposer preloaded");
+    lines.setRs485(SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND | SER_RS485_RX_DURING_TX
+                           | SER_RS485_TERMINATE_BUS,
+                   3, 4);
+    Pty pty;
+    LineParams params {19200};
+    params.rs485 = config;
+    const SerialPort::Opened opened = SerialPort::open(pty.slavePath().toStdString(), params);
+    QVERIFY2(opened.port, opened.reason.c_str());
+    // A reconfiguration leaves RS-485 to the opening.
+    QVERIFY(opened.port->reconfigure(LineParams {9600}));
+    QCOMPARE(opened.port->params().rs485, config);
+    const FakeLines::Rs485Record driver = lines.rs485();
+    QCOMPARE(driver.sets + driver.gets > 0, config.enabled);
+    QTEST(driver.flags, "flags");
+    QTEST(driver.delayBeforeMs, "before");
+    QTEST(driver.delayAfterMs, "after");
+}
+
+void SerialLineTest::rs485RefusalSaysWhy_data()
+{
+    QTest::addColumn<uint32_t>("refuse");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<uint32_t>("left"); // the driver's flags after the port gave up
+    QTest::newRow("UART without RS-485")
+            << uint32_t(FakeLines::Rs485Set) << ENOTTY
+            << QStringLiteral("RS-485:驅動程式不支援 (這個埠沒有 RS-485 模式)") << 0u;
+    QTest::newRow("flags the driver turns down")
+            << uint32_t(FakeLines::Rs485Set) << EINVAL
+            << QStringLiteral("RS-485:驅動程式不支援 (參數不正確)") << 0u;
+    // Nothing told what the driver had: what it took stays.
+    QTest::newRow("read-back refused")
+            << uint32_t(FakeLines::Rs485Get) << EIO
+            << QStringLiteral("RS-485:無法讀回設定 (輸入輸出錯誤 (裝置或媒體故障))")
+            << uint32_t(SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND);
+    QTest::newRow("read back otherwise") << uint32_t(FakeLines::Rs485Altered) << 0
+                                         << QStringLiteral("RS-485:讀回的設定不同") << 0u;
+}
+
+void SerialLineTest::rs485RefusalSaysWhy()
+{
+    QFETCH(uint32_t, refuse);
+    QFETCH(int, error);
+    FakeLines lines;
+    QVERIFY2(FakeLines::active(), "runs with the fakelines interposer preloaded");
+    lines.setRefused(refuse, error);
+    Pty pty;
+    const std::string path = pty.slavePath().toStdString();
+    LineParams params {9600};
+    params.rs485 = {true, true, false, 0, 0};
+    const SerialPort::Opened opened = SerialPort::open(path, params);
+    QVERIFY(!opened.port);
+    QCOMPARE(opened.failure, SerialPort::Failure::WriteConfig);
+    QCOMPARE(opened.error, error);
+    QTEST(QString::fromStdString(opened.reason), "reason");
+    QTEST(lines.rs485().flags, "left");
+    // Given up, the port is not held: it opens again at once.
+    QCOMPARE(SerialPort::openCount(), 0);
+    const serial::OpenResult again = serial::openPort(path);
+    QVERIFY2(again.fd >= 0, strerror(again.error));
+    serial::closePort(again.fd);
+}
+
+void SerialLineTest::rs485NotOnNetworkPorts()
+{
+    // A raw TCP server that takes the connection and nothing more.
+    const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto closeServer = qScopeGuard([server] { ::close(server); });
+    sockaddr_in address {AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    QVERIFY(bind(server, reinterpret_cast<sockaddr *>(&address), length) == 0
+            && listen(server, 1) == 0);
+    QVERIFY(getsockname(server, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+    FakeLines lines;
+    QVERIFY2(FakeLines::active(), "runs with the fakelines interposer preloaded");
+    LineParams params {9600};
+    params.rs485 = {true, true, false, 10, 10};
+    const SerialPort::Opened opened =
+            SerialPort::open("tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)), params);
+    QVERIFY2(opened.port, opened.reason.c_str());
+    QCOMPARE(lines.rs485().sets + lines.rs485().gets, 0u);
 }
 
 int main(int argc, char **argv)

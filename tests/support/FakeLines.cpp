@@ -174,3 +174,18 @@ FakeLines::BreakRecord FakeLines::breaks() const
 {
     return {m_state->breaksSent.load(), m_state->lastBreakMs.load(), m_state->breakOn.load() != 0};
 }
+
+FakeLines::Rs485Record FakeLines::rs485() const
+{
+    const fakelines::Locked lock(*m_state);
+    return {m_state->rs485Flags.load(), m_state->rs485DelayBefore.load(),
+            m_state->rs485DelayAfter.load(), m_state->rs485Sets.load(), m_state->rs485Gets.load()};
+}
+
+void FakeLines::setRs485(uint32_t flags, uint32_t delayBeforeMs, uint32_t delayAfterMs)
+{
+    const fakelines::Locked lock(*m_state);
+    m_state->rs485Flags.store(flags);
+    m_state->rs485DelayBefore.store(delayBeforeMs);
+    m_state->rs485DelayAfter.store(delayAfterMs);
+}

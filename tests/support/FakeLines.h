@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The test's side of the fakelines interposer: creates the shared state in a temporary folder,
 // points TELVIX_FAKELINES at it (so pty slaves of this process and of its children gain lines,
-// counters and break) and plays the far end. Needs the test to run with the interposer
-// preloaded (telvix_test(... PRELOAD)); active() tells whether it is.
+// counters, break and RS-485) and plays the far end and the driver. Needs the test to run with
+// the interposer preloaded (telvix_test(... PRELOAD)); active() tells whether it is.
 // Lines are serial::ModemLine bits, as the port sees them. Only the program's own ioctl() and
 // read() calls are seen: those the C library makes inside tcsendbreak() or tcdrain() are not.
 #pragma once
@@ -30,6 +30,9 @@ public:
         Break = 16,
         Speed = 32, // a speed outside the classic list
         SpeedIgnored = 64, // taken without an error, and not set
+        Rs485Set = 128, // TIOCSRS485
+        Rs485Get = 256, // TIOCGRS485
+        Rs485Altered = 512, // RS-485 taken, with RTS after send kept the other way while on
     };
     enum Wire : uint32_t { RtsToCts = 1, DtrToDsr = 2, DtrToDcd = 4 };
 
@@ -70,6 +73,20 @@ public:
         bool on = false;
     };
     BreakRecord breaks() const;
+
+    // struct serial_rs485 as the driver holds it (its flags and delays), and how often the port
+    // set it and asked for it.
+    struct Rs485Record
+    {
+        uint32_t flags = 0;
+        uint32_t delayBeforeMs = 0;
+        uint32_t delayAfterMs = 0;
+        uint32_t sets = 0;
+        uint32_t gets = 0;
+    };
+    Rs485Record rs485() const;
+    // The setting the driver has before the port opens (a board's own, say).
+    void setRs485(uint32_t flags, uint32_t delayBeforeMs = 0, uint32_t delayAfterMs = 0);
 
 private:
     QTemporaryDir m_dir;

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The state a pseudo-terminal is given by the fakelines interposer: the handshake lines, the
-// counters and the breaks a real UART would have. It lives in a file that every process maps
-// shared (the test, the program under test, a simulator), so all fields are atomics, and the
-// changes that touch more than one field hold `lock`. Plain C++: the interposer links nothing.
+// counters, the breaks and the RS-485 setting a real UART would have. It lives in a file that every
+// process maps shared (the test, the program under test, a simulator), so all fields are atomics,
+// and the changes that touch more than one field hold `lock`. Plain C++: the interposer links
+// nothing.
 #pragma once
 
 #include <atomic>
@@ -27,6 +28,11 @@ enum Refuse : uint32_t {
     RefuseBreak = 16, // TIOCSBRK, TIOCCBRK, TCSBRK, TCSBRKP
     RefuseSpeed = 32, // TCSETS2: a speed outside the classic list
     IgnoreSpeed = 64, // TCSETS2 succeeds but leaves the speed as it was, as a lax driver does
+    RefuseRs485Set = 128, // TIOCSRS485: a UART without RS-485
+    RefuseRs485Get = 256, // TIOCGRS485: with RefuseRs485Set, as a USB adapter's driver
+    // TIOCSRS485 succeeds but keeps RTS after send the other way while RS-485 is on, as a
+    // driver with its own idea of the wiring; TIOCGRS485 tells what it kept.
+    Rs485KeepsOther = 512,
 };
 
 // The wires of a loopback plug; a pair left out models a broken wire.
@@ -62,6 +68,10 @@ struct State
     std::atomic<uint32_t> injectLength;
     uint8_t inject[InjectCapacity];
     std::atomic<uint32_t> lock;
+    // struct serial_rs485 as the last TIOCSRS485 left it (flags and the two delays), and how
+    // often each of the two calls was made.
+    std::atomic<uint32_t> rs485Flags, rs485DelayBefore, rs485DelayAfter;
+    std::atomic<uint32_t> rs485Sets, rs485Gets;
 };
 
 inline int64_t nowUs()

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Preloaded into a test (LD_PRELOAD) to give pseudo-terminal slaves what a UART has and a pty
-// lacks: handshake lines, break, the driver's counters and TIOCMIWAIT, served from the shared
-// state in the file TELVIX_FAKELINES names. Every other descriptor, every other request, and
-// everything while the variable is unset goes to the C library untouched.
+// lacks: handshake lines, break, the driver's counters, TIOCMIWAIT and RS-485, served from the
+// shared state in the file TELVIX_FAKELINES names. Every other descriptor, every other request,
+// and everything while the variable is unset goes to the C library untouched.
 #include "FakeLinesState.h"
 
 #include <asm/termbits.h> // struct termios2, for TCSETS2
@@ -217,6 +217,37 @@ int fakeIoctl(State &s, int fd, unsigned long request, void *arg)
         breakOff(s);
         return 0;
     }
+    case TIOCSRS485: {
+        s.rs485Sets++;
+        if (refused(s, fakelines::RefuseRs485Set))
+            return -1;
+        if (!arg)
+            return fail(EFAULT);
+        const auto *r = static_cast<const serial_rs485 *>(arg);
+        const bool alters =
+                (s.refuse.load() & fakelines::Rs485KeepsOther) && (r->flags & SER_RS485_ENABLED);
+        const fakelines::Locked lock(s);
+        s.rs485Flags.store(alters ? r->flags ^ SER_RS485_RTS_AFTER_SEND : r->flags);
+        s.rs485DelayBefore.store(r->delay_rts_before_send);
+        s.rs485DelayAfter.store(r->delay_rts_after_send);
+        return 0;
+    }
+    case TIOCGRS485: {
+        s.rs485Gets++;
+        if (refused(s, fakelines::RefuseRs485Get))
+            return -1;
+        if (!arg)
+            return fail(EFAULT);
+        serial_rs485 r {};
+        {
+            const fakelines::Locked lock(s);
+            r.flags = s.rs485Flags.load();
+            r.delay_rts_before_send = s.rs485DelayBefore.load();
+            r.delay_rts_after_send = s.rs485DelayAfter.load();
+        }
+        memcpy(arg, &r, sizeof r);
+        return 0;
+    }
     case TCSETS2:
         if (refused(s, fakelines::RefuseSpeed))
             return -1;
@@ -242,6 +273,8 @@ bool faked(unsigned long request)
     case TCSBRK:
     case TCSBRKP:
     case TCSETS2:
+    case TIOCSRS485:
+    case TIOCGRS485:
         return true;
     default:
         return false;
