@@ -9,6 +9,8 @@
 //                            three runs each taken in turn, and the ratio of their medians
 //   receive_bench hex_vs_text the 8 MiB text in the HEX and in the text form, three runs each
 //                            taken in turn: the ratios of their rates and CPU per MiB
+//   receive_bench modbus     8 MiB of Modbus RTU requests and replies in the HEX form and as
+//                            frames (通訊協定 Modbus RTU), three runs each taken in turn
 //   receive_bench --platform xcb ...   any of these drawn through the X server of $DISPLAY
 //                            (under xvfb-run), where drawing costs what it does on a desktop
 //
@@ -21,16 +23,17 @@
 // with the stamps taken off, and the log is read back and compared with what was fed. One that
 // ends in _panel runs with the line panel shown and errored bytes marked.
 #include "BenchSupport.h"
-#include "traffic/DisplayFormatter.h"
+#include "TForm1Controls.h"
 #include "main/Forms.h"
 #include "main/LinePanel.h"
-#include "traffic/LiveLog.h"
-#include "traffic/LogFormat.h"
-#include "session/ModeState.h"
 #include "main/Telvixmain1.h"
 #include "main/TrafficView.h"
 #include "serial/PortSettings.h"
-#include "TForm1Controls.h"
+#include "session/ModeState.h"
+#include "traffic/Checksum.h"
+#include "traffic/DisplayFormatter.h"
+#include "traffic/LiveLog.h"
+#include "traffic/LogFormat.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -64,10 +67,11 @@ struct Workload
     const char *name;
     qsizetype bytes;
     bool hex;
-    enum Kind { TextCr, OneLine, Random } kind;
+    enum Kind { TextCr, OneLine, Random, Modbus } kind;
     bool logged = false;
     bool panel = false; // the line panel shown, its lamps read, errored bytes marked
     bool onRequest = false; // too long for every run: only when named
+    bool frames = false; // shown as Modbus RTU frames
 };
 
 const Workload Workloads[] = {
@@ -91,7 +95,23 @@ const Workload Workloads[] = {
         {"hex_64m", 64 << 20, true, Workload::TextCr, false, false, true},
         {"one_line_64m", 64 << 20, false, Workload::OneLine, false, false, true},
         {"random_64m", 64 << 20, false, Workload::Random, false, false, true},
+        {"modbus_hex_8m", 8 << 20, true, Workload::Modbus, false, false, true},
+        {"modbus_frames_8m", 8 << 20, false, Workload::Modbus, false, false, true, true},
 };
+
+// A read request of ten registers and its reply, as a master and its slave take turns: the
+// stream a monitor of an RS-485 line hears.
+QByteArray modbusExchange(uint16_t value)
+{
+    QByteArray request = QByteArray::fromHex("01030000000A");
+    QByteArray reply = QByteArray::fromHex("010314");
+    for (int i = 0; i < 10; ++i) {
+        reply += char((value + i) >> 8);
+        reply += char(value + i);
+    }
+    return Checksum::append(Checksum::Kind::Crc16Modbus, request).bytes
+            + Checksum::append(Checksum::Kind::Crc16Modbus, reply).bytes;
+}
 
 QByteArray makeData(const Workload &w)
 {
@@ -112,9 +132,16 @@ QByteArray makeData(const Workload &w)
         case Workload::Random:
             data.append(char(rng.bounded(256)));
             break;
+        case Workload::Modbus:
+            data.append(modbusExchange(uint16_t(data.size())));
+            break;
         }
     }
-    data.truncate(w.bytes);
+    // Whole frames only: a frame cut at the end would wait for the line's silence.
+    if (w.kind == Workload::Modbus)
+        data.truncate(w.bytes / modbusExchange(0).size() * modbusExchange(0).size());
+    else
+        data.truncate(w.bytes);
     return data;
 }
 
@@ -217,6 +244,12 @@ int runWorkload(const Workload &w)
     Form1->show();
     if (w.hex)
         TForm1Controls(Form1).HexModeMenuBar->trigger();
+    if (w.frames) {
+        RenderOptions options = Form1->renderer().options();
+        options.protocol = modbus::Protocol::Rtu;
+        Form1->renderer().setOptions(options);
+    }
+    const qsizetype frameCount = data.size() / modbusExchange(0).size() * 2;
     QTemporaryDir logDir;
     const QString logPath = logDir.filePath(QStringLiteral("bench.log"));
     if (w.logged) {
@@ -254,8 +287,8 @@ int runWorkload(const Workload &w)
     // With stamps the display holds more than the bytes' text; every byte has been shown once
     // the capture, which the display follows in the same pass, has them all.
     QObject::connect(memo, &TrafficView::textChanged, [&] {
-        const bool done = w.logged ? Form1->capture().receivedBytes() >= data.size()
-                                   : memo->text().characterCount() >= expectedCount;
+        const bool done = w.logged || w.frames ? Form1->capture().receivedBytes() >= data.size()
+                                               : memo->text().characterCount() >= expectedCount;
         if (seconds == 0 && done) {
             seconds = double(clock.nsecsElapsed()) / 1e9;
             cpu = cpuSeconds() - cpuStart;
@@ -292,7 +325,9 @@ int runWorkload(const Workload &w)
         TForm1Controls(Form1).StopLogMenuBar->trigger();
         allLogged = loggedBytes(logPath) == data;
     }
-    const bool allShown = shown == expectedText(data, w.hex);
+    const bool allShown = w.frames
+            ? shown.count(QStringLiteral("CRC 正確")) == frameCount && !shown.contains(u'錯')
+            : shown == expectedText(data, w.hex);
     std::printf("workload=%s bytes=%lld seconds=%.3f bytes_per_s=%.0f all_shown=%s "
                 "peak_rss_kb=%ld bytes_per_byte=%.2f display_bytes_per_byte=%.2f "
                 "store_bytes_per_byte=%.2f rss_bytes_per_byte=%.2f cpu_s_per_mib=%.4f "
@@ -427,6 +462,21 @@ int compareHexText(const char *self)
     return 0;
 }
 
+// Modbus frames against the HEX form of the same 8 MiB, in turn: the display's rate.
+int compareModbus(const char *self)
+{
+    std::vector<double> hexRate, frameRate;
+    for (int run = 0; run < 3; ++run) {
+        hexRate.push_back(runChild(self, "modbus_hex_8m"));
+        frameRate.push_back(runChild(self, "modbus_frames_8m"));
+    }
+    const double h = median(hexRate), f = median(frameRate);
+    std::printf("modbus_frames_vs_hex: hex_bytes_per_s=%.0f frames_bytes_per_s=%.0f "
+                "frames_slower_percent=%.1f (medians of 3, taken in turn)\n",
+                h, f, h > 0 ? (1.0 - f / h) * 100.0 : 0.0);
+    return std::find(frameRate.begin(), frameRate.end(), 0.0) != frameRate.end() ? 1 : 0;
+}
+
 // The cost of a live log with line timestamps: the same 8 MiB with and without, in turn.
 int compareLogged(const char *self)
 {
@@ -475,6 +525,8 @@ int main(int argc, char *argv[])
         return compareLogged(argv[0]);
     if (qstrcmp(argv[1], "hex_vs_text") == 0)
         return compareHexText(argv[0]);
+    if (qstrcmp(argv[1], "modbus") == 0)
+        return compareModbus(argv[0]);
     QApplication app(argc, argv);
     for (const Workload &w : Workloads) {
         if (qstrcmp(argv[1], w.name) == 0)

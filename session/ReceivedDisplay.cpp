@@ -11,7 +11,11 @@ ReceivedDisplay::ReceivedDisplay(ModeHost &host) : m_host(host)
 {
     m_silence.setSingleShot(true);
     m_silence.callOnTimeout([this] {
-        flushFrames(false);
+        // Only once the display has taken nothing for longer than the passes are apart: until
+        // then the bytes that may go on the frame can be waiting in the port's queue for the
+        // next pass, and their times, not the clock, tell whether the line fell silent.
+        if (monotonicMicroseconds() - m_lastTakeUs >= quietUs())
+            flushFrames(false);
         passEnd();
     });
 }
@@ -121,6 +125,7 @@ void ReceivedDisplay::addFrameBytes(const TrafficRecord &record, const QString &
     }
     side.name = name;
     m_frames.clear();
+    m_lastTakeUs = monotonicMicroseconds();
     side.framer->feed(record.bytes, record.timeUs, m_frames);
     addFrames(m_frames, name);
 }
@@ -162,6 +167,8 @@ void ReceivedDisplay::flushFrames(bool all)
     }
 }
 
+int64_t ReceivedDisplay::quietUs() const { return int64_t(m_host.displayFrameMs()) * 1000 + 30000; }
+
 void ReceivedDisplay::watchSilence()
 {
     std::optional<int64_t> due;
@@ -173,7 +180,7 @@ void ReceivedDisplay::watchSilence()
         m_silence.stop();
         return;
     }
-    const int64_t waitUs = *due - monotonicMicroseconds();
+    const int64_t waitUs = std::max(*due, m_lastTakeUs + quietUs()) - monotonicMicroseconds();
     m_silence.start(int(std::clamp<int64_t>((waitUs + 999) / 1000, 1, 2000)));
 }
 

@@ -69,6 +69,9 @@ private:
     // Frames the line's silence has ended by now, and when to look again.
     void flushFrames(bool all);
     void watchSilence();
+    // How long the display must have taken nothing before the clock may end a frame.
+    int64_t quietUs() const;
+    int64_t m_lastTakeUs = 0;
     FrameSide m_frameSides[FrameSides];
     modbus::Protocol m_framedAs = modbus::Protocol::None;
     std::unique_ptr<modbus::Describer> m_describer;

@@ -194,18 +194,31 @@ uint8_t lrcOf(QByteArrayView bytes)
     return uint8_t(-sum);
 }
 
-QString hex2(uint8_t v) { return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper(); }
+constexpr char Digits[] = "0123456789ABCDEF";
+
+// The text is made by appending: a frame a line at a million frames a second leaves no room
+// for QString::arg.
+void appendHex(QString &out, unsigned v, int digits)
+{
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        out += QLatin1Char(Digits[(v >> shift) & 15]);
+}
+
+QString hex2(uint8_t v)
+{
+    QString out;
+    appendHex(out, v, 2);
+    return out;
+}
 
 QString hexBytes(QByteArrayView bytes)
 {
     QString out;
     out.reserve(bytes.size() * 3);
-    static constexpr char Digits[] = "0123456789ABCDEF";
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         if (i)
             out += u' ';
-        out += QLatin1Char(Digits[uint8_t(bytes[i]) >> 4]);
-        out += QLatin1Char(Digits[uint8_t(bytes[i]) & 15]);
+        appendHex(out, uint8_t(bytes[i]), 2);
     }
     return out;
 }
@@ -217,30 +230,33 @@ uint16_t be16(const QByteArray &d, qsizetype at)
 
 QString registers(const QByteArray &d, qsizetype from)
 {
-    QStringList values;
-    for (qsizetype i = from; i + 1 < d.size(); i += 2)
-        values << QStringLiteral("%1").arg(be16(d, i), 4, 16, QLatin1Char('0')).toUpper();
-    return values.join(u' ');
+    QString out;
+    out.reserve((d.size() - from) / 2 * 5);
+    for (qsizetype i = from; i + 1 < d.size(); i += 2) {
+        if (i > from)
+            out += u' ';
+        appendHex(out, be16(d, i), 4);
+    }
+    return out;
 }
 
 QString address(const QByteArray &d, qsizetype at)
 {
-    return QStringLiteral("0x%1")
-            .arg(be16(d, at), 4, 16, QLatin1Char('0'))
-            .toUpper()
-            .replace(QStringLiteral("0X"), QStringLiteral("0x"));
+    QString out = QStringLiteral("0x");
+    appendHex(out, be16(d, at), 4);
+    return out;
 }
 
 QString startCount(const QByteArray &d, qsizetype at)
 {
-    return QStringLiteral("起始 %1 數量 %2").arg(address(d, at)).arg(be16(d, at + 2));
+    return QStringLiteral("起始 ") + address(d, at) + QStringLiteral(" 數量 ")
+            + QString::number(be16(d, at + 2));
 }
 
 QString counted(const QByteArray &d, qsizetype countAt, bool words)
 {
-    const QString values =
-            words ? registers(d, countAt + 1) : hexBytes(QByteArrayView(d).sliced(countAt + 1));
-    return QStringLiteral("%1 位元組 : %2").arg(uint8_t(d[countAt])).arg(values);
+    return QString::number(uint8_t(d[countAt])) + QStringLiteral(" 位元組 : ")
+            + (words ? registers(d, countAt + 1) : hexBytes(QByteArrayView(d).sliced(countAt + 1)));
 }
 
 enum class Role { Unknown, Request, Reply };
@@ -399,15 +415,37 @@ void Framer::resolveRtu(bool final, std::vector<Frame> &out)
         } else if (b[p] <= 247) {
             const Lengths l = lengthsOf(b + p, n);
             waiting = l.needMore;
-            for (const qsizetype length : {l.request, l.reply}) {
-                if (length < MinRtu || length > MaxRtu)
-                    continue;
-                if (length > n)
-                    waiting = true;
-                else if (crcHolds(b + p, length)) {
-                    found = length;
-                    break;
-                }
+            const auto fits = [&](qsizetype length) {
+                return length >= MinRtu && length <= MaxRtu;
+            };
+            const auto holds = [&](qsizetype length) {
+                return fits(length) && length <= n && crcHolds(b + p, length);
+            };
+            const auto later = [&](qsizetype length) { return fits(length) && length > n; };
+            // A request and a reply may both have a check that holds at their lengths, one by
+            // chance (once in 65,536): the one the line is due to carry goes first, the reply
+            // to an open request, or what this side has mostly carried.
+            const bool replyFirst =
+                    (m_requestOpen && m_requestAddress == b[p] && m_requestFunction == b[p + 1])
+                    || m_replies > m_requests;
+            const qsizetype first = replyFirst ? l.reply : l.request;
+            const qsizetype second = replyFirst ? l.request : l.reply;
+            if (holds(first))
+                found = first;
+            else if (later(first))
+                waiting = true;
+            else if (holds(second))
+                found = second;
+            else if (later(second))
+                waiting = true;
+            if (found) {
+                const bool request = found == l.request && found != l.reply;
+                const bool reply = found == l.reply && found != l.request;
+                m_requests += request;
+                m_replies += reply;
+                m_requestOpen = request;
+                m_requestAddress = b[p];
+                m_requestFunction = b[p + 1];
             }
         }
         if (found) {
@@ -521,8 +559,14 @@ Decoded decode(const Frame &frame, Protocol protocol)
 
 QString functionName(uint8_t function)
 {
-    const char *name = nameIn(Functions, function);
-    return name ? QString::fromUtf8(name) : QString();
+    // Made once: a name is asked for at every frame.
+    static const std::array<QString, 256> names = [] {
+        std::array<QString, 256> all;
+        for (const Named &n : Functions)
+            all[n.code] = QString::fromUtf8(n.name);
+        return all;
+    }();
+    return names[function];
 }
 
 QString exceptionName(uint8_t code)

@@ -80,6 +80,12 @@ private:
         int64_t timeUs;
     };
     std::vector<Read> m_reads;
+    // What the run's frames have been, to tell a request from a reply where both would fit.
+    int64_t m_requests = 0;
+    int64_t m_replies = 0;
+    bool m_requestOpen = false;
+    uint8_t m_requestAddress = 0;
+    uint8_t m_requestFunction = 0;
     int64_t m_lastUs = 0;
 };
 
