@@ -172,9 +172,9 @@ void flood(int writeFd, int readFd, int rate, double seconds, Direction &d)
     unsigned char value = 0;
     char chunk[65536];
     while (nowMs() - start < seconds * 1000) {
-        owed += rate / 1000.0;
-        const int n = std::min<int>(int(owed), int(sizeof chunk));
-        owed -= n;
+        // By the clock, not by the loop: a sleep of a millisecond takes a little longer.
+        owed = rate * (nowMs() - start) / 1000.0 - double(d.offered);
+        const int n = std::clamp<int>(int(owed), 0, int(sizeof chunk));
         for (int i = 0; i < n; ++i)
             chunk[i] = char(value + i);
         d.offered += n;
