@@ -136,8 +136,9 @@ Also contains telvix-sim, a simulated serial device on a pseudo-terminal.")
 # are designed in), and a test checks that every library the binaries link is covered. The
 # versions are those built against: Qt's minor release (its plugins and libraries go together),
 # ICU's exact major with its minor, libXtst's release (Debian's epoch 2), Lua's 5.4 release
-# (the scripts' interpreter, which Debian ships as its own soname). dpkg-shlibdeps asks
-# for no more than these (libc6 2.34 and libstdc++6 11 are its answers).
+# (the scripts' interpreter, which Debian ships as its own soname), libmodbus's release (the
+# Modbus slave of telvix-sim, when that is built). dpkg-shlibdeps asks for no more than these
+# (libc6 2.34 and libstdc++6 11 are its answers).
 string(REGEX MATCH "^[0-9]+" icu_major "${ICU_VERSION}")
 set(qt "(>= ${Qt6_VERSION_MAJOR}.${Qt6_VERSION_MINOR}.0)")
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 11), libgcc-s1 (>= 3.0), \
@@ -145,6 +146,9 @@ libqt6core6 ${qt}, libqt6dbus6 ${qt}, libqt6gui6 ${qt}, libqt6widgets6 ${qt}, \
 qt6-qpa-plugins ${qt}, libqt6svg6 ${qt}, libicu${icu_major} (>= ${ICU_VERSION}), libx11-6, \
 libxtst6 (>= 2:${XTEST_xtst_VERSION}), liblua5.4-0 (>= ${LUA_VERSION}), fonts-arphic-uming, \
 fonts-dejavu-core")
+if(TARGET telvix-sim)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libmodbus5 (>= ${TELVIX_MODBUS_VERSION})")
+endif()
 # The traffic display's mono face (without it the forms' Ming font stands in), Qt's own dialogs
 # in Chinese (English without), and the bus that screen readers reach the program through.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-translations-l10n, at-spi2-core")

@@ -3,6 +3,7 @@
 
 #include "AtModem.h"
 #include "GapStats.h"
+#include "ModbusDevice.h"
 #include "Sha256.h"
 
 #include <algorithm>
@@ -202,7 +203,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Device> makeDevice(const SimOptions &options)
+std::unique_ptr<Device> makeDevice(const SimOptions &options, std::string *error)
 {
     switch (options.behaviour) {
     case Behaviour::Echo:
@@ -215,6 +216,13 @@ std::unique_ptr<Device> makeDevice(const SimOptions &options)
         return std::make_unique<ScannerDevice>(options);
     case Behaviour::Sink:
         return std::make_unique<SinkDevice>();
+    case Behaviour::Modbus: {
+        std::string why;
+        auto device = makeModbusDevice(options, why);
+        if (!device && error)
+            *error = why;
+        return device;
+    }
     }
     return nullptr;
 }

@@ -46,6 +46,7 @@ public:
 // Bytes a device keeps waiting for the pseudo-terminal before it makes more.
 inline constexpr size_t kOutboxLimit = 4096;
 
-std::unique_ptr<Device> makeDevice(const SimOptions &options);
+// Empty, with `error` set when it is given, when the device cannot be set up.
+std::unique_ptr<Device> makeDevice(const SimOptions &options, std::string *error = nullptr);
 
 } // namespace sim

@@ -17,7 +17,7 @@ struct BehaviourName
 
 constexpr BehaviourName kBehaviours[] = {
         {Behaviour::Echo, "echo"},       {Behaviour::At, "at"},     {Behaviour::Stream, "stream"},
-        {Behaviour::Scanner, "scanner"}, {Behaviour::Sink, "sink"},
+        {Behaviour::Scanner, "scanner"}, {Behaviour::Sink, "sink"}, {Behaviour::Modbus, "modbus"},
 };
 
 bool parseCount(const std::string &text, uint64_t max, uint64_t &out)
@@ -57,12 +57,23 @@ struct ValueOption
 };
 
 constexpr ValueOption kValueOptions[] = {
-        {"--name", std::nullopt},      {"--pattern", Behaviour::Stream},
-        {"--rate", Behaviour::Stream}, {"--count", Behaviour::Stream},
-        {"--seed", Behaviour::Stream}, {"--period", Behaviour::Scanner},
-        {"--alter", Behaviour::Echo},  {"--alter-every", Behaviour::Echo},
-        {"--drop", Behaviour::Echo},   {"--unplug-after", std::nullopt},
-        {"--away", std::nullopt},      {"--unplug-times", std::nullopt},
+        {"--name", std::nullopt},
+        {"--pattern", Behaviour::Stream},
+        {"--rate", Behaviour::Stream},
+        {"--count", Behaviour::Stream},
+        {"--seed", Behaviour::Stream},
+        {"--period", Behaviour::Scanner},
+        {"--alter", Behaviour::Echo},
+        {"--alter-every", Behaviour::Echo},
+        {"--drop", Behaviour::Echo},
+        {"--unplug-after", std::nullopt},
+        {"--away", std::nullopt},
+        {"--unplug-times", std::nullopt},
+        {"--slave", Behaviour::Modbus},
+        {"--bad-crc-every", Behaviour::Modbus},
+        {"--late", Behaviour::Modbus},
+        {"--silent-every", Behaviour::Modbus},
+        {"--exception-every", Behaviour::Modbus},
 };
 
 std::string applyValue(const std::string &option, const std::string &value, SimOptions &o)
@@ -113,6 +124,26 @@ std::string applyValue(const std::string &option, const std::string &value, SimO
     } else if (option == "--away") {
         if (!parseSeconds(value, o.awaySeconds) || o.awaySeconds > 86400)
             return "--away wants seconds from 0 to 86400, not '" + value + "'";
+    } else if (option == "--slave") {
+        uint64_t slave = 0;
+        // 0 is the broadcast address and 248 up are reserved: no slave answers to them.
+        if (!parseCount(value, 247, slave) || slave == 0)
+            return "--slave wants an address from 1 to 247, not '" + value + "'";
+        o.slave = int(slave);
+    } else if (option == "--late") {
+        if (!parseCount(value, 60000, o.lateMs))
+            return "--late wants milliseconds from 0 to 60000, not '" + value + "'";
+    } else if (option == "--bad-crc-every" || option == "--silent-every"
+               || option == "--exception-every") {
+        uint64_t n = 0;
+        if (!parseCount(value, UINT64_MAX / 2, n) || n == 0)
+            return option + " wants a number of at least 1, not '" + value + "'";
+        if (option == "--bad-crc-every")
+            o.badCrcEvery = n;
+        else if (option == "--silent-every")
+            o.silentEvery = n;
+        else
+            o.exceptionEvery = n;
     } else if (option == "--unplug-times") {
         if (!parseCount(value, 1000000000, o.unplugTimes))
             return "--unplug-times wants a number from 0 (every time) to 1000000000, not '" + value
@@ -217,7 +248,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
                 behaviour = b.behaviour;
         }
         if (!behaviour) {
-            result.error = "unknown behaviour '" + arg + "' (echo, at, stream, scanner or sink)";
+            result.error =
+                    "unknown behaviour '" + arg + "' (echo, at, stream, scanner, sink or modbus)";
             return result;
         }
     }
@@ -226,7 +258,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string> &args)
         return result;
     if (!behaviour) {
         result.error = "which device should it play? Name a behaviour: echo, at, stream, "
-                       "scanner or sink";
+                       "scanner, sink or modbus";
         return result;
     }
     o.behaviour = *behaviour;
@@ -283,6 +315,25 @@ Behaviours:
   sink      reads and counts everything, for the send modes. On exit it prints the byte
             count, the SHA-256 of what arrived and the gaps between bytes (count, median,
             99th percentile, maximum, in ms; bytes read together count as gap 0).
+  modbus    a Modbus RTU slave whose replies libmodbus makes, for trying a Modbus master
+            or decoder. It has 100 each of coils, discrete inputs, holding registers and
+            input registers, numbered from 0: holding register i starts at i, input
+            register i at 1000 + i, discrete input i is on when i is odd, the coils start
+            off. After each answered read of registers, every register of the table read
+            goes up by 1 (65535 goes round to 0), so no two reads look alike; a written
+            value reads back as written and counts on from there. Requests for another
+            address are ignored; broadcasts (address 0) are carried out, never answered.
+            A request left unfinished for 0.5 s is dropped.
+              --slave N             its address, 1 to 247 (default 1)
+              --late MS             every reply held back MS milliseconds
+              --bad-crc-every N     every N-th reply goes out with one bit of its CRC
+                                    flipped
+              --silent-every N      every N-th request is neither carried out nor
+                                    answered (it wins when both name a request)
+              --exception-every N   every N-th request is answered with exception 04
+                                    (slave device failure) instead of being carried out
+            Requests for this address and replies are counted from 1 at each opening of
+            the port; the registers keep their values while the simulator runs.
 
 Options:
   --name NAME        the port's file name in the folder (default sim-BEHAVIOUR, with -2,

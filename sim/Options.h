@@ -11,7 +11,7 @@
 
 namespace sim {
 
-enum class Behaviour { Echo, At, Stream, Scanner, Sink };
+enum class Behaviour { Echo, At, Stream, Scanner, Sink, Modbus };
 
 std::string behaviourName(Behaviour behaviour);
 
@@ -32,6 +32,13 @@ struct SimOptions
     uint64_t seed = 1;
     // scanner
     double periodSeconds = 3.0;
+    // modbus: faults are counted from 1 at each opening of the port, requests among those for
+    // this slave (broadcasts are never answered, so they do not count), replies among those sent.
+    int slave = 1;
+    uint64_t badCrcEvery = 0; // every N-th reply with one bit of its CRC flipped; 0: none
+    uint64_t lateMs = 0; // every reply held back this long
+    uint64_t silentEvery = 0; // every N-th request neither carried out nor answered
+    uint64_t exceptionEvery = 0; // every N-th request answered with exception 04 instead
     // Any behaviour: the port drops out like a pulled USB adapter and comes back under the
     // same name. The wait starts when a program first opens the port after it (re)appears.
     std::optional<double> unplugAfterSeconds;

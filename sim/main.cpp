@@ -73,6 +73,13 @@ int main(int argc, char **argv)
 
     const sim::SimOptions &options = parsed.options;
     const std::string behaviour = sim::behaviourName(options.behaviour);
+    // Before publishing: a port that is listed must be one that answers.
+    std::string error;
+    const auto device = sim::makeDevice(options, &error);
+    if (!device) {
+        printLine(stderr, "telvix-sim: cannot play " + behaviour + ": " + error);
+        return 1;
+    }
     sim::PseudoTerminal pty = sim::openPseudoTerminal();
     if (pty.master < 0) {
         printLine(stderr, "telvix-sim: no pseudo-terminal: " + pty.error);
@@ -88,7 +95,6 @@ int main(int argc, char **argv)
         return 1;
     }
     sim::Publication publication;
-    std::string error;
     if (!publication.publish(dir, options.name, behaviour, pty.slavePath, error)) {
         printLine(stderr, "telvix-sim: " + error);
         return 1;
@@ -107,7 +113,6 @@ int main(int argc, char **argv)
                           + "; stop with Ctrl+C.");
     }
 
-    const auto device = sim::makeDevice(options);
     const auto log = [&](const std::string &line) {
         if (!options.quiet)
             printLine(stdout, line);

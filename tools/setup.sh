@@ -23,6 +23,8 @@ packages=(
     liblua5.4-dev
     # an independent client of the pass-through
     python3-serial
+    # telvix-sim's Modbus slave, and the master its tests drive it with
+    libmodbus-dev
 )
 
 missing=()

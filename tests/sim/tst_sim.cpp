@@ -14,8 +14,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <modbus.h>
+
 #include <csignal>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -216,6 +219,124 @@ QByteArray reportField(const QByteArray &output, const QByteArray &key,
     return {};
 }
 
+// What a Modbus read came to: the values, or the errno libmodbus set.
+struct Reading
+{
+    int error = 0;
+    QList<int> values;
+    bool operator==(const Reading &) const = default;
+};
+
+QByteArray describe(const Reading &r)
+{
+    QByteArray text = r.error ? QByteArray("error: ") + modbus_strerror(r.error) : "values";
+    for (int v : r.values)
+        text += ' ' + QByteArray::number(v);
+    return text;
+}
+
+char *toString(const Reading &r) { return qstrdup(describe(r).constData()); }
+
+Reading values(const QList<int> &v) { return {0, v}; }
+Reading failure(int error) { return {error, {}}; }
+
+// A libmodbus master on the published port, opened as any Modbus program opens a serial port.
+class Master
+{
+public:
+    Master(const QString &path, int slave, int timeoutMs = 300)
+        : m_context(modbus_new_rtu(QFile::encodeName(path).constData(), 115200, 'N', 8, 1))
+    {
+        m_open = m_context && modbus_set_slave(m_context, slave) == 0
+                && modbus_connect(m_context) == 0
+                && modbus_set_response_timeout(m_context, uint32_t(timeoutMs / 1000),
+                                               uint32_t(timeoutMs % 1000) * 1000)
+                        == 0;
+    }
+    ~Master()
+    {
+        if (m_open)
+            modbus_close(m_context);
+        modbus_free(m_context);
+    }
+    bool isOpen() const { return m_open; }
+    modbus_t *get() const { return m_context; }
+
+    template<typename T>
+    Reading read(int (*call)(modbus_t *, int, int, T *), int address, int count)
+    {
+        std::vector<T> got(static_cast<size_t>(count));
+        if (call(m_context, address, count, got.data()) != count)
+            return failure(errno);
+        return values(QList<int>(got.begin(), got.end()));
+    }
+    Reading holding(int address, int count) { return read(modbus_read_registers, address, count); }
+
+private:
+    modbus_t *m_context;
+    bool m_open = false;
+};
+
+// libmodbus's master on a socket pair, for a test that cuts and joins frames on the line
+// itself: its request is taken off the pair instead of sent, and a reply put into the pair is
+// read back as the answer to the same request again, through all of libmodbus's checks.
+class FrameMaster
+{
+public:
+    FrameMaster() : m_context(modbus_new_rtu("frames", 115200, 'N', 8, 1))
+    {
+        m_open = socketpair(AF_UNIX, SOCK_STREAM, 0, m_pair) == 0 && m_context
+                && modbus_set_slave(m_context, 1) == 0
+                && modbus_set_socket(m_context, m_pair[0]) == 0
+                && modbus_set_response_timeout(m_context, 0, 1000) == 0;
+    }
+    ~FrameMaster()
+    {
+        modbus_free(m_context);
+        ::close(m_pair[0]);
+        ::close(m_pair[1]);
+    }
+    bool isOpen() const { return m_open; }
+
+    // The request times out unanswered, and is then in the pair.
+    QByteArray request(int address, int count)
+    {
+        uint16_t unused[MODBUS_MAX_READ_REGISTERS];
+        modbus_read_registers(m_context, address, count, unused);
+        return sent();
+    }
+    Reading answer(const QByteArray &reply, int address, int count)
+    {
+        if (::write(m_pair[1], reply.constData(), size_t(reply.size())) != reply.size())
+            return failure(errno);
+        std::vector<uint16_t> got(static_cast<size_t>(count));
+        const int n = modbus_read_registers(m_context, address, count, got.data());
+        const Reading r = n == count ? values(QList<int>(got.begin(), got.end())) : failure(errno);
+        sent();
+        return r;
+    }
+
+private:
+    QByteArray sent()
+    {
+        char frame[MODBUS_RTU_MAX_ADU_LENGTH];
+        const ssize_t n = recv(m_pair[1], frame, sizeof frame, MSG_DONTWAIT);
+        return QByteArray(frame, std::max<qsizetype>(0, n));
+    }
+
+    modbus_t *m_context;
+    int m_pair[2] = {-1, -1};
+    bool m_open = false;
+};
+
+QList<int> counting(int from, int count)
+{
+    QList<int> v;
+    for (int i = 0; i < count; ++i)
+        v.append(from + i);
+    return v;
+}
+
 } // namespace
 
 class SimTest : public QObject
@@ -236,6 +357,14 @@ private slots:
     void streamPatterns();
     void scannerSendsBarcodes();
     void unpluggedPortComesBack();
+    void modbusRegisters();
+    void modbusFaults_data();
+    void modbusFaults();
+    void modbusLateReplies_data();
+    void modbusLateReplies();
+    void modbusOtherAddresses();
+    void modbusRequestsSplitOrJoined_data();
+    void modbusRequestsSplitOrJoined();
 
     void stopRemovesThePort_data();
     void stopRemovesThePort();
@@ -505,6 +634,194 @@ void SimTest::unpluggedPortComesBack()
     QVERIFY(!QFileInfo::exists(sim.link() + ".pid"));
 }
 
+void SimTest::modbusRegisters()
+{
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"modbus", "--quiet"}, "sim-modbus"));
+    Master master(sim.link(), 1);
+    QVERIFY(master.isOpen());
+    modbus_t *m = master.get();
+
+    // Each answered read moves its own table on by one, and only that table.
+    QCOMPARE(master.holding(0, 10), values(counting(0, 10)));
+    QCOMPARE(master.holding(95, 5), values(counting(96, 5)));
+    QCOMPARE(master.read(modbus_read_input_registers, 0, 3), values(counting(1000, 3)));
+    QCOMPARE(master.read(modbus_read_input_registers, 98, 2), values(counting(1099, 2)));
+    QCOMPARE(master.holding(65, 35), values(counting(67, 35)));
+
+    // Written values read back as written, then count on from there.
+    const uint16_t block[] = {65535, 7, 8, 9};
+    QCOMPARE(modbus_write_register(m, 5, 1234), 1);
+    QCOMPARE(modbus_write_registers(m, 96, 4, block), 4);
+    QCOMPARE(master.holding(5, 1), values({1234}));
+    QCOMPARE(master.holding(96, 4), values({0, 8, 9, 10}));
+    QCOMPARE(modbus_write_bit(m, 3, 1), 1);
+    QCOMPARE(master.read(modbus_read_bits, 0, 5), values({0, 0, 0, 1, 0}));
+    QCOMPARE(master.read(modbus_read_input_bits, 96, 4), values({0, 1, 0, 1}));
+
+    // Past the end libmodbus answers with its own exception, and nothing is written.
+    QCOMPARE(master.holding(95, 6), failure(EMBXILADD));
+    QCOMPARE(modbus_write_registers(m, 99, 2, block), -1);
+    QCOMPARE(errno, EMBXILADD);
+    QCOMPARE(master.holding(99, 1), values({11}));
+    QCOMPARE(sim.stop(), 0);
+}
+
+// What the master sees of each request for holding register 0, in turn: its value or an error.
+constexpr int kBadCrc = -1, kNoReply = -2, kException = -3;
+using Outcomes = QList<int>;
+
+void SimTest::modbusFaults_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<int>("reopenAfter"); // requests before the port is closed and opened again
+    QTest::addColumn<Outcomes>("outcomes");
+
+    // A reply with a bad CRC was still carried out; no reply and an exception mean it was not.
+    QTest::newRow("every third reply with a bad CRC") << QStringList {"--bad-crc-every", "3"} << 0
+                                                      << Outcomes {0, 1, kBadCrc, 3, 4, kBadCrc, 6};
+    QTest::newRow("every second request unanswered")
+            << QStringList {"--silent-every", "2"} << 0 << Outcomes {0, kNoReply, 1, kNoReply, 2};
+    QTest::newRow("no reply wins over an exception")
+            << QStringList {"--silent-every", "2", "--exception-every", "3"} << 0
+            << Outcomes {0, kNoReply, kException, kNoReply, 1, kNoReply};
+    QTest::newRow("bad CRCs count replies, not requests")
+            << QStringList {"--silent-every", "2", "--bad-crc-every", "2"} << 0
+            << Outcomes {0, kNoReply, kBadCrc, kNoReply, 2, kNoReply, kBadCrc};
+    QTest::newRow("an exception reply can have a bad CRC")
+            << QStringList {"--exception-every", "2", "--bad-crc-every", "2"} << 0
+            << Outcomes {0, kBadCrc, 1, kBadCrc, 2};
+    QTest::newRow("every second an exception, counted anew at each opening")
+            << QStringList {"--exception-every", "2"} << 3
+            << Outcomes {0, kException, 1, 2, kException, 3};
+}
+
+void SimTest::modbusFaults()
+{
+    QFETCH(QStringList, faults);
+    QFETCH(int, reopenAfter);
+    QFETCH(Outcomes, outcomes);
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start(QStringList {"modbus"} + faults, "sim-modbus"));
+    auto master = std::make_unique<Master>(sim.link(), 1);
+    QVERIFY(master->isOpen());
+    for (int i = 0; i < outcomes.size(); ++i) {
+        if (i == reopenAfter) {
+            master.reset();
+            QTest::qWait(100); // long enough for the simulator to see the port closed
+            master = std::make_unique<Master>(sim.link(), 1);
+            QVERIFY(master->isOpen());
+        }
+        const int o = outcomes[i];
+        const Reading expected = o == kBadCrc ? failure(EMBBADCRC)
+                : o == kNoReply               ? failure(ETIMEDOUT)
+                : o == kException             ? failure(EMBXSFAIL)
+                                              : values({o});
+        const Reading got = master->holding(0, 1);
+        QVERIFY2(got == expected,
+                 ("request " + QByteArray::number(i + 1) + ": " + describe(got) + ", not "
+                  + describe(expected))
+                         .constData());
+    }
+    QCOMPARE(sim.stop(), 0);
+}
+
+void SimTest::modbusLateReplies_data()
+{
+    QTest::addColumn<int>("lateMs");
+    QTest::newRow("on time") << 0;
+    QTest::newRow("held back 250 ms") << 250;
+}
+
+void SimTest::modbusLateReplies()
+{
+    QFETCH(int, lateMs);
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"modbus", "--late", QString::number(lateMs)}, "sim-modbus"));
+    Master master(sim.link(), 1, lateMs + 1000);
+    QVERIFY(master.isOpen());
+    for (int round = 0; round < 3; ++round) {
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(master.holding(10, 2), values(counting(10 + round, 2)));
+        const qint64 took = t.elapsed();
+        QVERIFY2(took >= lateMs && took < lateMs + 400, qPrintable(QString::number(took)));
+    }
+    QCOMPARE(sim.stop(), 0);
+}
+
+// A slave on a shared line hears every request and answers only its own; broadcasts it
+// carries out in silence. Only its own requests count towards its faults.
+void SimTest::modbusOtherAddresses()
+{
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"modbus", "--slave", "7", "--exception-every", "2"}, "sim-modbus"));
+    Master master(sim.link(), 1);
+    QVERIFY(master.isOpen());
+    const auto as = [&](int slave) {
+        modbus_set_slave(master.get(), slave);
+        return master.holding(3, 1);
+    };
+    QCOMPARE(as(1), failure(ETIMEDOUT));
+    QCOMPARE(as(7), values({3}));
+    modbus_set_slave(master.get(), MODBUS_BROADCAST_ADDRESS);
+    modbus_write_register(master.get(), 3, 999); // libmodbus waits for an answer all the same
+    QCOMPARE(as(8), failure(ETIMEDOUT));
+    QCOMPARE(as(7), failure(EMBXSFAIL));
+    QCOMPARE(as(7), values({999}));
+    QCOMPARE(sim.stop(), 0);
+}
+
+void SimTest::modbusRequestsSplitOrJoined_data()
+{
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<int>("piece"); // bytes per write; 0: all requests in one write
+    QTest::addColumn<int>("pauseMs"); // between writes
+    QTest::addColumn<int>("unfinished"); // bytes of a request left unfinished before them
+
+    QTest::newRow("one request") << 1 << 0 << 0 << 0;
+    QTest::newRow("three requests in one write") << 3 << 0 << 0 << 0;
+    QTest::newRow("a byte a write") << 2 << 1 << 3 << 0;
+    QTest::newRow("in halves 300 ms apart") << 1 << 4 << 300 << 0;
+    QTest::newRow("pieces cutting across two requests") << 2 << 5 << 20 << 0;
+    QTest::newRow("an unfinished request dropped after the gap") << 1 << 0 << 0 << 5;
+}
+
+void SimTest::modbusRequestsSplitOrJoined()
+{
+    QFETCH(int, requests);
+    QFETCH(int, piece);
+    QFETCH(int, pauseMs);
+    QFETCH(int, unfinished);
+    FrameMaster frames;
+    QVERIFY(frames.isOpen());
+    const QByteArray request = frames.request(20, 3);
+    QCOMPARE(request.size(), 8);
+    Sim sim(m_runtime->path());
+    QVERIFY(sim.start({"modbus"}, "sim-modbus"));
+    Line line(sim.link());
+    QVERIFY(line.isOpen());
+
+    if (unfinished) {
+        QVERIFY(line.write(request.left(unfinished)));
+        QCOMPARE(line.read(1, 800), QByteArray()); // 0.5 s and a margin for a loaded machine
+    }
+    const QByteArray bytes = request.repeated(requests);
+    const qsizetype step = piece ? piece : bytes.size();
+    for (qsizetype i = 0; i < bytes.size(); i += step) {
+        if (i > 0)
+            QTest::qWait(pauseMs);
+        QVERIFY(line.write(bytes.mid(i, step)));
+    }
+    const qsizetype replySize = 3 + 2 * 3 + 2;
+    const QByteArray replies = line.read(replySize * requests + 1, 300);
+    QCOMPARE(replies.size(), replySize * requests);
+    for (int r = 0; r < requests; ++r)
+        QCOMPARE(frames.answer(replies.mid(r * replySize, replySize), 20, 3),
+                 values(counting(20 + r, 3)));
+    QCOMPARE(sim.stop(), 0);
+}
+
 void SimTest::stopRemovesThePort_data()
 {
     QTest::addColumn<int>("signal");
@@ -646,6 +963,8 @@ void SimTest::badCommandLinesPublishNothing_data()
             << QStringList {"sink", "--unplug-after", "abc"} << "'abc'";
     QTest::newRow("option of another behaviour")
             << QStringList {"sink", "--pattern", "text"} << "belongs to stream";
+    QTest::newRow("no such slave address")
+            << QStringList {"modbus", "--slave", "300"} << "from 1 to 247, not '300'";
 }
 
 void SimTest::badCommandLinesPublishNothing()

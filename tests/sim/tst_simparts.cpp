@@ -320,6 +320,30 @@ void SimPartsTest::commandLine_data()
             << none;
     QTest::newRow("drop on the sink")
             << QStringList {"sink", "--drop", "1"} << "belongs to echo" << none;
+    const QStringList everyFault {
+            "modbus",           "--slave=247",       "--late=0", "--bad-crc-every=1",
+            "--silent-every=2", "--exception-every", "3"};
+    QTest::newRow("modbus with every fault") << everyFault << "" << none;
+    QTest::newRow("modbus slave 0 is the broadcast address")
+            << QStringList {"modbus", "--slave", "0"} << "'0'" << none;
+    QTest::newRow("modbus slave past 247")
+            << QStringList {"modbus", "--slave", "248"} << "'248'" << none;
+    QTest::newRow("modbus slave in hex")
+            << QStringList {"modbus", "--slave", "0x10"} << "'0x10'" << none;
+    QTest::newRow("late not a number")
+            << QStringList {"modbus", "--late", "soon"} << "'soon'" << none;
+    QTest::newRow("late past a minute")
+            << QStringList {"modbus", "--late", "60001"} << "'60001'" << none;
+    QTest::newRow("every zeroth reply")
+            << QStringList {"modbus", "--bad-crc-every", "0"} << "'0'" << none;
+    QTest::newRow("silent every negative")
+            << QStringList {"modbus", "--silent-every", "-2"} << "'-2'" << none;
+    QTest::newRow("exception without value")
+            << QStringList {"modbus", "--exception-every"} << "needs a value" << none;
+    QTest::newRow("slave on the echo")
+            << QStringList {"echo", "--slave", "2"} << "belongs to modbus" << none;
+    QTest::newRow("faults on the sink")
+            << QStringList {"sink", "--late", "10"} << "belongs to modbus" << none;
 }
 
 void SimPartsTest::commandLine()
