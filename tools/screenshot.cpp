@@ -8,44 +8,45 @@
 //   telvix-message.png, and with a simulated device streaming on <stream port>
 //   telvix-line-panel.png (a receive session with the line panel and the status bar's
 //   counters), with an echoing one on <echo port> telvix-self-test.png and telvix-commands.png
-//   (the command panel in terminal mode), and telvix-monitor.png (a monitored conversation, on
+//   (the command panel in terminal mode), telvix-modbus.png (Modbus frames, monitored), and
+//   telvix-monitor.png (a monitored conversation, on
 //   pseudo-terminals of its own)
-#include "traffic/Cp950.h"
-#include "widgets/Fonts.h"
-#include "main/Translations.h"
-#include "main/Forms.h"
-#include "widgets/MessageBoxes.h"
-#include "main/FindBar.h"
-#include "main/CommandPanel.h"
-#include "main/LinePanel.h"
-#include "main/Telvixmain1.h"
-#include "modes/MonitorSession.h"
-#include "serial/SerialPort.h"
-#include "session/ModeState.h"
-#include "session/ReceivedDisplay.h"
 #include "TForm1Controls.h"
 #include "TForm6Controls.h"
-#include "traffic/TrafficCapture.h"
+#include "main/CommandPanel.h"
+#include "main/FindBar.h"
+#include "main/Forms.h"
+#include "main/LinePanel.h"
+#include "main/Telvixmain1.h"
+#include "main/Translations.h"
+#include "modes/MonitorSession.h"
 #include "send/SendTexts.h"
+#include "serial/SerialPort.h"
 #include "serial/Telvixmain2.h"
+#include "session/ModeState.h"
+#include "session/ReceivedDisplay.h"
 #include "settings/Telvixmain6.h"
+#include "traffic/Checksum.h"
+#include "traffic/Cp950.h"
+#include "traffic/TrafficCapture.h"
+#include "widgets/Fonts.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QApplication>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <pty.h>
-#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <pty.h>
+#include <span>
 #include <unistd.h>
 
 namespace {
@@ -142,6 +143,49 @@ void whileModeRuns(Start start, Ready ready, During during)
     });
     poll.start(50);
     start();
+}
+
+// A monitored conversation, each direction played on a pseudo-terminal of the picture's own:
+// what `said` holds is written, a piece each poll, to the side it names, and the window saved
+// once all of it is shown.
+bool monitorPicture(const QString &nameA, const QString &nameB,
+                    std::span<const std::pair<int, QByteArray>> said, const QDir &dir,
+                    const char *file)
+{
+    int masters[2] = {-1, -1};
+    char names[2][128] = {};
+    for (int i = 0; i < 2; ++i) {
+        int slave = -1;
+        if (openpty(&masters[i], &slave, names[i], nullptr, nullptr) == 0)
+            ::close(slave);
+    }
+    bool ok = masters[0] >= 0 && masters[1] >= 0;
+    if (ok) {
+        MonitorRequest request;
+        request.a.devicePath = QString::fromLocal8Bit(names[0]);
+        request.b.devicePath = QString::fromLocal8Bit(names[1]);
+        request.nameA = nameA;
+        request.nameB = nameB;
+        size_t next = 0;
+        int64_t written = 0;
+        whileModeRuns([&] { MonitorSession(*Form1).run(request); },
+                      [&] {
+                          if (next < said.size()) {
+                              const auto &[side, bytes] = said[next++];
+                              written += bytes.size();
+                              if (::write(masters[side], bytes.constData(), size_t(bytes.size()))
+                                  < 0)
+                                  next = said.size();
+                              return false;
+                          }
+                          return Form1->capture().receivedBytes() >= written;
+                      },
+                      [&] { ok = save(Form1, dir, file); });
+    }
+    for (int m : masters)
+        if (m >= 0)
+            ::close(m);
+    return ok;
 }
 
 // The port dialog confirmed with `path` in its device-path row.
@@ -296,44 +340,40 @@ int main(int argc, char *argv[])
         TForm1Controls(Form1).CommandPanelMenuBar->trigger();
     }
     {
-        // The monitor between a point-of-sale program and its receipt printer, each direction
-        // played on a pseudo-terminal of the picture's own, in the ASCII form with line stamps.
-        int masters[2] = {-1, -1};
-        char names[2][128] = {};
-        for (int i = 0; i < 2; ++i) {
-            int slave = -1;
-            if (openpty(&masters[i], &slave, names[i], nullptr, nullptr) == 0)
-                ::close(slave);
-        }
-        if (masters[0] >= 0 && masters[1] >= 0) {
-            TForm1Controls(Form1).ASCIIModeMenuBar->trigger();
-            MonitorRequest request;
-            request.a.devicePath = QString::fromLocal8Bit(names[0]);
-            request.b.devicePath = QString::fromLocal8Bit(names[1]);
-            request.nameA = QStringLiteral("收銀機 → 印表機");
-            request.nameB = QStringLiteral("印表機 → 收銀機");
-            const std::pair<int, QByteArray> said[] = {
-                    {0, "\x10\x04\x01"}, {1, "\x16"},      {0, "\x1b@TOTAL  NT$ 250\r\n"},
-                    {0, "\x1dV\x00"},     {1, "\x12"},      {0, "\x10\x04\x04"},
-                    {1, "\x12"}};
-            size_t next = 0;
-            whileModeRuns([&] { MonitorSession(*Form1).run(request); },
-                          [&] {
-                              if (next < std::size(said)) {
-                                  const auto &[side, bytes] = said[next++];
-                                  if (::write(masters[side], bytes.constData(),
-                                              size_t(bytes.size()))
-                                      < 0)
-                                      next = std::size(said);
-                                  return false;
-                              }
-                              return Form1->capture().receivedBytes() >= 30;
-                          },
-                          [&] { ok = save(Form1, dir, "telvix-monitor.png") && ok; });
-        }
-        for (int m : masters)
-            if (m >= 0)
-                ::close(m);
+        // The monitor between a point-of-sale program and its receipt printer, in the ASCII
+        // form with line stamps.
+        TForm1Controls(Form1).ASCIIModeMenuBar->trigger();
+        const std::pair<int, QByteArray> said[] = {
+                {0, "\x10\x04\x01"}, {1, "\x16"}, {0, "\x1b@TOTAL  NT$ 250\r\n"},
+                {0, "\x1dV\x00"},    {1, "\x12"}, {0, "\x10\x04\x04"},
+                {1, "\x12"}};
+        ok = monitorPicture(QStringLiteral("收銀機 → 印表機"), QStringLiteral("印表機 → 收銀機"),
+                            said, dir, "telvix-monitor.png")
+                && ok;
+    }
+    {
+        // Modbus RTU frames on a monitored RS-485 link: a panel polls a drive, writes a
+        // register, and one reply comes with its check wrong.
+        QTimer::singleShot(0, [] {
+            const TForm6Controls s(Form6);
+            s.ModbusRtu_Radio->setChecked(true);
+            s.BitBtn1->click();
+        });
+        TForm1Controls(Form1).MiscMenuBar->trigger();
+        TForm1Controls(Form1).ClearDataMenubar->trigger();
+        const auto frame = [](const char *hex) {
+            return Checksum::append(Checksum::Kind::Crc16Modbus, QByteArray::fromHex(hex)).bytes;
+        };
+        QByteArray wrong = frame("01030400C80FA0");
+        wrong[wrong.size() - 1] = char(wrong.back() ^ 0x10);
+        const std::pair<int, QByteArray> said[] = {
+                {0, frame("010300000002")}, {1, frame("01030400C80FA0")},
+                {0, frame("010600100064")}, {1, frame("010600100064")},
+                {0, frame("010300000002")}, {1, wrong},
+                {0, frame("010300000002")}, {1, frame("018302")}};
+        ok = monitorPicture(QStringLiteral("面板 → 變頻器"), QStringLiteral("變頻器 → 面板"), said,
+                            dir, "telvix-modbus.png")
+                && ok;
     }
     Forms::destroyAll();
     return ok ? 0 : 1;

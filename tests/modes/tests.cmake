@@ -14,6 +14,7 @@ telvix_test(tst_r2kportal LABEL gui SOURCES modes/tst_r2kportal.cpp modes/TypedT
     LIBS telvix_guisupport telvix_mockportal)
 # Conversations between two others: the monitor's two lines on pseudo-terminals of the test's own,
 # the pass-through between a client of the test's own (and pySerial) and a pty or telvix-sim.
-telvix_test(tst_conversation LABEL pty SOURCES modes/tst_conversation.cpp LIBS telvix_guisupport)
+telvix_test(tst_conversation LABEL pty SOURCES modes/tst_conversation.cpp
+    LIBS telvix_guisupport PkgConfig::MODBUS)
 target_compile_definitions(tst_conversation PRIVATE TELVIX_SIM_PATH="$<TARGET_FILE:telvix-sim>")
 add_dependencies(tst_conversation telvix-sim)

@@ -22,6 +22,7 @@
 #include <QBuffer>
 #include <QLineEdit>
 #include <QTest>
+#include <modbus.h>
 
 #include <atomic>
 #include <cerrno>
@@ -177,6 +178,7 @@ private slots:
     void passThroughKeepsTheNameWhileTheDeviceComesAndGoes();
     void passThroughRefusesANameTaken();
     void passThroughWithPySerial();
+    void passThroughModbusFrames();
 
 private:
     QTemporaryDir m_dir;
@@ -192,9 +194,9 @@ void TestConversation::monitorMergesBothLinesInTimeOrder()
     const QList<std::pair<Pty *, QByteArray>> said = {
             {&a, "Q1"}, {&b, "R1"}, {&a, "Q2"}, {&b, "R2"}, {&a, allValues()}, {&b, allValues()}};
     ModeScript script;
-    for (const auto &[pty, bytes] : said)
-        script.then([pty, bytes] {
-            pty->write(bytes);
+    for (const auto &piece : said)
+        script.then([piece] {
+            piece.first->write(piece.second);
             QTest::qSleep(25);
         });
     script.waitFor([] { return Form1->capture().receivedBytes() == 2 * (256 + 4); }, "all of it")
@@ -504,6 +506,83 @@ void TestConversation::passThroughWithPySerial()
     QCOMPARE(Form1->capture().sentBytes(), 256);
     QCOMPARE(Form1->capture().receivedBytes(), 256);
     QVERIFY(!captured(TrafficKind::Params).isEmpty());
+}
+
+void TestConversation::passThroughModbusFrames()
+{
+    // libmodbus's master through TELVIX to telvix-sim's slave, whose replies libmodbus makes
+    // too, shown as frames: each request and reply decoded under its direction, the reply the
+    // slave sends with a wrong CRC marked, and the frames CSV a row each.
+    SimDevice slave(QStringLiteral("modbus"),
+                    {QStringLiteral("--bad-crc-every"), QStringLiteral("3")});
+    QVERIFY(slave.isUp());
+    PortSettings::DevicePathText = PortSettings::PortNameText = slave.link();
+    RenderOptions options = Form1->renderer().options();
+    options.protocol = modbus::Protocol::Rtu;
+    Form1->renderer().setOptions(options);
+    PassThroughRequest request;
+    request.name = name().toStdString();
+    QList<int> results;
+    std::atomic<bool> done {false};
+    std::thread master;
+    ModeScript script;
+    script.waitFor([this] { return QFileInfo(name()).isSymLink(); }, "the name published")
+            .then([&] {
+                master = std::thread([&, path = name().toLocal8Bit()] {
+                    modbus_t *ctx = modbus_new_rtu(path.constData(), 9600, 'N', 8, 1);
+                    if (ctx && modbus_connect(ctx) == 0) {
+                        modbus_set_slave(ctx, 1);
+                        modbus_set_response_timeout(ctx, 1, 0);
+                        for (int i = 0; i < 4; ++i) {
+                            uint16_t registers[2] = {};
+                            results << modbus_read_registers(ctx, 0, 2, registers);
+                        }
+                        modbus_close(ctx);
+                    }
+                    modbus_free(ctx);
+                    done = true;
+                });
+            })
+            .waitFor([&] { return done.load(); }, "the master", 20000)
+            .then([] { ModeState::BreakRequested = 1; });
+    script.start();
+    PassThroughSession(*Form1).run(request);
+    if (master.joinable())
+        master.join();
+    options.protocol = modbus::Protocol::None;
+    Form1->renderer().setOptions(options);
+    QVERIFY2(script.failure().isEmpty(), qPrintable(script.failure()));
+    QCOMPARE(results, (QList<int> {2, 2, -1, 2}));
+
+    const QString requestLine = request.toDevice
+            + QStringLiteral("  站號 01  03 讀取保持暫存器  要求 起始 0x0000 數量 2  CRC 正確");
+    const QString replyStart =
+            request.toProgram + QStringLiteral("  站號 01  03 讀取保持暫存器  回應 4 位元組 : ");
+    int requests = 0, replies = 0, wrong = 0;
+    for (const QString &line : Form1->memo1()->toPlainText().split(u'\n', Qt::SkipEmptyParts)) {
+        const QString frame = line.mid(15); // after the time
+        requests += frame == requestLine;
+        replies += frame.startsWith(replyStart) && frame.endsWith(QStringLiteral("CRC 正確"));
+        wrong += frame.startsWith(replyStart) && frame.contains(QStringLiteral("CRC 錯誤"));
+    }
+    QCOMPARE(requests, 4);
+    QCOMPARE(replies, 3);
+    QCOMPARE(wrong, 1);
+    int marked = 0;
+    const TrafficText &text = Form1->memo1()->text();
+    for (qsizetype i = 0; i < text.lineCount(); ++i)
+        marked += !text.markedRanges(i).empty();
+    QCOMPARE(marked, 1);
+
+    QBuffer csv;
+    csv.open(QIODevice::WriteOnly);
+    QString error;
+    QVERIFY(CaptureExport::write(Form1->capture(), CaptureExport::Format::Frames, {}, csv, &error));
+    const QStringList rows = QString::fromUtf8(csv.data()).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 1 + 8);
+    QCOMPARE(rows.filter(QStringLiteral(",\"要求\",")).size(), 4);
+    QCOMPARE(rows.filter(QStringLiteral(",\"回應\",")).size(), 4);
+    QCOMPARE(rows.filter(QStringLiteral("CRC 錯誤")).size(), 1);
 }
 
 QTEST_MAIN(TestConversation)
