@@ -237,9 +237,9 @@ bool writeFrames(const TrafficCapture &capture, const TextStyle &style, Sink &si
         for (const modbus::Frame &f : frames) {
             const modbus::Description d = describer.describe(f);
             QByteArray row = LogFormat::isoTime(f.timeUs).toUtf8();
-            for (const QString &field :
-                 {direction, d.address, d.function, d.name, d.role,
-                  d.framed ? d.fields : QStringLiteral("無法解析"), d.check, d.hex})
+            for (const QString &field : {direction, d.address, d.function, d.name, d.role,
+                                         d.framed ? d.fields : QStringLiteral("無法解析"), d.check,
+                                         LogFormat::hexOf(f.bytes)})
                 row += ',' + csvField(field);
             sink.put(row + '\n');
         }

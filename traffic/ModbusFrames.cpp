@@ -204,11 +204,16 @@ void appendHex(QString &out, unsigned v, int digits)
         out += QLatin1Char(Digits[(v >> shift) & 15]);
 }
 
+// "00" to "FF", made once: an address and a function are named at every frame.
 QString hex2(uint8_t v)
 {
-    QString out;
-    appendHex(out, v, 2);
-    return out;
+    static const std::array<QString, 256> all = [] {
+        std::array<QString, 256> made;
+        for (int i = 0; i < 256; ++i)
+            appendHex(made[size_t(i)], unsigned(i), 2);
+        return made;
+    }();
+    return all[v];
 }
 
 QString hexBytes(QByteArrayView bytes)
@@ -423,10 +428,11 @@ void Framer::resolveRtu(bool final, std::vector<Frame> &out)
             };
             const auto later = [&](qsizetype length) { return fits(length) && length > n; };
             // A request and a reply may both have a check that holds at their lengths, one by
-            // chance (once in 65,536): the one the line is due to carry goes first, the reply
-            // to an open request, or what this side has mostly carried.
-            const bool replyFirst =
-                    (m_requestOpen && m_requestAddress == b[p] && m_requestFunction == b[p + 1])
+            // chance (once in 65,536): the one the line is due to carry goes first. On a line
+            // that carries both, that is the reply to an open request; on one that has carried
+            // mostly replies (one direction of a link), a reply.
+            const bool replyFirst = (m_replies > 0 && m_requestOpen && m_requestAddress == b[p]
+                                     && m_requestFunction == b[p + 1])
                     || m_replies > m_requests;
             const qsizetype first = replyFirst ? l.reply : l.request;
             const qsizetype second = replyFirst ? l.request : l.reply;
@@ -579,28 +585,42 @@ QString Description::line() const
 {
     if (!framed)
         return QStringLiteral("無法解析 : ") + fields;
-    QString text = QStringLiteral("站號 ") + address;
+    QString text;
+    text.reserve(24 + name.size() + role.size() + fields.size() + check.size());
+    text += QStringLiteral("站號 ");
+    text += address;
     if (address == u"00")
         text += QStringLiteral(" (廣播)");
-    if (!function.isEmpty())
-        text += QStringLiteral("  ") + function + (name.isEmpty() ? QString() : u' ' + name);
-    if (!role.isEmpty() || !fields.isEmpty())
-        text += QStringLiteral("  ") + role
-                + (!role.isEmpty() && !fields.isEmpty() ? QStringLiteral(" ") : QString()) + fields;
-    return text + QStringLiteral("  ") + check;
+    if (!function.isEmpty()) {
+        text += QStringLiteral("  ");
+        text += function;
+        if (!name.isEmpty()) {
+            text += u' ';
+            text += name;
+        }
+    }
+    if (!role.isEmpty() || !fields.isEmpty()) {
+        text += QStringLiteral("  ");
+        text += role;
+        if (!role.isEmpty() && !fields.isEmpty())
+            text += u' ';
+        text += fields;
+    }
+    text += QStringLiteral("  ");
+    text += check;
+    return text;
 }
 
 Description Describer::describe(const Frame &frame)
 {
     Description out;
-    out.hex = hexBytes(frame.bytes);
     out.checkOk = frame.checkOk;
     const Decoded d = frame.framed ? decode(frame, m_protocol) : Decoded {};
     if (!d.readable) {
         out.framed = false;
         out.fields = m_protocol == Protocol::Ascii
                 ? QString::fromLatin1(frame.bytes.toPercentEncoding(":"))
-                : out.hex;
+                : hexBytes(frame.bytes);
         return out;
     }
     out.address = hex2(d.address);
@@ -608,14 +628,14 @@ Description Describer::describe(const Frame &frame)
     const uint8_t function = d.function & 0x7F;
     out.name = functionName(function);
     const bool rtu = m_protocol == Protocol::Rtu;
-    const QString checkName = rtu ? QStringLiteral("CRC") : QStringLiteral("LRC");
     if (frame.checkOk) {
-        out.check = checkName + QStringLiteral(" 正確");
+        out.check = rtu ? QStringLiteral("CRC 正確") : QStringLiteral("LRC 正確");
     } else {
-        const QString expected = rtu
-                ? hex2(uint8_t(d.expectedCheck & 0xFF)) + u' ' + hex2(uint8_t(d.expectedCheck >> 8))
-                : hex2(uint8_t(d.expectedCheck));
-        out.check = checkName + QStringLiteral(" 錯誤 (應為 ") + expected + u')';
+        QString expected = hex2(uint8_t(d.expectedCheck & 0xFF));
+        if (rtu)
+            expected += u' ' + hex2(uint8_t(d.expectedCheck >> 8));
+        out.check = (rtu ? QStringLiteral("CRC") : QStringLiteral("LRC"))
+                + QStringLiteral(" 錯誤 (應為 ") + expected + u')';
     }
 
     if (d.function & 0x80) {
@@ -628,13 +648,12 @@ Description Describer::describe(const Frame &frame)
         return out;
     }
     // The length this frame would have on an RTU line tells a request from a reply.
-    QByteArray header;
-    header += char(d.address);
-    header += char(d.function);
-    header += d.data;
-    const qsizetype length = header.size() + 2;
-    header += QByteArray(2, 0);
-    const Lengths l = lengthsOf(reinterpret_cast<const uint8_t *>(header.constData()), length);
+    std::array<uint8_t, MaxAscii> header {};
+    const qsizetype length = std::min<qsizetype>(d.data.size() + 4, qsizetype(header.size()));
+    header[0] = d.address;
+    header[1] = d.function;
+    std::copy_n(d.data.constData(), length - 4, header.begin() + 2);
+    const Lengths l = lengthsOf(header.data(), length);
     const bool asRequest = l.request == length;
     const bool asReply = l.reply == length;
     Role role = Role::Unknown;

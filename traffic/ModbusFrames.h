@@ -118,7 +118,6 @@ struct Description
     QString role; // "要求", "回應", "例外", or empty where the length tells neither
     QString fields; // "起始 0x0000 數量 10"
     QString check; // "CRC 正確", "CRC 錯誤 (應為 C5 CD)"
-    QString hex; // the frame's bytes, "01 03 00 00 00 0A C5 CD"
 
     // One line of the display: "站號 01  03 讀取保持暫存器  要求 起始 0x0000 數量 10  CRC 正確".
     QString line() const;
