@@ -34,15 +34,15 @@ public:
     // Takes what the readers have and moves what may go into `ready`, in time order.
     void take(std::deque<TrafficRecord> &ready)
     {
+        // One port has nothing to wait for.
+        if (m_ports.size() == 1) {
+            for (TrafficRecord &r : m_ports[0]->take())
+                ready.push_back(std::move(r));
+            return;
+        }
         for (size_t i = 0; i < m_ports.size(); ++i) {
             for (TrafficRecord &r : m_ports[i]->take())
                 m_waiting[i].push_back(std::move(r));
-        }
-        if (m_ports.size() == 1) {
-            for (TrafficRecord &r : m_waiting[0])
-                ready.push_back(std::move(r));
-            m_waiting[0].clear();
-            return;
         }
         const int64_t now = monotonicMicroseconds();
         for (;;) {
