@@ -15,6 +15,7 @@
 //                            device's write to its read of the answer, both ways through the pty
 //
 // command_bench [--seconds S] [--runs N] [row...]; each figure the median of the runs.
+#include "BenchFigures.h"
 #include "BenchSupport.h"
 #include "TForm1Controls.h"
 #include "main/CommandPanel.h"
@@ -44,6 +45,9 @@
 
 namespace {
 
+using bench::median;
+using bench::percentile;
+
 int64_t clockUs(clockid_t clock)
 {
     timespec ts {};
@@ -60,16 +64,6 @@ int64_t processCpuUs()
     return (int64_t(u.ru_utime.tv_sec) + u.ru_stime.tv_sec) * 1000000 + u.ru_utime.tv_usec
             + u.ru_stime.tv_usec;
 }
-
-double percentile(std::vector<double> v, double q)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5))];
-}
-
-double median(std::vector<double> v) { return percentile(std::move(v), 0.5); }
 
 const QByteArray Request("\x01\x03\x00\x00\x00\x0A\xC5\xCD", 8);
 

@@ -2,6 +2,7 @@
 // The Modbus framer in the core, no window: 8-byte read requests back to back, handed over in
 // reads of 4 KiB as a fast line's reader hands them, framed and checked; then the same frames
 // described as the display shows them. Frames a second, the median of --runs (default 5).
+#include "BenchFigures.h"
 #include "traffic/Checksum.h"
 #include "traffic/ModbusFrames.h"
 
@@ -12,16 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
-
-namespace {
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -74,6 +65,6 @@ int main(int argc, char *argv[])
                     run + 1, framedPerS.back(), describedPerS.back(), (long long)characters);
     }
     std::printf("framed_per_s=%.0f described_per_s=%.0f (8-byte requests, medians of %d)\n",
-                median(framedPerS), median(describedPerS), runs);
+                bench::median(framedPerS), bench::median(describedPerS), runs);
     return 0;
 }

@@ -13,6 +13,7 @@
 //               CPU TELVIX used (the process, less this bench's own threads)
 //
 // passthrough_bench [--runs N] [--seconds S]; each figure the median of the runs.
+#include "BenchFigures.h"
 #include "main/Forms.h"
 #include "main/Telvixmain1.h"
 #include "modes/PassThroughSession.h"
@@ -42,12 +43,10 @@
 
 namespace {
 
-double nowMs()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) * 1000.0 + double(ts.tv_nsec) / 1e6;
-}
+using bench::median;
+using bench::nowMs;
+using bench::percentile;
+using bench::processCpuSeconds;
 
 double threadCpuSeconds()
 {
@@ -55,24 +54,6 @@ double threadCpuSeconds()
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
-
-double processCpuSeconds()
-{
-    rusage u {};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
-            + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double percentile(std::vector<double> v, double q)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5))];
-}
-
-double median(std::vector<double> v) { return percentile(std::move(v), 0.5); }
 
 void nonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 

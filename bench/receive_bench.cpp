@@ -22,6 +22,7 @@
 // the menu as a user would) and "[HH:MM:SS.mmm] " before every line; what was shown is checked
 // with the stamps taken off, and the log is read back and compared with what was fed. One that
 // ends in _panel runs with the line panel shown and errored bytes marked.
+#include "BenchFigures.h"
 #include "BenchSupport.h"
 #include "TForm1Controls.h"
 #include "main/Forms.h"
@@ -61,6 +62,8 @@
 #include <unistd.h>
 
 namespace {
+
+using bench::median;
 
 struct Workload
 {
@@ -432,12 +435,6 @@ ChildFigures runChildFigures(const char *self, const char *name)
 
 double runChild(const char *self, const char *name) { return runChildFigures(self, name).rate; }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 // The HEX form against the text form of the same 8 MiB, three runs each taken in turn: the
 // ratios of their medians, rate and CPU per MiB.
 int compareHexText(const char *self)
@@ -462,36 +459,37 @@ int compareHexText(const char *self)
     return 0;
 }
 
-// Modbus frames against the HEX form of the same 8 MiB, in turn: the display's rate.
-int compareModbus(const char *self)
+// Two workloads taken in turn, three runs each: their medians, and how much slower the second
+// is. Fails when a run of either failed.
+int compareInTurn(const char *self, const char *base, const char *other, const char *label,
+                  const char *baseName, const char *otherName)
 {
-    std::vector<double> hexRate, frameRate;
+    std::vector<double> a, b;
     for (int run = 0; run < 3; ++run) {
-        hexRate.push_back(runChild(self, "modbus_hex_8m"));
-        frameRate.push_back(runChild(self, "modbus_frames_8m"));
+        a.push_back(runChild(self, base));
+        b.push_back(runChild(self, other));
     }
-    const double h = median(hexRate), f = median(frameRate);
-    std::printf("modbus_frames_vs_hex: hex_bytes_per_s=%.0f frames_bytes_per_s=%.0f "
-                "frames_slower_percent=%.1f (medians of 3, taken in turn)\n",
-                h, f, h > 0 ? (1.0 - f / h) * 100.0 : 0.0);
-    return std::find(frameRate.begin(), frameRate.end(), 0.0) != frameRate.end() ? 1 : 0;
+    const double ma = median(a), mb = median(b);
+    std::printf("%s: %s_bytes_per_s=%.0f %s_bytes_per_s=%.0f slower_percent=%.1f "
+                "(medians of 3, taken in turn)\n",
+                label, baseName, ma, otherName, mb, ma > 0 ? (1.0 - mb / ma) * 100.0 : 0.0);
+    const bool failed = std::find(a.begin(), a.end(), 0.0) != a.end()
+            || std::find(b.begin(), b.end(), 0.0) != b.end();
+    return failed ? 1 : 0;
 }
 
-// The cost of a live log with line timestamps: the same 8 MiB with and without, in turn.
+// The cost of a live log with line timestamps: the same 8 MiB with and without.
 int compareLogged(const char *self)
 {
-    std::vector<double> plain, logged;
-    for (int run = 0; run < 3; ++run) {
-        plain.push_back(runChild(self, "text_cr_8m"));
-        logged.push_back(runChild(self, "text_cr_8m_logged"));
-    }
-    const double a = median(plain), b = median(logged);
-    std::printf("logged_vs_plain: plain_bytes_per_s=%.0f logged_bytes_per_s=%.0f "
-                "slower_percent=%.1f (medians of 3, taken in turn)\n",
-                a, b, a > 0 ? (1.0 - b / a) * 100.0 : 0.0);
-    const bool failed = std::find(plain.begin(), plain.end(), 0.0) != plain.end()
-            || std::find(logged.begin(), logged.end(), 0.0) != logged.end();
-    return failed ? 1 : 0;
+    return compareInTurn(self, "text_cr_8m", "text_cr_8m_logged", "logged_vs_plain", "plain",
+                         "logged");
+}
+
+// Modbus frames against the HEX form of the same 8 MiB: the display's rate.
+int compareModbus(const char *self)
+{
+    return compareInTurn(self, "modbus_hex_8m", "modbus_frames_8m", "modbus_frames_vs_hex", "hex",
+                         "frames");
 }
 
 } // namespace

@@ -10,6 +10,8 @@
 //   stop     Ctrl+C to a script in a loop that calls nothing: until the program has exited
 //
 // script_bench [--runs N]; each figure the median of the runs.
+#include "BenchFigures.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -31,20 +33,8 @@
 
 namespace {
 
-double nowMs()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) * 1000.0 + double(ts.tv_nsec) / 1e6;
-}
-
-double percentile(std::vector<double> v, double q)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5))];
-}
+using bench::nowMs;
+using bench::percentile;
 
 struct Line
 {
@@ -224,9 +214,10 @@ int main(int argc, char *argv[])
             v.push_back(f.*field);
         return percentile(v, 0.5);
     };
-    std::printf("expect_ms median=%.3f p99=%.3f  send_bytes_per_s=%.0f  stop_ms=%.1f  (medians of %d "
-                "runs)\n",
-                of(&Figures::expectMedianMs), of(&Figures::expectP99Ms),
-                of(&Figures::sendBytesPerS), of(&Figures::stopMs), runs);
+    std::printf(
+            "expect_ms median=%.3f p99=%.3f  send_bytes_per_s=%.0f  stop_ms=%.1f  (medians of %d "
+            "runs)\n",
+            of(&Figures::expectMedianMs), of(&Figures::expectP99Ms), of(&Figures::sendBytesPerS),
+            of(&Figures::stopMs), runs);
     return 0;
 }

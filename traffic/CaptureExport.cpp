@@ -203,13 +203,6 @@ bool writeRaw(const TrafficCapture &capture, const TextStyle &, Sink &sink)
     });
 }
 
-QByteArray csvField(const QString &text)
-{
-    QString quoted = text;
-    quoted.replace(u'"', QStringLiteral("\"\""));
-    return '"' + quoted.toUtf8() + '"';
-}
-
 // The capture's Modbus frames, a row each, in the order their first bytes came: each side
 // framed on its own (the first and the second line, and what was sent), one describer over
 // all, so that a reply is told by the request before it whoever sent that.
@@ -239,8 +232,10 @@ bool writeFrames(const TrafficCapture &capture, const TextStyle &style, Sink &si
             QByteArray row = LogFormat::isoTime(f.timeUs).toUtf8();
             for (const QString &field : {direction, d.address, d.function, d.name, d.role,
                                          d.framed ? d.fields : QStringLiteral("無法解析"), d.check,
-                                         LogFormat::hexOf(f.bytes)})
-                row += ',' + csvField(field);
+                                         LogFormat::hexOf(f.bytes)}) {
+                row += ',';
+                LogFormat::appendCsvField(field, row);
+            }
             sink.put(row + '\n');
         }
         frames.clear();

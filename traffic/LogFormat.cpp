@@ -286,6 +286,15 @@ QString csvLine(const TrafficRecord &record)
 
 QByteArray csvStart() { return QByteArray(CsvBom) + CsvHeader; }
 
+void appendCsvField(QStringView text, QByteArray &out)
+{
+    QByteArray bytes = text.toUtf8();
+    bytes.replace('"', "\"\"");
+    out += '"';
+    out += bytes;
+    out += '"';
+}
+
 Lines::Lines(bool csv, int joinGapMs)
     : m_csv(csv), m_joinGapUs(int64_t(std::clamp(joinGapMs, 0, MaxJoinGapMs)) * 1000)
 { }

@@ -56,6 +56,8 @@ inline constexpr const char *CsvHeader = "time,direction,hex,text,side\n";
 // What a CSV file begins with: the byte order mark and the header.
 QByteArray csvStart();
 QString csvLine(const TrafficRecord &record);
+// A field of any CSV this program writes: quoted, its quotation marks doubled, UTF-8.
+void appendCsvField(QStringView text, QByteArray &out);
 void appendCsvLine(const TrafficRecord &record, QByteArray &out);
 
 // The lines of a stream of records, as the log or as CSV, records of one direction in a row

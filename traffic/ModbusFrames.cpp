@@ -2,6 +2,7 @@
 #include "ModbusFrames.h"
 
 #include "traffic/Checksum.h"
+#include "traffic/LogFormat.h"
 
 #include <QStringList>
 
@@ -216,18 +217,6 @@ QString hex2(uint8_t v)
     return all[v];
 }
 
-QString hexBytes(QByteArrayView bytes)
-{
-    QString out;
-    out.reserve(bytes.size() * 3);
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (i)
-            out += u' ';
-        appendHex(out, uint8_t(bytes[i]), 2);
-    }
-    return out;
-}
-
 uint16_t be16(const QByteArray &d, qsizetype at)
 {
     return uint16_t((uint8_t(d[at]) << 8) | uint8_t(d[at + 1]));
@@ -261,7 +250,7 @@ QString startCount(const QByteArray &d, qsizetype at)
 QString counted(const QByteArray &d, qsizetype countAt, bool words)
 {
     return QString::number(uint8_t(d[countAt])) + QStringLiteral(" 位元組 : ")
-            + (words ? registers(d, countAt + 1) : hexBytes(QByteArrayView(d).sliced(countAt + 1)));
+            + (words ? registers(d, countAt + 1) : LogFormat::hexOf(d.mid(countAt + 1)));
 }
 
 enum class Role { Unknown, Request, Reply };
@@ -315,7 +304,7 @@ QString fieldsOf(uint8_t function, Role role, const QByteArray &d)
     default:
         break;
     }
-    return n ? QStringLiteral("資料 : ") + hexBytes(d) : QString();
+    return n ? QStringLiteral("資料 : ") + LogFormat::hexOf(d) : QString();
 }
 
 } // namespace
@@ -620,7 +609,7 @@ Description Describer::describe(const Frame &frame)
         out.framed = false;
         out.fields = m_protocol == Protocol::Ascii
                 ? QString::fromLatin1(frame.bytes.toPercentEncoding(":"))
-                : hexBytes(frame.bytes);
+                : LogFormat::hexOf(frame.bytes);
         return out;
     }
     out.address = hex2(d.address);
